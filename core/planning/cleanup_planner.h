@@ -1,0 +1,18 @@
+#pragma once
+
+#include <vector>
+
+#include "core/planning/cleanup_plan.h"
+#include "core/records/scan_configuration.h"
+#include "core/records/storage_item.h"
+#include "core/simulators/simulator_inventory.h"
+
+namespace tarnby::CleanupPlanner {
+
+// Re-checks each item (recognition, a fresh measurement compared by fingerprint, and for
+// simulators the acknowledgement and a fresh inventory) and plans the ones that pass.
+// Never throws; blocks while it walks folders and runs the simulator tool.
+CleanupPlan make(const std::vector<StorageItem>& items, const ScanConfiguration& configuration,
+                 const SimulatorManaging& simulators, bool acknowledgeSimulatorRisk);
+
+}  // namespace tarnby::CleanupPlanner

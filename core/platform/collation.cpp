@@ -1,0 +1,69 @@
+#include "core/platform/collation.h"
+
+#include <unicode/coll.h>
+#include <unicode/locid.h>
+#include <unicode/stringpiece.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace tarnby {
+
+struct FinderCollator::Impl {
+    std::unique_ptr<icu::Collator> collator;
+};
+
+FinderCollator::FinderCollator() : m_impl(std::make_unique<Impl>()) {
+    UErrorCode status = U_ZERO_ERROR;
+    m_impl->collator.reset(icu::Collator::createInstance(icu::Locale::getDefault(), status));
+    if (U_FAILURE(status) || !m_impl->collator) {
+        status = U_ZERO_ERROR;
+        m_impl->collator.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
+    }
+    if (m_impl->collator) {
+        status = U_ZERO_ERROR;
+        m_impl->collator->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+        m_impl->collator->setStrength(icu::Collator::SECONDARY);
+    }
+}
+
+FinderCollator::~FinderCollator() = default;
+
+int FinderCollator::compare(std::string_view a, std::string_view b) const {
+    if (m_impl->collator) {
+        UErrorCode status = U_ZERO_ERROR;
+        const UCollationResult result = m_impl->collator->compareUTF8(
+            icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
+            icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
+        if (U_SUCCESS(status) && result != UCOL_EQUAL) return result == UCOL_LESS ? -1 : 1;
+    }
+    return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
+}
+
+namespace {
+
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
+bool localizedCaseInsensitiveContains(std::string_view text, std::string_view query) {
+    if (query.empty()) return true;
+    if (isAscii(text) && isAscii(query)) {
+        // The common case, kept free of allocation: listing filters call this per item.
+        auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+        return std::search(text.begin(), text.end(), query.begin(), query.end(),
+                           [&](char x, char y) { return lower(x) == lower(y); }) != text.end();
+    }
+    icu::UnicodeString haystack = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    icu::UnicodeString needle = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(query.data(), static_cast<int32_t>(query.size())));
+    haystack.foldCase();
+    needle.foldCase();
+    return haystack.indexOf(needle) >= 0;
+}
+
+}  // namespace tarnby

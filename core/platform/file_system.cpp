@@ -1,0 +1,207 @@
+#include "core/platform/file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/platform/paths.h"
+#include "core/platform/uuid.h"
+
+namespace tarnby::fs {
+
+namespace {
+
+EntryType typeFromMode(mode_t mode) {
+    if (S_ISDIR(mode)) return EntryType::directory;
+    if (S_ISLNK(mode)) return EntryType::symlink;
+    if (S_ISREG(mode)) return EntryType::regular;
+    return EntryType::other;
+}
+
+EntryType typeFromDirent(unsigned char type) {
+    switch (type) {
+        case DT_DIR: return EntryType::directory;
+        case DT_LNK: return EntryType::symlink;
+        case DT_REG: return EntryType::regular;
+        case DT_UNKNOWN: return EntryType::unknown;
+        default: return EntryType::other;
+    }
+}
+
+// GNU strerror_r returns the text (maybe a static one); POSIX strerror_r fills the buffer.
+[[maybe_unused]] const char* pickErrorText(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* pickErrorText(int status, const char* buffer) {
+    return status == 0 ? buffer : nullptr;
+}
+
+bool endsWith(std::string_view text, std::string_view suffix) {
+    return text.size() > suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+}  // namespace
+
+std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path, bool skipHidden) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::vector<DirectoryEntry> entries;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string_view name(entry->d_name);
+        if (name == "." || name == "..") continue;
+        if (skipHidden && isHiddenName(name)) continue;
+        DirectoryEntry item{std::string(name), typeFromDirent(entry->d_type)};
+        if (item.type == EntryType::unknown) {
+            struct stat info {};
+            if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+                item.type = typeFromMode(info.st_mode);
+            }
+        }
+        entries.push_back(std::move(item));
+    }
+    const bool failed = errno != 0;
+    ::closedir(dir);
+    if (failed) return std::nullopt;
+    return entries;
+}
+
+std::optional<EntryType> entryType(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return std::nullopt;
+    return typeFromMode(info.st_mode);
+}
+
+bool exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+bool isHiddenName(std::string_view name) { return !name.empty() && name.front() == '.'; }
+
+bool isPackageName(std::string_view name) {
+    static constexpr std::array<std::string_view, 11> kExtensions{
+        ".app", ".framework", ".bundle", ".plugin", ".kext", ".xpc",
+        ".xcodeproj", ".xcworkspace", ".xcarchive", ".playground", ".photoslibrary"};
+    for (auto extension : kExtensions) {
+        if (endsWith(name, extension)) return true;
+    }
+    return false;
+}
+
+std::optional<std::string> readFile(const std::string& path, std::size_t limit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string data;
+    std::array<char, 65536> buffer{};
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer.data(), buffer.size());
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (count == 0) break;
+        if (data.size() + static_cast<std::size_t>(count) > limit) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        data.append(buffer.data(), static_cast<std::size_t>(count));
+    }
+    ::close(fd);
+    return data;
+}
+
+std::string createDirectories(const std::string& path) {
+    const std::string target = paths::standardized(path);
+    std::string current;
+    std::size_t start = 1;
+    while (start <= target.size()) {
+        std::size_t end = target.find('/', start);
+        if (end == std::string::npos) end = target.size();
+        current = target.substr(0, end);
+        if (::mkdir(current.c_str(), 0755) != 0 && errno != EEXIST) {
+            return "“" + current + "” could not be created: " + describeErrno(errno);
+        }
+        start = end + 1;
+    }
+    struct stat info {};
+    if (::stat(target.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return "“" + target + "” is not a folder.";
+    }
+    return {};
+}
+
+std::string writeFileAtomically(const std::string& path, std::string_view data) {
+    const std::string temporary =
+        paths::parent(path) + "/." + paths::lastComponent(path) + "." + uuid::makeRandom() + ".tmp";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return "“" + path + "” could not be written: " + describeErrno(errno);
+    std::size_t written = 0;
+    while (written < data.size()) {
+        const ssize_t count = ::write(fd, data.data() + written, data.size() - written);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            return "“" + path + "” could not be written: " + describeErrno(error);
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        return "“" + path + "” could not be written: " + describeErrno(error);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        return "“" + path + "” could not be replaced: " + describeErrno(error);
+    }
+    // The rename itself is only durable once the folder is flushed too.
+    const int folder = ::open(paths::parent(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return {};
+}
+
+std::string currentUserHome() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        return paths::standardized(home);
+    }
+    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
+        return paths::standardized(entry->pw_dir);
+    }
+    return "/";
+}
+
+std::optional<std::int64_t> availableCapacity(const std::string& path) {
+    struct statvfs info {};
+    if (::statvfs(path.c_str(), &info) != 0) return std::nullopt;
+    const unsigned long long bytes =
+        static_cast<unsigned long long>(info.f_bavail) * static_cast<unsigned long long>(info.f_frsize);
+    constexpr auto kMax = static_cast<unsigned long long>(INT64_MAX);
+    return static_cast<std::int64_t>(bytes > kMax ? kMax : bytes);
+}
+
+std::string describeErrno(int error) {
+    char buffer[256] = {};
+    const char* text = pickErrorText(::strerror_r(error, buffer, sizeof buffer), buffer);
+    return text != nullptr ? std::string(text) : "Unknown error " + std::to_string(error);
+}
+
+}  // namespace tarnby::fs

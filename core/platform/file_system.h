@@ -1,0 +1,55 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Small adapters over POSIX for the questions the core asks of the disk.
+namespace tarnby::fs {
+
+enum class EntryType { unknown, directory, symlink, regular, other };
+
+struct DirectoryEntry {
+    std::string name;
+    EntryType type = EntryType::unknown;  // from the listing; filled by lstat when the listing had none
+};
+
+// Shallow listing of one folder, "." and ".." left out. Nothing when it cannot be read.
+std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path, bool skipHidden);
+
+// The entry type of `path` itself (a link is a link); nothing when lstat fails.
+std::optional<EntryType> entryType(const std::string& path);
+
+// Existence following symbolic links: a dangling link counts as absent.
+bool exists(const std::string& path);
+
+// Names beginning with "." are hidden on this platform.
+bool isHiddenName(std::string_view name);
+
+// Bundle folders (".app", ".framework", …) that a project walk does not enter.
+bool isPackageName(std::string_view name);
+
+// Whole file, up to `limit` bytes; nothing when it cannot be read or is larger.
+std::optional<std::string> readFile(const std::string& path, std::size_t limit = 64 * 1024 * 1024);
+
+// Creates `path` and its missing parents. Empty on success, else the reason.
+std::string createDirectories(const std::string& path);
+
+// Writes a temporary file beside `path`, flushes it to disk and renames it over `path`,
+// so a reader sees the old file or the new one, never a part. Empty on success, else the reason.
+std::string writeFileAtomically(const std::string& path, std::string_view data);
+
+// The current user's home folder ($HOME, else the password database).
+std::string currentUserHome();
+
+// Bytes available to an unprivileged user on the volume holding `path`.
+std::optional<std::int64_t> availableCapacity(const std::string& path);
+
+// strerror text for an errno value, e.g. "Permission denied".
+std::string describeErrno(int error);
+
+}  // namespace tarnby::fs

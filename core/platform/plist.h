@@ -1,0 +1,15 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/records/measurement.h"
+
+namespace tarnby::plist {
+
+// Reads the property list (binary or XML) at `path` and gives the date stored under
+// `key`, when the file is a non-empty dictionary and that value is a date. Never throws.
+std::optional<TimePoint> dateValue(const std::string& path, std::string_view key);
+
+}  // namespace tarnby::plist

@@ -1,0 +1,47 @@
+#include "core/platform/sha256.h"
+
+#include <openssl/evp.h>
+
+#include <stdexcept>
+
+namespace tarnby {
+
+struct Sha256::Context {
+    EVP_MD_CTX* ctx = nullptr;
+    ~Context() { EVP_MD_CTX_free(ctx); }
+};
+
+Sha256::Sha256() : m_context(std::make_unique<Context>()) {
+    m_context->ctx = EVP_MD_CTX_new();
+    if (m_context->ctx == nullptr || EVP_DigestInit_ex(m_context->ctx, EVP_sha256(), nullptr) != 1) {
+        throw std::runtime_error("SHA-256 is not available");
+    }
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::update(std::string_view bytes) {
+    if (!bytes.empty()) EVP_DigestUpdate(m_context->ctx, bytes.data(), bytes.size());
+}
+
+std::string Sha256::finishHex() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(m_context->ctx, digest, &length);
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(length * 2);
+    for (unsigned int i = 0; i < length; ++i) {
+        text.push_back(kDigits[digest[i] >> 4]);
+        text.push_back(kDigits[digest[i] & 0x0F]);
+    }
+    return text;
+}
+
+std::string Sha256::hex(std::string_view bytes) {
+    Sha256 sha;
+    sha.update(bytes);
+    return sha.finishHex();
+}
+
+}  // namespace tarnby

@@ -1,0 +1,30 @@
+#include "core/records/scan_configuration.h"
+
+#include "core/platform/paths.h"
+
+namespace tarnby {
+
+ScanConfiguration::ScanConfiguration(const std::string& home, const std::vector<std::string>& roots)
+    : m_home(paths::standardized(home)) {
+    m_roots.reserve(roots.size());
+    for (const auto& root : roots) m_roots.push_back(paths::standardized(root));
+}
+
+std::vector<std::string> ScanConfiguration::cacheTargets() const {
+    return {
+        paths::appending(m_home, ".npm/_cacache"),
+        paths::appending(m_home, "Library/Caches/Yarn"),
+        paths::appending(m_home, "Library/pnpm/store"),
+        paths::appending(m_home, "Library/Caches/org.swift.swiftpm"),
+    };
+}
+
+std::string ScanConfiguration::derivedRoot() const {
+    return paths::appending(m_home, "Library/Developer/Xcode/DerivedData");
+}
+
+std::string ScanConfiguration::devicesRoot() const {
+    return paths::appending(m_home, "Library/Developer/CoreSimulator/Devices");
+}
+
+}  // namespace tarnby

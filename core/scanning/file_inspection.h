@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "core/records/measurement.h"
+#include "core/records/scan_cancellation.h"
+
+// Deciding whether a path may be looked at, and measuring one folder from metadata alone.
+namespace tarnby::FileInspection {
+
+// Entry lines taken per measurement before it gives up as incomplete.
+inline constexpr std::size_t kEntryLimit = 1'000'000;
+
+// True when no component is "." or "..", the path and every ancestor exist, and the only
+// symbolic links on the way are "/var", "/tmp" and "/etc" pointing into "/private".
+// Reads metadata only; never throws.
+bool safePath(const std::string& path);
+
+// Walks the folder once, reading metadata only (no file is opened). Never throws: whatever
+// could not be seen (unsafe path, unreadable entry, the entry limit, cancellation) makes the
+// result incomplete. Runs synchronously on the caller's thread; `entryLimit` is a seam for tests.
+Measurement measure(const std::string& path, const ScanCancellation& cancellation,
+                    std::size_t entryLimit = kEntryLimit);
+
+}  // namespace tarnby::FileInspection

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/records/scan_cancellation.h"
+#include "core/records/scan_configuration.h"
+#include "core/records/scan_result.h"
+#include "core/records/simulator_device.h"
+#include "core/records/storage_item.h"
+#include "core/records/storage_kind.h"
+#include "core/scanning/file_inspection.h"
+
+namespace tarnby {
+
+// What a folder met in a project walk is, when it is a target.
+struct Classification {
+    StorageKind kind;
+    std::string explanation;
+    std::string rebuild;
+};
+
+// The fixed limits of a scan; tests shrink them instead of building a million files.
+struct ScanLimits {
+    std::size_t rootEntries = 1'000'000;             // per project-root walk
+    std::size_t measuredEntries = FileInspection::kEntryLimit;
+    std::size_t progressInterval = 1000;             // entries between "Looking through" texts
+};
+
+namespace Scanner {
+
+// Kind, explanation and rebuild text of a folder met while walking a project root, or nothing.
+// Only the four target names touch the disk (marker and lock-file existence tests).
+std::optional<Classification> classify(const std::string& path);
+
+// True for "/System", "/Library", "/Applications", "/bin", "/sbin", "/usr", "/etc" and
+// anything below them, compared as standardized path text.
+bool protectedSystemPath(const std::string& path);
+
+// True when `item` is still a cleanup target of its own kind under `configuration`.
+// Trusts only the item's path, kind and device identifier.
+bool recognized(const StorageItem& item, const ScanConfiguration& configuration);
+
+// Called synchronously on the scanning thread.
+using Progress = std::function<void(const std::string&)>;
+
+// Project roots, package caches, DerivedData folders, simulator devices, in that order;
+// items sorted by size, largest first (stable). Never throws; `devices` is nothing when there
+// is no inventory. Blocks while it walks the disk.
+ScanResult scan(const ScanConfiguration& configuration,
+                const std::optional<std::vector<SimulatorDevice>>& devices,
+                const ScanCancellation& cancellation, const Progress& progress,
+                const ScanLimits& limits = {});
+
+}  // namespace Scanner
+}  // namespace tarnby

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnby::CommandRunner {
+
+using Environment = std::map<std::string, std::string>;
+
+inline constexpr double kGraceSeconds = 2.0;       // after SIGTERM, before SIGKILL
+inline constexpr double kReaderWaitSeconds = 3.0;  // for the output after the tool ended
+inline constexpr std::size_t kErrorTextLimit = 400;
+
+// Runs `executable` (an absolute path) with `arguments` and returns what it wrote to standard
+// output and standard error together, in the order written, when it exits with status 0.
+// `environment` replaces the caller's environment completely; nothing inherits it unchanged.
+// Throws LaunchError when the program cannot be started, StorageError::command otherwise
+// (time-out, non-zero status). Blocks the caller; leaves no zombie behind.
+std::string run(const std::string& executable, const std::vector<std::string>& arguments,
+                double timeout, const std::optional<Environment>& environment);
+
+// The calling process's environment as a map.
+Environment currentEnvironment();
+
+}  // namespace tarnby::CommandRunner

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/records/simulator_device.h"
+#include "core/simulators/command_runner.h"
+
+namespace tarnby {
+
+// Where the model and the planner get the simulator device list from.
+class SimulatorManaging {
+public:
+    virtual ~SimulatorManaging() = default;
+    // Every device the tool knows. Throws when the list cannot be had or understood
+    // (LaunchError, StorageError, DecodingError). Blocks; call it off the main thread.
+    virtual std::vector<SimulatorDevice> inventory() const = 0;
+};
+
+// The developer tools' simulator control tool, run through the command runner.
+class SystemSimulators final : public SimulatorManaging {
+public:
+    struct Locations {
+        std::string program = "/usr/bin/xcrun";
+        std::string developerFolder = "/Applications/Xcode.app/Contents/Developer";
+        std::string simctlInDeveloperFolder = "/Applications/Xcode.app/Contents/Developer/usr/bin/simctl";
+    };
+    static constexpr double kTimeLimit = 15.0;
+
+    SystemSimulators() = default;
+    // Tests point these at a stand-in tool.
+    explicit SystemSimulators(Locations locations) : m_locations(std::move(locations)) {}
+
+    std::vector<SimulatorDevice> inventory() const override;
+
+    // The tool's environment: the given one without SIMULATOR_DEVICE_SET_PATH, with
+    // DEVELOPER_DIR added when absent and the default developer folder's simctl exists.
+    CommandRunner::Environment toolEnvironment(CommandRunner::Environment environment) const;
+
+private:
+    std::string run(const std::vector<std::string>& arguments) const;
+
+    Locations m_locations;
+};
+
+// Decodes `simctl list devices --json` output: all runtimes' devices concatenated, each
+// runtime's in the tool's order. Any shape problem fails the whole list with DecodingError.
+std::vector<SimulatorDevice> decodeSimulatorInventory(std::string_view json);
+
+// A SimulatorDevice as a JSON object text with its four keys ("isAvailable" only when known).
+std::string encodeSimulatorDevice(const SimulatorDevice& device);
+
+}  // namespace tarnby
