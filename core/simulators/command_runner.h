@@ -15,7 +15,7 @@ inline constexpr std::size_t kErrorTextLimit = 400;
 
 // Runs `executable` (an absolute path) with `arguments` and returns what it wrote to standard
 // output and standard error together, in the order written, when it exits with status 0.
-// `environment` replaces the caller's environment completely; nothing inherits it unchanged.
+// A given `environment` replaces the caller's completely; without one the tool inherits it.
 // Throws LaunchError when the program cannot be started, StorageError::command otherwise
 // (time-out, non-zero status). Blocks the caller; leaves no zombie behind.
 std::string run(const std::string& executable, const std::vector<std::string>& arguments,

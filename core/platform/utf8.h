@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tarnby::utf8 {
+
+// Well-formed UTF-8: no stray continuation bytes, overlong forms, surrogates or values past U+10FFFF.
+bool isValid(std::string_view text);
+
+// Valid UTF-8 with White_Space characters (blanks, tabs, line breaks, no-break spaces…)
+// removed from both ends.
+std::string trimmedWhitespace(std::string_view text);
+
+// The first `count` Unicode scalar values of valid UTF-8 text.
+std::string prefix(std::string_view text, std::size_t count);
+
+}  // namespace tarnby::utf8
