@@ -1,0 +1,430 @@
+#include "core/scanning/file_inspection.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "core/platform/paths.h"
+#include "core/platform/sha256.h"
+
+namespace tarnby::FileInspection {
+
+namespace {
+
+struct PermittedLink {
+    std::string_view link;
+    std::string_view target;
+};
+
+constexpr std::array<PermittedLink, 3> kPermittedLinks{{
+    {"/var", "/private/var"},
+    {"/tmp", "/private/tmp"},
+    {"/etc", "/private/etc"},
+}};
+
+// Deep trees would otherwise hold one descriptor per level; beyond this many, the shallowest
+// are closed and reopened by name when the walk climbs back to them.
+constexpr std::size_t kMaxOpenDescriptors = 32;
+
+constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
+
+struct EntryStat {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t changedSeconds = 0;
+    std::uint32_t modifiedNanoseconds = 0;
+    std::uint32_t changedNanoseconds = 0;
+    std::uint32_t mode = 0;
+};
+
+EntryStat entryStat(const struct stat& info) {
+    EntryStat entry;
+    entry.device = static_cast<std::uint64_t>(info.st_dev);
+    entry.inode = static_cast<std::uint64_t>(info.st_ino);
+    entry.size = static_cast<std::int64_t>(info.st_size);
+    entry.modifiedSeconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
+    entry.modifiedNanoseconds = static_cast<std::uint32_t>(info.st_mtim.tv_nsec);
+    entry.changedSeconds = static_cast<std::int64_t>(info.st_ctim.tv_sec);
+    entry.changedNanoseconds = static_cast<std::uint32_t>(info.st_ctim.tv_nsec);
+    entry.mode = static_cast<std::uint32_t>(info.st_mode);
+    return entry;
+}
+
+TimePoint timePoint(std::int64_t seconds, std::uint32_t nanoseconds) {
+    return TimePoint(std::chrono::duration_cast<TimePoint::duration>(std::chrono::seconds(seconds) +
+                                                                      std::chrono::nanoseconds(nanoseconds)));
+}
+
+struct Child {
+    std::uint32_t nameOffset = 0;
+    std::uint32_t nameLength = 0;
+    EntryStat stat;
+};
+
+// One folder on the walk's stack. Its entries are listed and inspected when the folder is
+// entered; they are then replayed in the order their lines sort in (see Walk).
+struct Frame {
+    std::string name;  // component below the parent frame; empty for the root
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    int fd = -1;
+    std::string names;           // entry names back to back: one buffer instead of one string each
+    std::vector<Child> children;
+    std::vector<std::uint32_t> order;  // child index << 1, low bit set for "descend into it"
+    std::size_t cursor = 0;
+    bool canDescend = true;
+
+    std::string_view childName(const Child& child) const {
+        return std::string_view(names).substr(child.nameOffset, child.nameLength);
+    }
+};
+
+struct IdentityHash {
+    std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& identity) const {
+        return std::hash<std::uint64_t>()(identity.first * 0x9E3779B97F4A7C15ULL ^ identity.second);
+    }
+};
+
+// The fingerprint is the digest of all entry lines sorted as strings. A line starts with the
+// entry's relative path and a "|", so for entries of one folder the order is that of
+// name + "|", and everything below a subfolder (all starting name + "/") forms one contiguous
+// run that sorts where name + "/" sorts. Walking each folder's entries in that order and
+// hashing line by line gives the sorted digest without holding every line in memory.
+class Walk {
+public:
+    Walk(const std::string& rootPath, const ScanCancellation& cancellation, std::size_t entryLimit,
+         Measurement& result)
+        : m_rootPath(rootPath), m_cancellation(cancellation), m_entryLimit(entryLimit), m_result(result) {}
+
+    ~Walk() {
+        for (Frame& frame : m_stack) closeFrame(frame);
+    }
+
+    Walk(const Walk&) = delete;
+    Walk& operator=(const Walk&) = delete;
+
+    // Inspects the root itself; false when it is not a folder that can be walked.
+    bool inspectRoot() {
+        struct stat info {};
+        if (::lstat(m_rootPath.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+        m_rootStat = entryStat(info);
+        m_lines = 1;
+        noteModified(m_rootStat);
+        return true;
+    }
+
+    // Walks everything below the root and returns the digest; nothing when the root cannot be opened.
+    std::optional<std::string> run() {
+        const int fd = ::open(m_rootPath.c_str(), kOpenFlags);
+        if (fd < 0) return std::nullopt;
+        Frame root;
+        root.device = m_rootStat.device;
+        root.inode = m_rootStat.inode;
+        root.fd = fd;
+        if (!sameIdentity(fd, root.device, root.inode)) {
+            // Replaced between the inspection and the open: what we would walk is not what we saw.
+            ::close(fd);
+            return std::nullopt;
+        }
+        m_stack.push_back(std::move(root));
+        ++m_openDescriptors;
+        list(m_stack.back());
+
+        while (!m_stack.empty()) {
+            Frame& frame = m_stack.back();
+            if (frame.cursor == frame.order.size()) {
+                closeFrame(frame);
+                const std::size_t nameLength = frame.name.size();
+                m_stack.pop_back();
+                if (!m_stack.empty()) m_relative.resize(m_relative.size() - nameLength - 1);
+                continue;
+            }
+            const std::uint32_t step = frame.order[frame.cursor++];
+            const std::uint32_t index = step >> 1;
+            if ((step & 1U) == 0) {
+                emit(frame.childName(frame.children[index]), frame.children[index].stat);
+            } else if (!m_stopped && frame.canDescend) {
+                descend(m_stack.size() - 1, index);
+            }
+        }
+        emit({}, m_rootStat);
+        return m_hash.finishHex();
+    }
+
+private:
+    void markIncomplete() { m_result.complete = false; }
+
+    void noteModified(const EntryStat& entry) {
+        const TimePoint when = timePoint(entry.modifiedSeconds, entry.modifiedNanoseconds);
+        if (!m_result.modified || *m_result.modified < when) m_result.modified = when;
+    }
+
+    static bool sameIdentity(int fd, std::uint64_t device, std::uint64_t inode) {
+        struct stat info {};
+        return ::fstat(fd, &info) == 0 && static_cast<std::uint64_t>(info.st_dev) == device &&
+               static_cast<std::uint64_t>(info.st_ino) == inode;
+    }
+
+    void closeFrame(Frame& frame) {
+        if (frame.fd >= 0) {
+            ::close(frame.fd);
+            frame.fd = -1;
+            --m_openDescriptors;
+        }
+    }
+
+    // Lists and inspects every entry of `frame`, then orders them for replay.
+    void list(Frame& frame) {
+        const int listFd = ::dup(frame.fd);
+        DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+        if (dir == nullptr) {
+            if (listFd >= 0) ::close(listFd);
+            markIncomplete();
+            return;
+        }
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(dir);
+            if (entry == nullptr) {
+                if (errno != 0) markIncomplete();
+                break;
+            }
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+            if (m_cancellation.isCancelled() || m_lines >= m_entryLimit) {
+                markIncomplete();
+                m_stopped = true;
+                break;
+            }
+            struct stat info {};
+            if (::fstatat(frame.fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+                markIncomplete();  // vanished or unreadable: it contributes nothing
+                continue;
+            }
+            ++m_lines;
+            const std::size_t length = std::strlen(name);
+            Child child;
+            child.nameOffset = static_cast<std::uint32_t>(frame.names.size());
+            child.nameLength = static_cast<std::uint32_t>(length);
+            child.stat = entryStat(info);
+            frame.names.append(name, length);
+            noteModified(child.stat);
+            if (!S_ISDIR(info.st_mode)) {
+                const bool shared = info.st_nlink > 1;
+                if (!shared || m_seen.emplace(child.stat.device, child.stat.inode).second) {
+                    m_result.files += 1;
+                    m_result.bytes += 512 * static_cast<std::int64_t>(info.st_blocks);
+                }
+            }
+            frame.children.push_back(child);
+        }
+        ::closedir(dir);
+
+        frame.order.reserve(frame.children.size() * 2);
+        for (std::uint32_t i = 0; i < frame.children.size(); ++i) {
+            frame.order.push_back(i << 1);
+            if (S_ISDIR(frame.children[i].stat.mode)) frame.order.push_back((i << 1) | 1U);
+        }
+        std::sort(frame.order.begin(), frame.order.end(), [&frame](std::uint32_t a, std::uint32_t b) {
+            return keyLess(frame.childName(frame.children[a >> 1]), (a & 1U) ? '/' : '|',
+                           frame.childName(frame.children[b >> 1]), (b & 1U) ? '/' : '|');
+        });
+    }
+
+    // Byte order of name + terminator, without building either string.
+    static bool keyLess(std::string_view a, char aEnd, std::string_view b, char bEnd) {
+        const std::size_t common = std::min(a.size(), b.size());
+        if (const int c = std::memcmp(a.data(), b.data(), common); c != 0) return c < 0;
+        auto at = [](std::string_view text, char end, std::size_t i) -> int {
+            if (i < text.size()) return static_cast<unsigned char>(text[i]);
+            return i == text.size() ? static_cast<unsigned char>(end) : -1;
+        };
+        for (std::size_t i = common;; ++i) {
+            const int x = at(a, aEnd, i);
+            const int y = at(b, bEnd, i);
+            if (x != y) return x < y;
+            if (x < 0) return false;
+        }
+    }
+
+    // Opens the folder of frame `depth`, reopening closed ancestors by name as needed.
+    int descriptorFor(std::size_t depth) {
+        if (m_stack[depth].fd >= 0) return m_stack[depth].fd;
+        std::size_t open = depth;
+        while (open > 0 && m_stack[open].fd < 0) --open;
+        int fd = m_stack[open].fd;
+        bool owned = false;
+        if (fd < 0) {
+            fd = ::open(m_rootPath.c_str(), kOpenFlags);
+            owned = true;
+            if (fd < 0 || !sameIdentity(fd, m_stack[0].device, m_stack[0].inode)) {
+                if (fd >= 0) ::close(fd);
+                return -1;
+            }
+        }
+        for (std::size_t level = open + 1; level <= depth; ++level) {
+            const int next = ::openat(fd, m_stack[level].name.c_str(), kOpenFlags);
+            if (owned) ::close(fd);
+            if (next < 0 || !sameIdentity(next, m_stack[level].device, m_stack[level].inode)) {
+                if (next >= 0) ::close(next);
+                return -1;
+            }
+            fd = next;
+            owned = true;
+        }
+        m_stack[depth].fd = fd;
+        ++m_openDescriptors;
+        return fd;
+    }
+
+    void releaseDescriptors() {
+        for (Frame& frame : m_stack) {
+            if (m_openDescriptors <= kMaxOpenDescriptors) return;
+            closeFrame(frame);
+        }
+    }
+
+    void descend(std::size_t depth, std::uint32_t index) {
+        const int parentFd = descriptorFor(depth);
+        Frame& parent = m_stack[depth];
+        if (parentFd < 0) {
+            // The folder moved or changed under us; its entries were seen, its subfolders are lost.
+            parent.canDescend = false;
+            markIncomplete();
+            return;
+        }
+        const Child& child = parent.children[index];
+        const std::string name(parent.childName(child));
+        const int fd = ::openat(parentFd, name.c_str(), kOpenFlags);
+        if (fd < 0) {
+            markIncomplete();
+            return;
+        }
+        if (!sameIdentity(fd, child.stat.device, child.stat.inode)) {
+            ::close(fd);
+            markIncomplete();
+            return;
+        }
+        Frame frame;
+        frame.name = name;
+        frame.device = child.stat.device;
+        frame.inode = child.stat.inode;
+        frame.fd = fd;
+        m_relative.push_back('/');
+        m_relative.append(name);
+        m_stack.push_back(std::move(frame));
+        ++m_openDescriptors;
+        releaseDescriptors();  // closes the shallowest first, never the folder just opened
+        list(m_stack.back());
+    }
+
+    void emit(std::string_view name, const EntryStat& entry) {
+        m_line.clear();
+        m_line.append(m_relative);
+        if (!name.empty()) {
+            m_line.push_back('/');
+            m_line.append(name);
+        }
+        m_line.push_back('|');
+        appendNumber(entry.device);
+        m_line.push_back(':');
+        appendNumber(entry.inode);
+        m_line.push_back('|');
+        appendNumber(entry.mode);
+        m_line.push_back('|');
+        appendNumber(entry.size);
+        m_line.push_back('|');
+        appendNumber(entry.modifiedSeconds);
+        m_line.push_back(':');
+        appendNumber(entry.modifiedNanoseconds);
+        m_line.push_back('|');
+        appendNumber(entry.changedSeconds);
+        m_line.push_back(':');
+        appendNumber(entry.changedNanoseconds);
+        if (m_emitted++ > 0) m_hash.update("\n");
+        m_hash.update(m_line);
+    }
+
+    template <typename Number>
+    void appendNumber(Number value) {
+        char buffer[24];
+        const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+        m_line.append(buffer, static_cast<std::size_t>(end - buffer));
+    }
+
+    const std::string& m_rootPath;
+    const ScanCancellation& m_cancellation;
+    const std::size_t m_entryLimit;
+    Measurement& m_result;
+
+    EntryStat m_rootStat;
+    std::vector<Frame> m_stack;
+    std::size_t m_openDescriptors = 0;
+    std::string m_relative;  // relative path of the frame on top of the stack
+    std::string m_line;
+    std::unordered_set<std::pair<std::uint64_t, std::uint64_t>, IdentityHash> m_seen;
+    std::size_t m_lines = 0;
+    std::size_t m_emitted = 0;
+    bool m_stopped = false;
+    Sha256 m_hash;
+};
+
+}  // namespace
+
+bool safePath(const std::string& path) {
+    if (path.empty() || path.front() != '/' || paths::hasDotComponent(path)) return false;
+    std::string current = path;
+    while (current.size() > 1 && current.back() == '/') current.pop_back();
+    while (current != "/") {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0) return false;
+        if (S_ISLNK(info.st_mode)) {
+            const auto permitted = std::find_if(kPermittedLinks.begin(), kPermittedLinks.end(),
+                                                [&](const PermittedLink& link) { return link.link == current; });
+            if (permitted == kPermittedLinks.end()) return false;
+            const auto resolved = paths::resolvingSymlinks(current);
+            if (!resolved || *resolved != permitted->target) return false;
+        }
+        current = paths::parent(current);
+    }
+    return true;
+}
+
+Measurement measure(const std::string& path, const ScanCancellation& cancellation, std::size_t entryLimit) {
+    Measurement result;
+    try {
+        if (!safePath(path)) {
+            result.complete = false;
+            return result;
+        }
+        Walk walk(path, cancellation, entryLimit, result);
+        if (!walk.inspectRoot()) {
+            result.complete = false;
+            return result;
+        }
+        if (auto fingerprint = walk.run()) {
+            result.fingerprint = std::move(*fingerprint);
+        } else {
+            result.complete = false;
+        }
+    } catch (...) {
+        // Out of memory on an absurd tree: report what could not be seen rather than fail the scan.
+        result.complete = false;
+        result.fingerprint.clear();
+    }
+    return result;
+}
+
+}  // namespace tarnby::FileInspection
