@@ -1,0 +1,237 @@
+#include "cli/scan_document.h"
+
+#include <unicode/utf8.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "core/platform/json_text.h"
+#include "core/platform/utf8.h"
+#include "core/records/storage_error.h"
+
+namespace quillet::cli {
+
+namespace {
+
+using tarnby::json::Value;
+using Json = nlohmann::json;
+
+constexpr std::string_view kHexDigits = "0123456789abcdef";
+
+std::string hexBytes(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        text.push_back(kHexDigits[byte >> 4]);
+        text.push_back(kHexDigits[byte & 0x0F]);
+    }
+    return text;
+}
+
+std::string bytesFromHex(std::string_view hex) {
+    if (hex.size() % 2 != 0) throw tarnby::DecodingError("\"pathBytes\" is not hexadecimal");
+    auto digit = [](char c) -> int {
+        const auto at = kHexDigits.find(static_cast<char>(c | 0x20));
+        if (at == std::string_view::npos) throw tarnby::DecodingError("\"pathBytes\" is not hexadecimal");
+        return static_cast<int>(at);
+    };
+    std::string bytes;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        bytes.push_back(static_cast<char>(digit(hex[i]) * 16 + digit(hex[i + 1])));
+    }
+    return bytes;
+}
+
+// Seconds since 1970 with the nanoseconds as an exact decimal fraction.
+Value timeValue(const std::optional<tarnby::TimePoint>& when) {
+    if (!when) return Value();
+    const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(when->time_since_epoch()).count();
+    long long seconds = nanos / 1'000'000'000;
+    long long fraction = nanos % 1'000'000'000;
+    if (fraction < 0) {
+        fraction += 1'000'000'000;
+        seconds -= 1;
+    }
+    std::string digits = std::to_string(fraction);
+    digits.insert(0, 9 - digits.size(), '0');
+    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+    return Value::number(std::to_string(seconds) + "." + digits);
+}
+
+Value optionalText(const std::optional<std::string>& text) {
+    return text ? Value(validUtf8(*text)) : Value();
+}
+
+Value itemValue(const tarnby::StorageItem& item) {
+    Value value = Value::object();
+    value.set("path", validUtf8(item.url));
+    if (!tarnby::utf8::isValid(item.url)) value.set("pathBytes", hexBytes(item.url));
+    value.set("kind", std::string(tarnby::rawValue(item.kind)));
+    value.set("title", validUtf8(item.title));
+    value.set("explanation", validUtf8(item.explanation));
+    value.set("rebuild", validUtf8(item.rebuild));
+    value.set("bytes", item.measurement.bytes);
+    value.set("files", item.measurement.files);
+    value.set("modified", timeValue(item.measurement.modified));
+    value.set("fingerprint", item.measurement.fingerprint);
+    value.set("complete", item.measurement.complete);
+    value.set("selectable", item.selectable());
+    value.set("deviceID", optionalText(item.deviceID));
+    value.set("lastBoot", timeValue(item.lastBoot));
+    value.set("protection", optionalText(item.protection));
+    return value;
+}
+
+Value textArray(const auto& texts) {
+    Value array = Value::array();
+    for (const std::string& text : texts) array.append(validUtf8(text));
+    return array;
+}
+
+const Json& member(const Json& object, const char* key, const char* where) {
+    const auto found = object.find(key);
+    if (found == object.end()) {
+        throw tarnby::DecodingError(std::string(where) + " has no \"" + key + "\"");
+    }
+    return *found;
+}
+
+std::string text(const Json& object, const char* key, const char* where) {
+    const Json& value = member(object, key, where);
+    if (!value.is_string()) throw tarnby::DecodingError(std::string("\"") + key + "\" is not a string");
+    return value.get<std::string>();
+}
+
+std::optional<std::string> optionalText(const Json& object, const char* key, const char* where) {
+    const Json& value = member(object, key, where);
+    if (value.is_null()) return std::nullopt;
+    if (!value.is_string()) throw tarnby::DecodingError(std::string("\"") + key + "\" is not a string or null");
+    return value.get<std::string>();
+}
+
+std::int64_t integer(const Json& object, const char* key, const char* where) {
+    const Json& value = member(object, key, where);
+    if (value.is_number_integer() && !(value.is_number_unsigned() && value.get<std::uint64_t>() > INT64_MAX)) {
+        return value.get<std::int64_t>();
+    }
+    throw tarnby::DecodingError(std::string("\"") + key + "\" is not a 64-bit integer");
+}
+
+bool boolean(const Json& object, const char* key, const char* where) {
+    const Json& value = member(object, key, where);
+    if (!value.is_boolean()) throw tarnby::DecodingError(std::string("\"") + key + "\" is not true or false");
+    return value.get<bool>();
+}
+
+std::optional<tarnby::TimePoint> time(const Json& object, const char* key, const char* where) {
+    const Json& value = member(object, key, where);
+    if (value.is_null()) return std::nullopt;
+    if (!value.is_number()) throw tarnby::DecodingError(std::string("\"") + key + "\" is not a number or null");
+    const double seconds = value.get<double>();
+    if (!std::isfinite(seconds) || std::fabs(seconds) > 1e11) {
+        throw tarnby::DecodingError(std::string("\"") + key + "\" is out of range");
+    }
+    return tarnby::TimePoint(std::chrono::duration_cast<tarnby::TimePoint::duration>(
+        std::chrono::duration<double>(seconds)));
+}
+
+std::vector<std::string> texts(const Json& object, const char* key) {
+    const Json& value = member(object, key, "the document");
+    if (!value.is_array()) throw tarnby::DecodingError(std::string("\"") + key + "\" is not an array");
+    std::vector<std::string> out;
+    for (const Json& element : value) {
+        if (!element.is_string()) throw tarnby::DecodingError(std::string("\"") + key + "\" holds a non-string");
+        out.push_back(element.get<std::string>());
+    }
+    return out;
+}
+
+tarnby::StorageItem decodeItem(const Json& object) {
+    constexpr const char* kWhere = "an item";
+    if (!object.is_object()) throw tarnby::DecodingError("an item is not an object");
+    tarnby::StorageItem item;
+    item.url = text(object, "path", kWhere);
+    if (const auto bytes = object.find("pathBytes"); bytes != object.end()) {
+        if (!bytes->is_string()) throw tarnby::DecodingError("\"pathBytes\" is not a string");
+        item.url = bytesFromHex(bytes->get<std::string>());
+    }
+    const std::string kind = text(object, "kind", kWhere);
+    const auto parsedKind = tarnby::storageKindFromRawValue(kind);
+    if (!parsedKind) throw tarnby::DecodingError("unknown kind \"" + kind + "\"");
+    item.kind = *parsedKind;
+    item.title = text(object, "title", kWhere);
+    item.explanation = text(object, "explanation", kWhere);
+    item.rebuild = text(object, "rebuild", kWhere);
+    item.measurement.bytes = integer(object, "bytes", kWhere);
+    item.measurement.files = integer(object, "files", kWhere);
+    item.measurement.modified = time(object, "modified", kWhere);
+    item.measurement.fingerprint = text(object, "fingerprint", kWhere);
+    item.measurement.complete = boolean(object, "complete", kWhere);
+    item.deviceID = optionalText(object, "deviceID", kWhere);
+    item.lastBoot = time(object, "lastBoot", kWhere);
+    item.protection = optionalText(object, "protection", kWhere);
+    return item;
+}
+
+}  // namespace
+
+std::string validUtf8(std::string_view input) {
+    if (tarnby::utf8::isValid(input)) return std::string(input);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(input.data());
+    const auto length = static_cast<int32_t>(input.size());
+    std::string out;
+    out.reserve(input.size() + 8);
+    int32_t offset = 0;
+    while (offset < length) {
+        const int32_t start = offset;
+        UChar32 c = 0;
+        U8_NEXT(bytes, offset, length, c);
+        if (c < 0) {
+            out += "\xEF\xBF\xBD";
+        } else {
+            out.append(input.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(offset - start)));
+        }
+    }
+    return out;
+}
+
+std::string encodeScanDocument(const ScanDocument& document) {
+    Value items = Value::array();
+    for (const auto& item : document.result.items) items.append(itemValue(item));
+    Value root = Value::object();
+    root.set("home", validUtf8(document.home));
+    root.set("roots", textArray(document.roots));
+    root.set("kept", textArray(document.kept));
+    root.set("cancelled", document.result.cancelled);
+    root.set("notes", textArray(document.result.notes));
+    root.set("items", std::move(items));
+    // Every text was made valid above, so the writer has nothing to refuse.
+    return tarnby::json::write(root, tarnby::json::Layout::compact).value_or("{}");
+}
+
+ScanDocument decodeScanDocument(std::string_view json) {
+    Json root;
+    try {
+        root = Json::parse(json.begin(), json.end());
+    } catch (const Json::exception& error) {
+        throw tarnby::DecodingError(std::string("not JSON (") + error.what() + ")");
+    }
+    if (!root.is_object()) throw tarnby::DecodingError("the document is not a JSON object");
+    ScanDocument document;
+    try {
+        document.home = text(root, "home", "the document");
+        document.roots = texts(root, "roots");
+        for (auto& path : texts(root, "kept")) document.kept.insert(std::move(path));
+        document.result.cancelled = boolean(root, "cancelled", "the document");
+        document.result.notes = texts(root, "notes");
+        const Json& items = member(root, "items", "the document");
+        if (!items.is_array()) throw tarnby::DecodingError("\"items\" is not an array");
+        for (const Json& item : items) document.result.items.push_back(decodeItem(item));
+    } catch (const Json::exception& error) {
+        throw tarnby::DecodingError(error.what());
+    }
+    return document;
+}
+
+}  // namespace quillet::cli

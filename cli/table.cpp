@@ -1,0 +1,180 @@
+#include "cli/table.h"
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "core/platform/formatting.h"
+#include "core/platform/paths.h"
+
+namespace quillet::cli {
+
+namespace {
+
+constexpr std::size_t kTitleColumns = 36;
+
+std::int64_t saturatingAdd(std::int64_t total, std::int64_t value) {
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(total, value, &sum)) {
+        return value > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
+    }
+    return sum;
+}
+
+std::string homeRelative(const std::string& path, const std::string& home) {
+    if (home.empty() || home == "/") return path;
+    if (path == home) return "~";
+    if (tarnby::paths::liesInside(path, home)) return "~" + path.substr(home.size());
+    return path;
+}
+
+int columnsOf(UChar32 c) {
+    if (c == 0x200B || u_charType(c) == U_NON_SPACING_MARK || u_charType(c) == U_ENCLOSING_MARK) return 0;
+    const auto width = static_cast<UEastAsianWidth>(u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH));
+    return (width == U_EA_WIDE || width == U_EA_FULLWIDTH) ? 2 : 1;
+}
+
+// Cut to at most `columns`, ending in "…" when something was cut.
+std::string fitted(const std::string& text, std::size_t columns) {
+    if (displayWidth(text) <= columns) return text;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    int32_t offset = 0;
+    std::size_t used = 0;
+    while (offset < length) {
+        int32_t next = offset;
+        UChar32 c = 0;
+        U8_NEXT(bytes, next, length, c);
+        const auto width = static_cast<std::size_t>(columnsOf(c < 0 ? 0xFFFD : c));
+        if (used + width > columns - 1) break;
+        used += width;
+        offset = next;
+    }
+    return text.substr(0, static_cast<std::size_t>(offset)) + "…";
+}
+
+std::string padded(const std::string& text, std::size_t columns, bool right = false) {
+    const std::size_t width = displayWidth(text);
+    if (width >= columns) return text;
+    const std::string fill(columns - width, ' ');
+    return right ? fill + text : text + fill;
+}
+
+std::string remark(const tarnby::StorageItem& item, bool kept) {
+    std::vector<std::string> parts;
+    if (kept) parts.emplace_back("kept");
+    if (item.protection) parts.push_back(*item.protection);
+    if (!item.measurement.complete) parts.emplace_back("not fully inspected");
+    if (parts.empty()) return {};
+    std::string text = "  [";
+    for (std::size_t i = 0; i < parts.size(); ++i) text += (i ? "; " : "") + parts[i];
+    return text + "]";
+}
+
+}  // namespace
+
+std::size_t displayWidth(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    int32_t offset = 0;
+    std::size_t width = 0;
+    while (offset < length) {
+        UChar32 c = 0;
+        U8_NEXT(bytes, offset, length, c);
+        width += static_cast<std::size_t>(columnsOf(c < 0 ? 0xFFFD : c));
+    }
+    return width;
+}
+
+std::string terminalSafe(std::string_view input) {
+    const std::string text = validUtf8(input);
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out.push_back(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else {
+            static constexpr char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out.push_back(kHex[byte >> 4]);
+            out.push_back(kHex[byte & 0x0F]);
+        }
+    }
+    return out;
+}
+
+std::string renderTable(const ScanDocument& document, bool showKept) {
+    struct Row {
+        std::string size, kind, title, changed, path;
+    };
+    std::vector<Row> rows;
+    std::int64_t total = 0;
+    std::size_t listed = 0;
+    std::size_t hiddenKept = 0;
+    for (const auto& item : document.result.items) {
+        const bool kept = document.kept.count(item.url) > 0;
+        if (kept && !showKept) {
+            ++hiddenKept;
+            continue;
+        }
+        if (!kept) {
+            total = saturatingAdd(total, item.measurement.bytes);
+            ++listed;
+        }
+        Row row;
+        row.size = tarnby::formatting::byteCount(item.measurement.bytes);
+        row.kind = std::string(tarnby::title(item.kind));
+        row.title = fitted(terminalSafe(item.title), kTitleColumns);
+        row.changed = item.measurement.modified ? tarnby::formatting::date(*item.measurement.modified, false) : "—";
+        row.path = terminalSafe(homeRelative(item.url, document.home)) + remark(item, kept);
+        rows.push_back(std::move(row));
+    }
+
+    std::string out;
+    if (rows.empty()) {
+        out += "No recognized items found. Add another project folder with --root, or read the notes below.\n";
+    } else {
+        Row header{"SIZE", "KIND", "TITLE", "LAST CHANGE", "PATH"};
+        std::size_t widths[4] = {0, 0, 0, 0};
+        auto widen = [&](const Row& row) {
+            widths[0] = std::max(widths[0], displayWidth(row.size));
+            widths[1] = std::max(widths[1], displayWidth(row.kind));
+            widths[2] = std::max(widths[2], displayWidth(row.title));
+            widths[3] = std::max(widths[3], displayWidth(row.changed));
+        };
+        widen(header);
+        for (const Row& row : rows) widen(row);
+        auto line = [&](const Row& row) {
+            out += padded(row.size, widths[0], true) + "  " + padded(row.kind, widths[1]) + "  " +
+                   padded(row.title, widths[2]) + "  " + padded(row.changed, widths[3]) + "  " + row.path + "\n";
+        };
+        line(header);
+        for (const Row& row : rows) line(row);
+    }
+
+    out += "\n" + tarnby::formatting::byteCount(total) + " estimated on disk in " + std::to_string(listed) +
+           (listed == 1 ? " item" : " items");
+    if (hiddenKept > 0) {
+        out += " (" + std::to_string(hiddenKept) + " kept " + (hiddenKept == 1 ? "item" : "items") +
+               " hidden; --all shows them)";
+    }
+    out += ".\n";
+    if (document.result.cancelled) out += "Scan stopped. Showing partial results.\n";
+    if (!document.result.notes.empty()) {
+        out += "\nNotes:\n";
+        for (const auto& note : document.result.notes) out += "  " + terminalSafe(note) + "\n";
+    }
+    return out;
+}
+
+}  // namespace quillet::cli
