@@ -1,0 +1,86 @@
+#include "core/planning/cleanup_planner.h"
+
+#include <new>
+
+#include "core/platform/uuid.h"
+#include "core/records/scan_cancellation.h"
+#include "core/records/storage_error.h"
+#include "core/scanning/file_inspection.h"
+#include "core/scanning/scanner.h"
+
+namespace tarnby::CleanupPlanner {
+
+namespace {
+
+// Device identifiers are hexadecimal UUID text, so ASCII case folding is enough.
+std::string upperCased(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return result;
+}
+
+// Throws the StorageError that keeps the item, or whatever the inventory throws.
+void check(const StorageItem& item, const ScanConfiguration& configuration,
+           const SimulatorManaging& simulators, bool acknowledgeSimulatorRisk) {
+    if (item.protection || !item.measurement.complete || !Scanner::recognized(item, configuration)) {
+        throw StorageError::unsafePath();
+    }
+
+    // A flag of our own that nobody cancels: a plan is never based on a partial walk.
+    const ScanCancellation neverCancelled;
+    const Measurement now = FileInspection::measure(item.url, neverCancelled);
+    if (!now.complete) throw StorageError::incomplete();
+    if (now.fingerprint != item.measurement.fingerprint) throw StorageError::changed();
+
+    if (!item.deviceID) return;
+    if (!acknowledgeSimulatorRisk) {
+        throw StorageError::command("Simulator data loss has not been acknowledged.");
+    }
+    // Asked again for every device: its state may have changed since the previous item.
+    const std::vector<SimulatorDevice> devices = simulators.inventory();
+    const std::string wanted = upperCased(*item.deviceID);
+    for (const SimulatorDevice& device : devices) {
+        if (upperCased(device.udid) != wanted) continue;
+        if (device.state != "Shutdown") throw StorageError::simulatorRunning();
+        return;
+    }
+    throw StorageError::simulatorUnavailable();
+}
+
+std::string reason(const std::exception& error) {
+    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
+        return "There was not enough memory to check this item. It has been kept.";
+    }
+    return error.what();
+}
+
+}  // namespace
+
+CleanupPlan make(const std::vector<StorageItem>& items, const ScanConfiguration& configuration,
+                 const SimulatorManaging& simulators, bool acknowledgeSimulatorRisk) {
+    CleanupPlan plan;
+    try {
+        plan.id = uuid::makeRandom();
+        for (const StorageItem& item : items) {
+            try {
+                check(item, configuration, simulators, acknowledgeSimulatorRisk);
+                plan.items.push_back(PlannedItem{
+                    item.url, item.title,
+                    item.deviceID ? PlannedOperation::eraseSimulator : PlannedOperation::moveFolderToTrash,
+                    item.measurement.bytes});
+            } catch (const std::exception& error) {
+                plan.kept.push_back(item.title + ": " + reason(error));
+            } catch (...) {
+                plan.kept.push_back(item.title + ": This item could not be checked. It has been kept.");
+            }
+        }
+    } catch (...) {
+        // Only reachable when memory runs out while writing a kept line; the plan made so far
+        // is still a truthful preview, and nothing may escape to the caller.
+    }
+    return plan;
+}
+
+}  // namespace tarnby::CleanupPlanner
