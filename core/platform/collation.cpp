@@ -7,8 +7,20 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 
 namespace tarnby {
+
+namespace {
+
+// The C and POSIX locales map to ICU's "en_US_POSIX", whose collation orders ASCII by code
+// point (upper case first); a Finder-like order wants the root collation there instead.
+icu::Locale collationLocale() {
+    const icu::Locale& locale = icu::Locale::getDefault();
+    return std::string_view(locale.getVariant()) == "POSIX" ? icu::Locale::getRoot() : locale;
+}
+
+}  // namespace
 
 struct FinderCollator::Impl {
     std::unique_ptr<icu::Collator> collator;
@@ -16,7 +28,7 @@ struct FinderCollator::Impl {
 
 FinderCollator::FinderCollator() : m_impl(std::make_unique<Impl>()) {
     UErrorCode status = U_ZERO_ERROR;
-    m_impl->collator.reset(icu::Collator::createInstance(icu::Locale::getDefault(), status));
+    m_impl->collator.reset(icu::Collator::createInstance(collationLocale(), status));
     if (U_FAILURE(status) || !m_impl->collator) {
         status = U_ZERO_ERROR;
         m_impl->collator.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
