@@ -157,9 +157,15 @@ int runPlan(const PlanOptions& options, std::FILE* out, std::FILE* err) {
     const auto inventory = makeInventory(options.setup);
     const tarnby::CleanupPlan plan =
         tarnby::CleanupPlanner::make(selected, configuration, *inventory, options.acknowledgeSimulatorRisk);
-    write(out, plan.json() + "\n");
+    const std::string json = plan.json();
+    write(out, json + "\n");
     std::fflush(out);
     for (const auto& line : plan.kept) write(err, terminalSafe(line) + "\n");
+    if (!plan.items.empty() && json == "[]") {
+        // JSON text cannot carry a path that is not UTF-8; an empty plan must not pass for success.
+        write(err, "quillet plan: the plan could not be written as JSON text (a path or title is not valid UTF-8)\n");
+        return kFailure;
+    }
     return kSuccess;
 }
 

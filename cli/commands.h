@@ -8,6 +8,7 @@ namespace quillet::cli {
 
 // Exit statuses.
 inline constexpr int kSuccess = 0;
+inline constexpr int kFailure = 1;
 inline constexpr int kUsage = 2;
 inline constexpr int kInterrupted = 130;
 

@@ -154,6 +154,10 @@ TEST(CommandLine, OutputStaysValidWhateverBytesANameHolds) {
     const std::string exact = fixture.tree.path(odd + "/node_modules");
     EXPECT_TRUE(std::any_of(decoded.result.items.begin(), decoded.result.items.end(),
                             [&](const tarnby::StorageItem& item) { return item.url == exact; }));
+    // Planning it finds the item, but a plan's JSON cannot hold the path: a failure, not "[]".
+    const Outcome plan = quillet(fixture.tree, {"plan", "--scan", "-", "--no-simulators", exact}, run.out);
+    EXPECT_EQ(plan.status, 1);
+    EXPECT_NE(plan.err.find("could not be written as JSON text"), std::string::npos) << plan.err;
 
     const Outcome table = quillet(fixture.tree, {"scan", "--no-simulators", "--home", fixture.home, "--root",
                                              fixture.home + "/Code"});
