@@ -1,0 +1,406 @@
+#include "app/model/result_browsing.h"
+
+#include <unicode/stringpiece.h>
+#include <unicode/uniset.h>
+#include <unicode/unistr.h>
+#include <unicode/ustring.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <ctime>
+#include <exception>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "core/platform/collation.h"
+#include "core/platform/collation_keys.h"
+#include "core/platform/formatting.h"
+
+namespace quillet::browsing {
+
+using tarnby::StorageItem;
+using tarnby::TimePoint;
+
+tarnby::TimePoint ageCutoff(TimePoint now, int days) {
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(now);
+    const std::time_t whole = static_cast<std::time_t>(seconds.time_since_epoch().count());
+    std::tm local{};
+    if (days != 0 && ::localtime_r(&whole, &local) != nullptr) {
+        local.tm_mday -= days;
+        local.tm_isdst = -1;  // let mktime decide whether the earlier day had summer time
+        const std::time_t earlier = std::mktime(&local);
+        if (earlier != static_cast<std::time_t>(-1)) {
+            return std::chrono::system_clock::from_time_t(earlier) + (now - seconds);
+        }
+    }
+    return now - std::chrono::hours(24) * days;
+}
+
+namespace {
+
+bool categoryMatches(const std::optional<std::string>& category, tarnby::StorageKind kind) {
+    if (!category) return false;
+    return *category == kAllCategories || *category == tarnby::rawValue(kind);
+}
+
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Appends `text` with ASCII capitals made small; every other byte stays as it is.
+void appendLowered(std::string& out, std::string_view text) {
+    const std::size_t at = out.size();
+    out.resize(at + text.size());
+    char* to = out.data() + at;
+    for (char c : text) *to++ = static_cast<char>(c + ((static_cast<unsigned char>(c - 'A') < 26) ? 32 : 0));
+}
+
+// Whether any non-ASCII character of `text` case-folds to something with ASCII in it.
+bool foldsToAscii(std::string_view text) {
+    static const icu::UnicodeSet kFoldingToAscii = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        const icu::UnicodeSet changing(icu::UnicodeString(u"[:Changes_When_Casefolded:]"), status);
+        icu::UnicodeSet set;
+        if (U_FAILURE(status)) {
+            set.add(0x80, 0x10FFFF);  // cannot tell: send every non-ASCII text to the full test
+        } else {
+            for (int32_t r = 0; r < changing.getRangeCount(); ++r) {
+                for (UChar32 c = std::max<UChar32>(changing.getRangeStart(r), 0x80); c <= changing.getRangeEnd(r); ++c) {
+                    icu::UnicodeString folded(c);
+                    folded.foldCase();
+                    for (int32_t i = 0; i < folded.length(); ++i) {
+                        if (folded.charAt(i) < 0x80) {
+                            set.add(c);
+                            break;
+                        }
+                    }
+                }
+            }
+        }
+        set.freeze();
+        return set;
+    }();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+        if (bytes[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c >= 0 && kFoldingToAscii.contains(c)) return true;
+    }
+    return false;
+}
+
+// Whether a title directly followed by a path contains the query, with the answer of
+// tarnby::localizedCaseInsensitiveContains, asked of many items in a row. For an ASCII query
+// it searches the bytes with ASCII capitals made small, which is exact unless the text holds
+// a character whose case folding produces ASCII ("ß" folds to "ss", the Kelvin sign to "k");
+// only such texts, and non-ASCII queries, go through full Unicode case folding.
+class QueryMatcher {
+public:
+    explicit QueryMatcher(std::string_view query)
+        : m_query(query),
+          m_ascii(isAscii(query)),
+          m_folded(icu::UnicodeString::fromUTF8(icu::StringPiece(query.data(), static_cast<int32_t>(query.size())))) {
+        m_folded.foldCase();
+        if (m_ascii) appendLowered(m_lowered, query);
+        for (int32_t i = 0; i < m_folded.length(); ++i) {
+            if (m_folded.charAt(i) >= 0x80) m_needsNonAscii = true;
+        }
+    }
+
+    bool matches(std::string_view title, std::string_view path) {
+        if (m_ascii) {
+            m_text.clear();
+            appendLowered(m_text, title);
+            appendLowered(m_text, path);
+            if (m_text.find(m_lowered) != std::string::npos) return true;
+            if (isAscii(m_text)) return false;
+        }
+        m_text.assign(title).append(path);
+        if (m_ascii && !foldsToAscii(m_text)) return false;
+        // ASCII folds to ASCII only, so a folded query with other characters needs them in the text.
+        if (m_needsNonAscii && isAscii(m_text)) return false;
+        return foldedContains(m_text);
+    }
+
+private:
+    bool foldedContains(std::string_view text) {
+        // Ill-formed UTF-8 becomes U+FFFD, as in the one-off test.
+        int32_t length = 0;
+        for (;;) {
+            UErrorCode status = U_ZERO_ERROR;
+            u_strFromUTF8WithSub(m_utf16.data(), static_cast<int32_t>(m_utf16.size()), &length, text.data(),
+                                 static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
+            if (status == U_BUFFER_OVERFLOW_ERROR) {
+                m_utf16.resize(static_cast<std::size_t>(length) + 1);
+                continue;
+            }
+            if (U_FAILURE(status)) return tarnby::localizedCaseInsensitiveContains(text, m_query);
+            break;
+        }
+        m_haystack.setTo(m_utf16.data(), length);
+        m_haystack.foldCase();
+        return m_haystack.indexOf(m_folded) >= 0;
+    }
+
+    std::string_view m_query;
+    bool m_ascii;
+    bool m_needsNonAscii = false;
+    icu::UnicodeString m_folded;    // the query, case-folded
+    std::string m_lowered;          // an ASCII query with capitals made small
+    std::string m_text;             // reused per item
+    std::vector<UChar> m_utf16 = std::vector<UChar>(256);
+    icu::UnicodeString m_haystack;  // reused per item
+};
+
+// Runs work(0) … work(parts - 1), all but the last on helper threads (inline when no thread
+// can be started), and rethrows the first failure once all have ended.
+void inParallel(std::size_t parts, const std::function<void(std::size_t)>& work) {
+    std::vector<std::exception_ptr> failures(parts);
+    auto guarded = [&](std::size_t part) {
+        try {
+            work(part);
+        } catch (...) {
+            failures[part] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> helpers;
+    helpers.reserve(parts);
+    for (std::size_t part = 0; part + 1 < parts; ++part) {
+        try {
+            helpers.emplace_back(guarded, part);
+        } catch (const std::system_error&) {
+            guarded(part);
+        }
+    }
+    guarded(parts - 1);
+    for (std::thread& helper : helpers) helper.join();
+    for (const std::exception_ptr& failure : failures) {
+        if (failure) std::rethrow_exception(failure);
+    }
+}
+
+// Below this many titles per thread, starting a thread costs more than it saves.
+constexpr std::size_t kItemsPerThread = 16384;
+
+std::size_t partsFor(std::size_t count) {
+    const std::size_t cores = std::clamp(std::thread::hardware_concurrency(), 1U, 4U);
+    return std::clamp<std::size_t>(count / kItemsPerThread, 1, cores);
+}
+
+// Half-open range of part `part` when `count` things are shared out over `parts`.
+std::pair<std::size_t, std::size_t> share(std::size_t count, std::size_t parts, std::size_t part) {
+    const std::size_t each = (count + parts - 1) / parts;
+    return {std::min(count, part * each), std::min(count, (part + 1) * each)};
+}
+
+// Positions in `visible` that pass the category, search and age tests, in order.
+std::vector<std::size_t> passing(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now) {
+    const bool byAge = choices.age != 0;
+    const TimePoint cutoff = byAge ? ageCutoff(now, choices.age) : now;
+    std::optional<QueryMatcher> matcher;
+    if (!choices.query.empty()) matcher.emplace(choices.query);
+    std::vector<std::size_t> found;
+    for (std::size_t i = 0; i < visible.size(); ++i) {
+        const StorageItem& item = visible[i];
+        if (!categoryMatches(choices.category, item.kind)) continue;
+        if (matcher && !matcher->matches(item.title, item.url)) continue;
+        if (byAge && !(item.measurement.modified && *item.measurement.modified < cutoff)) continue;
+        found.push_back(i);
+    }
+    return found;
+}
+
+// Sorts copy each item's sort value next to its position: comparing through positions into
+// the items would miss the cache on nearly every comparison. The position is the last key,
+// which keeps equal items in scan order as a stable sort would.
+void sortBySize(std::vector<std::size_t>& order, const std::vector<StorageItem>& items) {
+    std::vector<std::pair<std::int64_t, std::size_t>> entries;
+    entries.reserve(order.size());
+    for (std::size_t i : order) entries.emplace_back(items[i].measurement.bytes, i);
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    std::transform(entries.begin(), entries.end(), order.begin(), [](const auto& e) { return e.second; });
+}
+
+void sortByAge(std::vector<std::size_t>& order, const std::vector<StorageItem>& items) {
+    // Undated items count as the most distant future.
+    std::vector<std::pair<TimePoint, std::size_t>> entries;
+    entries.reserve(order.size());
+    for (std::size_t i : order) entries.emplace_back(items[i].measurement.modified.value_or(TimePoint::max()), i);
+    std::sort(entries.begin(), entries.end());
+    std::transform(entries.begin(), entries.end(), order.begin(), [](const auto& e) { return e.second; });
+}
+
+// A title's collation key, kept in its part's buffer. Its first sixteen bytes ride along as
+// two big-endian numbers, zero-padded (keys hold no zero byte), which settle most
+// comparisons without looking into the buffer.
+struct NameEntry {
+    std::uint64_t head;
+    std::uint64_t next;
+    std::uint32_t part;
+    std::uint32_t offset;
+    std::uint32_t length;
+    std::uint32_t index;  // position in the visible items
+};
+
+std::uint64_t bigEndian(std::string_view bytes) {
+    std::uint64_t value = 0;
+    for (std::size_t b = 0; b < 8; ++b) value = (value << 8) | (b < bytes.size() ? static_cast<unsigned char>(bytes[b]) : 0U);
+    return value;
+}
+
+void sortByName(std::vector<std::size_t>& order, const std::vector<StorageItem>& items) {
+    // One collation key per title: comparing keys is a byte comparison, while asking the
+    // collator per comparison walks both titles through Unicode every time. Making the keys
+    // is most of the work, so large lists share it out over the cores. Memory is taken on
+    // this thread, where the allocator keeps it warm from one call to the next.
+    const std::size_t parts = partsFor(order.size());
+    // Every entry is written before it is read, so nothing is cleared first.
+    const auto entries = std::make_unique_for_overwrite<NameEntry[]>(order.size());
+    std::vector<std::string> buffers(parts);
+    for (std::size_t part = 0; part < parts; ++part) {
+        // Generous on purpose: a buffer that has to grow copies every key made so far, while
+        // reserved pages that are never written cost nothing.
+        const auto [from, to] = share(order.size(), parts, part);
+        std::size_t bytes = 0;
+        for (std::size_t k = from; k < to; ++k) bytes += 3 * items[order[k]].title.size() + 16;
+        buffers[part].reserve(bytes);
+    }
+    inParallel(parts, [&](std::size_t part) {
+        const tarnby::FinderSortKeys keys;
+        std::string& buffer = buffers[part];
+        const auto [from, to] = share(order.size(), parts, part);
+        for (std::size_t k = from; k < to; ++k) {
+            const std::size_t offset = buffer.size();
+            keys.appendKey(items[order[k]].title, buffer);
+            const std::string_view key(buffer.data() + offset, buffer.size() - offset);
+            entries[k] = {bigEndian(key), bigEndian(key.substr(std::min<std::size_t>(8, key.size()))),
+                          static_cast<std::uint32_t>(part), static_cast<std::uint32_t>(offset),
+                          static_cast<std::uint32_t>(key.size()), static_cast<std::uint32_t>(order[k])};
+        }
+    });
+    auto key = [&](const NameEntry& e) { return std::string_view(buffers[e.part].data() + e.offset, e.length); };
+    std::sort(entries.get(), entries.get() + order.size(), [&](const NameEntry& a, const NameEntry& b) {
+        if (a.head != b.head) return a.head < b.head;
+        if (a.next != b.next) return a.next < b.next;
+        if (const int c = key(a).compare(key(b)); c != 0) return c < 0;
+        // Texts the collator calls equal go by their bytes, as FinderCollator orders them.
+        if (const int c = items[a.index].title.compare(items[b.index].title); c != 0) return c < 0;
+        return a.index < b.index;
+    });
+    std::transform(entries.get(), entries.get() + order.size(), order.begin(), [](const NameEntry& e) { return e.index; });
+}
+
+}  // namespace
+
+std::vector<std::size_t> listedIndices(const std::vector<StorageItem>& visible, const Choices& choices,
+                                       TimePoint now) {
+    if (!choices.category) return {};
+    std::vector<std::size_t> listed = passing(visible, choices, now);
+    if (choices.order == kOrderName) {
+        sortByName(listed, visible);
+    } else if (choices.order == kOrderAge) {
+        sortByAge(listed, visible);
+    } else {
+        sortBySize(listed, visible);
+    }
+    return listed;
+}
+
+std::vector<StorageItem> filtered(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now) {
+    std::vector<StorageItem> listed;
+    const std::vector<std::size_t> order = listedIndices(visible, choices, now);
+    listed.reserve(order.size());
+    for (std::size_t i : order) listed.push_back(visible[i]);
+    return listed;
+}
+
+std::vector<StorageItem> visibleItems(const std::vector<StorageItem>& items, const std::set<std::string>& kept) {
+    std::vector<StorageItem> visible;
+    visible.reserve(items.size());
+    for (const StorageItem& item : items) {
+        if (!kept.contains(item.id())) visible.push_back(item);
+    }
+    return visible;
+}
+
+std::vector<StorageItem> selectedItems(const std::vector<StorageItem>& items, const std::set<std::string>& selected) {
+    std::vector<StorageItem> chosen;
+    if (selected.empty()) return chosen;
+    for (const StorageItem& item : items) {
+        if (selected.contains(item.id())) chosen.push_back(item);
+    }
+    return chosen;
+}
+
+std::int64_t totalBytes(const std::vector<StorageItem>& items) {
+    std::int64_t total = 0;
+    for (const StorageItem& item : items) {
+        if (__builtin_add_overflow(total, item.measurement.bytes, &total)) {
+            total = item.measurement.bytes > 0 ? std::numeric_limits<std::int64_t>::max()
+                                               : std::numeric_limits<std::int64_t>::min();
+        }
+    }
+    return total;
+}
+
+std::string headerLine(std::size_t visibleCount) {
+    return "estimated on disk · " + std::to_string(visibleCount) + " items";
+}
+
+std::array<std::size_t, tarnby::kAllStorageKinds.size()> kindCounts(const std::vector<StorageItem>& visible) {
+    std::array<std::size_t, tarnby::kAllStorageKinds.size()> counts{};
+    for (const StorageItem& item : visible) {
+        const auto position = std::find(tarnby::kAllStorageKinds.begin(), tarnby::kAllStorageKinds.end(), item.kind);
+        if (position != tarnby::kAllStorageKinds.end()) ++counts[static_cast<std::size_t>(position - tarnby::kAllStorageKinds.begin())];
+    }
+    return counts;
+}
+
+std::string selectionLine(std::size_t selectedCount, std::int64_t selectedBytes) {
+    return std::to_string(selectedCount) + " selected · " + tarnby::formatting::byteCount(selectedBytes) + " estimated";
+}
+
+EmptyState emptyState(bool hasVisibleItems, std::size_t keptCount) {
+    EmptyState state;
+    if (hasVisibleItems) {
+        state.title = "No matches.";
+        state.message = "Try another filter or age range.";
+    } else {
+        state.title = "A little breathing room.";
+        state.message = "No recognized items found. Add another project folder or review scan notes.";
+    }
+    if (keptCount > 0) state.keptButton = "Show kept items (" + std::to_string(keptCount) + ")";
+    return state;
+}
+
+std::string displayPath(std::string_view path, std::string_view home) {
+    if (home.empty()) return std::string(path);
+    std::string shown;
+    shown.reserve(path.size());
+    std::size_t from = 0;
+    for (std::size_t at; (at = path.find(home, from)) != std::string_view::npos; from = at + home.size()) {
+        shown.append(path.substr(from, at - from)).push_back('~');
+    }
+    shown.append(path.substr(from));
+    return shown;
+}
+
+std::string changedLine(const tarnby::Measurement& measurement) {
+    if (!measurement.modified) return "Change date unknown";
+    return "Changed " + tarnby::formatting::date(*measurement.modified, false);
+}
+
+}  // namespace quillet::browsing

@@ -1,0 +1,310 @@
+#include "app/model/storage_model.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QThread>
+
+#include <exception>
+#include <utility>
+
+#include "app/model/result_browsing.h"
+#include "app/model/saved_preferences.h"
+#include "core/planning/cleanup_planner.h"
+#include "core/platform/file_system.h"
+#include "core/platform/formatting.h"
+#include "core/platform/paths.h"
+
+namespace quillet {
+
+namespace {
+
+const QString kReady = QStringLiteral("Ready when you are.");
+const QString kReading = QStringLiteral("Reading developer storage…");
+const QString kComplete = QStringLiteral("Scan complete. Nothing was changed.");
+const QString kStopped = QStringLiteral("Scan stopped. Showing partial results.");
+const QString kStopping = QStringLiteral("Stopping after the current operation…");
+const std::string kInventoryNote = "Simulator inventory unavailable. Simulator cleanup is disabled. ";
+
+// Runs on the worker. The inventory is asked once; without it the scan goes on without
+// devices and says why after its own notes.
+tarnby::ScanResult runScan(const StorageModelSetup::ScanFunction& scanner, const tarnby::SimulatorManaging& simulators,
+                           const tarnby::ScanConfiguration& configuration,
+                           const tarnby::ScanCancellation& cancellation, const tarnby::Scanner::Progress& progress) {
+    std::optional<std::vector<tarnby::SimulatorDevice>> devices;
+    std::optional<std::string> inventoryNote;
+    try {
+        devices = simulators.inventory();
+    } catch (const std::exception& error) {
+        inventoryNote = kInventoryNote + error.what();
+    }
+    tarnby::ScanResult result;
+    try {
+        result = scanner(configuration, devices, cancellation, progress);
+    } catch (const std::exception& error) {
+        // The scanner promises not to throw; should it anyway, the model must not stay busy.
+        result.notes.emplace_back(error.what());
+    }
+    if (inventoryNote) result.notes.push_back(std::move(*inventoryNote));
+    return result;
+}
+
+}  // namespace
+
+StorageModel::StorageModel(StorageModelSetup setup, QObject* parent)
+    : QObject(parent),
+      m_home(setup.home.empty() ? tarnby::fs::currentUserHome() : tarnby::paths::standardized(setup.home)),
+      m_simulators(setup.simulators ? std::move(setup.simulators) : std::make_shared<tarnby::SystemSimulators>()),
+      m_scanner(setup.scanner ? std::move(setup.scanner)
+                              : StorageModelSetup::ScanFunction(
+                                    [](const tarnby::ScanConfiguration& configuration,
+                                       const std::optional<std::vector<tarnby::SimulatorDevice>>& devices,
+                                       const tarnby::ScanCancellation& cancellation,
+                                       const tarnby::Scanner::Progress& progress) {
+                                        return tarnby::Scanner::scan(configuration, devices, cancellation, progress);
+                                    })),
+      m_planner(setup.planner ? std::move(setup.planner) : StorageModelSetup::PlanFunction(&tarnby::CleanupPlanner::make)),
+      m_availableCapacity(setup.availableCapacity ? std::move(setup.availableCapacity)
+                                                  : StorageModelSetup::CapacityFunction(&tarnby::fs::availableCapacity)),
+      m_cancellation(std::make_shared<tarnby::ScanCancellation>()),
+      m_status(kReady) {
+    SavedPreferences preferences = loadPreferences(m_home);
+    m_roots = std::move(preferences.roots);
+    m_kept = std::move(preferences.kept);
+
+    // One worker: busy already excludes a second job, and a single thread keeps the disk
+    // walk from competing with itself.
+    m_pool.setMaxThreadCount(1);
+    m_pool.setThreadPriority(QThread::LowPriority);
+}
+
+StorageModel::~StorageModel() {
+    // Queued results addressed to this object die with it, so once the worker is done
+    // nothing can reach the model any more.
+    m_cancellation->cancel();
+    m_pool.waitForDone();
+}
+
+const std::vector<tarnby::StorageItem>& StorageModel::visibleItems() const {
+    if (!m_visibleItems) m_visibleItems = browsing::visibleItems(m_items, m_kept);
+    return *m_visibleItems;
+}
+
+const std::vector<tarnby::StorageItem>& StorageModel::selectedItems() const {
+    if (!m_selectedItems) m_selectedItems = browsing::selectedItems(m_items, m_selected);
+    return *m_selectedItems;
+}
+
+QString StorageModel::freeSpace() const {
+    const std::optional<std::int64_t> available = m_availableCapacity(m_home);
+    if (!available) return QStringLiteral("Available space unavailable");
+    return QString::fromStdString(tarnby::formatting::byteCount(*available) + " available");
+}
+
+std::string StorageModel::preferencesPath() const {
+    return quillet::preferencesPath(m_home);
+}
+
+void StorageModel::scan() {
+    if (m_busy) return;
+    setBusy(true);
+    setScanning(true);
+    setSelected({});
+    setNotes({});
+    setStatus(kReading);
+
+    // A fresh flag per scan, so a late stop of an earlier scan cannot reach this one.
+    m_cancellation = std::make_shared<tarnby::ScanCancellation>();
+    const tarnby::ScanConfiguration configuration(m_home, m_roots);
+
+    // The worker posts with the model as context, and Qt drops a queued call whose context
+    // is gone. The destructor waits for the worker, so a running scan always posts to a live
+    // model; the guarded pointer covers a callback that someone kept beyond the scan.
+    tarnby::Scanner::Progress progress = [self = QPointer<StorageModel>(this)](const std::string& text) {
+        StorageModel* model = self.data();
+        if (model == nullptr) return;
+        QMetaObject::invokeMethod(
+            model, [model, status = QString::fromStdString(text)] { model->showProgress(status); },
+            Qt::QueuedConnection);
+    };
+    m_pool.start([this, configuration, progress = std::move(progress), cancellation = m_cancellation,
+                  simulators = m_simulators, scanner = m_scanner] {
+        tarnby::ScanResult result = runScan(scanner, *simulators, configuration, *cancellation, progress);
+        QMetaObject::invokeMethod(
+            this, [this, result = std::move(result)]() mutable { finishScan(std::move(result)); },
+            Qt::QueuedConnection);
+    });
+}
+
+void StorageModel::stop() {
+    if (!m_scanning) return;
+    m_cancellation->cancel();
+    setStatus(kStopping);
+}
+
+void StorageModel::createPlan(bool allowSimulators) {
+    if (m_busy) return;
+    setBusy(true);
+
+    const tarnby::ScanConfiguration configuration(m_home, m_roots);
+    m_pool.start([this, items = selectedItems(), configuration, simulators = m_simulators, planner = m_planner,
+                  allowSimulators] {
+        try {
+            tarnby::CleanupPlan plan = planner(items, configuration, *simulators, allowSimulators);
+            QMetaObject::invokeMethod(
+                this, [this, plan = std::move(plan)]() mutable { finishPlan(std::move(plan)); }, Qt::QueuedConnection);
+        } catch (const std::exception& error) {
+            QMetaObject::invokeMethod(
+                this, [this, reason = std::string(error.what())] { failPlan(reason); }, Qt::QueuedConnection);
+        }
+    });
+}
+
+void StorageModel::showProgress(const QString& text) {
+    // Texts still queued when the result lands must not replace the final status.
+    if (m_scanning) setStatus(text);
+}
+
+void StorageModel::finishScan(tarnby::ScanResult result) {
+    setItems(std::move(result.items));
+    setNotes(std::move(result.notes));
+    setBusy(false);
+    setScanning(false);
+    setDidScan(true);
+    setStatus(result.cancelled ? kStopped : kComplete);
+}
+
+void StorageModel::finishPlan(tarnby::CleanupPlan plan) {
+    const std::size_t planned = plan.items.size();
+    m_plan = std::move(plan);
+    emit planChanged();
+    appendNotes(m_plan->kept);
+    setBusy(false);
+    setStatus(QStringLiteral("Preview ready for %1 items. No files moved or deleted.").arg(planned));
+}
+
+void StorageModel::failPlan(const std::string& reason) {
+    appendNotes({reason});
+    setBusy(false);
+}
+
+void StorageModel::keep(const tarnby::StorageItem& item) {
+    keep(item.id());
+}
+
+void StorageModel::keep(const std::string& path) {
+    if (!m_kept.contains(path)) {
+        std::set<std::string> kept = m_kept;
+        kept.insert(path);
+        setKept(std::move(kept));
+    }
+    deselect(path);
+    save();
+}
+
+void StorageModel::save(std::optional<std::vector<std::string>> roots) {
+    if (roots) {
+        std::vector<std::string> normalized = normalizedRoots(*roots);
+        if (normalized != m_roots) {
+            m_roots = std::move(normalized);
+            emit rootsChanged();
+        }
+    }
+    if (std::optional<std::string> note = savePreferences(m_home, SavedPreferences{m_roots, m_kept})) {
+        appendNotes({std::move(*note)});
+    }
+}
+
+void StorageModel::select(const std::string& path) {
+    if (m_selected.contains(path)) return;
+    std::set<std::string> selected = m_selected;
+    selected.insert(path);
+    setSelected(std::move(selected));
+}
+
+void StorageModel::deselect(const std::string& path) {
+    if (!m_selected.contains(path)) return;
+    std::set<std::string> selected = m_selected;
+    selected.erase(path);
+    setSelected(std::move(selected));
+}
+
+void StorageModel::selectListed(const std::vector<tarnby::StorageItem>& listed) {
+    std::set<std::string> selected = m_selected;
+    for (const tarnby::StorageItem& item : listed) {
+        if (item.selectable()) selected.insert(item.id());
+    }
+    setSelected(std::move(selected));
+}
+
+void StorageModel::clearSelection() {
+    setSelected({});
+}
+
+void StorageModel::clearKept() {
+    setKept({});
+    save();
+}
+
+void StorageModel::setItems(std::vector<tarnby::StorageItem> items) {
+    // A new scan result is always news, even when it happens to equal the last one.
+    m_items = std::move(items);
+    m_visibleItems.reset();
+    m_selectedItems.reset();
+    emit itemsChanged();
+    emit visibleItemsChanged();
+    if (!m_selected.empty()) emit selectedItemsChanged();
+}
+
+void StorageModel::setNotes(std::vector<std::string> notes) {
+    if (notes == m_notes) return;
+    m_notes = std::move(notes);
+    emit notesChanged();
+}
+
+void StorageModel::appendNotes(const std::vector<std::string>& notes) {
+    if (notes.empty()) return;
+    m_notes.insert(m_notes.end(), notes.begin(), notes.end());
+    emit notesChanged();
+}
+
+void StorageModel::setKept(std::set<std::string> kept) {
+    if (kept == m_kept) return;
+    m_kept = std::move(kept);
+    m_visibleItems.reset();
+    emit keptChanged();
+    emit visibleItemsChanged();
+}
+
+void StorageModel::setSelected(std::set<std::string> selected) {
+    if (selected == m_selected) return;
+    m_selected = std::move(selected);
+    m_selectedItems.reset();
+    emit selectedChanged();
+    emit selectedItemsChanged();
+}
+
+void StorageModel::setBusy(bool busy) {
+    if (busy == m_busy) return;
+    m_busy = busy;
+    emit busyChanged(m_busy);
+}
+
+void StorageModel::setScanning(bool scanning) {
+    if (scanning == m_scanning) return;
+    m_scanning = scanning;
+    emit scanningChanged(m_scanning);
+}
+
+void StorageModel::setStatus(const QString& status) {
+    if (status == m_status) return;
+    m_status = status;
+    emit statusChanged(m_status);
+}
+
+void StorageModel::setDidScan(bool didScan) {
+    if (didScan == m_didScan) return;
+    m_didScan = didScan;
+    emit didScanChanged(m_didScan);
+}
+
+}  // namespace quillet

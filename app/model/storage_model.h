@@ -1,0 +1,173 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/planning/cleanup_plan.h"
+#include "core/records/scan_cancellation.h"
+#include "core/records/scan_configuration.h"
+#include "core/records/scan_result.h"
+#include "core/records/simulator_device.h"
+#include "core/records/storage_item.h"
+#include "core/scanning/scanner.h"
+#include "core/simulators/simulator_inventory.h"
+
+namespace quillet {
+
+// What a model works with. The defaults are the real machine; tests hand in a fixture home,
+// a stand-in inventory and, where timing matters, a stand-in scanner or planner.
+struct StorageModelSetup {
+    using ScanFunction = std::function<tarnby::ScanResult(
+        const tarnby::ScanConfiguration&, const std::optional<std::vector<tarnby::SimulatorDevice>>&,
+        const tarnby::ScanCancellation&, const tarnby::Scanner::Progress&)>;
+    using PlanFunction = std::function<tarnby::CleanupPlan(
+        const std::vector<tarnby::StorageItem>&, const tarnby::ScanConfiguration&,
+        const tarnby::SimulatorManaging&, bool acknowledgeSimulatorRisk)>;
+    using CapacityFunction = std::function<std::optional<std::int64_t>(const std::string&)>;
+
+    std::string home;                                          // empty: the current user's home folder
+    std::shared_ptr<const tarnby::SimulatorManaging> simulators;  // null: the developer tools' simctl
+    ScanFunction scanner;                                      // null: tarnby::Scanner::scan
+    PlanFunction planner;                                      // null: tarnby::CleanupPlanner::make
+    CapacityFunction availableCapacity;                        // null: tarnby::fs::availableCapacity
+};
+
+// The state behind the window: roots, the last scan's items, notes, kept and selected paths,
+// the status line and the last plan. Lives on the main thread, and every member is read and
+// changed there; scans and plans run one at a time on a low-priority worker and come back as
+// values. Each change signal fires after its member changed and only when it did change.
+// Never throws: failures become notes or a status text.
+class StorageModel final : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(std::vector<tarnby::StorageItem> items READ items NOTIFY itemsChanged)
+    Q_PROPERTY(std::vector<std::string> notes READ notes NOTIFY notesChanged)
+    Q_PROPERTY(std::vector<std::string> roots READ roots NOTIFY rootsChanged)
+    Q_PROPERTY(std::set<std::string> kept READ kept NOTIFY keptChanged)
+    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    Q_PROPERTY(bool scanning READ scanning NOTIFY scanningChanged)
+    Q_PROPERTY(QString status READ status NOTIFY statusChanged)
+    Q_PROPERTY(std::set<std::string> selected READ selected NOTIFY selectedChanged)
+    Q_PROPERTY(bool didScan READ didScan NOTIFY didScanChanged)
+    Q_PROPERTY(std::optional<tarnby::CleanupPlan> plan READ plan NOTIFY planChanged)
+    Q_PROPERTY(std::vector<tarnby::StorageItem> visibleItems READ visibleItems NOTIFY visibleItemsChanged)
+    Q_PROPERTY(std::vector<tarnby::StorageItem> selectedItems READ selectedItems NOTIFY selectedItemsChanged)
+    Q_PROPERTY(QString freeSpace READ freeSpace)
+
+public:
+    // Loads the saved roots and kept paths of the setup's home folder, or the defaults.
+    explicit StorageModel(StorageModelSetup setup = {}, QObject* parent = nullptr);
+    // Stops a running scan and waits for the worker, so nothing outlives the model.
+    // A plan or a blocked simulator tool is waited for (the tool has its own time limit).
+    ~StorageModel() override;
+
+    const std::vector<tarnby::StorageItem>& items() const { return m_items; }
+    const std::vector<std::string>& notes() const { return m_notes; }
+    const std::vector<std::string>& roots() const { return m_roots; }
+    const std::set<std::string>& kept() const { return m_kept; }
+    bool busy() const { return m_busy; }
+    bool scanning() const { return m_scanning; }
+    const QString& status() const { return m_status; }
+    const std::set<std::string>& selected() const { return m_selected; }
+    bool didScan() const { return m_didScan; }
+    const std::optional<tarnby::CleanupPlan>& plan() const { return m_plan; }
+
+    // `items` that are not kept / that are selected, in `items` order.
+    const std::vector<tarnby::StorageItem>& visibleItems() const;
+    const std::vector<tarnby::StorageItem>& selectedItems() const;
+    // "<size> available" for the volume holding home, or "Available space unavailable".
+    // Asks the file system on each call.
+    QString freeSpace() const;
+
+    const std::string& home() const { return m_home; }
+    std::string preferencesPath() const;
+
+    // Starts a scan of home and the roots unless the model is busy; returns at once.
+    void scan();
+    // Asks the running scan to stop; it ends at its next check and its partial result is
+    // published as usual. Does nothing unless a scan is running.
+    void stop();
+    // Starts a plan of the selected items unless the model is busy; returns at once.
+    // `allowSimulators`: the user accepted that erasing a simulator loses its data.
+    void createPlan(bool allowSimulators);
+
+    // Keeps an item out of cleanup: kept, no longer selected, saved at once.
+    void keep(const tarnby::StorageItem& item);
+    void keep(const std::string& path);
+    // With roots, replaces them (links resolved, duplicates dropped, sorted) before writing;
+    // without, writes the current roots and kept paths. A failure becomes a note.
+    void save(std::optional<std::vector<std::string>> roots = std::nullopt);
+
+    void select(const std::string& path);
+    void deselect(const std::string& path);
+    // Adds the selectable ones among the listed items; earlier selections stay.
+    void selectListed(const std::vector<tarnby::StorageItem>& listed);
+    void clearSelection();
+    // Forgets every kept path and saves.
+    void clearKept();
+
+signals:
+    void itemsChanged();
+    void notesChanged();
+    void rootsChanged();
+    void keptChanged();
+    void busyChanged(bool busy);
+    void scanningChanged(bool scanning);
+    void statusChanged(const QString& status);
+    void selectedChanged();
+    void didScanChanged(bool didScan);
+    void planChanged();
+    void visibleItemsChanged();
+    void selectedItemsChanged();
+
+private:
+    void finishScan(tarnby::ScanResult result);
+    void finishPlan(tarnby::CleanupPlan plan);
+    void failPlan(const std::string& reason);
+    void showProgress(const QString& text);
+
+    void setItems(std::vector<tarnby::StorageItem> items);
+    void setNotes(std::vector<std::string> notes);
+    void appendNotes(const std::vector<std::string>& notes);
+    void setKept(std::set<std::string> kept);
+    void setSelected(std::set<std::string> selected);
+    void setBusy(bool busy);
+    void setScanning(bool scanning);
+    void setStatus(const QString& status);
+    void setDidScan(bool didScan);
+
+    std::string m_home;
+    std::shared_ptr<const tarnby::SimulatorManaging> m_simulators;
+    StorageModelSetup::ScanFunction m_scanner;
+    StorageModelSetup::PlanFunction m_planner;
+    StorageModelSetup::CapacityFunction m_availableCapacity;
+    std::shared_ptr<tarnby::ScanCancellation> m_cancellation;
+
+    std::vector<tarnby::StorageItem> m_items;
+    std::vector<std::string> m_notes;
+    std::vector<std::string> m_roots;
+    std::set<std::string> m_kept;
+    bool m_busy = false;
+    bool m_scanning = false;
+    QString m_status;
+    std::set<std::string> m_selected;
+    bool m_didScan = false;
+    std::optional<tarnby::CleanupPlan> m_plan;
+
+    // Derived lists, rebuilt on the first read after items, kept or selected changed.
+    mutable std::optional<std::vector<tarnby::StorageItem>> m_visibleItems;
+    mutable std::optional<std::vector<tarnby::StorageItem>> m_selectedItems;
+
+    // Last member: destroyed first, so it has finished with the members above.
+    QThreadPool m_pool;
+};
+
+}  // namespace quillet
