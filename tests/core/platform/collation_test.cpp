@@ -13,49 +13,22 @@ namespace {
 
 int sign(int value) { return (value > 0) - (value < 0); }
 
-std::vector<std::string> sortedByCollator(std::vector<std::string> texts) {
-    const FinderCollator collator;
-    std::sort(texts.begin(), texts.end(), [&](const std::string& a, const std::string& b) { return collator(a, b); });
-    return texts;
-}
-
-TEST(FinderCollator, DigitRunsCompareByValue) {
-    const FinderCollator collator;
-    EXPECT_LT(collator.compare("proj2", "proj10"), 0);
-    EXPECT_GT(collator.compare("proj10", "proj2"), 0);
-    EXPECT_LT(collator.compare("v1.9", "v1.10"), 0);
-    EXPECT_EQ(sortedByCollator({"x100", "x20", "x3"}), (std::vector<std::string>{"x3", "x20", "x100"}));
-}
-
-TEST(FinderCollator, LetterCaseDoesNotDecideOrder) {
+TEST(FinderCollator, NumbersByValueCaseIgnoredAccentsSecondary) {
     // Holds under the C locale too, where ICU's default collation would put all capitals first.
+    std::vector<std::string> texts{"x100", "delta", "x20", "Charlie", "élan", "elbe", "x3", "elan", "ALPHA", "proj10",
+                                   "proj2"};
     const FinderCollator collator;
-    EXPECT_LT(collator.compare("alpha", "Beta"), 0);
-    EXPECT_LT(collator.compare("Alpha", "beta"), 0);
-    EXPECT_EQ(sortedByCollator({"delta", "Charlie", "bravo", "ALPHA"}),
-              (std::vector<std::string>{"ALPHA", "bravo", "Charlie", "delta"}));
-}
-
-TEST(FinderCollator, AccentsRankBelowLettersButStillSeparateTexts) {
-    // Byte order would put "élan" after "elbe".
-    EXPECT_EQ(sortedByCollator({"elbe", "élan", "elan"}), (std::vector<std::string>{"elan", "élan", "elbe"}));
-    const FinderCollator collator;
-    EXPECT_NE(collator.compare("elan", "élan"), 0);
-}
-
-TEST(FinderCollator, OrderIsTotalForTextsThatDifferOnlyInCase) {
-    const FinderCollator collator;
-    EXPECT_EQ(collator.compare("same", "same"), 0);
+    std::sort(texts.begin(), texts.end(), [&](const auto& a, const auto& b) { return collator(a, b); });
+    EXPECT_EQ(texts, (std::vector<std::string>{"ALPHA", "Charlie", "delta", "elan", "élan", "elbe", "proj2", "proj10",
+                                               "x3", "x20", "x100"}));
+    // Total order: texts that differ only in case still compare unequal, consistently.
     EXPECT_NE(collator.compare("app", "App"), 0);
     EXPECT_EQ(sign(collator.compare("app", "App")), -sign(collator.compare("App", "app")));
-    EXPECT_EQ(collator.compare("", ""), 0);
-    EXPECT_LT(collator.compare("", "a"), 0);
 }
 
 TEST(FinderSortKeys, KeysOrderEveryPairLikeTheCollator) {
-    const std::vector<std::string> texts{"app", "App", "APP", "äpp", "apps", "app2", "app10", "App10", "app 2",
-                                         "Zeta", "zeta", "élan", "Elan", "elbe", "x9", "x09", "x10", ".build",
-                                         "node_modules", "Σίσυφος", "σίσυφος", "日本", "", "a", "a b", "ab"};
+    const std::vector<std::string> texts{"app", "App", "äpp", "apps", "app2", "app10", "App10", "app 2", "Zeta",
+                                         "élan", "Elan", "x9", "x09", ".build", "Σίσυφος", "σίσυφος", "日本", "", "a b"};
     const FinderCollator collator;
     const FinderSortKeys keys;
     for (const auto& a : texts) {
@@ -68,18 +41,12 @@ TEST(FinderSortKeys, KeysOrderEveryPairLikeTheCollator) {
 }
 
 TEST(LocalizedCaseInsensitiveContains, IgnoresCaseInAsciiAndBeyond) {
-    EXPECT_TRUE(localizedCaseInsensitiveContains("Hello World", "WORLD"));
     EXPECT_TRUE(localizedCaseInsensitiveContains("/Users/me/Code/Über/target", "über/TAR"));
     EXPECT_TRUE(localizedCaseInsensitiveContains("ΣΊΣΥΦΟΣ", "σίσυφος"));  // final sigma folds too
     EXPECT_TRUE(localizedCaseInsensitiveContains("Straße", "STRASSE"));
+    EXPECT_TRUE(localizedCaseInsensitiveContains("anything", ""));
     EXPECT_FALSE(localizedCaseInsensitiveContains("uber", "über"));
     EXPECT_FALSE(localizedCaseInsensitiveContains("Hello", "Hello World"));
-    EXPECT_FALSE(localizedCaseInsensitiveContains("node_modules", "node modules"));
-}
-
-TEST(LocalizedCaseInsensitiveContains, EmptyQueryIsContainedEverywhere) {
-    EXPECT_TRUE(localizedCaseInsensitiveContains("", ""));
-    EXPECT_TRUE(localizedCaseInsensitiveContains("anything", ""));
     EXPECT_FALSE(localizedCaseInsensitiveContains("", "a"));
 }
 
