@@ -276,6 +276,8 @@ private:
 
 std::string run(const std::string& executable, const std::vector<std::string>& arguments, double timeout,
                 const std::optional<Environment>& environment) {
+    // Allocated before the tool exists, so nothing can throw between spawning and reaping.
+    auto box = std::make_shared<OutputBox>();
     int fds[2];
     if (!makePipe(fds)) throw LaunchError("Could not start " + executable + ": " + fs::describeErrno(errno));
     const int readEnd = fds[0];
@@ -294,7 +296,6 @@ std::string run(const std::string& executable, const std::vector<std::string>& a
     closeRetainingErrno(writeEnd);
 
     Child child(pid);
-    auto box = std::make_shared<OutputBox>();
     ReaderThread reader;
     try {
         reader.start(readEnd, box);
