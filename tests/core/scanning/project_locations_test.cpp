@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-
 #include "tests/support/temp_tree.h"
 
 namespace tarnby {
@@ -13,67 +11,43 @@ namespace {
 
 using testing::TempTree;
 
-TEST(ProjectLocationsTest, CustomaryFoldersAreSuggestedInFinderOrder) {
-    TempTree tree;
-    tree.makeDir("home/src");
-    tree.makeDir("home/Developer");
-    tree.makeDir("home/workspace");
-    tree.writeFile("home/Code");  // a file, not a folder
-    tree.makeDir("elsewhere");
-    tree.symlink(tree.path("elsewhere"), "home/Projects");
+struct Suggestion {
+    std::string home;
+    std::vector<std::string> expected;
+};
 
-    EXPECT_EQ(ProjectLocations::suggested(tree.path("home")),
-              (std::vector<std::string>{tree.path("home/Developer"), tree.path("home/src"),
-                                        tree.path("home/workspace")}));
+void suggestWithoutPrivileges(void* context) {
+    const auto& suggestion = *static_cast<const Suggestion*>(context);
+    if (ProjectLocations::suggested(suggestion.home) != suggestion.expected) ::_exit(1);
 }
 
-TEST(ProjectLocationsTest, VisibleChildrenWithAMarkerAreSuggestedInFinderOrder) {
+TEST(ProjectLocationsTest, CustomaryFoldersAndProjectLikeChildrenOnceInFinderOrder) {
     TempTree tree;
+    tree.makeDir("home/Developer");
+    tree.writeFile("home/Code");  // a file, not a folder
+    tree.writeFile("elsewhere/package.json");
+    tree.symlink(tree.path("elsewhere"), "home/workspace");  // customary and project-like, but a link
+    tree.writeFile("home/Projects/Cargo.toml");             // customary and project-like: once
     tree.writeFile("home/website/package.json");
     tree.writeFile("home/Tool/Package.swift");
-    tree.writeFile("home/crate/Cargo.toml");
     tree.writeFile("home/worktree/.git", "gitdir: /elsewhere");  // a file is enough
+    tree.writeFile("home/proj10/Cargo.toml");
+    tree.writeFile("home/proj2/package.json");
     tree.writeFile("home/notes/readme.txt");
     tree.writeFile("home/Documents/.git/HEAD");
     tree.writeFile("home/Library/package.json");
     tree.writeFile("home/.config/.git/HEAD");
-    tree.writeFile("home/Projects/Cargo.toml");  // customary and project-like: once
-    tree.writeFile("home/proj10/package.json");
-    tree.writeFile("home/proj2/package.json");
-    tree.writeFile("elsewhere/package.json");
-    tree.symlink(tree.path("elsewhere"), "home/linked");
-    tree.writeFile("home/dangling/package.json");
-    ::unlink(tree.path("home/dangling/package.json").c_str());
-    ::symlink("/nonexistent/package.json", tree.path("home/dangling/package.json").c_str());
+    tree.symlink("/nonexistent/package.json", "home/dangling/package.json");
 
     EXPECT_EQ(ProjectLocations::suggested(tree.path("home")),
-              (std::vector<std::string>{tree.path("home/crate"), tree.path("home/proj2"), tree.path("home/proj10"),
+              (std::vector<std::string>{tree.path("home/Developer"), tree.path("home/proj2"), tree.path("home/proj10"),
                                         tree.path("home/Projects"), tree.path("home/Tool"), tree.path("home/website"),
                                         tree.path("home/worktree")}));
-}
 
-struct UnlistableHome {
-    std::string home;
-    std::string src;
-};
-
-void suggestWithoutPrivileges(void* context) {
-    const auto& fixture = *static_cast<const UnlistableHome*>(context);
-    const auto found = ProjectLocations::suggested(fixture.home);
-    if (found != std::vector<std::string>{fixture.src}) {
-        for (const auto& path : found) std::fprintf(stderr, "suggested: %s\n", path.c_str());
-        ::_exit(1);
-    }
-}
-
-TEST(ProjectLocationsTest, UnlistableHomeStillGivesCustomaryFolders) {
-    TempTree tree;
-    tree.makeDir("home/src");
-    tree.writeFile("home/website/package.json");
-    UnlistableHome fixture{tree.path("home"), tree.path("home/src")};
-    ::chmod(fixture.home.c_str(), 0711);  // others may pass through but not list
-
-    EXPECT_EQ(testing::runAsNobody(suggestWithoutPrivileges, &fixture), 0);
+    // A home that others may pass through but not list still gives its customary folders.
+    Suggestion unlistable{tree.path("home"), {tree.path("home/Developer"), tree.path("home/Projects")}};
+    ::chmod(unlistable.home.c_str(), 0711);
+    EXPECT_EQ(testing::runAsNobody(suggestWithoutPrivileges, &unlistable), 0);
 }
 
 }  // namespace
