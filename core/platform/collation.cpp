@@ -1,5 +1,7 @@
 #include "core/platform/collation.h"
 
+#include "core/platform/finder_icu_collator.h"
+
 #include <unicode/coll.h>
 #include <unicode/locid.h>
 #include <unicode/stringpiece.h>
@@ -22,22 +24,27 @@ icu::Locale collationLocale() {
 
 }  // namespace
 
+std::unique_ptr<icu::Collator> detail::makeFinderCollator() {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(collationLocale(), status));
+    if (U_FAILURE(status) || !collator) {
+        status = U_ZERO_ERROR;
+        collator.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
+    }
+    if (collator) {
+        status = U_ZERO_ERROR;
+        collator->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+        collator->setStrength(icu::Collator::SECONDARY);
+    }
+    return collator;
+}
+
 struct FinderCollator::Impl {
     std::unique_ptr<icu::Collator> collator;
 };
 
 FinderCollator::FinderCollator() : m_impl(std::make_unique<Impl>()) {
-    UErrorCode status = U_ZERO_ERROR;
-    m_impl->collator.reset(icu::Collator::createInstance(collationLocale(), status));
-    if (U_FAILURE(status) || !m_impl->collator) {
-        status = U_ZERO_ERROR;
-        m_impl->collator.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
-    }
-    if (m_impl->collator) {
-        status = U_ZERO_ERROR;
-        m_impl->collator->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
-        m_impl->collator->setStrength(icu::Collator::SECONDARY);
-    }
+    m_impl->collator = detail::makeFinderCollator();
 }
 
 FinderCollator::~FinderCollator() = default;

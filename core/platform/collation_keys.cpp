@@ -1,45 +1,23 @@
 #include "core/platform/collation_keys.h"
 
+#include "core/platform/finder_icu_collator.h"
+
 #include <unicode/coll.h>
-#include <unicode/locid.h>
 #include <unicode/ustring.h>
 
 #include <algorithm>
 #include <array>
-#include <string_view>
 #include <vector>
 
 namespace tarnby {
-
-namespace {
-
-// The C and POSIX locales map to ICU's "en_US_POSIX", whose collation orders ASCII by code
-// point (upper case first); a Finder-like order wants the root collation there instead.
-icu::Locale collationLocale() {
-    const icu::Locale& locale = icu::Locale::getDefault();
-    return std::string_view(locale.getVariant()) == "POSIX" ? icu::Locale::getRoot() : locale;
-}
-
-}  // namespace
 
 struct FinderSortKeys::Impl {
     std::unique_ptr<icu::Collator> collator;
     std::vector<UChar> text;  // reused: UTF-16 of the current text
 };
 
-// Configured like FinderCollator; a test holds the two orders equal.
 FinderSortKeys::FinderSortKeys() : m_impl(std::make_unique<Impl>()) {
-    UErrorCode status = U_ZERO_ERROR;
-    m_impl->collator.reset(icu::Collator::createInstance(collationLocale(), status));
-    if (U_FAILURE(status) || !m_impl->collator) {
-        status = U_ZERO_ERROR;
-        m_impl->collator.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
-    }
-    if (m_impl->collator) {
-        status = U_ZERO_ERROR;
-        m_impl->collator->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
-        m_impl->collator->setStrength(icu::Collator::SECONDARY);
-    }
+    m_impl->collator = detail::makeFinderCollator();
     m_impl->text.resize(256);
 }
 
