@@ -9,13 +9,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
-#include <exception>
-#include <functional>
 #include <limits>
-#include <memory>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "core/platform/collation.h"
@@ -163,47 +158,6 @@ private:
     icu::UnicodeString m_haystack;  // reused per item
 };
 
-// Runs work(0) … work(parts - 1), all but the last on helper threads (inline when no thread
-// can be started), and rethrows the first failure once all have ended.
-void inParallel(std::size_t parts, const std::function<void(std::size_t)>& work) {
-    std::vector<std::exception_ptr> failures(parts);
-    auto guarded = [&](std::size_t part) {
-        try {
-            work(part);
-        } catch (...) {
-            failures[part] = std::current_exception();
-        }
-    };
-    std::vector<std::thread> helpers;
-    helpers.reserve(parts);
-    for (std::size_t part = 0; part + 1 < parts; ++part) {
-        try {
-            helpers.emplace_back(guarded, part);
-        } catch (const std::system_error&) {
-            guarded(part);
-        }
-    }
-    guarded(parts - 1);
-    for (std::thread& helper : helpers) helper.join();
-    for (const std::exception_ptr& failure : failures) {
-        if (failure) std::rethrow_exception(failure);
-    }
-}
-
-// Below this many titles per thread, starting a thread costs more than it saves.
-constexpr std::size_t kItemsPerThread = 16384;
-
-std::size_t partsFor(std::size_t count) {
-    const std::size_t cores = std::clamp(std::thread::hardware_concurrency(), 1U, 4U);
-    return std::clamp<std::size_t>(count / kItemsPerThread, 1, cores);
-}
-
-// Half-open range of part `part` when `count` things are shared out over `parts`.
-std::pair<std::size_t, std::size_t> share(std::size_t count, std::size_t parts, std::size_t part) {
-    const std::size_t each = (count + parts - 1) / parts;
-    return {std::min(count, part * each), std::min(count, (part + 1) * each)};
-}
-
 // Positions in `visible` that pass the category, search and age tests, in order.
 std::vector<std::size_t> passing(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now) {
     const bool byAge = choices.age != 0;
@@ -211,6 +165,9 @@ std::vector<std::size_t> passing(const std::vector<StorageItem>& visible, const 
     std::optional<QueryMatcher> matcher;
     if (!choices.query.empty()) matcher.emplace(choices.query);
     std::vector<std::size_t> found;
+    // At once: growing step by step takes a new block at every size, each faulting in fresh
+    // pages, which on a long list cost more than the tests themselves.
+    found.reserve(visible.size());
     for (std::size_t i = 0; i < visible.size(); ++i) {
         const StorageItem& item = visible[i];
         if (!categoryMatches(choices.category, item.kind)) continue;
@@ -243,15 +200,14 @@ void sortByAge(std::vector<std::size_t>& order, const std::vector<StorageItem>& 
     std::transform(entries.begin(), entries.end(), order.begin(), [](const auto& e) { return e.second; });
 }
 
-// A title's collation key, kept in its part's buffer. Its first sixteen bytes ride along as
-// two big-endian numbers, zero-padded (keys hold no zero byte), which settle most
-// comparisons without looking into the buffer.
+// A listed item's place in the name sort. The first sixteen bytes of its collation key ride
+// along as two big-endian numbers, zero-padded (keys hold no zero byte): Latin titles take
+// about a byte a letter, so eight bytes rarely get past a shared first word, while sixteen
+// settle most comparisons without a trip to the key itself.
 struct NameEntry {
     std::uint64_t head;
     std::uint64_t next;
-    std::uint32_t part;
-    std::uint32_t offset;
-    std::uint32_t length;
+    std::uint32_t key;    // which key: a position in the keys compared
     std::uint32_t index;  // position in the visible items
 };
 
@@ -261,56 +217,55 @@ std::uint64_t bigEndian(std::string_view bytes) {
     return value;
 }
 
-void sortByName(std::vector<std::size_t>& order, const std::vector<StorageItem>& items) {
-    // One collation key per title: comparing keys is a byte comparison, while asking the
-    // collator per comparison walks both titles through Unicode every time. Making the keys
-    // is most of the work, so large lists share it out over the cores. Memory is taken on
-    // this thread, where the allocator keeps it warm from one call to the next.
-    const std::size_t parts = partsFor(order.size());
-    // Every entry is written before it is read, so nothing is cleared first.
-    const auto entries = std::make_unique_for_overwrite<NameEntry[]>(order.size());
-    std::vector<std::string> buffers(parts);
-    for (std::size_t part = 0; part < parts; ++part) {
-        // Generous on purpose: a buffer that has to grow copies every key made so far, while
-        // reserved pages that are never written cost nothing.
-        const auto [from, to] = share(order.size(), parts, part);
-        std::size_t bytes = 0;
-        for (std::size_t k = from; k < to; ++k) bytes += 3 * items[order[k]].title.size() + 16;
-        buffers[part].reserve(bytes);
+// `keys` parallel to `items`, or null to make the listed titles' keys here. Comparing keys
+// is a byte comparison, while asking the collator per comparison walks both titles through
+// Unicode every time.
+void sortByName(std::vector<std::size_t>& order, const std::vector<StorageItem>& items,
+                const std::vector<std::string>* keys) {
+    std::vector<std::string> made;
+    if (keys == nullptr) {
+        const tarnby::FinderSortKeys sortKeys;
+        made.reserve(order.size());
+        for (std::size_t i : order) made.push_back(sortKeys.key(items[i].title));
     }
-    inParallel(parts, [&](std::size_t part) {
-        const tarnby::FinderSortKeys keys;
-        std::string& buffer = buffers[part];
-        const auto [from, to] = share(order.size(), parts, part);
-        for (std::size_t k = from; k < to; ++k) {
-            const std::size_t offset = buffer.size();
-            keys.appendKey(items[order[k]].title, buffer);
-            const std::string_view key(buffer.data() + offset, buffer.size() - offset);
-            entries[k] = {bigEndian(key), bigEndian(key.substr(std::min<std::size_t>(8, key.size()))),
-                          static_cast<std::uint32_t>(part), static_cast<std::uint32_t>(offset),
-                          static_cast<std::uint32_t>(key.size()), static_cast<std::uint32_t>(order[k])};
-        }
-    });
-    auto key = [&](const NameEntry& e) { return std::string_view(buffers[e.part].data() + e.offset, e.length); };
-    std::sort(entries.get(), entries.get() + order.size(), [&](const NameEntry& a, const NameEntry& b) {
+    const std::string* const key = keys != nullptr ? keys->data() : made.data();
+    std::vector<NameEntry> entries;
+    entries.reserve(order.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const std::size_t slot = keys != nullptr ? order[k] : k;
+        const std::string_view text = key[slot];
+        entries.push_back({bigEndian(text), bigEndian(text.substr(std::min<std::size_t>(8, text.size()))),
+                           static_cast<std::uint32_t>(slot), static_cast<std::uint32_t>(order[k])});
+    }
+    std::sort(entries.begin(), entries.end(), [&](const NameEntry& a, const NameEntry& b) {
         if (a.head != b.head) return a.head < b.head;
         if (a.next != b.next) return a.next < b.next;
-        if (const int c = key(a).compare(key(b)); c != 0) return c < 0;
+        if (const int c = key[a.key].compare(key[b.key]); c != 0) return c < 0;
         // Texts the collator calls equal go by their bytes, as FinderCollator orders them.
         if (const int c = items[a.index].title.compare(items[b.index].title); c != 0) return c < 0;
         return a.index < b.index;
     });
-    std::transform(entries.get(), entries.get() + order.size(), order.begin(), [](const NameEntry& e) { return e.index; });
+    std::transform(entries.begin(), entries.end(), order.begin(), [](const NameEntry& e) { return e.index; });
 }
 
 }  // namespace
 
-std::vector<std::size_t> listedIndices(const std::vector<StorageItem>& visible, const Choices& choices,
-                                       TimePoint now) {
+std::vector<std::string> nameKeys(const std::vector<StorageItem>& items) {
+    const tarnby::FinderSortKeys sortKeys;
+    std::vector<std::string> keys;
+    keys.reserve(items.size());
+    for (const StorageItem& item : items) keys.push_back(sortKeys.key(item.title));
+    return keys;
+}
+
+std::vector<std::size_t> listedIndices(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now,
+                                       const std::vector<std::string>* keys) {
     if (!choices.category) return {};
     std::vector<std::size_t> listed = passing(visible, choices, now);
     if (choices.order == kOrderName) {
-        sortByName(listed, visible);
+        // Keys made for another list would sort by the wrong titles.
+        if (keys != nullptr && keys->size() != visible.size()) keys = nullptr;
+        sortByName(listed, visible, keys);
     } else if (choices.order == kOrderAge) {
         sortByAge(listed, visible);
     } else {
@@ -319,9 +274,10 @@ std::vector<std::size_t> listedIndices(const std::vector<StorageItem>& visible, 
     return listed;
 }
 
-std::vector<StorageItem> filtered(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now) {
+std::vector<StorageItem> filtered(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now,
+                                  const std::vector<std::string>* keys) {
     std::vector<StorageItem> listed;
-    const std::vector<std::size_t> order = listedIndices(visible, choices, now);
+    const std::vector<std::size_t> order = listedIndices(visible, choices, now, keys);
     listed.reserve(order.size());
     for (std::size_t i : order) listed.push_back(visible[i]);
     return listed;

@@ -14,7 +14,8 @@
 #include "core/records/storage_kind.h"
 
 // How the window turns the model's items into the listed items, and the counts and texts
-// it shows beside the list. Plain functions over values: no Qt, no state, no disk.
+// it shows beside the list. Plain functions over values: no Qt, no state, no disk, and no
+// threads of their own; any thread may call them while nothing changes their arguments.
 namespace quillet::browsing {
 
 inline constexpr std::string_view kAllCategories = "all";
@@ -53,17 +54,24 @@ inline constexpr std::string_view kAllCategoriesLabel = "All developer storage";
 // with a daylight-saving change still counts as one day.
 tarnby::TimePoint ageCutoff(tarnby::TimePoint now, int days);
 
+// The collation key (tarnby::FinderSortKeys) of each item's title, parallel to `items`: what
+// the name order compares. Making them is most of the cost of sorting by name, so the window
+// makes them once per list it derives from, again whenever that list changes (a new scan
+// result, a change to the kept set), not per keystroke.
+std::vector<std::string> nameKeys(const std::vector<tarnby::StorageItem>& items);
+
 // Positions in `visible` of the listed items, in display order: category, search and age
 // tests, then a stable sort by the chosen order. `visible` is the model's visibleItems.
-// Synchronous; a long list sorted by name briefly borrows helper threads for its
-// collation keys (bench/browsing_bench measures 100,000 items).
+// `keys`, when given, must be nameKeys(visible); keys of another length are ignored. Without
+// them a sort by name makes the listed titles' keys itself, which costs far more than the
+// rest on long lists (bench/browsing_bench measures 100,000 items).
 std::vector<std::size_t> listedIndices(const std::vector<tarnby::StorageItem>& visible, const Choices& choices,
-                                       tarnby::TimePoint now);
+                                       tarnby::TimePoint now, const std::vector<std::string>* keys = nullptr);
 
 // The listed items themselves. Copying whole items costs several times the derivation on
 // long lists; a view that can work with positions should use listedIndices.
 std::vector<tarnby::StorageItem> filtered(const std::vector<tarnby::StorageItem>& visible, const Choices& choices,
-                                          tarnby::TimePoint now);
+                                          tarnby::TimePoint now, const std::vector<std::string>* keys = nullptr);
 
 // `items` whose path is not kept, in their order.
 std::vector<tarnby::StorageItem> visibleItems(const std::vector<tarnby::StorageItem>& items,
