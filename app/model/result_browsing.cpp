@@ -16,6 +16,7 @@
 #include "core/platform/collation.h"
 #include "core/platform/collation_keys.h"
 #include "core/platform/formatting.h"
+#include "core/platform/utf8.h"
 
 namespace quillet::browsing {
 
@@ -131,18 +132,8 @@ public:
 private:
     bool foldedContains(std::string_view text) {
         // Ill-formed UTF-8 becomes U+FFFD, as in the one-off test.
-        int32_t length = 0;
-        for (;;) {
-            UErrorCode status = U_ZERO_ERROR;
-            u_strFromUTF8WithSub(m_utf16.data(), static_cast<int32_t>(m_utf16.size()), &length, text.data(),
-                                 static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
-            if (status == U_BUFFER_OVERFLOW_ERROR) {
-                m_utf16.resize(static_cast<std::size_t>(length) + 1);
-                continue;
-            }
-            if (U_FAILURE(status)) return tarnby::localizedCaseInsensitiveContains(text, m_query);
-            break;
-        }
+        if (!tarnby::utf8::toUtf16(text, m_utf16)) return tarnby::localizedCaseInsensitiveContains(text, m_query);
+        const auto length = static_cast<int32_t>(m_utf16.size());
         m_haystack.setTo(m_utf16.data(), length);
         m_haystack.foldCase();
         return m_haystack.indexOf(m_folded) >= 0;
@@ -154,7 +145,7 @@ private:
     icu::UnicodeString m_folded;    // the query, case-folded
     std::string m_lowered;          // an ASCII query with capitals made small
     std::string m_text;             // reused per item
-    std::vector<UChar> m_utf16 = std::vector<UChar>(256);
+    std::u16string m_utf16;
     icu::UnicodeString m_haystack;  // reused per item
 };
 

@@ -1,6 +1,10 @@
 #include "core/platform/utf8.h"
 
+#include <algorithm>
+#include <climits>
+
 #include <unicode/uchar.h>
+#include <unicode/ustring.h>
 #include <unicode/utf8.h>
 
 namespace tarnby::utf8 {
@@ -37,6 +41,26 @@ std::string trimmedWhitespace(std::string_view text) {
         end = previous;
     }
     return std::string(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
+}
+
+bool toUtf16(std::string_view text, std::u16string& out) {
+    out.clear();
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        out.assign(text.begin(), text.end());  // ASCII widens byte by byte
+        return true;
+    }
+    if (text.size() > INT32_MAX / 2) return false;
+    out.resize(text.size());  // UTF-16 never needs more units than UTF-8 has bytes
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, text.data(),
+                         static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
+    if (U_FAILURE(status)) {
+        out.clear();
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(length));
+    return true;
 }
 
 std::string prefix(std::string_view text, std::size_t count) {

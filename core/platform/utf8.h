@@ -13,6 +13,11 @@ bool isValid(std::string_view text);
 // removed from both ends.
 std::string trimmedWhitespace(std::string_view text);
 
+// `text` as UTF-16 in `out`, ill-formed sequences as U+FFFD (as ICU's own UTF-8 comparisons
+// treat them). `out` is reused, so converting many texts in a row does not allocate each time.
+// False when the text cannot be converted (too long for ICU); `out` is then empty.
+bool toUtf16(std::string_view text, std::u16string& out);
+
 // The first `count` Unicode scalar values of valid UTF-8 text.
 std::string prefix(std::string_view text, std::size_t count);
 
