@@ -48,6 +48,15 @@ bool endsWith(std::string_view text, std::string_view suffix) {
 
 }  // namespace
 
+EntryType listedType(int folderFd, const char* name, unsigned char direntType) {
+    const EntryType type = typeFromDirent(direntType);
+    if (type != EntryType::unknown) return type;
+    // Some file systems give no type in the listing; only then is a stat worth its cost.
+    struct stat info {};
+    if (::fstatat(folderFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return EntryType::unknown;
+    return typeFromMode(info.st_mode);
+}
+
 std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path, bool skipHidden) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
@@ -62,13 +71,7 @@ std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path
         std::string_view name(entry->d_name);
         if (name == "." || name == "..") continue;
         if (skipHidden && isHiddenName(name)) continue;
-        DirectoryEntry item{std::string(name), typeFromDirent(entry->d_type)};
-        if (item.type == EntryType::unknown) {
-            struct stat info {};
-            if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
-                item.type = typeFromMode(info.st_mode);
-            }
-        }
+        DirectoryEntry item{std::string(name), listedType(::dirfd(dir), entry->d_name, entry->d_type)};
         entries.push_back(std::move(item));
     }
     const bool failed = errno != 0;

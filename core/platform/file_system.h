@@ -18,6 +18,10 @@ struct DirectoryEntry {
     EntryType type = EntryType::unknown;  // from the listing; filled by lstat when the listing had none
 };
 
+// The type of entry `name` of the open folder `folderFd`, as the listing gave it (`direntType`,
+// a dirent d_type); only when the listing has none is the entry lstat'ed. unknown when that fails.
+EntryType listedType(int folderFd, const char* name, unsigned char direntType);
+
 // Shallow listing of one folder, "." and ".." left out. Nothing when it cannot be read.
 std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path, bool skipHidden);
 

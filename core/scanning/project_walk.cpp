@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,23 +17,6 @@ struct DirCloser {
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 constexpr int kSubfolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-fs::EntryType typeFromMode(mode_t mode) {
-    if (S_ISDIR(mode)) return fs::EntryType::directory;
-    if (S_ISLNK(mode)) return fs::EntryType::symlink;
-    if (S_ISREG(mode)) return fs::EntryType::regular;
-    return fs::EntryType::other;
-}
-
-fs::EntryType typeFromDirent(unsigned char type) {
-    switch (type) {
-        case DT_DIR: return fs::EntryType::directory;
-        case DT_LNK: return fs::EntryType::symlink;
-        case DT_REG: return fs::EntryType::regular;
-        case DT_UNKNOWN: return fs::EntryType::unknown;
-        default: return fs::EntryType::other;
-    }
-}
 
 std::string joined(const std::string& folder, std::string_view name) {
     std::string path;
@@ -65,15 +47,7 @@ int readNames(DIR* dir, std::vector<fs::DirectoryEntry>& entries, std::size_t li
         if (entry == nullptr) return errno;
         const std::string_view name(entry->d_name);
         if (name == "." || name == "..") continue;
-        fs::EntryType type = typeFromDirent(entry->d_type);
-        if (type == fs::EntryType::unknown) {
-            // Some file systems give no type in the listing; only then is a stat worth its cost.
-            struct stat info {};
-            if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
-                type = typeFromMode(info.st_mode);
-            }
-        }
-        entries.push_back({std::string(name), type});
+        entries.push_back({std::string(name), fs::listedType(::dirfd(dir), entry->d_name, entry->d_type)});
     }
     return 0;
 }
@@ -97,7 +71,6 @@ ProjectWalk::ProjectWalk(std::string root, ErrorHandler onError, std::size_t nam
     DirHandle dir = fd >= 0 ? adopt(fd) : DirHandle();
     if (!dir) {
         m_failed = true;
-        m_rootError = errno;
         return;
     }
     Frame frame;
@@ -125,7 +98,6 @@ const ProjectWalk::Entry* ProjectWalk::next() {
         m_current.path = joined(top.path, child.name);
         m_current.name = std::move(child.name);
         m_current.type = child.type;
-        m_current.depth = m_stack.size();
         m_descendPending = m_current.type == fs::EntryType::directory && !fs::isPackageName(m_current.name);
         return &m_current;
     }
@@ -205,12 +177,6 @@ void ProjectWalk::closeOldestIfOverLimit() {
         m_stack[m_firstOpen].dir.reset();
         ++m_firstOpen;
     }
-}
-
-std::size_t ProjectWalk::openFolders() const {
-    std::size_t count = 0;
-    for (const auto& frame : m_stack) count += frame.dir ? 1 : 0;
-    return count;
 }
 
 }  // namespace tarnby

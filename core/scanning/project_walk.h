@@ -25,7 +25,6 @@ public:
         std::string path;  // root path + "/" + the names below it
         std::string name;
         fs::EntryType type = fs::EntryType::unknown;  // unknown when even a stat failed
-        std::size_t depth = 0;                        // 1 for the root's own children
     };
 
     // Called for a folder that could not be opened or read, with the errno value; the walk
@@ -44,17 +43,12 @@ public:
     ProjectWalk& operator=(const ProjectWalk&) = delete;
 
     bool failed() const { return m_failed; }
-    // errno of the root's failure; 0 when the root was read.
-    int rootError() const { return m_rootError; }
 
     // The next entry, or nullptr at the end. The pointer stays valid until the next call.
     const Entry* next();
 
     // Do not enter the folder that next() returned last.
     void skipDescendants() { m_descendPending = false; }
-
-    // Folder descriptors the walk holds now; for tests of the descriptor bound.
-    std::size_t openFolders() const;
 
 private:
     struct Frame;
@@ -72,7 +66,6 @@ private:
     Entry m_current;
     bool m_descendPending = false;
     bool m_failed = false;
-    int m_rootError = 0;
 };
 
 }  // namespace tarnby
