@@ -7,19 +7,11 @@
 #include "core/records/storage_error.h"
 #include "core/scanning/file_inspection.h"
 #include "core/scanning/scanner.h"
+#include "core/scanning/target_catalogue.h"
 
 namespace tarnby::CleanupPlanner {
 
 namespace {
-
-// Device identifiers are hexadecimal UUID text, so ASCII case folding is enough.
-std::string upperCased(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return result;
-}
 
 // Throws the StorageError that keeps the item, or whatever the inventory throws.
 void check(const StorageItem& item, const ScanConfiguration& configuration,
@@ -40,9 +32,8 @@ void check(const StorageItem& item, const ScanConfiguration& configuration,
     }
     // Asked again for every device: its state may have changed since the previous item.
     const std::vector<SimulatorDevice> devices = simulators.inventory();
-    const std::string wanted = upperCased(*item.deviceID);
     for (const SimulatorDevice& device : devices) {
-        if (upperCased(device.udid) != wanted) continue;
+        if (!TargetCatalogue::sameDeviceID(device.udid, *item.deviceID)) continue;
         if (device.state != "Shutdown") throw StorageError::simulatorRunning();
         return;
     }

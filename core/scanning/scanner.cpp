@@ -47,14 +47,15 @@ bool recognizedUnguarded(const StorageItem& item, const ScanConfiguration& confi
     const std::string url = paths::standardized(item.url);
     if (protectedSystemPath(url)) return false;
 
+    // The configuration holds its paths standardized already.
     switch (item.kind) {
         case StorageKind::builds:
-            if (paths::parent(url) == paths::standardized(configuration.derivedRoot())) return true;
+            if (paths::parent(url) == configuration.derivedRoot()) return true;
             [[fallthrough]];
         case StorageKind::dependencies: {
             const auto& roots = configuration.roots();
             const bool insideRoot = std::any_of(roots.begin(), roots.end(), [&](const std::string& root) {
-                return paths::liesInside(url, paths::standardized(root));
+                return paths::liesInside(url, root);
             });
             if (!insideRoot) return false;
             const auto classification = classify(url);
@@ -63,11 +64,11 @@ bool recognizedUnguarded(const StorageItem& item, const ScanConfiguration& confi
         case StorageKind::caches: {
             const auto targets = configuration.cacheTargets();
             return std::any_of(targets.begin(), targets.end(),
-                               [&](const std::string& target) { return paths::standardized(target) == url; });
+                               [&](const std::string& target) { return target == url; });
         }
         case StorageKind::simulators: {
             const std::string name = paths::lastComponent(url);
-            return paths::parent(url) == paths::standardized(configuration.devicesRoot()) && uuid::isUUID(name) &&
+            return paths::parent(url) == configuration.devicesRoot() && uuid::isUUID(name) &&
                    item.deviceID.has_value() && TargetCatalogue::sameDeviceID(*item.deviceID, name);
         }
     }
