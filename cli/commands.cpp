@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -57,18 +59,6 @@ private:
     bool m_dirty = false;
 };
 
-constexpr const char* kInventoryNote = "Simulator inventory unavailable. Simulator cleanup is disabled. ";
-
-std::optional<std::vector<tarnby::SimulatorDevice>> askInventory(const tarnby::SimulatorManaging& inventory,
-                                                                 std::optional<std::string>& note) {
-    try {
-        return inventory.inventory();
-    } catch (const std::exception& error) {
-        note = kInventoryNote + std::string(error.what());
-    }
-    return std::nullopt;
-}
-
 int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
     const std::string home = options.setup.home.value_or(tarnby::fs::currentUserHome());
     const SavedPreferences preferences = loadPreferences(home);
@@ -83,7 +73,7 @@ int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
     ProgressLine progress(err, options.progress.value_or(::isatty(::fileno(err)) != 0));
 
     std::optional<std::string> inventoryNote;
-    const auto devices = askInventory(*inventory, inventoryNote);
+    const auto devices = tarnby::inventoryForScan(*inventory, inventoryNote);
     ScanDocument document;
     document.result = tarnby::Scanner::scan(configuration, devices, *cancellation,
                                             [&progress](const std::string& text) { progress.show(text); });
@@ -104,24 +94,9 @@ int runSuggest(const SuggestOptions& options, std::FILE* out) {
     return kSuccess;
 }
 
-std::optional<std::string> readInput(const std::string& file) {
-    if (file != "-") return tarnby::fs::readFile(file);
-    std::string data;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;
-        }
-        if (count == 0) return data;
-        data.append(buffer, static_cast<std::size_t>(count));
-    }
-}
-
 int runPlan(const PlanOptions& options, std::FILE* out, std::FILE* err) {
     const std::string source = options.scanFile == "-" ? "standard input" : options.scanFile;
-    const auto text = readInput(options.scanFile);
+    const auto text = tarnby::fs::readFile(options.scanFile == "-" ? "/dev/stdin" : options.scanFile);
     if (!text) {
         write(err, "quillet plan: cannot read " + terminalSafe(source) + ": " + tarnby::fs::describeErrno(errno) + "\n");
         return kUsage;

@@ -23,20 +23,14 @@ const QString kReading = QStringLiteral("Reading developer storage…");
 const QString kComplete = QStringLiteral("Scan complete. Nothing was changed.");
 const QString kStopped = QStringLiteral("Scan stopped. Showing partial results.");
 const QString kStopping = QStringLiteral("Stopping after the current operation…");
-const std::string kInventoryNote = "Simulator inventory unavailable. Simulator cleanup is disabled. ";
 
 // Runs on the worker. The inventory is asked once; without it the scan goes on without
 // devices and says why after its own notes.
 tarnby::ScanResult runScan(const StorageModelSetup::ScanFunction& scanner, const tarnby::SimulatorManaging& simulators,
                            const tarnby::ScanConfiguration& configuration,
                            const tarnby::ScanCancellation& cancellation, const tarnby::Scanner::Progress& progress) {
-    std::optional<std::vector<tarnby::SimulatorDevice>> devices;
     std::optional<std::string> inventoryNote;
-    try {
-        devices = simulators.inventory();
-    } catch (const std::exception& error) {
-        inventoryNote = kInventoryNote + error.what();
-    }
+    const auto devices = tarnby::inventoryForScan(simulators, inventoryNote);
     tarnby::ScanResult result;
     try {
         result = scanner(configuration, devices, cancellation, progress);

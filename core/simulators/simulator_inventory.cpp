@@ -67,6 +67,16 @@ std::string SystemSimulators::run(const std::vector<std::string>& arguments) con
                               toolEnvironment(CommandRunner::currentEnvironment()));
 }
 
+std::optional<std::vector<SimulatorDevice>> inventoryForScan(const SimulatorManaging& simulators,
+                                                             std::optional<std::string>& note) {
+    try {
+        return simulators.inventory();
+    } catch (const std::exception& error) {
+        note = std::string("Simulator inventory unavailable. Simulator cleanup is disabled. ") + error.what();
+    }
+    return std::nullopt;
+}
+
 std::vector<SimulatorDevice> decodeSimulatorInventory(std::string_view json) {
     Json document;
     try {

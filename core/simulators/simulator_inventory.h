@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,12 @@ private:
 
     Locations m_locations;
 };
+
+// The device list a scan starts from: asks `simulators` once. When that fails, gives nothing and
+// puts in `note` the sentence the scan's notes end with ("Simulator inventory unavailable. …"
+// followed by the error's description). Blocks like inventory().
+std::optional<std::vector<SimulatorDevice>> inventoryForScan(const SimulatorManaging& simulators,
+                                                             std::optional<std::string>& note);
 
 // Decodes `simctl list devices --json` output: all runtimes' devices concatenated, each
 // runtime's in the tool's order. Any shape problem fails the whole list with DecodingError.
