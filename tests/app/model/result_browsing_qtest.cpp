@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/model/result_browsing.h"
+#include "core/browsing/result_browsing.h"
 #include "core/platform/collation.h"
 
 using namespace std::chrono_literals;

@@ -1,4 +1,4 @@
-#include "app/model/result_browsing.h"
+#include "core/browsing/result_browsing.h"
 
 #include <unicode/stringpiece.h>
 #include <unicode/uniset.h>
