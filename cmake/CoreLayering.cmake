@@ -1,5 +1,6 @@
 # Configure-time checks of the core's layering: no core library reaches Qt through anything
-# it links, and none links a core library that comes later in the order.
+# it links, none links a core library that comes later in the order, and none includes a
+# header from a core folder it does not link.
 
 # Every target or library name reachable from `target` through its link libraries.
 function(_tarnby_link_closure target out)
@@ -51,6 +52,24 @@ function(tarnby_check_core_layering)
       if(_other GREATER _position)
         message(FATAL_ERROR "${_target} must not depend on ${_lib}, which comes later in the core")
       endif()
+    endforeach()
+    # Headers may come only from the library's own folder and the folders it links.
+    set(_allowed "")
+    foreach(_lib IN ITEMS ${_target} ${_closure})
+      if(_lib IN_LIST _order)
+        get_target_property(_folder ${_lib} TARNBY_CORE_FOLDER)
+        list(APPEND _allowed ${_folder})
+      endif()
+    endforeach()
+    get_target_property(_sources ${_target} SOURCES)
+    foreach(_source IN LISTS _sources)
+      file(STRINGS ${_source} _includes REGEX "^#include \"core/[a-z_]+/")
+      foreach(_line IN LISTS _includes)
+        string(REGEX REPLACE "^#include \"core/([a-z_]+)/.*" "\\1" _folder "${_line}")
+        if(NOT _folder IN_LIST _allowed)
+          message(FATAL_ERROR "${_source} includes core/${_folder}, which ${_target} does not link")
+        endif()
+      endforeach()
     endforeach()
   endforeach()
 endfunction()
