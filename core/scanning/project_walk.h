@@ -3,11 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/platform/file_system.h"
+#include "core/platform/folder_stack.h"
 
 namespace tarnby {
 
@@ -54,15 +54,12 @@ private:
     struct Frame;
 
     void enterCurrent();
-    int folderDescriptor(std::size_t index);
-    void popFrame();
-    void closeOldestIfOverLimit();
 
     std::string m_root;
     ErrorHandler m_onError;
     std::size_t m_namesPerFolder;
     std::vector<Frame> m_stack;
-    std::size_t m_firstOpen = 0;  // frames at this index and above hold open descriptors
+    FolderStack m_folders{kOpenFolderLimit};  // one level per frame
     Entry m_current;
     bool m_descendPending = false;
     bool m_failed = false;
