@@ -11,7 +11,7 @@
 
 namespace tarnby {
 
-// Pre-order walk below one folder on an explicit stack, for the project-root search.
+// Pre-order walk below one folder, for the project-root search (internal to the scanning library).
 // Every entry below the root is yielded once, a folder before its contents, hidden entries
 // included. Symbolic links are yielded but never followed; bundle folders (fs::isPackageName)
 // are yielded but not entered. Entry types come from the listing; an entry is stat'ed only
