@@ -1,6 +1,6 @@
 # Configure-time checks of the core's layering: no core library reaches Qt through anything
 # it links, none links a core library that comes later in the order, and none includes a
-# header from a core folder it does not link.
+# header from a core folder it does not link. Without the app, nothing in the build links Qt.
 
 # Every target or library name reachable from `target` through its link libraries.
 function(_tarnby_link_closure target out)
@@ -37,15 +37,32 @@ function(_tarnby_link_closure target out)
   set(${out} ${_seen} PARENT_SCOPE)
 endfunction()
 
+function(_tarnby_check_no_qt target)
+  _tarnby_link_closure(${target} _closure)
+  foreach(_lib IN LISTS _closure)
+    if(_lib MATCHES "(^|::|/|lib)Qt[0-9]*(::|Core|Gui|Widgets|Concurrent|Test|$)")
+      message(FATAL_ERROR "${target} must not reach Qt (found ${_lib} among what it links)")
+    endif()
+  endforeach()
+endfunction()
+
+# Without the app, no target of the build may link Qt at all.
+function(tarnby_check_no_qt_in_build directory)
+  get_property(_targets DIRECTORY ${directory} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(_target IN LISTS _targets)
+    _tarnby_check_no_qt(${_target})
+  endforeach()
+  get_property(_subdirectories DIRECTORY ${directory} PROPERTY SUBDIRECTORIES)
+  foreach(_subdirectory IN LISTS _subdirectories)
+    tarnby_check_no_qt_in_build(${_subdirectory})
+  endforeach()
+endfunction()
+
 function(tarnby_check_core_layering)
   get_property(_order GLOBAL PROPERTY TARNBY_CORE_TARGETS)
   foreach(_target IN LISTS _order)
+    _tarnby_check_no_qt(${_target})
     _tarnby_link_closure(${_target} _closure)
-    foreach(_lib IN LISTS _closure)
-      if(_lib MATCHES "(^|::|/|lib)Qt[0-9]*(::|Core|Gui|Widgets|Concurrent|Test|$)")
-        message(FATAL_ERROR "${_target} must not reach Qt (found ${_lib} among what it links)")
-      endif()
-    endforeach()
     list(FIND _order ${_target} _position)
     foreach(_lib IN LISTS _closure)
       list(FIND _order "${_lib}" _other)
