@@ -16,6 +16,7 @@
 #include "core/platform/collation.h"
 #include "core/platform/collation_keys.h"
 #include "core/platform/formatting.h"
+#include "core/platform/paths.h"
 #include "core/platform/utf8.h"
 
 namespace quillet::browsing {
@@ -334,15 +335,7 @@ EmptyState emptyState(bool hasVisibleItems, std::size_t keptCount) {
 }
 
 std::string displayPath(std::string_view path, std::string_view home) {
-    if (home.empty()) return std::string(path);
-    std::string shown;
-    shown.reserve(path.size());
-    std::size_t from = 0;
-    for (std::size_t at; (at = path.find(home, from)) != std::string_view::npos; from = at + home.size()) {
-        shown.append(path.substr(from, at - from)).push_back('~');
-    }
-    shown.append(path.substr(from));
-    return shown;
+    return tarnby::paths::abbreviatingHome(path, home);
 }
 
 std::string changedLine(const tarnby::Measurement& measurement) {

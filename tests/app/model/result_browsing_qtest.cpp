@@ -138,7 +138,9 @@ private slots:
         QCOMPARE(nothing.title + " " + nothing.message,
                  std::string("A little breathing room. No recognized items found. Add another project folder or review scan notes."));
         QCOMPARE(nothing.keptButton.value_or(""), std::string("Show kept items (3)"));
-        QCOMPARE(browsing::displayPath("/home/me/x/home/me", "/home/me"), std::string("~/x~"));
+        QCOMPARE(browsing::displayPath("/home/me/x/home/me", "/home/me"), std::string("~/x/home/me"));
+        QCOMPARE(browsing::displayPath("/home/me/x~", "/home/me"), std::string("~/x~"));
+        QCOMPARE(browsing::displayPath("/home/meg/x", "/home/me"), std::string("/home/meg/x"));
         QCOMPARE(browsing::changedLine({}), std::string("Change date unknown"));
     }
 };
