@@ -233,8 +233,8 @@ void sortByName(std::vector<std::size_t>& order, const std::vector<StorageItem>&
         if (a.head != b.head) return a.head < b.head;
         if (a.next != b.next) return a.next < b.next;
         if (const int c = key[a.key].compare(key[b.key]); c != 0) return c < 0;
-        // Texts the collator calls equal go by their bytes, as FinderCollator orders them.
-        if (const int c = items[a.index].title.compare(items[b.index].title); c != 0) return c < 0;
+        // Titles the collator calls equal ("apple", "Apple") stay in scan order, as every
+        // other order keeps its ties.
         return a.index < b.index;
     });
     std::transform(entries.begin(), entries.end(), order.begin(), [](const NameEntry& e) { return e.index; });
