@@ -309,8 +309,8 @@ private slots:
         std::optional<std::int64_t> answer = 2'150'000'000;
         std::vector<std::string> asked;
         bool askedOnMainThread = false;
-        StorageModelSetup s = setup();
-        s.scanner = FakeScan().function();
+        FakeScan scanner;
+        StorageModelSetup s = setup(&scanner);
         s.availableCapacity = [&](const std::string& path) {
             const std::lock_guard guard(lock);
             asked.push_back(path);
