@@ -18,13 +18,6 @@ namespace {
 constexpr std::size_t kTitleColumns = 36;
 
 
-std::string homeRelative(const std::string& path, const std::string& home) {
-    if (home.empty() || home == "/") return path;
-    if (path == home) return "~";
-    if (tarnby::paths::liesInside(path, home)) return "~" + path.substr(home.size());
-    return path;
-}
-
 int columnsOf(UChar32 c) {
     if (c == 0x200B || u_charType(c) == U_NON_SPACING_MARK || u_charType(c) == U_ENCLOSING_MARK) return 0;
     const auto width = static_cast<UEastAsianWidth>(u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH));
@@ -128,7 +121,7 @@ std::string renderTable(const ScanDocument& document, bool showKept) {
         row.kind = std::string(tarnby::title(item.kind));
         row.title = fitted(terminalSafe(item.title), kTitleColumns);
         row.changed = item.measurement.modified ? tarnby::formatting::date(*item.measurement.modified, false) : "—";
-        row.path = terminalSafe(homeRelative(item.url, document.home)) + remark(item, kept);
+        row.path = terminalSafe(tarnby::paths::abbreviatingHome(item.url, document.home)) + remark(item, kept);
         rows.push_back(std::move(row));
     }
 
