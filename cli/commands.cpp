@@ -38,10 +38,10 @@ void write(std::FILE* stream, const std::string& text) {
 // the cap leaves room for longer paths and titles.
 constexpr std::size_t kScanDocumentLimit = std::size_t{1024} * 1024 * 1024;
 
-// Everything `fd` holds, read from where it stands: standard input may be a pipe, a socket or
-// a file someone else opened for us, none of which a fresh open() would reach the same way.
 }  // namespace
 
+// Standard input may be a pipe, a socket or a file opened past its start by someone else, so
+// it is read where it stands: a fresh open() of /dev/stdin reaches none of them the same way.
 Input readAll(int fd, std::size_t limit) {
     Input input;
     std::string data;
@@ -70,7 +70,10 @@ namespace {
 Input readScanInput(const std::string& file) {
     if (file == "-") return readAll(STDIN_FILENO, kScanDocumentLimit);
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Input{std::nullopt, "could not be read: " + tarnby::fs::describeErrno(errno)};
+    if (fd < 0) {
+        const int error = errno;
+        return Input{std::nullopt, "could not be read: " + tarnby::fs::describeErrno(error)};
+    }
     Input input = readAll(fd, kScanDocumentLimit);
     ::close(fd);
     return input;
