@@ -83,9 +83,11 @@ StorageModel::StorageModel(StorageModelSetup setup, QObject* parent)
     m_pool.setMaxThreadCount(1);
     m_pool.setThreadPriority(QThread::LowPriority);
 
-    // The main thread never touches the disk, not even for the first free-space text.
+    // The main thread never touches the disk, not even for the first free-space text. A pool
+    // of its own, so the worker never has a second task queued behind a running one.
+    m_probe.setMaxThreadCount(1);
     try {
-        m_pool.start([this, capacity = m_availableCapacity, home = m_home] {
+        m_probe.start([this, capacity = m_availableCapacity, home = m_home] {
             const std::optional<std::int64_t> available = capacity(home);
             QMetaObject::invokeMethod(this, [this, available] { setFreeSpace(available); }, Qt::QueuedConnection);
         });
@@ -99,6 +101,7 @@ StorageModel::~StorageModel() {
     // nothing can reach the model any more.
     m_cancellation->cancel();
     m_pool.waitForDone();
+    m_probe.waitForDone();
 }
 
 std::vector<tarnby::StorageItem> StorageModel::visibleItems() const {

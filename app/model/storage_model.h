@@ -174,7 +174,8 @@ private:
     mutable std::optional<std::vector<tarnby::StorageItem>> m_visibleItems;
     mutable std::optional<std::vector<tarnby::StorageItem>> m_selectedItems;
 
-    // Last member: destroyed first, so it has finished with the members above.
+    // Last members: destroyed first, so they have finished with the members above.
+    QThreadPool m_probe;  // the first free-space query only
     QThreadPool m_pool;
 };
 
