@@ -248,6 +248,7 @@ private:
                 if (m_finished || m_failed) break;
                 if (!m_merging && ready(m_needed)) {
                     m_merging = true;
+                    m_needed = nullptr;  // the digest frees folders as it goes, this one first
                     lock.unlock();
                     Folder* waitingFor = advanceDigest();
                     lock.lock();
