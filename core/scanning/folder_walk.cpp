@@ -119,11 +119,12 @@ bool keyLess(std::string_view a, std::string_view aSuffix, std::string_view b, s
     }
 }
 
+// An entry as its line needs it: the name, and the rest of the line made once at listing.
 struct Child {
     std::uint32_t nameOffset = 0;
     std::uint32_t nameLength = 0;
+    std::uint32_t tailEnd = 0;         // where its numbers end in the folder's tails
     std::uint32_t folder = kNoFolder;  // index into the parent's subfolders when it is one
-    EntryStat stat;
 };
 
 // pending: waiting to be listed; claimed: being listed; listed: its entries are final and
@@ -135,11 +136,13 @@ enum class FolderState { pending, claimed, listed, abandoned };
 struct Folder {
     Folder* parent = nullptr;
     std::uint32_t index = 0;  // its entry among the parent's children
+    FolderStack::Identity identity;  // as listed in the parent; only that folder is entered
     std::atomic<FolderState> state{FolderState::pending};
     std::atomic<int> fd{-1};
     std::atomic<std::uint32_t> unopened{0};  // subfolders not yet opened through fd
 
     std::string names;  // entry names back to back: one buffer instead of one string each
+    std::string tails;  // each entry's "|device:inode|mode|size|modified|changed", back to back
     std::vector<Child> children;
     std::vector<std::uint32_t> order;  // child index << 1, low bit set for "its subtree"
     std::vector<std::unique_ptr<Folder>> subfolders;
@@ -147,8 +150,11 @@ struct Folder {
     std::string_view childName(const Child& child) const {
         return std::string_view(names).substr(child.nameOffset, child.nameLength);
     }
+    std::string_view childTail(std::uint32_t i) const {
+        const std::uint32_t begin = i == 0 ? 0 : children[i - 1].tailEnd;
+        return std::string_view(tails).substr(begin, children[i].tailEnd - begin);
+    }
     std::string_view name() const { return parent->childName(parent->children[index]); }
-    FolderStack::Identity identity() const { return identityOf(parent->children[index].stat); }
 };
 
 using Identity = std::pair<std::uint64_t, std::uint64_t>;
@@ -381,21 +387,23 @@ private:
                 return true;
             }
             const std::size_t length = std::strlen(name);
+            const EntryStat stat = entryStat(info);
             Child child;
             child.nameOffset = static_cast<std::uint32_t>(folder.names.size());
             child.nameLength = static_cast<std::uint32_t>(length);
-            child.stat = entryStat(info);
             folder.names.append(name, length);
-            tally.noteModified(child.stat);
+            appendNumbers(folder.tails, stat);
+            child.tailEnd = static_cast<std::uint32_t>(folder.tails.size());
+            tally.noteModified(stat);
             if (S_ISDIR(info.st_mode)) {
                 child.folder = static_cast<std::uint32_t>(folder.subfolders.size());
                 auto sub = std::make_unique<Folder>();
                 sub->parent = &folder;
                 sub->index = static_cast<std::uint32_t>(folder.children.size());
+                sub->identity = identityOf(stat);
                 folder.subfolders.push_back(std::move(sub));
             } else if (info.st_nlink > 1) {
-                tally.linked.emplace(Identity(child.stat.device, child.stat.inode),
-                                     static_cast<std::int64_t>(info.st_blocks));
+                tally.linked.emplace(Identity(stat.device, stat.inode), static_cast<std::int64_t>(info.st_blocks));
             } else {
                 tally.files += 1;
                 tally.bytes += 512 * static_cast<std::int64_t>(info.st_blocks);
@@ -419,19 +427,10 @@ private:
     }
 
     static void sortForDigest(Folder& folder) {
-        // Each entry's line after its name, back to back; a run's key is name + "/".
-        std::string tails;
-        std::vector<std::uint32_t> tailEnds;
-        tailEnds.reserve(folder.children.size());
-        for (const Child& child : folder.children) {
-            appendNumbers(tails, child.stat);
-            tailEnds.push_back(static_cast<std::uint32_t>(tails.size()));
-        }
+        // An entry's line is its name and tail; a run's key is name + "/".
         const auto suffix = [&](std::uint32_t step) -> std::string_view {
             if ((step & 1U) != 0) return "/";
-            const std::uint32_t i = step >> 1;
-            const std::uint32_t begin = i == 0 ? 0 : tailEnds[i - 1];
-            return std::string_view(tails).substr(begin, tailEnds[i] - begin);
+            return folder.childTail(step >> 1);
         };
         folder.order.reserve(folder.children.size() + folder.subfolders.size());
         for (std::uint32_t i = 0; i < folder.children.size(); ++i) {
@@ -450,7 +449,7 @@ private:
         Folder& parent = *folder.parent;
         const std::string name(folder.name());
         const int parentFd = parent.fd.load(std::memory_order_acquire);
-        int fd = parentFd >= 0 ? openFolder(parentFd, name.c_str(), false, folder.identity())
+        int fd = parentFd >= 0 ? openFolder(parentFd, name.c_str(), false, folder.identity)
                                : openThroughAncestors(folder);
         if (fd >= 0) folder.fd.store(fd, std::memory_order_release);
         if (parent.unopened.fetch_sub(1, std::memory_order_acq_rel) == 1 && &parent != &m_root) {
@@ -478,7 +477,7 @@ private:
         chain.insert(chain.begin(), &folder);
         for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
             const std::string name((*link)->name());
-            const int next = openFolder(current >= 0 ? current : base, name.c_str(), false, (*link)->identity());
+            const int next = openFolder(current >= 0 ? current : base, name.c_str(), false, (*link)->identity);
             const int error = errno;
             if (current >= 0) ::close(current);
             if (next < 0) {
@@ -502,7 +501,7 @@ private:
                 const std::uint32_t step = folder.order[level.cursor++];
                 const Child& child = folder.children[step >> 1];
                 if ((step & 1U) == 0) {
-                    emit(folder.childName(child), child.stat);
+                    emit(folder.childName(child), folder.childTail(step >> 1));
                 } else {
                     m_relative.push_back('/');
                     m_relative.append(folder.childName(child));
@@ -520,20 +519,22 @@ private:
             }
             folder.parent->subfolders[folder.parent->children[folder.index].folder].reset();
         }
-        emit({}, m_rootStat);
+        std::string rootTail;
+        appendNumbers(rootTail, m_rootStat);
+        emit({}, rootTail);
         m_hash.update(m_piece);
         m_digest = m_hash.finishHex();
         return nullptr;
     }
 
-    void emit(std::string_view name, const EntryStat& entry) {
+    void emit(std::string_view name, std::string_view tail) {
         if (m_emitted++ > 0) m_piece.push_back('\n');
         m_piece.append(m_relative);
         if (!name.empty()) {
             m_piece.push_back('/');
             m_piece.append(name);
         }
-        appendNumbers(m_piece, entry);
+        m_piece.append(tail);
         if (m_piece.size() >= kHashPiece) {
             m_hash.update(m_piece);
             m_piece.clear();
