@@ -147,6 +147,14 @@ struct Folder {
     std::vector<std::uint32_t> order;  // child index << 1, low bit set for "its subtree"
     std::vector<std::unique_ptr<Folder>> subfolders;
 
+    Folder() = default;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    ~Folder() {
+        // Still open only when the walk ended early; the digest closes the others as it goes.
+        if (const int open = fd.exchange(-1); open >= 0) ::close(open);
+    }
+
     std::string_view childName(const Child& child) const {
         return std::string_view(names).substr(child.nameOffset, child.nameLength);
     }
@@ -205,7 +213,6 @@ public:
         for (std::thread& helper : m_helpers) {
             if (helper.joinable()) helper.join();
         }
-        if (const int fd = m_root.fd.exchange(-1); fd >= 0) ::close(fd);
     }
 
     // Inspects the root itself; false when it is not a folder that can be walked.

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +42,12 @@ void buildMixedTree(const TempTree& tree, const std::string& top) {
             tree.hardLink(top + "/pkg0/lib/f11", base + "/lib/shared");
         }
     }
+}
+
+std::size_t openDescriptors() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    return count;
 }
 
 void expectSameMeasurement(const Measurement& actual, const Measurement& expected) {
@@ -89,10 +96,15 @@ TEST(ParallelMeasure, DeepBranchingTreesReopenClosedFoldersByName) {
     }
     tree.writeFile(level + "/bottom", "b");
 
+    const std::size_t descriptors = openDescriptors();
     const Measurement sequential = measureWith(root, 1);
     ASSERT_TRUE(sequential.complete);
     EXPECT_EQ(sequential.files, 151);
     for (std::size_t threads : {2U, 4U}) expectSameMeasurement(measureWith(root, threads), sequential);
+    ScanCancellation cancelled;
+    cancelled.cancel();
+    FileInspection::measure(root, cancelled, FileInspection::kEntryLimit, 4);
+    EXPECT_EQ(openDescriptors(), descriptors);  // every folder closed again, also after a stop
 }
 
 TEST(ParallelMeasure, TheEntryLimitCountsAcrossThreads) {
