@@ -1,6 +1,6 @@
 // Renders the window's pieces to PNG files for looking at: every picture in light and dark
 // appearance, each also with increased contrast. Usage: render_look [output folder]
-// (default: pictures/ beside the executable's build folder). Run with QT_QPA_PLATFORM=offscreen.
+// (default: build/<preset>/pictures). Run with QT_QPA_PLATFORM=offscreen.
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -148,8 +148,7 @@ struct Look {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                  : QCoreApplication::applicationDirPath() + QStringLiteral("/../../../pictures");
+  const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(QUILLET_PICTURES_DIR);
   QDir().mkpath(folder);
   const Look looks[] = {{"light", Appearance::light, false}, {"dark", Appearance::dark, false},
                         {"light-contrast", Appearance::light, true}, {"dark-contrast", Appearance::dark, true}};
