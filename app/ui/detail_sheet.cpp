@@ -103,7 +103,7 @@ DetailSheet::DetailSheet(const tarnby::StorageItem& item, StorageModel& model, E
 }
 
 void DetailSheet::addValue(QGridLayout& grid, const QString& label, const QString& value) {
-    const int row = grid.rowCount();
+    const int row = grid.count() / 2;  // two cells per row; an empty grid already reports one row
     QLabel* name = makeText(label, ui::font(TextStyle::body));
     name->setWordWrap(false);
     QLabel* shown = makeText(value, monospacedDigits(ui::font(TextStyle::body)));

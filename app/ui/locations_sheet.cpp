@@ -205,6 +205,7 @@ void LocationsSheet::showRows(int focusPosition) {
         connect(remove, &QToolButton::clicked, this, [this, position] { removeRoot(position); });
         line->addWidget(remove);
         m_rows->addWidget(row);
+        row->show();  // at once, not on the layout's next turn: focus may move to it below
     }
     m_rows->addStretch(1);
     if (focusPosition < 0) {
