@@ -66,6 +66,9 @@ private slots:
             QStringLiteral("I understand that actually erasing a simulator would permanently lose")));
         QVERIFY(!acknowledgement->isChecked());
         QVERIFY(!confirm->isEnabled());
+        // And it looks disabled: its label is drawn dimmer than an enabled one.
+        QVERIFY(confirm->palette().color(QPalette::Disabled, QPalette::ButtonText).alpha() <
+                confirm->palette().color(QPalette::Active, QPalette::ButtonText).alpha());
 
         confirm->click();  // disabled: nothing happens
         QVERIFY(calls.flags.empty());
