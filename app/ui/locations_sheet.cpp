@@ -28,7 +28,7 @@ namespace {
 constexpr int kMargin = 24;
 constexpr int kSpacing = 18;
 constexpr int kRowMarginH = 10;
-constexpr int kRowMarginV = 4;
+constexpr int kRowMarginV = 2;
 constexpr int kRemoveSymbolSize = 16;
 
 QString removeName(const std::string& path) { return QStringLiteral("Remove ") + QString::fromStdString(path); }
@@ -65,7 +65,7 @@ LocationsSheet::LocationsSheet(StorageModel& model, Environment* env, QWidget* p
     list->viewport()->setAutoFillBackground(true);
     auto* body = new QWidget;
     m_rows = new QVBoxLayout(body);
-    m_rows->setContentsMargins(0, kRowMarginV, 0, kRowMarginV);
+    m_rows->setContentsMargins(0, 2 * kRowMarginV, 0, 2 * kRowMarginV);
     m_rows->setSpacing(0);
     list->setWidget(body);
     body->setAutoFillBackground(false);
@@ -192,6 +192,7 @@ void LocationsSheet::showRows(int focusPosition) {
     for (std::size_t position = 0; position < m_draft.size(); ++position) {
         const std::string& path = m_draft[position];
         auto* row = new QWidget(body);
+        row->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);  // a short list keeps its row height
         auto* line = new QHBoxLayout(row);
         line->setContentsMargins(kRowMarginH, kRowMarginV, kRowMarginH / 2, kRowMarginV);
         line->addWidget(new ElidedLabel(QString::fromStdString(path)), 1);

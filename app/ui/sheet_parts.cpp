@@ -15,6 +15,9 @@
 #include "app/ui/symbols.h"
 
 namespace quillet::ui {
+namespace {
+constexpr int kScrollBarGap = 10;
+}  // namespace
 
 QLabel* makeText(const QString& text, const QFont& font, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -111,6 +114,10 @@ BoundedScrollArea::BoundedScrollArea(int maximumHeight, int spacing, QWidget* pa
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+    // Keep trailing texts clear of the scroll bar while it shows.
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
+        m_content->setContentsMargins(0, 0, maximum > 0 ? kScrollBarGap : 0, 0);
+    });
 }
 
 int BoundedScrollArea::heightForWidth(int width) const {
