@@ -118,6 +118,7 @@ private slots:
         QVERIFY(openSheet(sheet));
         auto* protection = sheet.findChild<quillet::ui::SymbolLabel*>(QStringLiteral("detail-protection"));
         QVERIFY(protection != nullptr && protection->isVisible());
+        QCOMPARE(quillet::ui::testing::unnamedControls(sheet), QStringList{});
         QCOMPARE(protection->text()->text(), QStringLiteral("In use or unknown state"));
         QCOMPARE(protection->text()->palette().color(QPalette::WindowText),
                  quillet::ui::Woodland::warning().resolve(quillet::ui::Appearance::dark));

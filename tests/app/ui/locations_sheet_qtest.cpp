@@ -234,6 +234,7 @@ private slots:
         QVERIFY(!showKept->isVisible());
         m_model->keep(at("alpha/node_modules"));
         QVERIFY(showKept->isVisible());
+        QCOMPARE(quillet::ui::testing::unnamedControls(sheet), QStringList{});
         showKept->click();
         QVERIFY(m_model->kept().empty());
         QVERIFY(!showKept->isVisible());

@@ -83,6 +83,7 @@ private slots:
         QVERIFY(shown.contains(QStringLiteral("Estimated on disk: 120 MB")));
         QVERIFY(shown.contains(QStringLiteral("Estimated on disk: 2.15 GB")));
         QVERIFY(shown.contains(QStringLiteral("Preview only. Nothing changed.")));
+        QCOMPARE(quillet::ui::testing::unnamedControls(sheet), QStringList{});
 
         const QLabel* inside = labelWithText(sheet, QStringLiteral("~/Code/site-1/node_modules"));
         QVERIFY(inside != nullptr);

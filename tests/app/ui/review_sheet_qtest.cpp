@@ -62,6 +62,7 @@ private slots:
         auto* acknowledgement = sheet.findChild<QCheckBox*>(QStringLiteral("erase-ack"));
         auto* confirm = sheet.findChild<QPushButton*>(QStringLiteral("confirm-cleanup"));
         QVERIFY(acknowledgement != nullptr && acknowledgement->isVisible());
+        QCOMPARE(quillet::ui::testing::unnamedControls(sheet), QStringList{});
         QVERIFY(acknowledgement->accessibleName().startsWith(
             QStringLiteral("I understand that actually erasing a simulator would permanently lose")));
         QVERIFY(!acknowledgement->isChecked());

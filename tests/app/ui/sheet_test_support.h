@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QAccessible>
 #include <QApplication>
+#include <QStringList>
 #include <QDialog>
 #include <QTest>
 #include <QWidget>
@@ -28,6 +30,21 @@ inline bool visibleInside(const QWidget& widget, const QWidget& sheet) {
     }
     const QRect area(widget.mapTo(&sheet, QPoint(0, 0)), widget.size());
     return sheet.rect().contains(area);
+}
+
+// Controls a keyboard can reach that a screen reader would announce without a name.
+inline QStringList unnamedControls(QWidget& sheet) {
+    QStringList unnamed;
+    for (QWidget* widget : sheet.findChildren<QWidget*>()) {
+        if (!widget->isVisible() || widget->focusPolicy() == Qt::NoFocus) {
+            continue;
+        }
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        if (accessible == nullptr || accessible->text(QAccessible::Name).trimmed().isEmpty()) {
+            unnamed << QString::fromLatin1(widget->metaObject()->className()) + QLatin1Char(' ') + widget->objectName();
+        }
+    }
+    return unnamed;
 }
 
 }  // namespace quillet::ui::testing
