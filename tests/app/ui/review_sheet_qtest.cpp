@@ -75,7 +75,10 @@ private slots:
         QVERIFY(calls.flags.empty());
         QVERIFY(sheet.isVisible());
 
-        acknowledgement->click();
+        // Clicking the wrapped text ticks the box too.
+        auto* text = qobject_cast<QWidget*>(acknowledgement->parent())->findChild<QLabel*>();
+        QTest::mouseClick(text->parentWidget(), Qt::LeftButton, {}, text->geometry().center());
+        QVERIFY(acknowledgement->isChecked());
         QVERIFY(confirm->isEnabled());
         acknowledgement->click();
         QVERIFY(!confirm->isEnabled());
