@@ -225,9 +225,16 @@ void WoodlandMotion::paintEvent(QPaintEvent* event) {
   m_painted = leafRegion();
 }
 
-void WoodlandMotion::changeEvent(QEvent* event) {
-  QWidget::changeEvent(event);
-  if (event->type() == QEvent::ActivationChange) synchronize();
+bool WoodlandMotion::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  // A window hears ActivationChange; the widgets inside it hear WindowActivate/-Deactivate.
+  switch (event->type()) {
+    case QEvent::ActivationChange:
+    case QEvent::WindowActivate:
+    case QEvent::WindowDeactivate: synchronize(); break;
+    default: break;
+  }
+  return handled;
 }
 
 void WoodlandMotion::showEvent(QShowEvent* event) {
