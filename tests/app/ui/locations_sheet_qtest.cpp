@@ -103,6 +103,12 @@ private slots:
         QCOMPARE(sheet.draft(), Paths{at("beta")});
         QVERIFY(removeButton(sheet, 1) == nullptr);
         QVERIFY(removeButton(sheet, 0)->isVisible());
+
+        // Return saves, even with a remove button focused.
+        removeButton(sheet, 0)->setFocus();
+        press(sheet, Qt::Key_Return);
+        QVERIFY(!sheet.isVisible());
+        QCOMPARE(m_model->roots(), Paths{at("beta")});
     }
 
     void findProjectLocationsMergesOffTheMainThreadAndSorts() {
