@@ -4,12 +4,10 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
-#include <QListView>
 #include <QPointer>
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QToolButton>
-#include <QTreeView>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -112,9 +110,8 @@ LocationsSheet::LocationsSheet(StorageModel& model, Environment* env, QWidget* p
 
     connect(&m_model, &StorageModel::keptChanged, this, &LocationsSheet::updateKeptButton);
     connect(&m_finding, &QFutureWatcherBase::finished, this, [this] {
-        const auto generation = m_finding.property("generation").toInt();
         m_find->setEnabled(true);
-        if (generation == m_generation) {
+        if (m_findingGeneration == m_generation) {
             setDraft(merged(m_draft, m_finding.result()));
         }
     });
@@ -235,7 +232,7 @@ void LocationsSheet::findProjectLocations() {
         return;
     }
     m_find->setEnabled(false);
-    m_finding.setProperty("generation", m_generation);
+    m_findingGeneration = m_generation;
     m_finding.setFuture(QtConcurrent::run([suggester = m_suggester, home = m_model.home()] { return suggester(home); }));
 }
 

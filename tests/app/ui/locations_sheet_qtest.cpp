@@ -124,7 +124,7 @@ private slots:
         LocationsSheet sheet(*m_model, &env);
         QSemaphore release;
         sheet.setSuggester([&release](const std::string& home) {
-            release.acquire();
+            release.tryAcquire(1, 10000);  // bounded, so a failing test cannot hang the pool
             return tarnby::ProjectLocations::suggested(home);
         });
         QVERIFY(openSheet(sheet));
@@ -155,7 +155,7 @@ private slots:
         LocationsSheet sheet(*m_model, &env);
         QSemaphore release;
         sheet.setSuggester([&release, this](const std::string&) {
-            release.acquire();
+            release.tryAcquire(1, 10000);  // bounded, so a failing test cannot hang the pool
             return Paths{at("late")};
         });
         QVERIFY(openSheet(sheet));
