@@ -187,8 +187,12 @@ void applyWoodland(const Environment& env) {
 
 void followDesktop(Environment& env, QApplication& app) {
   app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+#ifdef Q_OS_MACOS
+  followMacDesktop(env, app);
+#else
   // Created first: it reads the desktop's own palette before the woodland one replaces it.
   new DesktopSettings(env, QDBusConnection::sessionBus(), &DesktopSettings::readGSettings, &app);
+#endif
   applyWoodland(env);
   QObject::connect(&env, &Environment::changed, &app, [&env] { applyWoodland(env); });
 }

@@ -62,4 +62,9 @@ private:
   static inline bool s_readingDesktop = false;
 };
 
+#ifdef Q_OS_MACOS
+// The system appearance and the workspace's accessibility display options, kept current.
+void followMacDesktop(Environment& env, QApplication& app);
+#endif
+
 }  // namespace quillet::ui

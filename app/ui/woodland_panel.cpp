@@ -11,6 +11,9 @@ namespace quillet::ui {
 WoodlandPanel::WoodlandPanel(Environment* env, int width, QWidget* parent)
     : QDialog(parent), m_env(env), m_content(new QVBoxLayout(this)) {
   setWindowModality(Qt::WindowModal);
+#ifdef Q_OS_MACOS
+  setWindowFlag(Qt::Sheet);
+#endif
   setFixedWidth(width);
   setAutoFillBackground(false);
   m_content->setContentsMargins(0, 0, 0, 0);

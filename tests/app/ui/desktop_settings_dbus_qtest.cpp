@@ -30,12 +30,15 @@ public:
 
 public slots:
   QDBusVariant Read(const QString& name, const QString& key) {
+    return QDBusVariant(QVariant::fromValue(QDBusVariant(lookup(name, key))));
+  }
+
+protected:
+  QVariant lookup(const QString& name, const QString& key) {
     const auto found = values.find(name + QLatin1Char(' ') + key);
-    if (found == values.end()) {
-      sendErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotFound"), QStringLiteral("no such key"));
-      return {};
-    }
-    return QDBusVariant(QVariant::fromValue(QDBusVariant(*found)));
+    if (found != values.end()) return *found;
+    sendErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotFound"), QStringLiteral("no such key"));
+    return QVariant(0);
   }
 };
 
@@ -43,14 +46,7 @@ class Portal : public OldPortal {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
 public slots:
-  QDBusVariant ReadOne(const QString& name, const QString& key) {
-    const auto found = values.find(name + QLatin1Char(' ') + key);
-    if (found == values.end()) {
-      sendErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotFound"), QStringLiteral("no such key"));
-      return {};
-    }
-    return QDBusVariant(*found);
-  }
+  QDBusVariant ReadOne(const QString& name, const QString& key) { return QDBusVariant(lookup(name, key)); }
 };
 
 // Owns the stand-in's connection, name and thread for the length of one test.
