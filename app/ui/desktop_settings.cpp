@@ -159,9 +159,10 @@ void applyWoodland(const Environment& env) {
 
 void followDesktop(Environment& env, QApplication& app) {
   app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-  new DesktopSettings(env, QDBusConnection::sessionBus(), &DesktopSettings::readGSettings, &app);
+  // Owned by the environment: nothing may keep writing to it after it is gone.
+  new DesktopSettings(env, QDBusConnection::sessionBus(), &DesktopSettings::readGSettings, &env);
   applyWoodland(env);
-  QObject::connect(&env, &Environment::changed, &app, [&env] { applyWoodland(env); });
+  QObject::connect(&env, &Environment::changed, &env, [&env] { applyWoodland(env); });
 }
 
 }  // namespace quillet::ui
