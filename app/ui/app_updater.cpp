@@ -156,8 +156,13 @@ void AppUpdater::finishCheck() {
     result.runningVersion = m_setup.runningVersion;
     if (m_feedTooLarge) {
         result.problem = QStringLiteral("The update feed is larger than any feed Quillet reads.");
+    } else if (const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(); status >= 400) {
+        result.problem = QStringLiteral("The update server answered “%1 %2” for %3.")
+                             .arg(status)
+                             .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString(),
+                                  m_feedUrl.toDisplayString());
     } else if (reply->error() != QNetworkReply::NoError) {
-        result.problem = QStringLiteral("The update server could not be reached: %1").arg(reply->errorString());
+        result.problem = QStringLiteral("The update server could not be reached: %1.").arg(reply->errorString());
     } else {
         result = judgeFeed(reply->readAll(), m_setup.runningVersion);
     }

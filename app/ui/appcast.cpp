@@ -141,9 +141,10 @@ AppcastReading readAppcast(const QByteArray& xml) {
         }
     }
     if (reader.hasError()) {
-        return {std::nullopt, QStringLiteral("The update feed could not be read: %1 (line %2).")
-                                  .arg(reader.errorString())
-                                  .arg(reader.lineNumber())};
+        QString reason = reader.errorString();
+        if (reason.endsWith(u'.')) reason.chop(1);
+        return {std::nullopt,
+                QStringLiteral("The update feed could not be read: %1 (line %2).").arg(reason).arg(reader.lineNumber())};
     }
     if (!newest) return {std::nullopt, QStringLiteral("The update feed lists no versions.")};
     return {newest, {}};
