@@ -54,7 +54,7 @@ int CategoryModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant CategoryModel::data(const QModelIndex& index, int role) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) return {};
+    if (!index.isValid() || index.model() != this) return {};
     const int row = index.row();
     const std::optional<tarnby::StorageKind> kind = kindOfRow(row);
     switch (role) {
@@ -83,7 +83,7 @@ QVariant CategoryModel::data(const QModelIndex& index, int role) const {
 }
 
 Qt::ItemFlags CategoryModel::flags(const QModelIndex& index) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid)) return Qt::NoItemFlags;
+    if (!index.isValid() || index.model() != this) return Qt::NoItemFlags;
     if (index.row() == kHeadingRow) return Qt::ItemNeverHasChildren;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
@@ -118,7 +118,8 @@ void CategoryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
         painter->setBrush(hover);
         painter->drawRoundedRect(QRectF(row), kHighlightRadius, kHighlightRadius);
     }
-    if (option.state.testFlag(QStyle::State_HasFocus) && option.widget && option.widget->hasFocus()) {
+    if (option.state.testFlag(QStyle::State_HasFocus) && option.state.testFlag(QStyle::State_KeyboardFocusChange) &&
+        option.widget && option.widget->hasFocus()) {
         painter->setPen(QPen(Woodland::accent().resolve(appearance), 1.5));
         painter->setBrush(Qt::NoBrush);
         painter->drawRoundedRect(QRectF(row).adjusted(1, 1, -1, -1), kHighlightRadius - 1, kHighlightRadius - 1);

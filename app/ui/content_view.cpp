@@ -17,7 +17,6 @@
 #include <QSplitter>
 #include <QStackedLayout>
 #include <QStackedWidget>
-#include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -29,11 +28,9 @@
 #include "app/ui/environment.h"
 #include "app/ui/item_delegate.h"
 #include "app/ui/results_model.h"
-#include "app/ui/storage_bar.h"
 #include "app/ui/symbols.h"
 #include "app/ui/typography.h"
 #include "app/ui/woodland_background.h"
-#include "app/ui/woodland_motion.h"
 #include "core/platform/formatting.h"
 #include "core/records/storage_kind.h"
 
@@ -51,6 +48,25 @@
 #endif
 
 namespace quillet::ui {
+
+#if __has_include("app/ui/woodland_motion.h")
+}  // namespace quillet::ui
+#include "app/ui/storage_bar.h"
+#include "app/ui/woodland_motion.h"
+namespace quillet::ui {
+#else
+class WoodlandMotion : public QWidget {
+public:
+    explicit WoodlandMotion(Environment*, QWidget* parent = nullptr) : QWidget(parent) {}
+    void setWorking(bool) {}
+    void setObscured(bool) {}
+};
+class StorageBar : public QWidget {
+public:
+    explicit StorageBar(Environment*, QWidget* parent = nullptr) : QWidget(parent) {}
+    void setItems(const std::vector<tarnby::StorageItem>&) {}
+};
+#endif
 
 #ifndef QUILLET_HAVE_SHEETS
 namespace {
@@ -87,6 +103,9 @@ constexpr int kSidebarFooterSpacing = 8;
 
 // Detail pane.
 constexpr int kPaneMargin = 24;        // left and right of every block
+constexpr int kToolbarMargin = 8;      // above and below the toolbar's buttons
+constexpr int kToolbarSpacing = 6;
+constexpr int kToolbarButtonPadding = 4;
 constexpr int kHeaderSpacing = 18;
 constexpr qreal kHeaderOpacity = 0.24;
 constexpr qreal kHeadlinePoints = 29;
@@ -107,7 +126,6 @@ constexpr int kSelectionMargin = 12;
 constexpr qreal kSelectionOpacity = 0.7;
 constexpr qreal kSelectionRadius = 12;
 constexpr int kProgressHeight = 4;
-constexpr int kListMargin = 8;         // above and below the rows
 
 // Welcome and empty states.
 constexpr int kWelcomeSpacing = 16;
@@ -122,10 +140,10 @@ QString qt(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The design's sizes are points against a 13-point body; the desktop's body may differ.
+// A size outside the type roles, grown with the desktop's font as the roles are.
 QFont fontAt(qreal points, QFont::Weight weight) {
-    QFont scaled = font(TextStyle::body, weight);
-    scaled.setPointSizeF(pointSize(TextStyle::body) * points / 13.0);
+    QFont scaled = ui::font(TextStyle::body, weight);
+    scaled.setPixelSize(qRound(scaled.pixelSize() * points / pointSize(TextStyle::body)));
     return scaled;
 }
 
@@ -153,6 +171,16 @@ private:
     qreal m_radius;
 };
 
+// Centres a fixed-width wrapped text. A layout alignment would size it by its one-line hint
+// and cut the lines that do not fit; a row of stretches keeps its height for that width.
+QHBoxLayout* centred(QWidget* widget) {
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(widget);
+    row->addStretch(1);
+    return row;
+}
+
 // Puts `content` over decorative layers, all filling the same area.
 QWidget* layered(std::initializer_list<QWidget*> layers, QWidget* content) {
     auto* holder = new QWidget;
@@ -162,12 +190,6 @@ QWidget* layered(std::initializer_list<QWidget*> layers, QWidget* content) {
     stack->addWidget(content);
     stack->setCurrentWidget(content);
     return holder;
-}
-
-QWidget* spacer() {
-    auto* widget = new QWidget;
-    widget->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    return widget;
 }
 
 }  // namespace
@@ -251,8 +273,8 @@ QWidget* ContentView::makeSidebar() {
     brand->addWidget(icon);
     auto* names = new QVBoxLayout;
     names->setSpacing(kBrandTextSpacing);
-    names->addWidget(makeLabel(QStringLiteral("Quillet"), font(TextStyle::title3, QFont::DemiBold), Woodland::ink()));
-    names->addWidget(makeLabel(QStringLiteral("A little breathing room."), font(TextStyle::caption), Woodland::muted()));
+    names->addWidget(makeLabel(QStringLiteral("Quillet"), ui::font(TextStyle::title3, QFont::DemiBold), Woodland::ink()));
+    names->addWidget(makeLabel(QStringLiteral("A little breathing room."), ui::font(TextStyle::caption), Woodland::muted()));
     brand->addLayout(names, 1);
     column->addLayout(brand);
     column->addSpacing(kBrandTop);
@@ -268,13 +290,15 @@ QWidget* ContentView::makeSidebar() {
     m_categoryList->setAutoFillBackground(false);
     m_categoryList->viewport()->setAutoFillBackground(false);
     m_categoryList->setAttribute(Qt::WA_Hover);
-    m_categoryList->setViewportMargins(kCategoryInset, 0, kCategoryInset, 0);
     m_categoryList->setSelectionRectVisible(false);
     m_categoryList->selectionModel()->select(m_categories->index(m_categories->rowOf(std::string(browsing::kAllCategories))),
                                              QItemSelectionModel::ClearAndSelect);
     connect(m_categoryList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { showCategory(QModelIndex()); });
-    column->addWidget(m_categoryList, 1);
+    auto* categories = new QVBoxLayout;
+    categories->setContentsMargins(kCategoryInset, 0, kCategoryInset, 0);
+    categories->addWidget(m_categoryList);
+    column->addLayout(categories, 1);
 
     // Privacy footer.
     auto* footer = new QVBoxLayout;
@@ -285,13 +309,13 @@ QWidget* ContentView::makeSidebar() {
     auto* lock = new QLabel;
     lock->setObjectName(QStringLiteral("privacy-symbol"));
     onThisMac->addWidget(lock);
-    onThisMac->addWidget(makeLabel(QStringLiteral("On this Mac"), font(TextStyle::caption, QFont::Medium), Woodland::ink()), 1);
+    onThisMac->addWidget(makeLabel(QStringLiteral("On this Mac"), ui::font(TextStyle::caption, QFont::Medium), Woodland::ink()), 1);
     footer->addLayout(onThisMac);
     QLabel* privacy = makeLabel(QStringLiteral("Scans stay on your Mac. No telemetry or background cleanup."),
-                                font(TextStyle::caption), Woodland::muted());
+                                ui::font(TextStyle::caption), Woodland::muted());
     privacy->setWordWrap(true);
     footer->addWidget(privacy);
-    m_freeSpace = makeLabel(m_model.freeSpace(), monospacedDigits(font(TextStyle::caption)), Woodland::ink());
+    m_freeSpace = makeLabel(m_model.freeSpace(), monospacedDigits(ui::font(TextStyle::caption)), Woodland::ink());
     m_freeSpace->setObjectName(QStringLiteral("free-space"));
     footer->addWidget(m_freeSpace);
     column->addLayout(footer);
@@ -319,24 +343,21 @@ QWidget* ContentView::makeDetail() {
 }
 
 QWidget* ContentView::makeToolbar() {
-    auto* toolbar = new QToolBar(QStringLiteral("Developer storage"));
+    auto* toolbar = new Wash(m_environment, Woodland::main(), 1.0, 0);
     toolbar->setObjectName(QStringLiteral("toolbar"));
-    toolbar->setMovable(false);
-    toolbar->setFloatable(false);
-    toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    toolbar->setAutoFillBackground(true);
-    toolbar->setContentsMargins(kPaneMargin - 8, 4, kPaneMargin - 8, 4);
-    tint(toolbar, Woodland::ink());
+    auto* row = new QHBoxLayout(toolbar);
+    row->setContentsMargins(kPaneMargin, kToolbarMargin, kPaneMargin - kToolbarButtonPadding, kToolbarMargin);
+    row->setSpacing(kToolbarSpacing);
+    row->addWidget(makeLabel(QStringLiteral("Developer storage"), ui::font(TextStyle::headline), Woodland::ink()), 1);
 
-    QLabel* title = makeLabel(QStringLiteral("Developer storage"), font(TextStyle::headline), Woodland::ink());
-    title->setContentsMargins(8, 0, 0, 0);
-    toolbar->addWidget(title);
-    toolbar->addWidget(spacer());
-
-    m_locationsAction = toolbar->addAction(QStringLiteral("Scan locations"), this, &ContentView::openLocations);
-    m_stopAction = toolbar->addAction(QStringLiteral("Stop scan"), this, &ContentView::stopScan);
-    m_scanAction = toolbar->addAction(QStringLiteral("Scan"), this, &ContentView::scan);
-    // Command-R on macOS, Ctrl+R elsewhere: Qt maps CTRL to the Command key there.
+    m_locationsAction = new QAction(QStringLiteral("Scan locations"), this);
+    connect(m_locationsAction, &QAction::triggered, this, &ContentView::openLocations);
+    m_stopAction = new QAction(QStringLiteral("Stop scan"), this);
+    connect(m_stopAction, &QAction::triggered, this, &ContentView::stopScan);
+    m_scanAction = new QAction(QStringLiteral("Scan"), this);
+    connect(m_scanAction, &QAction::triggered, this, &ContentView::scan);
+    // Command-R on macOS, Ctrl+R elsewhere: Qt maps CTRL to the Command key there. A hidden or
+    // disabled action ignores its shortcut, so the key does nothing while a scan or plan runs.
     m_scanAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     const std::pair<QAction*, QString> names[] = {
         {m_locationsAction, QStringLiteral("locations")},
@@ -345,7 +366,15 @@ QWidget* ContentView::makeToolbar() {
     };
     for (const auto& [action, name] : names) {
         action->setObjectName(name);
-        toolbar->widgetForAction(action)->setObjectName(name);
+        auto* button = new QToolButton;
+        button->setObjectName(name);
+        button->setDefaultAction(action);
+        button->setAutoRaise(true);
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        tint(button, Woodland::ink());
+        // A tool button outside a QToolBar does not follow its action's visibility by itself.
+        connect(action, &QAction::changed, button, [button, action] { button->setVisible(action->isVisible()); });
+        row->addWidget(button);
     }
     return toolbar;
 }
@@ -361,7 +390,7 @@ QWidget* ContentView::makeHeader() {
     headline.setLetterSpacing(QFont::AbsoluteSpacing, kHeadlineTracking);
     column->addWidget(makeLabel(QStringLiteral("More room. Less baggage."), headline, Woodland::ink()));
     QLabel* lead = makeLabel(QStringLiteral("Find the dependencies, builds and devices you can leave behind."),
-                             font(TextStyle::callout), Woodland::muted());
+                             ui::font(TextStyle::callout), Woodland::muted());
     lead->setWordWrap(true);
     column->addWidget(lead);
 
@@ -369,7 +398,7 @@ QWidget* ContentView::makeHeader() {
     totals->setSpacing(kTotalSpacing);
     m_total = makeLabel(QString(), monospacedDigits(fontAt(kTotalPoints, QFont::Medium)), Woodland::ink());
     m_total->setObjectName(QStringLiteral("total-size"));
-    m_headerLine = makeLabel(QString(), font(TextStyle::callout), Woodland::muted());
+    m_headerLine = makeLabel(QString(), ui::font(TextStyle::callout), Woodland::muted());
     m_headerLine->setObjectName(QStringLiteral("total-line"));
     // Both texts share the first baseline: lift the smaller one by the difference of descents.
     m_headerLine->setContentsMargins(
@@ -452,7 +481,6 @@ QWidget* ContentView::makeResults() {
     m_list->setAutoFillBackground(false);
     m_list->viewport()->setAutoFillBackground(false);
     m_list->setAttribute(Qt::WA_Hover);
-    m_list->setViewportMargins(0, kListMargin, 0, kListMargin);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, &ContentView::showContextMenu);
     // Return or Enter (and a double click) opens the current row's details, as does Ctrl+I.
@@ -487,23 +515,23 @@ QWidget* ContentView::makeWelcome() {
     auto* art = new QLabel;
     art->setObjectName(QStringLiteral("welcome-symbol"));
     column->addWidget(art, 0, Qt::AlignHCenter);
-    column->addWidget(makeLabel(QStringLiteral("Find your next few gigabytes."), font(TextStyle::title2, QFont::Medium),
+    column->addWidget(makeLabel(QStringLiteral("Find your next few gigabytes."), ui::font(TextStyle::title2, QFont::Medium),
                                 Woodland::ink()),
                       0, Qt::AlignHCenter);
     QLabel* explanation = makeLabel(
         QStringLiteral("We find rebuildable dependencies and build output inside suggested project locations, plus "
                        "known package caches, Xcode builds and simulator devices."),
-        font(TextStyle::body), Woodland::muted());
+        ui::font(TextStyle::body), Woodland::muted());
     explanation->setWordWrap(true);
     explanation->setAlignment(Qt::AlignHCenter);
-    explanation->setMaximumWidth(kWelcomeTextWidth);
-    column->addWidget(explanation, 0, Qt::AlignHCenter);
-    m_suggested = makeLabel(QString(), font(TextStyle::caption), Woodland::muted());
+    explanation->setFixedWidth(kWelcomeTextWidth);
+    column->addLayout(centred(explanation));
+    m_suggested = makeLabel(QString(), ui::font(TextStyle::caption), Woodland::muted());
     m_suggested->setObjectName(QStringLiteral("suggested-locations"));
     m_suggested->setWordWrap(true);
     m_suggested->setAlignment(Qt::AlignHCenter);
-    m_suggested->setMaximumWidth(kWelcomeTextWidth);
-    column->addWidget(m_suggested, 0, Qt::AlignHCenter);
+    m_suggested->setFixedWidth(kWelcomeTextWidth);
+    column->addLayout(centred(m_suggested));
     auto* start = new QPushButton(QStringLiteral("Scan developer storage"));
     start->setObjectName(QStringLiteral("start-scan"));
     start->setDefault(true);
@@ -515,7 +543,7 @@ QWidget* ContentView::makeWelcome() {
     connect(locations, &QPushButton::clicked, this, &ContentView::openLocations);
     column->addWidget(locations, 0, Qt::AlignHCenter);
     column->addWidget(makeLabel(QStringLiteral("Scanning reads metadata. This build can only preview cleanup plans."),
-                                font(TextStyle::caption), Woodland::muted()),
+                                ui::font(TextStyle::caption), Woodland::muted()),
                       0, Qt::AlignHCenter);
     column->addStretch(1);
     return m_welcome;
@@ -530,15 +558,15 @@ QWidget* ContentView::makeEmpty() {
     auto* art = new QLabel;
     art->setObjectName(QStringLiteral("empty-symbol"));
     column->addWidget(art, 0, Qt::AlignHCenter);
-    m_emptyTitle = makeLabel(QString(), font(TextStyle::title2), Woodland::ink());
+    m_emptyTitle = makeLabel(QString(), ui::font(TextStyle::title2), Woodland::ink());
     m_emptyTitle->setObjectName(QStringLiteral("empty-title"));
     column->addWidget(m_emptyTitle, 0, Qt::AlignHCenter);
-    m_emptyMessage = makeLabel(QString(), font(TextStyle::body), Woodland::muted());
+    m_emptyMessage = makeLabel(QString(), ui::font(TextStyle::body), Woodland::muted());
     m_emptyMessage->setObjectName(QStringLiteral("empty-message"));
     m_emptyMessage->setWordWrap(true);
     m_emptyMessage->setAlignment(Qt::AlignHCenter);
-    m_emptyMessage->setMaximumWidth(kEmptyTextWidth);
-    column->addWidget(m_emptyMessage, 0, Qt::AlignHCenter);
+    m_emptyMessage->setFixedWidth(kEmptyTextWidth);
+    column->addLayout(centred(m_emptyMessage));
     m_showKept = new QPushButton;
     m_showKept->setObjectName(QStringLiteral("show-kept-items"));
     connect(m_showKept, &QPushButton::clicked, this, [this] { m_model.clearKept(); });
@@ -589,10 +617,10 @@ QWidget* ContentView::makeFooter() {
     auto* statusRow = new QHBoxLayout;
     auto* statusTexts = new QVBoxLayout;
     statusTexts->setSpacing(kStatusSpacing);
-    m_status = makeLabel(QString(), font(TextStyle::callout), Woodland::ink());
+    m_status = makeLabel(QString(), ui::font(TextStyle::callout), Woodland::ink());
     m_status->setObjectName(QStringLiteral("status"));
     statusTexts->addWidget(m_status);
-    statusTexts->addWidget(makeLabel(kPreviewNote, font(TextStyle::caption), Woodland::muted()));
+    statusTexts->addWidget(makeLabel(kPreviewNote, ui::font(TextStyle::caption), Woodland::muted()));
     statusRow->addLayout(statusTexts, 1);
     m_viewPlan = new QPushButton(QStringLiteral("View plan"));
     m_viewPlan->setObjectName(QStringLiteral("view-plan"));
@@ -604,7 +632,7 @@ QWidget* ContentView::makeFooter() {
     m_selectionBar->setObjectName(QStringLiteral("selection-bar"));
     auto* bar = new QHBoxLayout(m_selectionBar);
     bar->setContentsMargins(kSelectionMargin, kSelectionMargin, kSelectionMargin, kSelectionMargin);
-    m_selectionLine = makeLabel(QString(), font(TextStyle::callout, QFont::Medium), Woodland::ink());
+    m_selectionLine = makeLabel(QString(), ui::font(TextStyle::callout, QFont::Medium), Woodland::ink());
     m_selectionLine->setObjectName(QStringLiteral("selection-line"));
     bar->addWidget(m_selectionLine, 1, Qt::AlignVCenter);
     auto* clear = new QPushButton(QStringLiteral("Clear"));
@@ -703,7 +731,7 @@ void ContentView::showNotes() {
         delete old;
     }
     for (const std::string& note : notes) {
-        QLabel* line = makeLabel(qt(note), font(TextStyle::caption), Woodland::ink());
+        QLabel* line = makeLabel(qt(note), ui::font(TextStyle::caption), Woodland::ink());
         line->setWordWrap(true);
         line->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         m_notesLayout->addWidget(line);
@@ -755,9 +783,9 @@ void ContentView::applyAppearance() {
     findChild<QLabel*>(QStringLiteral("welcome-symbol"))
         ->setPixmap(symbol("externaldrive.badge.magnifyingglass", accent, kWelcomeSymbol, ratio));
     findChild<QLabel*>(QStringLiteral("empty-symbol"))
-        ->setPixmap(symbol("checkmark.circle", accent, QFontInfo(font(TextStyle::largeTitle)).pixelSize(), ratio));
+        ->setPixmap(symbol("checkmark.circle", accent, QFontInfo(ui::font(TextStyle::largeTitle)).pixelSize(), ratio));
     findChild<QLabel*>(QStringLiteral("privacy-symbol"))
-        ->setPixmap(symbol("lock.shield", Woodland::ink().resolve(appearance), QFontInfo(font(TextStyle::caption)).pixelSize(), ratio));
+        ->setPixmap(symbol("lock.shield", Woodland::ink().resolve(appearance), QFontInfo(ui::font(TextStyle::caption)).pixelSize(), ratio));
     findChild<QLabel*>(QStringLiteral("app-icon"))->setPixmap(symbol("square.stack.3d.up", accent, kAppIcon, ratio));
     m_locationsAction->setIcon(symbolIcon("folder.badge.gearshape", Woodland::ink().resolve(appearance)));
     m_scanAction->setIcon(symbolIcon("arrow.clockwise", Woodland::ink().resolve(appearance)));

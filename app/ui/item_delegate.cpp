@@ -25,7 +25,7 @@ namespace quillet::ui {
 
 namespace {
 
-constexpr int kListInset = 20;         // the inset list's distance from the view's edges
+constexpr int kListInset = 24;         // the inset list's distance from the view's edges
 constexpr int kRowMargin = 14;         // content inside the row's background, left and right
 constexpr int kRowPadding = 10;        // above and below the row's content
 constexpr int kRowSpacing = 12;        // between the row's columns
@@ -39,11 +39,6 @@ constexpr qreal kRuleOpacity = 0.55;
 constexpr qreal kDisabledOpacity = 0.5;
 constexpr qreal kHoverOpacity = 0.35;  // the selection colour over a hovered row or button
 constexpr qreal kPressOpacity = 0.7;
-
-QColor withAlpha(QColor color, qreal alpha) {
-    color.setAlphaF(static_cast<float>(alpha));
-    return color;
-}
 
 // The widest text the trailing column shows: a size, or a change line in any month.
 int trailingWidth(const QFont& sizeFont, const QFont& captionFont) {
@@ -140,18 +135,19 @@ void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     } else {
         card.addRect(layout.background);
     }
-    painter->fillPath(card, withAlpha(Woodland::row().resolve(appearance), kRowOpacity));
+    painter->fillPath(card, withOpacity(Woodland::row().resolve(appearance), kRowOpacity));
     if (option.state.testFlag(QStyle::State_Selected)) {
-        painter->fillPath(card, withAlpha(Woodland::selection().resolve(appearance), kPressOpacity));
+        painter->fillPath(card, withOpacity(Woodland::selection().resolve(appearance), kPressOpacity));
     } else if (enabled && option.state.testFlag(QStyle::State_MouseOver)) {
-        painter->fillPath(card, withAlpha(Woodland::selection().resolve(appearance), kHoverOpacity / 2));
+        painter->fillPath(card, withOpacity(Woodland::selection().resolve(appearance), kHoverOpacity / 2));
     }
     if (!last) {
-        painter->setPen(QPen(withAlpha(Woodland::rule().resolve(appearance), kRuleOpacity), 1));
+        painter->setPen(QPen(withOpacity(Woodland::rule().resolve(appearance), kRuleOpacity), 1));
         const int y = layout.background.bottom();
         painter->drawLine(QPointF(layout.symbol.left(), y + 0.5), QPointF(layout.background.right(), y + 0.5));
     }
-    if (option.state.testFlag(QStyle::State_HasFocus) && m_view->hasFocus()) {
+    if (option.state.testFlag(QStyle::State_HasFocus) && option.state.testFlag(QStyle::State_KeyboardFocusChange) &&
+        m_view->hasFocus()) {
         painter->setPen(QPen(Woodland::accent().resolve(appearance), 1.5));
         painter->setBrush(Qt::NoBrush);
         painter->drawRoundedRect(QRectF(layout.background).adjusted(1, 1, -1, -1), kCornerRadius - 2, kCornerRadius - 2);
@@ -164,12 +160,18 @@ void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     box.palette = option.palette;
     box.state = index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked ? QStyle::State_On
                                                                                       : QStyle::State_Off;
-    if (flags.testFlag(Qt::ItemIsUserCheckable)) {
+    const bool checkable = flags.testFlag(Qt::ItemIsUserCheckable);
+    if (checkable) {
         box.state |= QStyle::State_Enabled;
         if (m_hoverIndex == index && m_hoverPart == Part::checkbox) box.state |= QStyle::State_MouseOver;
         if (m_pressIndex == index && m_pressPart == Part::checkbox) box.state |= QStyle::State_Sunken;
+    } else {
+        box.palette.setCurrentColorGroup(QPalette::Disabled);
     }
+    // The style draws a disabled box much like an enabled one; fading it says "not selectable".
+    if (!checkable && enabled) painter->setOpacity(kDisabledOpacity);
     m_view->style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, m_view);
+    if (!checkable && enabled) painter->setOpacity(1.0);
 
     // Kind symbol.
     const auto kind = static_cast<tarnby::StorageKind>(index.data(ResultsModel::KindRole).toInt());
@@ -185,19 +187,19 @@ void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     painter->setPen(ink);
     painter->setFont(m_titleFont);
     const QString title = index.data(ResultsModel::TitleRole).toString();
-    painter->drawText(layout.title, Qt::AlignLeft | Qt::AlignVCenter,
+    painter->drawText(layout.title, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                       QFontMetrics(m_titleFont).elidedText(title, Qt::ElideRight, layout.title.width()));
     painter->setPen(muted);
     painter->setFont(m_captionFont);
     const QString path = index.data(ResultsModel::DisplayPathRole).toString();
-    painter->drawText(layout.path, Qt::AlignLeft | Qt::AlignVCenter,
+    painter->drawText(layout.path, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                       QFontMetrics(m_captionFont).elidedText(path, Qt::ElideMiddle, layout.path.width()));
     painter->setPen(ink);
     painter->setFont(m_sizeFont);
-    painter->drawText(layout.size, Qt::AlignRight | Qt::AlignVCenter, index.data(ResultsModel::SizeTextRole).toString());
+    painter->drawText(layout.size, Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip, index.data(ResultsModel::SizeTextRole).toString());
     painter->setPen(muted);
     painter->setFont(m_captionFont);
-    painter->drawText(layout.changed, Qt::AlignRight | Qt::AlignVCenter,
+    painter->drawText(layout.changed, Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip,
                       index.data(ResultsModel::ChangedLineRole).toString());
 
     // Details button: borderless until the pointer is over it.
@@ -205,7 +207,7 @@ void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     const bool detailsPressed = enabled && m_pressIndex == index && m_pressPart == Part::details;
     if (detailsHovered || detailsPressed) {
         painter->setPen(Qt::NoPen);
-        painter->setBrush(withAlpha(Woodland::selection().resolve(appearance), detailsPressed ? kPressOpacity : kHoverOpacity));
+        painter->setBrush(withOpacity(Woodland::selection().resolve(appearance), detailsPressed ? kPressOpacity : kHoverOpacity));
         painter->drawEllipse(layout.details);
     }
     const QPixmap info = symbol("info.circle", Woodland::accent().resolve(appearance), kDetailsSymbol,

@@ -72,7 +72,7 @@ int ResultsModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant ResultsModel::data(const QModelIndex& index, int role) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) return {};
+    if (!index.isValid() || index.model() != this) return {};
     const tarnby::StorageItem* item = itemPointer(index.row());
     if (item == nullptr) return {};
     switch (role) {
@@ -94,7 +94,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
 }
 
 bool ResultsModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (role != Qt::CheckStateRole || !checkIndex(index, CheckIndexOption::IndexIsValid)) return false;
+    if (role != Qt::CheckStateRole || !index.isValid() || index.model() != this) return false;
     const tarnby::StorageItem* item = itemPointer(index.row());
     if (item == nullptr || !item->selectable() || m_model.busy()) return false;
     if (value.value<Qt::CheckState>() == Qt::Checked) {
@@ -106,7 +106,7 @@ bool ResultsModel::setData(const QModelIndex& index, const QVariant& value, int 
 }
 
 Qt::ItemFlags ResultsModel::flags(const QModelIndex& index) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid)) return Qt::NoItemFlags;
+    if (!index.isValid() || index.model() != this) return Qt::NoItemFlags;
     if (m_model.busy()) return Qt::ItemNeverHasChildren;
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
     const tarnby::StorageItem* item = itemPointer(index.row());
