@@ -13,7 +13,6 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QSplitter>
 #include <QStackedLayout>
 #include <QStackedWidget>
@@ -34,18 +33,12 @@
 #include "core/platform/formatting.h"
 #include "core/records/storage_kind.h"
 
-// Until the sheets land: a plain dialog in their place. (Removed when they are merged.)
-#if __has_include("app/ui/detail_sheet.h")
 #include "app/ui/desktop_services.h"
 #include "app/ui/detail_sheet.h"
 #include "app/ui/locations_sheet.h"
 #include "app/ui/plan_sheet.h"
 #include "app/ui/review_sheet.h"
-#define QUILLET_HAVE_SHEETS 1
-#else
-#include <QDesktopServices>
-#include <QUrl>
-#endif
+#include "app/ui/sheet_parts.h"
 
 namespace quillet::ui {
 
@@ -68,23 +61,6 @@ public:
 };
 #endif
 
-#ifndef QUILLET_HAVE_SHEETS
-namespace {
-QDialog* placeholderSheet(const QString& title, QWidget* parent) {
-    auto* dialog = new QDialog(parent);
-    dialog->setWindowModality(Qt::WindowModal);
-    auto* layout = new QVBoxLayout(dialog);
-    layout->addWidget(new QLabel(title));
-    auto* done = new QPushButton(QStringLiteral("Done"));
-    QObject::connect(done, &QPushButton::clicked, dialog, &QDialog::accept);
-    layout->addWidget(done);
-    return dialog;
-}
-void revealInFileManager(const std::string& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path.substr(0, path.rfind('/')))));
-}
-}  // namespace
-#endif
 
 namespace {
 
@@ -248,12 +224,8 @@ const browsing::Choices& ContentView::choices() const {
 QLabel* ContentView::makeLabel(const QString& text, const QFont& labelFont, const AdaptiveColor& colour) {
     auto* label = new QLabel(text);
     label->setFont(labelFont);
-    tint(label, colour);
+    setForeground(*label, colour, *m_environment);
     return label;
-}
-
-void ContentView::tint(QWidget* widget, const AdaptiveColor& colour) {
-    m_tinted.emplace_back(widget, colour);
 }
 
 QWidget* ContentView::makeSidebar() {
@@ -304,13 +276,8 @@ QWidget* ContentView::makeSidebar() {
     auto* footer = new QVBoxLayout;
     footer->setContentsMargins(kSidebarFooterMargin, kSidebarFooterMargin, kSidebarFooterMargin, kSidebarFooterMargin);
     footer->setSpacing(kSidebarFooterSpacing);
-    auto* onThisMac = new QHBoxLayout;
-    onThisMac->setSpacing(6);
-    auto* lock = new QLabel;
-    lock->setObjectName(QStringLiteral("privacy-symbol"));
-    onThisMac->addWidget(lock);
-    onThisMac->addWidget(makeLabel(QStringLiteral("On this Mac"), ui::font(TextStyle::caption, QFont::Medium), Woodland::ink()), 1);
-    footer->addLayout(onThisMac);
+    footer->addWidget(new SymbolLabel("lock.shield", QStringLiteral("On this Mac"),
+                                      ui::font(TextStyle::caption, QFont::Medium), Woodland::ink(), *m_environment));
     QLabel* privacy = makeLabel(QStringLiteral("Scans stay on your Mac. No telemetry or background cleanup."),
                                 ui::font(TextStyle::caption), Woodland::muted());
     privacy->setWordWrap(true);
@@ -371,7 +338,7 @@ QWidget* ContentView::makeToolbar() {
         button->setDefaultAction(action);
         button->setAutoRaise(true);
         button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-        tint(button, Woodland::ink());
+        setForeground(*button, Woodland::ink(), *m_environment);
         // A tool button outside a QToolBar does not follow its action's visibility by itself.
         connect(action, &QAction::changed, button, [button, action] { button->setVisible(action->isVisible()); });
         row->addWidget(button);
@@ -532,10 +499,8 @@ QWidget* ContentView::makeWelcome() {
     m_suggested->setAlignment(Qt::AlignHCenter);
     m_suggested->setFixedWidth(kWelcomeTextWidth);
     column->addLayout(centred(m_suggested));
-    auto* start = new QPushButton(QStringLiteral("Scan developer storage"));
+    QPushButton* start = makeProminentButton(QStringLiteral("Scan developer storage"), *m_environment);
     start->setObjectName(QStringLiteral("start-scan"));
-    start->setDefault(true);
-    tint(start, Woodland::actionFill());
     connect(start, &QPushButton::clicked, this, &ContentView::scan);
     column->addWidget(start, 0, Qt::AlignHCenter);
     auto* locations = new QPushButton(QStringLiteral("Review scan locations…"));
@@ -585,7 +550,7 @@ QWidget* ContentView::makeFooter() {
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Plain);
-    tint(divider, Woodland::rule());
+    setForeground(*divider, Woodland::rule(), *m_environment);
     column->addWidget(divider);
 
     m_notesToggle = new QToolButton;
@@ -594,18 +559,9 @@ QWidget* ContentView::makeFooter() {
     m_notesToggle->setAutoRaise(true);
     m_notesToggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_notesToggle->setArrowType(Qt::RightArrow);
-    tint(m_notesToggle, Woodland::ink());
-    m_notesArea = new QScrollArea;
+    setForeground(*m_notesToggle, Woodland::ink(), *m_environment);
+    m_notesArea = new BoundedScrollArea(kNotesMaximum, kNotesSpacing);
     m_notesArea->setObjectName(QStringLiteral("scan-notes-list"));
-    m_notesArea->setWidgetResizable(true);
-    m_notesArea->setFrameShape(QFrame::NoFrame);
-    m_notesArea->viewport()->setAutoFillBackground(false);
-    auto* notes = new QWidget;
-    notes->setAutoFillBackground(false);
-    m_notesLayout = new QVBoxLayout(notes);
-    m_notesLayout->setContentsMargins(0, 0, 0, 0);
-    m_notesLayout->setSpacing(kNotesSpacing);
-    m_notesArea->setWidget(notes);
     m_notesArea->setVisible(false);
     connect(m_notesToggle, &QToolButton::toggled, this, [this](bool open) {
         m_notesToggle->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
@@ -639,9 +595,8 @@ QWidget* ContentView::makeFooter() {
     clear->setObjectName(QStringLiteral("clear-selection"));
     connect(clear, &QPushButton::clicked, this, [this] { m_model.clearSelection(); });
     bar->addWidget(clear, 0, Qt::AlignVCenter);
-    m_review = new QPushButton(QStringLiteral("Review plan…"));
+    m_review = makeProminentButton(QStringLiteral("Review plan…"), *m_environment);
     m_review->setObjectName(QStringLiteral("review"));
-    tint(m_review, Woodland::actionFill());
     connect(m_review, &QPushButton::clicked, this, &ContentView::openReview);
     bar->addWidget(m_review, 0, Qt::AlignVCenter);
     column->addWidget(m_selectionBar);
@@ -726,22 +681,21 @@ void ContentView::showBusy() {
 
 void ContentView::showNotes() {
     const std::vector<std::string>& notes = m_model.notes();
-    while (QLayoutItem* old = m_notesLayout->takeAt(0)) {
+    QVBoxLayout* lines = m_notesArea->content();
+    while (QLayoutItem* old = lines->takeAt(0)) {
         delete old->widget();
         delete old;
     }
     for (const std::string& note : notes) {
-        QLabel* line = makeLabel(qt(note), ui::font(TextStyle::caption), Woodland::ink());
-        line->setWordWrap(true);
-        line->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        m_notesLayout->addWidget(line);
+        QLabel* line = makeText(qt(note), ui::font(TextStyle::caption));
+        makeSelectable(*line);
+        setForeground(*line, Woodland::ink(), *m_environment);
+        lines->addWidget(line);
     }
-    m_notesLayout->addStretch(1);
     m_notesToggle->setText(QStringLiteral("Scan notes (%1)").arg(notes.size()));
     m_notesToggle->setVisible(!notes.empty());
+    // A new scan starts with its notes folded away again.
     if (notes.empty()) m_notesToggle->setChecked(false);
-    m_notesArea->setFixedHeight(std::min(kNotesMaximum, m_notesArea->widget()->sizeHint().height()));
-    applyAppearance();
 }
 
 void ContentView::showSelection() {
@@ -763,29 +717,12 @@ void ContentView::focusSearchAfterWork() {
 void ContentView::applyAppearance() {
     const Appearance appearance = m_environment->appearance();
     setPalette(woodlandPalette(*m_environment));
-    for (const auto& [widget, colour] : m_tinted) {
-        QPalette palette = widget->palette();
-        const QColor resolved = colour.resolve(appearance);
-        if (qobject_cast<QPushButton*>(widget)) {
-            // Prominent buttons: the colour fills them and their text stays light.
-            palette.setColor(QPalette::Button, resolved);
-            palette.setColor(QPalette::ButtonText, Qt::white);
-        } else {
-            palette.setColor(QPalette::WindowText, resolved);
-            palette.setColor(QPalette::Text, resolved);
-            palette.setColor(QPalette::ButtonText, resolved);
-            palette.setColor(QPalette::Window, Woodland::main().resolve(appearance));
-        }
-        widget->setPalette(palette);
-    }
     const QColor accent = Woodland::accent().resolve(appearance);
     const qreal ratio = devicePixelRatioF();
     findChild<QLabel*>(QStringLiteral("welcome-symbol"))
         ->setPixmap(symbol("externaldrive.badge.magnifyingglass", accent, kWelcomeSymbol, ratio));
     findChild<QLabel*>(QStringLiteral("empty-symbol"))
         ->setPixmap(symbol("checkmark.circle", accent, QFontInfo(ui::font(TextStyle::largeTitle)).pixelSize(), ratio));
-    findChild<QLabel*>(QStringLiteral("privacy-symbol"))
-        ->setPixmap(symbol("lock.shield", Woodland::ink().resolve(appearance), QFontInfo(ui::font(TextStyle::caption)).pixelSize(), ratio));
     findChild<QLabel*>(QStringLiteral("app-icon"))->setPixmap(symbol("square.stack.3d.up", accent, kAppIcon, ratio));
     m_locationsAction->setIcon(symbolIcon("folder.badge.gearshape", Woodland::ink().resolve(appearance)));
     m_scanAction->setIcon(symbolIcon("arrow.clockwise", Woodland::ink().resolve(appearance)));
@@ -827,7 +764,6 @@ void ContentView::openSheet(QDialog* sheet, std::function<void()> closed) {
     sheet->open();
 }
 
-#ifdef QUILLET_HAVE_SHEETS
 void ContentView::openLocations() {
     if (m_model.busy()) return;
     openSheet(new LocationsSheet(m_model, m_environment, this));
@@ -847,25 +783,6 @@ void ContentView::openPlan() {
 void ContentView::openDetails(const tarnby::StorageItem& item) {
     openSheet(new DetailSheet(item, m_model, m_environment, this));
 }
-#else
-void ContentView::openLocations() {
-    if (m_model.busy()) return;
-    openSheet(placeholderSheet(QStringLiteral("Where do you build?"), this));
-}
 
-void ContentView::openReview() {
-    if (m_model.busy()) return;
-    openSheet(placeholderSheet(QStringLiteral("Preview a cleanup plan."), this));
-}
-
-void ContentView::openPlan() {
-    if (m_model.busy() || !m_model.plan()) return;
-    openSheet(placeholderSheet(QStringLiteral("Preview only. Nothing changed."), this));
-}
-
-void ContentView::openDetails(const tarnby::StorageItem& item) {
-    openSheet(placeholderSheet(QString::fromStdString(item.title), this));
-}
-#endif
 
 }  // namespace quillet::ui

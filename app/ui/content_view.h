@@ -21,10 +21,8 @@ class QLineEdit;
 class QListView;
 class QProgressBar;
 class QPushButton;
-class QScrollArea;
 class QStackedWidget;
 class QToolButton;
-class QVBoxLayout;
 class QWidget;
 
 namespace quillet {
@@ -33,6 +31,7 @@ class StorageModel;
 
 namespace quillet::ui {
 
+class BoundedScrollArea;
 class CategoryModel;
 class Environment;
 class ItemDelegate;
@@ -74,9 +73,8 @@ private:
     QWidget* makeEmpty();
     QWidget* makeFooter();
 
-    // A label in `style` whose text colour follows the appearance.
+    // A label whose text colour follows the appearance.
     QLabel* makeLabel(const QString& text, const QFont& font, const AdaptiveColor& colour);
-    void tint(QWidget* widget, const AdaptiveColor& colour);
 
     void setChoice(const std::function<void(browsing::Choices&)>& change);
     void showCategory(const QModelIndex& current);
@@ -97,7 +95,6 @@ private:
     ResultsModel* m_results = nullptr;
     CategoryModel* m_categories = nullptr;
     int m_openSheets = 0;
-    std::vector<std::pair<QWidget*, AdaptiveColor>> m_tinted;
 
     QListView* m_categoryList = nullptr;
     QLabel* m_freeSpace = nullptr;
@@ -123,8 +120,7 @@ private:
     QLabel* m_emptyMessage = nullptr;
     QPushButton* m_showKept = nullptr;
     QToolButton* m_notesToggle = nullptr;
-    QScrollArea* m_notesArea = nullptr;
-    QVBoxLayout* m_notesLayout = nullptr;
+    BoundedScrollArea* m_notesArea = nullptr;
     QLabel* m_status = nullptr;
     QPushButton* m_viewPlan = nullptr;
     QWidget* m_selectionBar = nullptr;

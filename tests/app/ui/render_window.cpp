@@ -1,5 +1,5 @@
 // Renders the main window on a fixture home, in light and dark, to PNGs for a person to look at:
-//   render_window [output folder]    (default: the current folder)
+//   render_window [output folder]    (default: the build folder's pictures/window)
 // States: welcome, a scan running, a long list with a selection and notes, no matches, empty.
 #include <QApplication>
 #include <QDir>
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
-    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(QUILLET_PICTURES_DIR);
     QDir().mkpath(folder);
     renderAll(Appearance::light, folder);
     renderAll(Appearance::dark, folder);
