@@ -32,7 +32,7 @@ TarnbyApp::TarnbyApp(QApplication& app, TarnbyAppSetup setup) : m_app(app) {
     followDesktop(*m_environment, app);
     m_model = std::make_unique<StorageModel>(std::move(setup.model));
     m_updater = std::make_unique<AppUpdater>(std::move(setup.updater));
-    m_window = std::make_unique<ContentView>();
+    m_window = std::make_unique<ContentView>(*m_model, m_environment.get());
     m_window->setWindowTitle(QStringLiteral("Quillet"));
     m_window->setMinimumSize(kMinimumSize);
     m_window->resize(kFirstSize);

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QMainWindow>
-
 #include <memory>
 
 #include "app/model/storage_model.h"
 #include "app/ui/app_updater.h"
+#include "app/ui/content_view.h"
 
 class QAction;
 class QApplication;
@@ -13,7 +12,6 @@ class QApplication;
 namespace quillet::ui {
 
 class Environment;
-using ContentView = QMainWindow;  // placeholder until the window lands
 
 // What the shell is built from; the defaults are the real machine and the application's own
 // information property list. Tests hand in a fixture home and their own property list.
