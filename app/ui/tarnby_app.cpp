@@ -34,10 +34,13 @@ TarnbyApp::TarnbyApp(QApplication& app, TarnbyAppSetup setup) : m_app(app) {
     m_updater = std::make_unique<AppUpdater>(std::move(setup.updater));
     m_window = std::make_unique<ContentView>(*m_model, m_environment.get());
     m_window->setWindowTitle(QStringLiteral("Quillet"));
-    m_window->setMinimumSize(kMinimumSize);
-    m_window->resize(kFirstSize);
     m_updater->setDialogParent(m_window.get());
     buildMenu();
+    // The sizes are the content's: a menu bar inside the window (not the macOS one) comes on top.
+    const QMenuBar* bar = m_window->menuBar();
+    const QSize menu(0, bar->isNativeMenuBar() ? 0 : bar->sizeHint().height());
+    m_window->setMinimumSize(kMinimumSize + menu);
+    m_window->resize(kFirstSize + menu);
 }
 
 TarnbyApp::~TarnbyApp() {

@@ -42,6 +42,7 @@ public:
     ContentView& window() { return *m_window; }
     Environment& environment() { return *m_environment; }
 
+    // The window's content, below its menu bar.
     static constexpr QSize kMinimumSize{960, 660};
     static constexpr QSize kFirstSize{1100, 760};
 

@@ -51,9 +51,11 @@ private slots:
         QCOMPARE(app.window().windowTitle(), QStringLiteral("Quillet"));
         app.show();
         QVERIFY(QTest::qWaitForWindowExposed(&app.window()));
-        QCOMPARE(app.window().size(), QSize(1100, 760));
+        QWidget* content = app.window().centralWidget();
+        QVERIFY(content);
+        QTRY_COMPARE(content->size(), QSize(1100, 760));
         app.window().resize(500, 400);
-        QCOMPARE(app.window().size(), QSize(960, 660));
+        QTRY_COMPARE(content->size(), QSize(960, 660));
         QCOMPARE(QApplication::applicationDisplayName(), QStringLiteral("Quillet"));
         QCOMPARE(QApplication::applicationVersion(), QStringLiteral(QUILLET_VERSION));
         QVERIFY(!QApplication::windowIcon().isNull());
