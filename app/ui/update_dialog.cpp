@@ -11,7 +11,7 @@
 namespace quillet::ui {
 
 namespace {
-constexpr int kWidth = 420;
+constexpr int kTextWidth = 300;
 constexpr int kIconSize = 64;
 constexpr int kMargin = 20;
 constexpr int kSpacing = 8;
@@ -25,7 +25,6 @@ UpdateDialog::UpdateDialog(QWidget* parent)
       m_close(new QPushButton(tr("Close"), this)) {
     setObjectName(QStringLiteral("update-dialog"));
     setWindowTitle(tr("Software Update"));
-    setFixedWidth(kWidth);
 
     auto* icon = new QLabel(this);
     icon->setPixmap(QIcon(QStringLiteral(":/app/quillet.svg")).pixmap(kIconSize, kIconSize));
@@ -37,8 +36,10 @@ UpdateDialog::UpdateDialog(QWidget* parent)
     m_headline->setFont(bold);
     m_headline->setObjectName(QStringLiteral("update-headline"));
     m_headline->setWordWrap(true);
+    m_headline->setFixedWidth(kTextWidth);
     m_detail->setObjectName(QStringLiteral("update-detail"));
     m_detail->setWordWrap(true);
+    m_detail->setFixedWidth(kTextWidth);
     m_detail->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_download->setObjectName(QStringLiteral("update-download"));
     m_close->setObjectName(QStringLiteral("update-close"));
@@ -64,6 +65,8 @@ UpdateDialog::UpdateDialog(QWidget* parent)
     layout->setSpacing(kMargin);
     layout->addLayout(top);
     layout->addLayout(buttons);
+    // As tall as its wrapped text, whatever the outcome.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_download, &QPushButton::clicked, this, [this] {
@@ -78,7 +81,6 @@ void UpdateDialog::present(const QString& headline, const QString& detail) {
     m_detail->setVisible(!detail.isEmpty());
     m_download->setVisible(!m_page.isEmpty());
     (m_page.isEmpty() ? m_close : m_download)->setDefault(true);
-    adjustSize();
 }
 
 void UpdateDialog::showChecking() {
