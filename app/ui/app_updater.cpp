@@ -70,11 +70,13 @@ UpdateCheckResult judgeFeed(const QByteArray& feed, const QString& runningVersio
         return result;
     }
     result.newVersion = reading.newest->displayVersion;
-    if (compareVersions(reading.newest->version, runningVersion) > 0) {
+    const int order = compareVersions(reading.newest->version, runningVersion);
+    if (order > 0) {
         result.outcome = UpdateCheckResult::Outcome::available;
         result.downloadPage = reading.newest->downloadPage;
     } else {
         result.outcome = UpdateCheckResult::Outcome::upToDate;
+        result.aheadOfFeed = order < 0;
     }
     return result;
 }

@@ -23,6 +23,7 @@ struct UpdateCheckResult {
     Outcome outcome = Outcome::failed;
     QString runningVersion;
     QString newVersion;  // the feed's newest version as shown to the user (available, up to date)
+    bool aheadOfFeed = false;  // up to date, and newer than anything the feed lists (a pre-release)
     QUrl downloadPage;   // available only
     QString problem;     // failed only: one sentence
 };

@@ -95,7 +95,9 @@ void UpdateDialog::showResult(const UpdateCheckResult& result) {
     switch (result.outcome) {
     case UpdateCheckResult::Outcome::upToDate:
         present(tr("You’re up to date."),
-                tr("Quillet %1 is the newest version available.").arg(result.runningVersion));
+                result.aheadOfFeed
+                    ? tr("Quillet %1 is newer than the latest release, %2.").arg(result.runningVersion, result.newVersion)
+                    : tr("Quillet %1 is the newest version available.").arg(result.runningVersion));
         break;
     case UpdateCheckResult::Outcome::available:
         m_page = result.downloadPage;

@@ -216,6 +216,28 @@ private slots:
         QCOMPARE(server.requests, 1);
     }
 
+    void feedsAreJudgedAgainstTheRunningVersion() {
+        const QByteArray releases = feed(item("1.9", "https://example.org/1.9") + item("1.10", "https://example.org/1.10"));
+        const auto ahead = judgeFeed(releases, QStringLiteral("1.11"));
+        QCOMPARE(ahead.outcome, UpdateCheckResult::Outcome::upToDate);
+        QVERIFY(ahead.aheadOfFeed);
+        QCOMPARE(ahead.newVersion, QStringLiteral("1.10"));
+        // "1.10.0" is the release "1.10", not something older.
+        const auto same = judgeFeed(releases, QStringLiteral("1.10.0"));
+        QCOMPARE(same.outcome, UpdateCheckResult::Outcome::upToDate);
+        QVERIFY(!same.aheadOfFeed);
+        const auto behind = judgeFeed(releases, QStringLiteral("1.9.9"));
+        QCOMPARE(behind.outcome, UpdateCheckResult::Outcome::available);
+        QCOMPARE(behind.downloadPage, QUrl(QStringLiteral("https://example.org/1.10")));
+        const auto unversioned = judgeFeed(releases, QString());
+        QCOMPARE(unversioned.outcome, UpdateCheckResult::Outcome::failed);
+        QVERIFY(!unversioned.problem.isEmpty());
+
+        UpdateDialog dialog;
+        dialog.showResult(ahead);
+        QCOMPARE(dialog.detail(), QStringLiteral("Quillet 1.11 is newer than the latest release, 1.10."));
+    }
+
     void newerVersionOffersItsDownloadPage() {
         FeedServer server("200 OK", feed(item("1.9", "https://example.org/1.9") + item("1.10", "https://example.org/1.10")));
         QList<QUrl> opened;
