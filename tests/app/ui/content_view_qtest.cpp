@@ -198,8 +198,16 @@ private slots:
         QVERIFY(!showKept->isVisibleTo(&window));
         child<QLineEdit>(window, "search")->clear();
 
+        // The "Browse" heading cannot be chosen; clicking it keeps the category.
+        auto* categories = child<QListView>(window, "categories");
+        window.resize(1100, 760);
+        window.show();
+        QTest::mouseClick(categories->viewport(), Qt::LeftButton, {},
+                          categories->visualRect(categories->model()->index(1, 0)).center());
+        QCOMPARE(window.choices().category, std::optional<std::string>("all"));
+
         // No category chosen in the sidebar lists nothing.
-        child<QListView>(window, "categories")->selectionModel()->clearSelection();
+        categories->selectionModel()->clearSelection();
         QVERIFY(!window.choices().category.has_value());
         QCOMPARE(shownPage(window), QStringLiteral("empty"));
         QCOMPARE(text(window, "empty-title"), QStringLiteral("No matches."));
