@@ -20,6 +20,7 @@
 #include "app/ui/environment.h"
 #include "app/ui/item_delegate.h"
 #include "app/ui/results_model.h"
+#include "app/ui/woodland_motion.h"
 #include "tests/app/ui/window_fixture.h"
 
 using namespace window_fixture;
@@ -125,6 +126,7 @@ private slots:
         QCOMPARE(scans.count(), 2);
         QVERIFY(model.scanning());
         QVERIFY(child<QProgressBar>(window, "progress")->isVisible());
+        QVERIFY(window.findChild<quillet::ui::WoodlandMotion*>()->working());
         QCOMPARE(shownPage(window), QStringLiteral("results"));
         QVERIFY(stopButton->isVisible() && !scanButton->isVisible());
         // While busy, Ctrl+R does nothing and the controls are off.
@@ -318,10 +320,13 @@ private slots:
         // The details button and Return open the detail sheet; closing it clears the flag.
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, layout.details.center());
         QVERIFY(window.sheetOpen());
+        auto* motion = window.findChild<quillet::ui::WoodlandMotion*>();
+        QVERIFY(motion->obscured());
         auto* sheet = window.findChild<QDialog*>();
         QVERIFY(sheet && sheet->isVisible());
         sheet->reject();
         QVERIFY(!window.sheetOpen());
+        QVERIFY(!motion->obscured());
         QTest::keyClick(list, Qt::Key_Return);
         QVERIFY(window.sheetOpen());
     }
