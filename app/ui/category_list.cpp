@@ -6,7 +6,7 @@
 #include "app/ui/palette.h"
 #include "app/ui/symbols.h"
 #include "app/ui/typography.h"
-#include "app/model/result_browsing.h"
+#include "core/browsing/result_browsing.h"
 
 namespace quillet::ui {
 

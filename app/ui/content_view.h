@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/model/result_browsing.h"
+#include "core/browsing/result_browsing.h"
 #include "app/ui/palette.h"
 #include "core/records/storage_item.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/model/result_browsing.h"
+#include "core/browsing/result_browsing.h"
 #include "core/records/storage_item.h"
 
 namespace quillet {
