@@ -19,47 +19,29 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <cmath>
+#include <algorithm>
 #include <utility>
 
 #include "app/model/storage_model.h"
 #include "app/ui/category_list.h"
+#include "app/ui/desktop_services.h"
+#include "app/ui/detail_sheet.h"
 #include "app/ui/environment.h"
 #include "app/ui/item_delegate.h"
+#include "app/ui/locations_sheet.h"
+#include "app/ui/plan_sheet.h"
 #include "app/ui/results_model.h"
+#include "app/ui/review_sheet.h"
+#include "app/ui/sheet_parts.h"
+#include "app/ui/storage_bar.h"
 #include "app/ui/symbols.h"
 #include "app/ui/typography.h"
 #include "app/ui/woodland_background.h"
-#include "core/platform/formatting.h"
-#include "core/records/storage_kind.h"
-
-#include "app/ui/desktop_services.h"
-#include "app/ui/detail_sheet.h"
-#include "app/ui/locations_sheet.h"
-#include "app/ui/plan_sheet.h"
-#include "app/ui/review_sheet.h"
-#include "app/ui/sheet_parts.h"
-
-namespace quillet::ui {
-
-#if __has_include("app/ui/woodland_motion.h")
-}  // namespace quillet::ui
-#include "app/ui/storage_bar.h"
 #include "app/ui/woodland_motion.h"
+#include "core/platform/formatting.h"
+
 namespace quillet::ui {
-#else
-class WoodlandMotion : public QWidget {
-public:
-    explicit WoodlandMotion(Environment*, QWidget* parent = nullptr) : QWidget(parent) {}
-    void setWorking(bool) {}
-    void setObscured(bool) {}
-};
-class StorageBar : public QWidget {
-public:
-    explicit StorageBar(Environment*, QWidget* parent = nullptr) : QWidget(parent) {}
-    void setItems(const std::vector<tarnby::StorageItem>&) {}
-};
-#endif
+
 
 
 namespace {

@@ -116,10 +116,13 @@ std::vector<SprigPlacement> sprigPlacements(QSizeF size, Surface surface, Appear
 
 QPixmap woodlandLayer(QSize size, Surface surface, Appearance appearance, qreal ratio) {
   if (size.isEmpty()) return {};
-  QPixmap layer(QSize(int(std::ceil(size.width() * ratio)), int(std::ceil(size.height() * ratio))));
-  layer.setDevicePixelRatio(ratio);
-  layer.fill(surfaceColor(surface).resolve(appearance));
-  QPainter painter(&layer);
+  // Sixteen bits a channel while drawing: the gradient and the sprigs are a few percent strong,
+  // and eight-bit blending of such faint colours leaves visible stripes.
+  QImage image(QSize(int(std::ceil(size.width() * ratio)), int(std::ceil(size.height() * ratio))),
+               QImage::Format_RGBA64_Premultiplied);
+  image.setDevicePixelRatio(ratio);
+  image.fill(surfaceColor(surface).resolve(appearance));
+  QPainter painter(&image);
   const QColor selection = Woodland::selection().resolve(appearance);
   const QColor art = Woodland::art().resolve(appearance);
   QLinearGradient gradient(QPointF(0, 0), QPointF(size.width(), size.height()));
@@ -130,7 +133,8 @@ QPixmap woodlandLayer(QSize size, Surface surface, Appearance appearance, qreal 
   gradient.setColorAt(1, withOpacity(art, 0.04));
   painter.fillRect(QRectF(QPointF(0, 0), QSizeF(size)), gradient);
   paintSprigs(painter, QSizeF(size), surface, appearance);
-  return layer;
+  painter.end();
+  return QPixmap::fromImage(image.convertToFormat(QImage::Format_RGB32));
 }
 
 void paintWoodlandBackground(QPainter& painter, const QRectF& rect, Surface surface,

@@ -99,7 +99,8 @@ void paintLeaf(QPainter& painter, const LeafPose& pose, const QColor& art, qreal
 }
 
 WoodlandMotion::WoodlandMotion(Environment* env, QWidget* parent)
-    : QWidget(parent), m_env(env), m_clock(steadySeconds), m_fadeCurve(QEasingCurve::BezierSpline) {
+    : QWidget(parent), m_env(env), m_clock(steadySeconds), m_timer(this),
+      m_fadeCurve(QEasingCurve::BezierSpline) {
   makeDecoration(*this);
   setAttribute(Qt::WA_NoSystemBackground);
   // The platform's ease-in-out timing curve.

@@ -1,6 +1,8 @@
 // Renders the main window on a fixture home, in light and dark, to PNGs for a person to look at:
 //   render_window [output folder]    (default: the build folder's pictures/window)
 // States: welcome, a scan running, a long list with a selection and notes, no matches, empty.
+//   render_window --keep-open        shows the long list on the real display until closed, to
+//                                    try it with the keyboard or a screen reader.
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -70,9 +72,31 @@ void renderAll(Appearance appearance, const QString& folder) {
 
 }  // namespace
 
+// The long list in a window that stays open.
+int keepOpen() {
+    quillet::ui::Environment environment;
+    QApplication::setPalette(quillet::ui::woodlandPalette(environment));
+    Home home;
+    home.scan.result.items = sampleItems(home.path(), 2000);
+    quillet::StorageModel model(home.setup());
+    quillet::ui::ContentView window(model, &environment);
+    window.resize(kWindowSize);
+    window.show();
+    // A few rows ticked once the scan is in, so checked rows can be heard too.
+    QObject::connect(&model, &quillet::StorageModel::didScanChanged, &model, [&model] {
+        for (std::size_t i = 0; i < 4; ++i) {
+            if (model.items()[i].selectable()) model.select(model.items()[i].url);
+        }
+    });
+    model.scan();
+    return QApplication::exec();
+}
+
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bool stay = argc > 1 && QByteArray(argv[1]) == "--keep-open";
+    if (!stay) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (stay) return keepOpen();
     QApplication::setStyle(QStringLiteral("Fusion"));
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(QUILLET_PICTURES_DIR);
     QDir().mkpath(folder);
