@@ -2,26 +2,25 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
-#include <clocale>
 #include <memory>
 #include <optional>
 #include <unordered_map>
 
-#include "core/preferences/saved_preferences.h"
 #include "cli/arguments.h"
 #include "cli/interrupt.h"
 #include "cli/inventory_sources.h"
+#include "cli/process_setup.h"
 #include "cli/scan_document.h"
 #include "cli/table.h"
 #include "core/planning/cleanup_planner.h"
 #include "core/platform/file_system.h"
 #include "core/platform/paths.h"
+#include "core/preferences/saved_preferences.h"
 #include "core/records/storage_error.h"
 #include "core/scanning/project_locations.h"
 #include "core/scanning/scanner.h"
@@ -297,14 +296,7 @@ int runCommandLine(const std::vector<std::string>& arguments, std::FILE* out, st
 }
 
 int run(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
-    // Deep trees are walked with a bounded number of descriptors, but other open files add up;
-    // take what the system allows rather than the small default.
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
+    prepareProcess();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     return runCommandLine(arguments, stdout, stderr);
 }
