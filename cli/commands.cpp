@@ -17,6 +17,7 @@
 #include "core/planning/cleanup_planner.h"
 #include "core/platform/file_system.h"
 #include "core/records/storage_error.h"
+#include "core/scanning/platform_locations.h"
 #include "core/scanning/project_locations.h"
 #include "core/scanning/scanner.h"
 
@@ -62,7 +63,8 @@ private:
 int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
     const std::string home = options.setup.home.value_or(tarnby::fs::currentUserHome());
     const SavedPreferences preferences = loadPreferences(home);
-    const tarnby::ScanConfiguration configuration(home, options.setup.roots.value_or(preferences.roots));
+    const tarnby::ScanConfiguration configuration = tarnby::PlatformLocations::configuration(
+        home, options.setup.roots.value_or(preferences.roots), tarnby::UserEnvironment::current());
     if (!tarnby::fs::exists(configuration.home())) {
         write(err, "quillet scan: the home folder " + terminalSafe(configuration.home()) + " does not exist\n");
     }
@@ -73,7 +75,7 @@ int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
     ProgressLine progress(err, options.progress.value_or(::isatty(::fileno(err)) != 0));
 
     std::optional<std::string> inventoryNote;
-    const auto devices = tarnby::inventoryForScan(*inventory, inventoryNote);
+    const auto devices = tarnby::inventoryForScan(*inventory, configuration.devicesRoot(), inventoryNote);
     ScanDocument document;
     document.result = tarnby::Scanner::scan(configuration, devices, *cancellation,
                                             [&progress](const std::string& text) { progress.show(text); });
@@ -127,8 +129,9 @@ int runPlan(const PlanOptions& options, std::FILE* out, std::FILE* err) {
         selected.push_back(*item);
     }
 
-    const tarnby::ScanConfiguration configuration(options.setup.home.value_or(document.home),
-                                                  options.setup.roots.value_or(document.roots));
+    const tarnby::ScanConfiguration configuration = tarnby::PlatformLocations::configuration(
+        options.setup.home.value_or(document.home), options.setup.roots.value_or(document.roots),
+        tarnby::UserEnvironment::current());
     const auto inventory = makeInventory(options.setup);
     const tarnby::CleanupPlan plan =
         tarnby::CleanupPlanner::make(selected, configuration, *inventory, options.acknowledgeSimulatorRisk);

@@ -112,7 +112,7 @@ class StorageModelTest : public QObject {
     StorageModelSetup setup(FakeScan* scanner = nullptr, FakePlan* planner = nullptr,
                             std::shared_ptr<FakeSimulators> simulators = std::make_shared<FakeSimulators>()) const {
         return {home(), std::move(simulators), scanner ? scanner->function() : nullptr,
-                planner ? planner->function() : nullptr, nullptr};
+                planner ? planner->function() : nullptr, nullptr, tarnby::UserEnvironment{}};
     }
 
 private slots:
