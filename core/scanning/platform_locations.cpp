@@ -45,7 +45,8 @@ std::vector<std::string> cacheTargets(const std::string& home, const UserEnviron
     // variables describe the caller's own home only. Compared as path text, like every path.
     const bool ownHome = std::any_of(environment.ownHomes.begin(), environment.ownHomes.end(),
                                      [&](const std::string& own) { return paths::standardized(own) == standardHome; });
-    const std::string cacheHome = baseFolder(environment.xdgCacheHome, ownHome, paths::appending(standardHome, ".cache"));
+    const std::string cacheHome =
+        baseFolder(environment.xdgCacheHome, ownHome, paths::appending(standardHome, ".cache"));
     const std::string dataHome =
         baseFolder(environment.xdgDataHome, ownHome, paths::appending(standardHome, ".local/share"));
 

@@ -179,8 +179,9 @@ private:
         const auto targets = m_configuration.cacheTargets();
         std::set<fs::FileIdentity> scanned;
         for (std::size_t index = 0; index < targets.size(); ++index) {
-            // A platform location may name a folder already scanned by another path text (a
-            // bind mount, a file system that ignores letter case); safePath has ruled out links.
+            // A platform location may name a folder already scanned by another path text (a bind
+            // mount, a file system that ignores letter case). Links never pass safePath, so this
+            // is the folder's own identity.
             const auto identity = fs::identity(targets[index]);
             if (index >= ScanConfiguration::kFixedCacheCount && identity && scanned.count(*identity) != 0) continue;
             auto inspected = inspect(targets[index]);

@@ -322,7 +322,8 @@ TEST(CommandLine, ScanJsonOnLinuxFindsEachCacheWhereLinuxToolsPutItAndPlansIt) {
     const Outcome copied = quillet(tree, {"scan", "--json", "--no-roots", "--home", home}, {}, {}, caller);
     const Json notes = Json::parse(copied.out)["notes"];
     ASSERT_EQ(notes.size(), 1U);
-    EXPECT_EQ(notes[0].get<std::string>().rfind("Simulator inventory unavailable. Simulator cleanup is disabled. ", 0), 0U);
+    const std::string note = notes[0];
+    EXPECT_EQ(note.rfind("Simulator inventory unavailable. Simulator cleanup is disabled. ", 0), 0U);
 }
 
 TEST(CommandLine, SuggestOnLinuxAddsLowerCaseProjectFoldersAndGit) {

@@ -54,7 +54,8 @@ TEST(PlatformLocationsTest, XdgFoldersCountOnlyForTheCallersOwnHomeAndOnlyWhenAb
     EXPECT_TRUE(PlatformLocations::cacheTargets("/h", {Platform::macOS, {"/h"}, "/x/cache", "/x/data"}).empty());
 
     // Own home, however its text is written on either side.
-    EXPECT_EQ(PlatformLocations::cacheTargets("/h/", linuxEnvironment({"/other", "/h/sub/.."}, "/x/./cache", "/x/data")),
+    const auto own = linuxEnvironment({"/other", "/h/sub/.."}, "/x/./cache", "/x/data");
+    EXPECT_EQ(PlatformLocations::cacheTargets("/h/", own),
               (Paths{"/x/cache/yarn", "/h/.yarn/berry/cache", "/x/data/pnpm/store", "/x/cache/org.swift.swiftpm"}));
     EXPECT_EQ(PlatformLocations::cacheTargets("/h", linuxEnvironment({"/h"}, "cache", "")), defaults);
 
