@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/model/result_browsing.h"
+#include "core/browsing/result_browsing.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <sstream>
 
-#include "app/model/saved_preferences.h"
+#include "core/preferences/saved_preferences.h"
 #include "cli/arguments.h"
 #include "cli/interrupt.h"
 #include "cli/inventory_sources.h"

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "core/platform/hex.h"
 #include "core/platform/json_text.h"
 #include "core/platform/utf8.h"
 #include "core/records/storage_error.h"
@@ -16,31 +17,10 @@ namespace {
 using tarnby::json::Value;
 using Json = nlohmann::json;
 
-constexpr std::string_view kHexDigits = "0123456789abcdef";
-
-std::string hexBytes(std::string_view bytes) {
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        text.push_back(kHexDigits[byte >> 4]);
-        text.push_back(kHexDigits[byte & 0x0F]);
-    }
-    return text;
-}
-
-std::string bytesFromHex(std::string_view hex) {
-    if (hex.size() % 2 != 0) throw tarnby::DecodingError("\"pathBytes\" is not hexadecimal");
-    auto digit = [](char c) -> int {
-        const auto at = kHexDigits.find(static_cast<char>(c | 0x20));
-        if (at == std::string_view::npos) throw tarnby::DecodingError("\"pathBytes\" is not hexadecimal");
-        return static_cast<int>(at);
-    };
-    std::string bytes;
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        bytes.push_back(static_cast<char>(digit(hex[i]) * 16 + digit(hex[i + 1])));
-    }
-    return bytes;
+std::string bytesFromHex(std::string_view text) {
+    auto bytes = tarnby::hex::decoded(text);
+    if (!bytes) throw tarnby::DecodingError("\"pathBytes\" is not hexadecimal");
+    return std::move(*bytes);
 }
 
 // Seconds since 1970 with the nanoseconds as an exact decimal fraction.
@@ -66,7 +46,7 @@ Value optionalText(const std::optional<std::string>& text) {
 Value itemValue(const tarnby::StorageItem& item) {
     Value value = Value::object();
     value.set("path", validUtf8(item.url));
-    if (!tarnby::utf8::isValid(item.url)) value.set("pathBytes", hexBytes(item.url));
+    if (!tarnby::utf8::isValid(item.url)) value.set("pathBytes", tarnby::hex::encoded(item.url));
     value.set("kind", std::string(tarnby::rawValue(item.kind)));
     value.set("title", validUtf8(item.title));
     value.set("explanation", validUtf8(item.explanation));

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/records/scan_configuration.h"
+#include "core/scanning/scan_configuration.h"
 #include "core/records/scan_result.h"
 
 namespace quillet::cli {

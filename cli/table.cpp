@@ -4,10 +4,11 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
-#include <limits>
 #include <vector>
 
 #include "core/platform/formatting.h"
+#include "core/platform/hex.h"
+#include "core/platform/numbers.h"
 #include "core/platform/paths.h"
 
 namespace quillet::cli {
@@ -16,13 +17,6 @@ namespace {
 
 constexpr std::size_t kTitleColumns = 36;
 
-std::int64_t saturatingAdd(std::int64_t total, std::int64_t value) {
-    std::int64_t sum = 0;
-    if (__builtin_add_overflow(total, value, &sum)) {
-        return value > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
-    }
-    return sum;
-}
 
 std::string homeRelative(const std::string& path, const std::string& home) {
     if (home.empty() || home == "/") return path;
@@ -104,10 +98,8 @@ std::string terminalSafe(std::string_view input) {
         } else if (c == '\r') {
             out += "\\r";
         } else {
-            static constexpr char kHex[] = "0123456789abcdef";
             out += "\\x";
-            out.push_back(kHex[byte >> 4]);
-            out.push_back(kHex[byte & 0x0F]);
+            tarnby::hex::appendByte(out, byte);
         }
     }
     return out;
@@ -128,7 +120,7 @@ std::string renderTable(const ScanDocument& document, bool showKept) {
             continue;
         }
         if (!kept) {
-            total = saturatingAdd(total, item.measurement.bytes);
+            total = tarnby::saturatingAdd(total, item.measurement.bytes);
             ++listed;
         }
         Row row;

@@ -7,8 +7,8 @@
 #include <exception>
 #include <utility>
 
-#include "app/model/result_browsing.h"
-#include "app/model/saved_preferences.h"
+#include "core/browsing/result_browsing.h"
+#include "core/preferences/saved_preferences.h"
 #include "core/planning/cleanup_planner.h"
 #include "core/platform/file_system.h"
 #include "core/platform/formatting.h"

@@ -7,7 +7,6 @@
 #include "core/records/storage_error.h"
 #include "core/scanning/file_inspection.h"
 #include "core/scanning/scanner.h"
-#include "core/scanning/target_catalogue.h"
 
 namespace tarnby::CleanupPlanner {
 
@@ -33,8 +32,8 @@ void check(const StorageItem& item, const ScanConfiguration& configuration,
     // Asked again for every device: its state may have changed since the previous item.
     const std::vector<SimulatorDevice> devices = simulators.inventory();
     for (const SimulatorDevice& device : devices) {
-        if (!TargetCatalogue::sameDeviceID(device.udid, *item.deviceID)) continue;
-        if (device.state != "Shutdown") throw StorageError::simulatorRunning();
+        if (!sameDeviceID(device.udid, *item.deviceID)) continue;
+        if (device.state != kShutdownState) throw StorageError::simulatorRunning();
         return;
     }
     throw StorageError::simulatorUnavailable();

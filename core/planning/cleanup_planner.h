@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "core/planning/cleanup_plan.h"
-#include "core/records/scan_configuration.h"
+#include "core/scanning/scan_configuration.h"
 #include "core/records/storage_item.h"
 #include "core/simulators/simulator_inventory.h"
 

@@ -1,6 +1,7 @@
 #include "core/platform/collation.h"
 
 #include "core/platform/finder_icu_collator.h"
+#include "core/platform/utf8.h"
 
 #include <unicode/coll.h>
 #include <unicode/locid.h>
@@ -60,17 +61,10 @@ int FinderCollator::compare(std::string_view a, std::string_view b) const {
     return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
 }
 
-namespace {
-
-bool isAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-}  // namespace
 
 bool localizedCaseInsensitiveContains(std::string_view text, std::string_view query) {
     if (query.empty()) return true;
-    if (isAscii(text) && isAscii(query)) {
+    if (utf8::isAscii(text) && utf8::isAscii(query)) {
         // The common case, kept free of allocation: listing filters call this per item.
         auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
         return std::search(text.begin(), text.end(), query.begin(), query.end(),

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/records/measurement.h"
+#include "core/records/time_point.h"
 
 namespace tarnby::formatting {
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "core/platform/hex.h"
 #include "core/platform/utf8.h"
 
 namespace tarnby::json {
@@ -98,7 +99,6 @@ private:
 
     bool writeString(const std::string& text) {
         if (!utf8::isValid(text)) return false;
-        static constexpr char kHex[] = "0123456789abcdef";
         m_text += '"';
         for (const char c : text) {
             switch (c) {
@@ -114,8 +114,7 @@ private:
                     const auto byte = static_cast<unsigned char>(c);
                     if (byte < 0x20) {
                         m_text += "\\u00";
-                        m_text += kHex[byte >> 4];
-                        m_text += kHex[byte & 0x0F];
+                        hex::appendByte(m_text, byte);
                     } else {
                         m_text += c;
                     }

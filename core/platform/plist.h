@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/records/measurement.h"
+#include "core/records/time_point.h"
 
 namespace tarnby::plist {
 

@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include "core/platform/hex.h"
+
 namespace tarnby {
 
 struct Sha256::Context {
@@ -28,14 +30,7 @@ std::string Sha256::finishHex() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(m_context->ctx, digest, &length);
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (unsigned int i = 0; i < length; ++i) {
-        text.push_back(kDigits[digest[i] >> 4]);
-        text.push_back(kDigits[digest[i] & 0x0F]);
-    }
-    return text;
+    return hex::encoded(std::string_view(reinterpret_cast<const char*>(digest), length));
 }
 
 std::string Sha256::hex(std::string_view bytes) {

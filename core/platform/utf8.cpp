@@ -43,9 +43,13 @@ std::string trimmedWhitespace(std::string_view text) {
     return std::string(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
 }
 
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 bool toUtf16(std::string_view text, std::u16string& out) {
     out.clear();
-    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    if (isAscii(text)) {
         out.assign(text.begin(), text.end());  // ASCII widens byte by byte
         return true;
     }

@@ -18,6 +18,9 @@ std::string trimmedWhitespace(std::string_view text);
 // False when the text cannot be converted (too long for ICU); `out` is then empty.
 bool toUtf16(std::string_view text, std::u16string& out);
 
+// Only bytes below 0x80.
+bool isAscii(std::string_view text);
+
 // The first `count` Unicode scalar values of valid UTF-8 text.
 std::string prefix(std::string_view text, std::size_t count);
 

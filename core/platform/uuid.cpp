@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <random>
 
+#include "core/platform/hex.h"
+
 namespace tarnby::uuid {
 
 bool isUUID(std::string_view text) {
@@ -29,13 +31,11 @@ std::string makeRandom() {
     }
     bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);
     bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
     text.reserve(36);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
-        text.push_back(kDigits[bytes[i] >> 4]);
-        text.push_back(kDigits[bytes[i] & 0x0F]);
+        hex::appendByte(text, bytes[i], hex::Letters::upper);
     }
     return text;
 }

@@ -1,14 +1,12 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 
-namespace tarnby {
+#include "core/records/time_point.h"
 
-// Points in time carry the file system's nanoseconds.
-using TimePoint = std::chrono::system_clock::time_point;
+namespace tarnby {
 
 // What one inspection of a folder found.
 struct Measurement {

@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/platform/folder_stack.h"
 #include "core/platform/paths.h"
 #include "core/platform/sha256.h"
 
@@ -35,8 +36,6 @@ constexpr std::array<PermittedLink, 3> kPermittedLinks{{
 // Deep trees would otherwise hold one descriptor per level; beyond this many, the shallowest
 // are closed and reopened by name when the walk climbs back to them.
 constexpr std::size_t kMaxOpenDescriptors = 32;
-
-constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
 
 struct EntryStat {
     std::uint64_t device = 0;
@@ -76,10 +75,7 @@ struct Child {
 // One folder on the walk's stack. Its entries are listed and inspected when the folder is
 // entered; they are then replayed in the order their lines sort in (see Walk).
 struct Frame {
-    std::string name;  // component below the parent frame; empty for the root
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    int fd = -1;
+    std::size_t nameLength = 0;  // of its component below the parent frame; 0 for the root
     std::string names;           // entry names back to back: one buffer instead of one string each
     std::vector<Child> children;
     std::vector<std::uint32_t> order;  // child index << 1, low bit set for "descend into it"
@@ -108,13 +104,6 @@ public:
          Measurement& result)
         : m_rootPath(rootPath), m_cancellation(cancellation), m_entryLimit(entryLimit), m_result(result) {}
 
-    ~Walk() {
-        for (Frame& frame : m_stack) closeFrame(frame);
-    }
-
-    Walk(const Walk&) = delete;
-    Walk& operator=(const Walk&) = delete;
-
     // Inspects the root itself; false when it is not a folder that can be walked.
     bool inspectRoot() {
         struct stat info {};
@@ -127,27 +116,18 @@ public:
 
     // Walks everything below the root and returns the digest; nothing when the root cannot be opened.
     std::optional<std::string> run() {
-        const int fd = ::open(m_rootPath.c_str(), kOpenFlags);
-        if (fd < 0) return std::nullopt;
-        Frame root;
-        root.device = m_rootStat.device;
-        root.inode = m_rootStat.inode;
-        root.fd = fd;
-        if (!sameIdentity(fd, root.device, root.inode)) {
-            // Replaced between the inspection and the open: what we would walk is not what we saw.
-            ::close(fd);
-            return std::nullopt;
-        }
-        m_stack.push_back(std::move(root));
-        ++m_openDescriptors;
-        list(m_stack.back());
+        // A root replaced between the inspection and the open is refused: what we would walk
+        // is not what we saw.
+        if (!m_folders.openRoot(m_rootPath, false, identity(m_rootStat))) return std::nullopt;
+        m_stack.emplace_back();
+        list(m_stack.back(), m_folders.top());
 
         while (!m_stack.empty()) {
             Frame& frame = m_stack.back();
             if (frame.cursor == frame.order.size()) {
-                closeFrame(frame);
-                const std::size_t nameLength = frame.name.size();
+                const std::size_t nameLength = frame.nameLength;
                 m_stack.pop_back();
+                m_folders.pop();
                 if (!m_stack.empty()) m_relative.resize(m_relative.size() - nameLength - 1);
                 continue;
             }
@@ -171,23 +151,11 @@ private:
         if (!m_result.modified || *m_result.modified < when) m_result.modified = when;
     }
 
-    static bool sameIdentity(int fd, std::uint64_t device, std::uint64_t inode) {
-        struct stat info {};
-        return ::fstat(fd, &info) == 0 && static_cast<std::uint64_t>(info.st_dev) == device &&
-               static_cast<std::uint64_t>(info.st_ino) == inode;
-    }
+    static FolderStack::Identity identity(const EntryStat& entry) { return {entry.device, entry.inode}; }
 
-    void closeFrame(Frame& frame) {
-        if (frame.fd >= 0) {
-            ::close(frame.fd);
-            frame.fd = -1;
-            --m_openDescriptors;
-        }
-    }
-
-    // Lists and inspects every entry of `frame`, then orders them for replay.
-    void list(Frame& frame) {
-        const int listFd = ::dup(frame.fd);
+    // Lists and inspects every entry of `frame`, open as `fd`, then orders them for replay.
+    void list(Frame& frame, int fd) {
+        const int listFd = ::dup(fd);
         DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
         if (dir == nullptr) {
             if (listFd >= 0) ::close(listFd);
@@ -209,7 +177,7 @@ private:
                 break;
             }
             struct stat info {};
-            if (::fstatat(frame.fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
                 markIncomplete();  // vanished or unreadable: it contributes nothing
                 continue;
             }
@@ -259,75 +227,28 @@ private:
         }
     }
 
-    // Opens the folder of frame `depth`, reopening closed ancestors by name as needed.
-    int descriptorFor(std::size_t depth) {
-        if (m_stack[depth].fd >= 0) return m_stack[depth].fd;
-        std::size_t open = depth;
-        while (open > 0 && m_stack[open].fd < 0) --open;
-        int fd = m_stack[open].fd;
-        bool owned = false;
-        if (fd < 0) {
-            fd = ::open(m_rootPath.c_str(), kOpenFlags);
-            owned = true;
-            if (fd < 0 || !sameIdentity(fd, m_stack[0].device, m_stack[0].inode)) {
-                if (fd >= 0) ::close(fd);
-                return -1;
-            }
-        }
-        for (std::size_t level = open + 1; level <= depth; ++level) {
-            const int next = ::openat(fd, m_stack[level].name.c_str(), kOpenFlags);
-            if (owned) ::close(fd);
-            if (next < 0 || !sameIdentity(next, m_stack[level].device, m_stack[level].inode)) {
-                if (next >= 0) ::close(next);
-                return -1;
-            }
-            fd = next;
-            owned = true;
-        }
-        m_stack[depth].fd = fd;
-        ++m_openDescriptors;
-        return fd;
-    }
-
-    void releaseDescriptors() {
-        for (Frame& frame : m_stack) {
-            if (m_openDescriptors <= kMaxOpenDescriptors) return;
-            closeFrame(frame);
-        }
-    }
-
     void descend(std::size_t depth, std::uint32_t index) {
-        const int parentFd = descriptorFor(depth);
         Frame& parent = m_stack[depth];
-        if (parentFd < 0) {
+        if (m_folders.top() < 0) {
             // The folder moved or changed under us; its entries were seen, its subfolders are lost.
             parent.canDescend = false;
             markIncomplete();
             return;
         }
         const Child& child = parent.children[index];
-        const std::string name(parent.childName(child));
-        const int fd = ::openat(parentFd, name.c_str(), kOpenFlags);
+        const std::string_view name = parent.childName(child);
+        // Never through a link, and only the folder that was inspected.
+        const int fd = m_folders.push(name, identity(child.stat));
         if (fd < 0) {
             markIncomplete();
             return;
         }
-        if (!sameIdentity(fd, child.stat.device, child.stat.inode)) {
-            ::close(fd);
-            markIncomplete();
-            return;
-        }
-        Frame frame;
-        frame.name = name;
-        frame.device = child.stat.device;
-        frame.inode = child.stat.inode;
-        frame.fd = fd;
         m_relative.push_back('/');
         m_relative.append(name);
+        Frame frame;
+        frame.nameLength = name.size();
         m_stack.push_back(std::move(frame));
-        ++m_openDescriptors;
-        releaseDescriptors();  // closes the shallowest first, never the folder just opened
-        list(m_stack.back());
+        list(m_stack.back(), fd);
     }
 
     void emit(std::string_view name, const EntryStat& entry) {
@@ -371,7 +292,7 @@ private:
 
     EntryStat m_rootStat;
     std::vector<Frame> m_stack;
-    std::size_t m_openDescriptors = 0;
+    FolderStack m_folders{kMaxOpenDescriptors};  // one level per frame
     std::string m_relative;  // relative path of the frame on top of the stack
     std::string m_line;
     std::unordered_set<std::pair<std::uint64_t, std::uint64_t>, IdentityHash> m_seen;

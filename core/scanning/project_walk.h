@@ -3,15 +3,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/platform/file_system.h"
+#include "core/platform/folder_stack.h"
 
 namespace tarnby {
 
-// Pre-order walk below one folder on an explicit stack, for the project-root search.
+// Pre-order walk below one folder, for the project-root search (internal to the scanning library).
 // Every entry below the root is yielded once, a folder before its contents, hidden entries
 // included. Symbolic links are yielded but never followed; bundle folders (fs::isPackageName)
 // are yielded but not entered. Entry types come from the listing; an entry is stat'ed only
@@ -54,15 +54,12 @@ private:
     struct Frame;
 
     void enterCurrent();
-    int folderDescriptor(std::size_t index);
-    void popFrame();
-    void closeOldestIfOverLimit();
 
     std::string m_root;
     ErrorHandler m_onError;
     std::size_t m_namesPerFolder;
     std::vector<Frame> m_stack;
-    std::size_t m_firstOpen = 0;  // frames at this index and above hold open descriptors
+    FolderStack m_folders{kOpenFolderLimit};  // one level per frame
     Entry m_current;
     bool m_descendPending = false;
     bool m_failed = false;

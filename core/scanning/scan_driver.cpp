@@ -214,7 +214,7 @@ private:
     const SimulatorDevice* listedDevice(std::string_view folderName) const {
         if (!m_devices) return nullptr;
         const auto found = std::find_if(m_devices->begin(), m_devices->end(), [&](const SimulatorDevice& device) {
-            return TargetCatalogue::sameDeviceID(device.udid, folderName);
+            return sameDeviceID(device.udid, folderName);
         });
         return found == m_devices->end() ? nullptr : &*found;
     }
@@ -233,7 +233,7 @@ private:
             if (const SimulatorDevice* device = listedDevice(entry.name)) {
                 title = device->name;
                 deviceID = device->udid;
-                if (device->state != TargetCatalogue::kShutdownState) {
+                if (device->state != kShutdownState) {
                     protection = std::string(TargetCatalogue::kInUseProtection);
                 }
             } else {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/records/scan_cancellation.h"
-#include "core/records/scan_configuration.h"
+#include "core/scanning/scan_configuration.h"
 #include "core/records/scan_result.h"
 #include "core/records/simulator_device.h"
 #include "core/records/storage_item.h"

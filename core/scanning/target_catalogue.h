@@ -1,12 +1,12 @@
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <string_view>
 
 #include "core/records/storage_kind.h"
 
-// Everything a scan can report and how each finding is described to the user.
+// Everything a scan can report and how each finding is described to the user. Internal to
+// the scanning library.
 // The texts are shown as they are; change them only together with the window's wording.
 namespace tarnby::TargetCatalogue {
 
@@ -61,19 +61,10 @@ inline constexpr std::string_view kSimulatorExplanation =
 inline constexpr std::string_view kSimulatorRebuild = "Create a replacement in Xcode \u2192 Devices and Simulators";
 
 // Protection reasons of simulator devices.
-inline constexpr std::string_view kShutdownState = "Shutdown";
 inline constexpr std::string_view kInUseProtection = "In use or unknown state";
 inline constexpr std::string_view kNoInventoryProtection = "Inventory unavailable";
 // Title of a device folder the inventory does not list: this plus its first 8 characters.
 inline constexpr std::string_view kUnlistedSimulatorTitlePrefix = "Simulator ";
-
-// Device folders are named after the udid up to letter case. Both sides are UUID text when
-// they can match at all, so ASCII case folding is enough.
-inline bool sameDeviceID(std::string_view a, std::string_view b) {
-    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return upper(x) == upper(y); });
-}
 
 // Never searched or proposed, in the order they are tested.
 inline constexpr std::array<std::string_view, 7> kProtectedLocations{

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/model/saved_preferences.h"
+#include "core/preferences/saved_preferences.h"
 #include "cli/scan_document.h"
 #include "core/platform/file_system.h"
 #include "core/scanning/file_inspection.h"

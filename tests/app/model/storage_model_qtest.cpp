@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/model/saved_preferences.h"
+#include "core/preferences/saved_preferences.h"
 #include "app/model/storage_model.h"
 #include "core/records/storage_error.h"
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/platform/file_system.h"
+#include "core/platform/hex.h"
 #include "core/platform/paths.h"
 #include "core/platform/plist.h"
 #include "core/platform/sha256.h"
@@ -24,7 +25,7 @@ TEST(Paths, TextOperationsKeepSeparatorBoundaries) {
     EXPECT_FALSE(paths::hasDotComponent("/a/.hidden/..x"));
 }
 
-TEST(TextAdapters, UuidShaAndUtf8) {
+TEST(TextAdapters, UuidShaHexAndUtf8) {
     EXPECT_TRUE(uuid::isUUID("5e3c2a51-0B8D-4C9E-9F1A-2D7B6C4E8A10"));
     EXPECT_FALSE(uuid::isUUID("5E3C2A510B8D4C9E9F1A2D7B6C4E8A10"));
     EXPECT_FALSE(uuid::isUUID("5E3C2A51-0B8D-4C9E-9F1A-2D7B6C4E8A1G"));
@@ -39,6 +40,25 @@ TEST(TextAdapters, UuidShaAndUtf8) {
     EXPECT_FALSE(utf8::isValid("\xED\xA0\x80"));  // surrogate
     EXPECT_EQ(utf8::trimmedWhitespace(" \t\n message \r\n\u00A0"), "message");
     EXPECT_EQ(utf8::prefix("ééé", 2), "éé");
+    EXPECT_TRUE(utf8::isAscii("plain ~/x"));
+    EXPECT_FALSE(utf8::isAscii("\x7F\x80"));
+
+    const std::string allBytes = [] {
+        std::string bytes;
+        for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+        return bytes;
+    }();
+    const std::string text = hex::encoded(allBytes);
+    EXPECT_EQ(text.substr(0, 6) + text.substr(text.size() - 4), "000102feff");
+    EXPECT_EQ(hex::decoded(text), allBytes);
+    EXPECT_EQ(hex::decoded("C0aF"), "\xC0\xAF");  // either case
+    EXPECT_EQ(hex::decoded("abc"), std::nullopt);
+    EXPECT_EQ(hex::decoded("0g"), std::nullopt);
+    EXPECT_EQ(hex::decoded("0/"), std::nullopt);
+    EXPECT_EQ(hex::decoded("\x10\x11"), std::nullopt);  // not "01" with its case bit set
+    std::string upper;
+    hex::appendByte(upper, 0xAB, hex::Letters::upper);
+    EXPECT_EQ(upper, "AB");
 }
 
 TEST(Plist, ReadsADateOnlyFromANonEmptyDictionary) {

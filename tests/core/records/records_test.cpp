@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "core/records/scan_cancellation.h"
-#include "core/records/scan_configuration.h"
 #include "core/records/storage_error.h"
 #include "core/records/storage_item.h"
 #include "core/records/storage_kind.h"
@@ -34,16 +33,6 @@ TEST(StorageItem, SelectableOnlyWhenCompleteAndUnprotected) {
     Measurement dated;
     dated.modified = TimePoint{};
     EXPECT_NE(Measurement{}, dated);  // equality sees an absent date
-}
-
-TEST(ScanConfiguration, StandardizesKeepsDuplicateRootsAndDerivesLocations) {
-    const ScanConfiguration configuration("/Users/a/./x/..", {"/p/../q", "/q"});
-    EXPECT_EQ(configuration.home(), "/Users/a");
-    EXPECT_EQ(configuration.roots(), (std::vector<std::string>{"/q", "/q"}));
-    EXPECT_EQ(configuration.cacheTargets(),
-              (std::vector<std::string>{"/Users/a/.npm/_cacache", "/Users/a/Library/Caches/Yarn",
-                                        "/Users/a/Library/pnpm/store", "/Users/a/Library/Caches/org.swift.swiftpm"}));
-    EXPECT_EQ(configuration.devicesRoot(), "/Users/a/Library/Developer/CoreSimulator/Devices");
 }
 
 TEST(ScanCancellation, OneWayAndVisibleAcrossThreads) {

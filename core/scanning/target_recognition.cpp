@@ -69,7 +69,7 @@ bool recognizedUnguarded(const StorageItem& item, const ScanConfiguration& confi
         case StorageKind::simulators: {
             const std::string name = paths::lastComponent(url);
             return paths::parent(url) == configuration.devicesRoot() && uuid::isUUID(name) &&
-                   item.deviceID.has_value() && TargetCatalogue::sameDeviceID(*item.deviceID, name);
+                   item.deviceID.has_value() && sameDeviceID(*item.deviceID, name);
         }
     }
     return false;

@@ -1,4 +1,4 @@
-#include "app/model/saved_preferences.h"
+#include "core/preferences/saved_preferences.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/model/result_browsing.h"
+#include "core/browsing/result_browsing.h"
 
 #include <unicode/stringpiece.h>
 #include <unicode/uniset.h>
@@ -9,13 +9,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
-#include <limits>
 #include <string_view>
 #include <utility>
 
 #include "core/platform/collation.h"
 #include "core/platform/collation_keys.h"
 #include "core/platform/formatting.h"
+#include "core/platform/numbers.h"
 #include "core/platform/utf8.h"
 
 namespace quillet::browsing {
@@ -43,10 +43,6 @@ namespace {
 bool categoryMatches(const std::optional<std::string>& category, tarnby::StorageKind kind) {
     if (!category) return false;
     return *category == kAllCategories || *category == tarnby::rawValue(kind);
-}
-
-bool isAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // Appends `text` with ASCII capitals made small; every other byte stays as it is.
@@ -105,7 +101,7 @@ class QueryMatcher {
 public:
     explicit QueryMatcher(std::string_view query)
         : m_query(query),
-          m_ascii(isAscii(query)),
+          m_ascii(tarnby::utf8::isAscii(query)),
           m_folded(icu::UnicodeString::fromUTF8(icu::StringPiece(query.data(), static_cast<int32_t>(query.size())))) {
         m_folded.foldCase();
         if (m_ascii) appendLowered(m_lowered, query);
@@ -120,12 +116,12 @@ public:
             appendLowered(m_text, title);
             appendLowered(m_text, path);
             if (m_text.find(m_lowered) != std::string::npos) return true;
-            if (isAscii(m_text)) return false;
+            if (tarnby::utf8::isAscii(m_text)) return false;
         }
         m_text.assign(title).append(path);
         if (m_ascii && !foldsToAscii(m_text)) return false;
         // ASCII folds to ASCII only, so a folded query with other characters needs them in the text.
-        if (m_needsNonAscii && isAscii(m_text)) return false;
+        if (m_needsNonAscii && tarnby::utf8::isAscii(m_text)) return false;
         return foldedContains(m_text);
     }
 
@@ -294,12 +290,7 @@ std::vector<StorageItem> selectedItems(const std::vector<StorageItem>& items, co
 
 std::int64_t totalBytes(const std::vector<StorageItem>& items) {
     std::int64_t total = 0;
-    for (const StorageItem& item : items) {
-        if (__builtin_add_overflow(total, item.measurement.bytes, &total)) {
-            total = item.measurement.bytes > 0 ? std::numeric_limits<std::int64_t>::max()
-                                               : std::numeric_limits<std::int64_t>::min();
-        }
-    }
+    for (const StorageItem& item : items) total = tarnby::saturatingAdd(total, item.measurement.bytes);
     return total;
 }
 

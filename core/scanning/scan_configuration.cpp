@@ -1,4 +1,4 @@
-#include "core/records/scan_configuration.h"
+#include "core/scanning/scan_configuration.h"
 
 #include "core/platform/paths.h"
 

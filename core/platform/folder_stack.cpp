@@ -1,0 +1,138 @@
+#include "core/platform/folder_stack.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+namespace tarnby {
+
+namespace {
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+
+// Takes `fd`; gives it back when it is the expected folder, else closes it and sets errno.
+int checked(int fd, std::optional<FolderStack::Identity> expected, FolderStack::Identity& identity) {
+    if (fd < 0) return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    if (expected && *expected != identity) {
+        ::close(fd);
+        errno = ENOENT;  // the folder that was listed is gone; another stands in its place
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+FolderStack::FolderStack(std::size_t openLimit) : m_openLimit(std::max<std::size_t>(openLimit, 2)) {}
+
+FolderStack::~FolderStack() { closeAll(); }
+
+FolderStack::FolderStack(FolderStack&& other) noexcept
+    : m_openLimit(other.m_openLimit), m_levels(std::exchange(other.m_levels, {})) {}
+
+FolderStack& FolderStack::operator=(FolderStack&& other) noexcept {
+    if (this != &other) {
+        closeAll();
+        m_openLimit = other.m_openLimit;
+        m_levels = std::exchange(other.m_levels, {});
+    }
+    return *this;
+}
+
+void FolderStack::closeAll() {
+    for (Level& level : m_levels) {
+        if (level.fd >= 0) ::close(level.fd);
+    }
+    m_levels.clear();
+}
+
+bool FolderStack::openRoot(const std::string& path, bool followLink, std::optional<Identity> expected) {
+    closeAll();
+    Level root;
+    root.name = path;
+    root.fd = checked(::open(path.c_str(), kFolderFlags | (followLink ? 0 : O_NOFOLLOW)), expected, root.identity);
+    if (root.fd < 0) return false;
+    m_levels.push_back(std::move(root));
+    return true;
+}
+
+int FolderStack::push(std::string_view name, std::optional<Identity> expected) {
+    const int parent = top();
+    if (parent < 0) return -1;
+    Level level;
+    level.name = std::string(name);
+    level.fd = checked(::openat(parent, level.name.c_str(), kFolderFlags | O_NOFOLLOW), expected, level.identity);
+    if (level.fd < 0) return -1;
+    m_levels.push_back(std::move(level));
+    closeShallowestOverLimit();
+    return m_levels.back().fd;
+}
+
+void FolderStack::pop() {
+    if (m_levels.empty()) return;
+    if (m_levels.back().fd >= 0) ::close(m_levels.back().fd);
+    m_levels.pop_back();
+}
+
+int FolderStack::top(Failure* failure) {
+    if (m_levels.empty()) {
+        errno = EBADF;
+        return -1;
+    }
+    const std::size_t innermost = m_levels.size() - 1;
+    if (m_levels[innermost].fd >= 0) return m_levels[innermost].fd;
+    if (m_levels[innermost].lost) {
+        errno = ENOENT;
+        return -1;
+    }
+    std::size_t open = innermost;
+    while (m_levels[open].fd < 0) --open;  // the root is never closed
+    for (std::size_t depth = open + 1; depth <= innermost; ++depth) {
+        Level& level = m_levels[depth];
+        Identity identity;
+        level.fd = checked(::openat(m_levels[depth - 1].fd, level.name.c_str(), kFolderFlags | O_NOFOLLOW),
+                           level.identity, identity);
+        if (level.fd < 0) {
+            const int error = errno;
+            for (std::size_t below = depth; below <= innermost; ++below) m_levels[below].lost = true;
+            closeShallowestOverLimit();
+            if (failure != nullptr) *failure = {depth, error};
+            errno = error;
+            return -1;
+        }
+        closeShallowestOverLimit();
+    }
+    return m_levels[innermost].fd;
+}
+
+std::size_t FolderStack::openCount() const {
+    return static_cast<std::size_t>(
+        std::count_if(m_levels.begin(), m_levels.end(), [](const Level& level) { return level.fd >= 0; }));
+}
+
+void FolderStack::closeShallowestOverLimit() {
+    std::size_t open = openCount();
+    // The root and the innermost open folder stay; the next one down is only ever needed once
+    // the walk climbs back to it.
+    for (std::size_t depth = 1; open > m_openLimit && depth + 1 < m_levels.size(); ++depth) {
+        Level& level = m_levels[depth];
+        if (level.fd < 0) continue;
+        ::close(level.fd);
+        level.fd = -1;
+        --open;
+    }
+}
+
+}  // namespace tarnby

@@ -1,0 +1,141 @@
+#include "core/browsing/result_browsing.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/platform/collation.h"
+
+namespace quillet::browsing {
+namespace {
+
+using namespace std::chrono_literals;
+using tarnby::StorageItem;
+using tarnby::StorageKind;
+using tarnby::TimePoint;
+
+StorageItem makeItem(const std::string& title, std::int64_t bytes = 0, std::optional<TimePoint> modified = {},
+                     StorageKind kind = StorageKind::builds, const std::string& path = {}) {
+    StorageItem item;
+    item.url = path.empty() ? "/h/" + title : path;
+    item.kind = kind;
+    item.title = title;
+    item.measurement.bytes = bytes;
+    item.measurement.modified = modified;
+    return item;
+}
+
+std::vector<std::string> titles(const std::vector<StorageItem>& items) {
+    std::vector<std::string> out;
+    for (const auto& item : items) out.push_back(item.title);
+    return out;
+}
+
+// Choices are {category, query, order, age}.
+using Cases = std::vector<std::pair<Choices, std::vector<std::string>>>;
+
+void expectListed(const std::vector<StorageItem>& visible, const Cases& cases, TimePoint now) {
+    for (std::size_t row = 0; row < cases.size(); ++row)
+        EXPECT_EQ(titles(filtered(visible, cases[row].first, now)), cases[row].second) << "row " << row;
+}
+
+class ResultBrowsing : public testing::Test {
+protected:
+    // Calendar arithmetic reads the zone; in this one summer time began on 10 March 2024.
+    static void SetUpTestSuite() {
+        ::setenv("TZ", "America/New_York", 1);
+        ::tzset();
+    }
+};
+
+TEST_F(ResultBrowsing, CategorySearchAndAgeChooseTheListedItems) {
+    // Noon on 12 March 2024: 30 calendar days back is noon on 11 February, 30 times 24 hours
+    // minus one hour earlier, so "npm" is old enough by the calendar but not by 24-hour days.
+    const TimePoint now = std::chrono::system_clock::from_time_t(1'710'259'200);
+    const std::vector<StorageItem> visible{
+        makeItem("shop", 4, now - 31 * 24h, StorageKind::dependencies, "/h/Code/shop/node_modules"),
+        makeItem("Yarn cache", 3, now - 29 * 24h, StorageKind::caches, "/h/Library/Caches/Yarn"),
+        makeItem("über", 2, std::nullopt, StorageKind::builds, "/h/Code/Über/target"),
+        makeItem("npm", 1, now - 30 * 24h + 30min, StorageKind::caches, "/h/.npm/_cacache"),
+    };
+    expectListed(visible,
+                 {{{"all", "", "size", 0}, {"shop", "Yarn cache", "über", "npm"}},
+                  {{"caches", "", "size", 0}, {"Yarn cache", "npm"}},
+                  {{std::nullopt, "", "size", 0}, {}},
+                  {{"Caches", "", "size", 0}, {}},  // raw values match exactly
+                  {{"all", "CODE/SHOP", "size", 0}, {"shop"}},
+                  {{"all", "cache/h/lib", "size", 0}, {"Yarn cache"}},  // the title, then the path at once
+                  {{"all", "shop /h", "size", 0}, {}},
+                  {{"all", "ÜBER/TARGET", "size", 0}, {"über"}},
+                  {{"all", "", "size", 30}, {"shop", "npm"}},  // 29 days is too young, undated never old enough
+                  {{"caches", "NPM", "size", 30}, {"npm"}}},
+                 now);
+}
+
+TEST_F(ResultBrowsing, SortsAreStableWithUndatedLastAndNamesNumericIgnoringCase) {
+    const TimePoint base = std::chrono::system_clock::from_time_t(1'700'000'000);
+    const std::vector<StorageItem> visible{makeItem("proj10", 5), makeItem("Zeta", 9, base + 2h), makeItem("beta", 5, base),
+                                           makeItem("proj2", 9), makeItem("alpha", 5, base)};
+    expectListed(visible,
+                 {{{"all", "", "size", 0}, {"Zeta", "proj2", "proj10", "beta", "alpha"}},
+                  {{"all", "", "age", 0}, {"beta", "alpha", "Zeta", "proj10", "proj2"}},
+                  {{"all", "", "name", 0}, {"alpha", "beta", "proj2", "proj10", "Zeta"}}},
+                 base + 24h);
+}
+
+TEST_F(ResultBrowsing, KeyedAndUnkeyedListsAgreeWithAPlainFilterAndStableSort) {
+    // Case-only twins, numbers, accents, and characters whose case folding gives ASCII
+    // ("ß" to "ss", the Kelvin sign to "k", the "fi" ligature); every title comes twice.
+    const char* const words[] = {"app", "App", "x9", "x10", "über", "Uber", "éclair", "Eclair", "Straße", "\u212Aelvin", "\uFB01le", "İstanbul"};
+    std::vector<StorageItem> visible;
+    for (std::size_t i = 0; i < 2 * 144; ++i) visible.push_back(makeItem(std::string(words[i % 12]) + " " + words[i / 12 % 12]));
+    const auto keys = nameKeys(visible);
+    ASSERT_EQ(keys.size(), visible.size());
+    const std::vector<std::string> stale(visible.size() + 1);  // kept from another list, so not used
+    const tarnby::FinderCollator collator;
+    for (const std::string query : {"", "SS", "k", "FILE", "ist", "ÜBER", "x1", "\xC3"}) {
+        std::vector<std::size_t> expected;
+        for (std::size_t i = 0; i < visible.size(); ++i) {
+            if (tarnby::localizedCaseInsensitiveContains(visible[i].title + visible[i].url, query)) expected.push_back(i);
+        }
+        std::stable_sort(expected.begin(), expected.end(),
+                         [&](std::size_t a, std::size_t b) { return collator(visible[a].title, visible[b].title); });
+        for (const std::vector<std::string>* given : {&keys, &stale, static_cast<decltype(&keys)>(nullptr)})
+            EXPECT_EQ(listedIndices(visible, {"all", query, "name", 0}, TimePoint{}, given), expected) << query;
+    }
+}
+
+TEST_F(ResultBrowsing, TotalsAndTextsBesideTheList) {
+    const std::vector<StorageItem> items{makeItem("a", 1'000'000, {}, StorageKind::dependencies),
+                                         makeItem("b", 200'000, {}, StorageKind::caches),
+                                         makeItem("c", 5'000'000'000, {}, StorageKind::caches),
+                                         makeItem("d", 7, {}, StorageKind::simulators)};
+    // Kept items leave the totals; a kept path hides its own item only, not those below it.
+    const auto visible = visibleItems(items, {"/h/c", "/h"});
+    EXPECT_EQ(totalBytes(visible), std::int64_t(1'200'007));
+    EXPECT_EQ(headerLine(visible.size()), "estimated on disk · 3 items");
+    EXPECT_EQ(kindCounts(visible), (std::array<std::size_t, 4>{1, 0, 1, 1}));
+    EXPECT_EQ(selectionLine(2, 1'200'000), "2 selected · 1.2 MB estimated");
+    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
+    EXPECT_EQ(totalBytes({makeItem("x", kMax - 5), makeItem("y", 10)}), kMax);  // held, not wrapped
+
+    const auto noMatches = emptyState(true, 0);
+    EXPECT_EQ(noMatches.title + " " + noMatches.message, "No matches. Try another filter or age range.");
+    EXPECT_FALSE(noMatches.keptButton);
+    const auto nothing = emptyState(false, 3);
+    EXPECT_EQ(nothing.title + " " + nothing.message,
+              "A little breathing room. No recognized items found. Add another project folder or review scan notes.");
+    EXPECT_EQ(nothing.keptButton.value_or(""), "Show kept items (3)");
+    EXPECT_EQ(displayPath("/home/me/x/home/me", "/home/me"), "~/x~");
+    EXPECT_EQ(changedLine({}), "Change date unknown");
+}
+
+}  // namespace
+}  // namespace quillet::browsing
