@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/records/platform.h"
-#include "core/records/scan_configuration.h"
+#include "core/scanning/scan_configuration.h"
 
 namespace tarnby {
 

@@ -227,8 +227,10 @@ private slots:
         QVERIFY(idle(model));
         QCOMPARE(model.notes(), std::vector<std::string>{});
         std::vector<std::string> found = ids(model.items());
+        std::vector<std::string> expected{home() + "/.local/share/pnpm/store", cache + "/yarn"};
         std::sort(found.begin(), found.end());
-        QCOMPARE(found, (std::vector<std::string>{home() + "/.local/share/pnpm/store", cache + "/yarn"}));
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(found, expected);
 
         model.select(home() + "/.local/share/pnpm/store");
         model.createPlan(false);
