@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "app/model/result_browsing.h"
+#include "core/browsing/result_browsing.h"
 #include "app/ui/desktop_services.h"
 #include "app/ui/sheet_parts.h"
 #include "app/ui/typography.h"

@@ -107,7 +107,9 @@ std::vector<std::string> collect(const std::string& home, Platform platform) {
 
 }  // namespace
 
-std::vector<std::string> suggested(const std::string& home, Platform platform) {
+std::vector<std::string> suggested(const std::string& home) { return suggestedOn(home, kHostPlatform); }
+
+std::vector<std::string> suggestedOn(const std::string& home, Platform platform) {
     try {
         return collect(home, platform);
     } catch (...) {

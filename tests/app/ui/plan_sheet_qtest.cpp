@@ -7,7 +7,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "app/model/result_browsing.h"
+#include "core/browsing/result_browsing.h"
 #include "app/ui/environment.h"
 #include "app/ui/plan_sheet.h"
 #include "tests/app/ui/sheet_fixtures.h"

@@ -183,7 +183,7 @@ TEST(PlatformLocationsTest, LinuxSuggestsLowerCaseProjectFoldersAndGit) {
     tree.writeFile("home/Projects/Cargo.toml");  // beside "projects": a different folder here
     tree.writeFile("home/git/readme");
 
-    const auto linuxSuggestions = ProjectLocations::suggested(home, Platform::linuxDesktop);
+    const auto linuxSuggestions = ProjectLocations::suggestedOn(home, Platform::linuxDesktop);
     Paths expected;
     for (const char* folder :
          {"developer", "git", "github", "Projects", "projects", "repositories", "Workspaces", "workspaces"}) {
@@ -201,7 +201,7 @@ TEST(PlatformLocationsTest, LinuxSuggestsLowerCaseProjectFoldersAndGit) {
               std::find(linuxSuggestions.begin(), linuxSuggestions.end(), home + "/repositories"));
 
     // macOS conventions: the lower-case folders are suggested only when they look like projects.
-    EXPECT_EQ(ProjectLocations::suggested(home, Platform::macOS), (Paths{home + "/Projects", home + "/Workspaces"}));
+    EXPECT_EQ(ProjectLocations::suggestedOn(home, Platform::macOS), (Paths{home + "/Projects", home + "/Workspaces"}));
 }
 
 }  // namespace
