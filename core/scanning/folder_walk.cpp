@@ -1,5 +1,6 @@
 #include "core/scanning/folder_walk.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +39,12 @@ constexpr std::size_t kPendingBudget = 100'000;
 // Listed folders kept open so their subfolders open relative to them; beyond this, a folder
 // is closed after listing and its subfolders reopen it by name from the nearest open ancestor.
 constexpr std::size_t kOpenFolderBudget = 64;
+
+// Subfolders opened while their parent is listed, their line read from the open folder: one
+// name lookup instead of two (a stat now, an open later). Beyond this many waiting at once,
+// a subfolder is only stat'ed and opened by name when its turn comes.
+constexpr std::size_t kPreopenBudget = 32;
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
 
 // Lines are handed to SHA-256 in pieces of about this size rather than one call each.
 constexpr std::size_t kHashPiece = 64 * 1024;
@@ -140,6 +147,7 @@ struct Folder {
     std::atomic<FolderState> state{FolderState::pending};
     std::atomic<int> fd{-1};
     std::atomic<std::uint32_t> unopened{0};  // subfolders not yet opened through fd
+    bool preopened = false;  // fd was opened with the parent's listing and not yet taken
 
     std::string names;  // entry names back to back: one buffer instead of one string each
     std::string tails;  // each entry's "|device:inode|mode|size|modified|changed", back to back
@@ -376,7 +384,8 @@ private:
             tally.complete = false;
             return false;
         }
-        const int error = listing.list(fd, [&](const char* name, unsigned char) {
+        std::uint32_t preopened = 0;
+        const int error = listing.list(fd, [&](const char* name, unsigned char type) {
             if (shouldStop()) {
                 stop(tally);
                 return false;
@@ -388,7 +397,8 @@ private:
                 return false;
             }
             struct stat info {};
-            if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            const int opened = type == DT_DIR ? preopen(fd, name, info) : -1;
+            if (opened < 0 && ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
                 m_lines.fetch_sub(1, std::memory_order_relaxed);
                 tally.complete = false;  // vanished or unreadable: it contributes nothing
                 return true;
@@ -408,6 +418,11 @@ private:
                 sub->parent = &folder;
                 sub->index = static_cast<std::uint32_t>(folder.children.size());
                 sub->identity = identityOf(stat);
+                if (opened >= 0) {
+                    sub->fd.store(opened, std::memory_order_relaxed);
+                    sub->preopened = true;
+                    ++preopened;
+                }
                 folder.subfolders.push_back(std::move(sub));
             } else if (info.st_nlink > 1) {
                 tally.linked.emplace(Identity(stat.device, stat.inode), static_cast<std::int64_t>(info.st_blocks));
@@ -422,15 +437,30 @@ private:
         sortForDigest(folder);
 
         // Kept open only while its subfolders still need it, and only so many at once.
-        folder.unopened.store(static_cast<std::uint32_t>(folder.subfolders.size()), std::memory_order_relaxed);
+        const auto unopened = static_cast<std::uint32_t>(folder.subfolders.size()) - preopened;
+        folder.unopened.store(unopened, std::memory_order_relaxed);
         if (&folder != &m_root) {
-            if (folder.subfolders.empty() ||
-                m_openFolders.fetch_add(1, std::memory_order_relaxed) >= kOpenFolderBudget) {
-                if (!folder.subfolders.empty()) m_openFolders.fetch_sub(1, std::memory_order_relaxed);
+            if (unopened == 0 || m_openFolders.fetch_add(1, std::memory_order_relaxed) >= kOpenFolderBudget) {
+                if (unopened != 0) m_openFolders.fetch_sub(1, std::memory_order_relaxed);
                 ::close(folder.fd.exchange(-1));
             }
         }
         return true;
+    }
+
+    // Opens the listed folder `name` of `parentFd` and reads its line from it, within the
+    // budget. The descriptor, or -1 (over budget, unreadable, or no longer a folder): the
+    // caller then stats it by name.
+    int preopen(int parentFd, const char* name, struct stat& info) {
+        if (m_preopened.load(std::memory_order_relaxed) >= kPreopenBudget) return -1;
+        const int fd = ::openat(parentFd, name, kFolderFlags);
+        if (fd < 0) return -1;
+        if (::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode)) {
+            ::close(fd);
+            return -1;
+        }
+        m_preopened.fetch_add(1, std::memory_order_relaxed);
+        return fd;
     }
 
     static void sortForDigest(Folder& folder) {
@@ -453,6 +483,11 @@ private:
     // Opens a claimed folder relative to its parent (never through a link, and only the folder
     // that was listed), and lets the parent go once none of its subfolders needs it.
     int open(Folder& folder) {
+        if (folder.preopened) {
+            folder.preopened = false;
+            m_preopened.fetch_sub(1, std::memory_order_relaxed);
+            return folder.fd.load(std::memory_order_relaxed);
+        }
         Folder& parent = *folder.parent;
         const std::string name(folder.name());
         const int parentFd = parent.fd.load(std::memory_order_acquire);
@@ -521,8 +556,9 @@ private:
             if (&folder == &m_root) continue;
             m_relative.resize(m_relative.size() - folder.name().size() - 1);
             if (const int fd = folder.fd.exchange(-1); fd >= 0) {
-                ::close(fd);  // a subfolder was abandoned before it needed this
-                m_openFolders.fetch_sub(1, std::memory_order_relaxed);
+                // Abandoned before it was listed, or before a subfolder needed it.
+                ::close(fd);
+                (folder.preopened ? m_preopened : m_openFolders).fetch_sub(1, std::memory_order_relaxed);
             }
             folder.parent->subfolders[folder.parent->children[folder.index].folder].reset();
         }
@@ -578,6 +614,7 @@ private:
     std::atomic<bool> m_stopped{false};            // cancellation or the entry limit seen
     std::atomic<std::size_t> m_pendingEntries{0};  // listed, not yet hashed
     std::atomic<std::size_t> m_openFolders{0};     // listed folders kept open, root aside
+    std::atomic<std::size_t> m_preopened{0};       // folders opened ahead of their listing
     std::mutex m_descriptorLock;                   // closing a kept folder against reopening through it
 
     // Under m_lock.
