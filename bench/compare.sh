@@ -185,7 +185,6 @@ for entries in $entries_list; do
     say "generating $entries entries in $home"
     "$generator" "$home" --entries "$entries" >/dev/null
     compare_home "$home" home
-    rm -rf "$home"
 done
 
 if [[ $one_target -gt 0 ]]; then
