@@ -17,12 +17,17 @@ public:
     Reader(const std::vector<std::string>& arguments, std::string command)
         : m_arguments(arguments), m_command(std::move(command)) {}
 
+    // Moves to the next argument; a first "--" is consumed and makes everything after it an operand.
     bool next() {
         if (++m_index >= m_arguments.size()) return false;
+        if (m_arguments[m_index] == "--" && !m_afterSeparator) {
+            m_afterSeparator = true;
+            if (++m_index >= m_arguments.size()) return false;
+        }
         const std::string& current = m_arguments[m_index];
         m_inlineValue.reset();
         m_name = current;
-        if (current.rfind("--", 0) == 0) {
+        if (current.rfind("--", 0) == 0 && !m_afterSeparator) {
             if (const auto equals = current.find('='); equals != std::string::npos) {
                 m_name = current.substr(0, equals);
                 m_inlineValue = current.substr(equals + 1);
@@ -33,8 +38,7 @@ public:
 
     const std::string& name() const { return m_name; }
     bool isOption() const { return m_name.size() > 1 && m_name.front() == '-' && !m_afterSeparator; }
-    bool isSeparator() const { return m_name == "--" && !m_afterSeparator; }
-    void enterOperands() { m_afterSeparator = true; }
+    bool isHelp() const { return isOption() && (m_name == "--help" || m_name == "-h"); }
 
     std::string value() {
         if (m_inlineValue) return *m_inlineValue;
@@ -49,7 +53,8 @@ public:
     }
 
     [[noreturn]] void unknown() const {
-        throw UsageError("quillet " + m_command + ": unknown option " + m_name + " (see quillet --help)");
+        throw UsageError("quillet " + m_command + ": unknown option " + m_name + " (see quillet " + m_command +
+                         " --help)");
     }
 
 private:
@@ -151,10 +156,6 @@ PlanOptions parsePlan(const std::vector<std::string>& arguments) {
     bool inventoryChosen = false;
     bool scanGiven = false;
     while (reader.next()) {
-        if (reader.isSeparator()) {
-            reader.enterOperands();
-            continue;
-        }
         if (!reader.isOption() || reader.name() == "-") {
             options.paths.push_back(reader.name());
             continue;
@@ -189,6 +190,73 @@ std::string absolutePath(const std::string& path) {
     return tarnby::paths::standardized(tarnby::paths::appending(base, path));
 }
 
+namespace {
+
+bool isSubcommand(const std::string& name) { return name == "scan" || name == "plan" || name == "suggest"; }
+
+// "--help" or "-h" anywhere before a "--" asks for the subcommand's help, whatever else is given.
+bool asksForHelp(const std::vector<std::string>& arguments) {
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == "--") return false;
+        if (arguments[i] == "--help" || arguments[i] == "-h") return true;
+    }
+    return false;
+}
+
+constexpr const char* kExitStatus =
+    "exit status:\n"
+    "  0    success\n"
+    "  1    a runtime failure (e.g. the output could not be written)\n"
+    "  2    bad input: an unknown option, a missing or unusable folder or file\n"
+    "  130  interrupted with Ctrl-C (a scan prints what it found so far)\n";
+
+constexpr const char* kScanHelp =
+    "usage: quillet scan [--home DIR] [--root DIR]... [--no-roots]\n"
+    "                    [--simulators FILE | --no-simulators] [--json] [--all] [--progress]\n"
+    "\n"
+    "List what can be reclaimed, largest first, with notes. Items you keep in the window are\n"
+    "hidden unless --all is given.\n"
+    "\n"
+    "  --home DIR         the home folder (default: yours)\n"
+    "  --root DIR         a project folder to walk (repeatable); replaces the saved ones.\n"
+    "                     Give the folder itself: roots are not followed through links\n"
+    "  --no-roots         walk no project folders\n"
+    "  --simulators FILE  read the device list from FILE (simctl list devices --json)\n"
+    "  --no-simulators    do not ask for simulators; their cleanup stays disabled\n"
+    "  --json             print one JSON document (the input of quillet plan) instead of a table\n"
+    "  --all              also list kept items\n"
+    "  --progress         report progress on standard error (default on a terminal)\n"
+    "  --no-progress      do not report progress\n";
+
+constexpr const char* kPlanHelp =
+    "usage: quillet plan --scan FILE [--home DIR] [--root DIR]... [--no-roots]\n"
+    "                    [--simulators FILE | --no-simulators]\n"
+    "                    [--acknowledge-simulator-risk] [--] PATH...\n"
+    "\n"
+    "Re-check items of a `quillet scan --json` document and print a preview cleanup plan as\n"
+    "JSON. Nothing is moved or deleted. An item that changed since the scan is left out, with the\n"
+    "reason on standard error.\n"
+    "\n"
+    "  --scan FILE        the scan document; - reads standard input\n"
+    "  --home DIR         the home folder (default: the scan's)\n"
+    "  --root DIR         a project folder (repeatable; default: the scan's)\n"
+    "  --no-roots         no project folders\n"
+    "  --simulators FILE  read the device list from FILE (simctl list devices --json)\n"
+    "  --no-simulators    do not ask for simulators; their items stay out of the plan\n"
+    "  --acknowledge-simulator-risk\n"
+    "                     plan simulator devices too\n"
+    "  PATH               an item's path as the scan lists it; ~/ means the scan's home,\n"
+    "                     and a path through a symbolic link names the item it resolves to\n";
+
+constexpr const char* kSuggestHelp =
+    "usage: quillet suggest [--home DIR]\n"
+    "\n"
+    "Print the project folders Quillet would look through when none are saved.\n"
+    "\n"
+    "  --home DIR         the home folder (default: yours)\n";
+
+}  // namespace
+
 Invocation parseArguments(const std::vector<std::string>& arguments) {
     Invocation invocation;
     if (arguments.empty()) return invocation;
@@ -196,6 +264,17 @@ Invocation parseArguments(const std::vector<std::string>& arguments) {
     const std::vector<std::string> rest(arguments.begin(), arguments.end());
     if (command == "-h" || command == "--help" || command == "help") {
         invocation.command = Command::help;
+        if (command == "help" && arguments.size() > 1) {
+            if (arguments.size() > 2 || !isSubcommand(arguments[1])) {
+                throw UsageError("quillet help: no help for " + arguments[1] + " (try scan, plan or suggest)");
+            }
+            invocation.helpTopic = arguments[1];
+        }
+    } else if (command == "--version") {
+        invocation.command = Command::version;
+    } else if (isSubcommand(command) && asksForHelp(arguments)) {
+        invocation.command = Command::help;
+        invocation.helpTopic = command;
     } else if (command == "scan") {
         invocation.command = Command::scan;
         invocation.scan = parseScan(rest);
@@ -206,36 +285,40 @@ Invocation parseArguments(const std::vector<std::string>& arguments) {
         invocation.command = Command::plan;
         invocation.plan = parsePlan(rest);
     } else {
-        throw UsageError("quillet: unknown command " + command + " (try scan, plan or suggest)");
+        throw UsageError("quillet: unknown command " + command + " (try quillet help)");
     }
     return invocation;
 }
 
 std::string usageText() {
-    return "Quillet finds reclaimable developer storage under your home folder.\n"
-           "It reads metadata only: nothing is moved, deleted or sent anywhere.\n"
-           "\n"
-           "usage:\n"
+    return "usage:\n"
            "  quillet scan [--home DIR] [--root DIR]... [--no-roots]\n"
            "               [--simulators FILE | --no-simulators] [--json] [--all] [--progress]\n"
            "  quillet plan --scan FILE [--home DIR] [--root DIR]... [--no-roots]\n"
            "               [--simulators FILE | --no-simulators]\n"
-           "               [--acknowledge-simulator-risk] PATH...\n"
+           "               [--acknowledge-simulator-risk] [--] PATH...\n"
            "  quillet suggest [--home DIR]\n"
+           "  quillet help [SUBCOMMAND] | SUBCOMMAND --help | --version\n";
+}
+
+std::string helpText(const std::string& command) {
+    if (command == "scan") return std::string(kScanHelp) + "\n" + kExitStatus;
+    if (command == "plan") return std::string(kPlanHelp) + "\n" + kExitStatus;
+    if (command == "suggest") return std::string(kSuggestHelp) + "\n" + kExitStatus;
+    return "Quillet finds reclaimable developer storage under your home folder.\n"
+           "It reads metadata only: nothing is moved, deleted or sent anywhere.\n"
+           "\n" +
+           usageText() +
            "\n"
            "  scan      list what can be reclaimed, largest first, with notes\n"
-           "  plan      re-check items of a `quillet scan --json` document (FILE, or - for\n"
-           "            standard input) and print a preview cleanup plan as JSON\n"
+           "  plan      re-check items of a `quillet scan --json` document and print a preview\n"
+           "            cleanup plan as JSON\n"
            "  suggest   print the project folders Quillet would look through\n"
-           "\n"
-           "  --home DIR         the home folder (default: yours)\n"
-           "  --root DIR         a project folder to walk (repeatable); replaces the saved ones\n"
-           "  --no-roots         walk no project folders\n"
-           "  --simulators FILE  read the device list from FILE (simctl list devices --json)\n"
-           "  --no-simulators    do not ask for simulators; their cleanup stays disabled\n"
-           "  --json             print one JSON document instead of a table\n"
-           "  --all              also list kept items\n"
-           "  --progress         report progress on standard error (default on a terminal)\n";
+           "  help      this text, or a subcommand's options (also quillet SUBCOMMAND --help)\n"
+           "\n" +
+           kExitStatus + "\nSee also quillet(1).\n";
 }
+
+std::string versionText() { return std::string("quillet ") + QUILLET_VERSION + "\n"; }
 
 }  // namespace quillet::cli

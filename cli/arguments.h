@@ -41,10 +41,11 @@ struct PlanOptions {
     std::vector<std::string> paths;
 };
 
-enum class Command { usage, help, scan, suggest, plan };
+enum class Command { usage, help, version, scan, suggest, plan };
 
 struct Invocation {
     Command command = Command::usage;
+    std::string helpTopic;  // with Command::help: a subcommand, or empty for the whole
     ScanOptions scan;
     SuggestOptions suggest;
     PlanOptions plan;
@@ -54,7 +55,10 @@ struct Invocation {
 // Throws UsageError for an unknown command or option, a missing value or a conflict.
 Invocation parseArguments(const std::vector<std::string>& arguments);
 
+// The whole help (for an empty `command`) or one subcommand's.
+std::string helpText(const std::string& command = {});
 std::string usageText();
+std::string versionText();
 
 // `path` made absolute against the working folder and standardized (links are kept).
 std::string absolutePath(const std::string& path);

@@ -1,12 +1,17 @@
 #include "cli/commands.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
-
+#include <clocale>
 #include <memory>
 #include <optional>
-#include <sstream>
+#include <unordered_map>
 
 #include "core/preferences/saved_preferences.h"
 #include "cli/arguments.h"
@@ -16,6 +21,7 @@
 #include "cli/table.h"
 #include "core/planning/cleanup_planner.h"
 #include "core/platform/file_system.h"
+#include "core/platform/paths.h"
 #include "core/records/storage_error.h"
 #include "core/scanning/project_locations.h"
 #include "core/scanning/scanner.h"
@@ -26,6 +32,119 @@ namespace {
 
 void write(std::FILE* stream, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+// A generated scan of 1,000,000 node_modules items with 60-character paths prints 530 MiB of JSON;
+// the cap leaves room for longer paths and titles.
+constexpr std::size_t kScanDocumentLimit = std::size_t{1024} * 1024 * 1024;
+
+}  // namespace
+
+// Standard input may be a pipe, a socket or a file opened past its start by someone else, so
+// it is read where it stands: a fresh open() of /dev/stdin reaches none of them the same way.
+Input readAll(int fd, std::size_t limit) {
+    Input input;
+    std::string data;
+    std::array<char, 65536> buffer{};
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer.data(), buffer.size());
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            input.problem = "could not be read: " + tarnby::fs::describeErrno(errno);
+            return input;
+        }
+        if (count == 0) break;
+        if (data.size() + static_cast<std::size_t>(count) > limit) {
+            input.problem = "is larger than " + std::to_string(limit / (1024 * 1024)) +
+                            " MiB, more than any scan document takes";
+            return input;
+        }
+        data.append(buffer.data(), static_cast<std::size_t>(count));
+    }
+    input.text = std::move(data);
+    return input;
+}
+
+namespace {
+
+Input readScanInput(const std::string& file) {
+    if (file == "-") return readAll(STDIN_FILENO, kScanDocumentLimit);
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        return Input{std::nullopt, "could not be read: " + tarnby::fs::describeErrno(error)};
+    }
+    Input input = readAll(fd, kScanDocumentLimit);
+    ::close(fd);
+    return input;
+}
+
+// Why `path` cannot serve as a folder argument, or nothing when it can.
+std::optional<std::string> folderProblem(const std::string& path, bool mustList) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) return std::string("does not exist");
+        return "cannot be read: " + tarnby::fs::describeErrno(error);
+    }
+    if (!S_ISDIR(info.st_mode)) return std::string("is not a folder");
+    if (!mustList) return std::nullopt;
+    DIR* folder = ::opendir(path.c_str());
+    if (folder == nullptr) return "cannot be read: " + tarnby::fs::describeErrno(errno);
+    ::closedir(folder);
+    return std::nullopt;
+}
+
+// A --home given on the command line must be a folder we can read; one line on `err` when not.
+bool acceptHome(const std::string& command, const std::optional<std::string>& home, std::FILE* err) {
+    if (!home) return true;
+    const auto problem = folderProblem(*home, true);
+    if (!problem) return true;
+    write(err, "quillet " + command + ": the home folder " + terminalSafe(*home) + " " + *problem + "\n");
+    return false;
+}
+
+// Roots given on the command line must be folders, named as themselves: a scan does not follow links.
+bool acceptRoots(const std::string& command, const std::optional<std::vector<std::string>>& roots,
+                 std::FILE* err) {
+    if (!roots) return true;
+    for (const std::string& root : *roots) {
+        struct stat info {};
+        if (::lstat(root.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+            const auto target = tarnby::paths::resolvingSymlinks(root);
+            write(err, "quillet " + command + ": the project folder " + terminalSafe(root) +
+                           " is a symbolic link, and roots are not followed through links; " +
+                           (target ? "give the folder it points to: " + terminalSafe(*target)
+                                   : std::string("it points to nothing")) +
+                           "\n");
+            return false;
+        }
+        if (const auto problem = folderProblem(root, false)) {
+            write(err, "quillet " + command + ": the project folder " + terminalSafe(root) + " " + *problem + "\n");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool acceptSetup(const std::string& command, const ScanSetup& setup, std::FILE* err) {
+    return acceptHome(command, setup.home, err) && acceptRoots(command, setup.roots, err);
+}
+
+// The item a PATH names: as the scan lists it, as the table shows it ("~/…" is the scan's home),
+// relative to the working folder, or through a symbolic link that resolves to an item.
+const tarnby::StorageItem* findItem(const std::unordered_map<std::string, const tarnby::StorageItem*>& items,
+                                    const std::string& path, const std::string& home) {
+    auto lookup = [&items](const std::string& candidate) -> const tarnby::StorageItem* {
+        const auto found = items.find(candidate);
+        return found == items.end() ? nullptr : found->second;
+    };
+    if (const auto* item = lookup(path)) return item;
+    const std::string absolute =
+        path.rfind("~/", 0) == 0 ? tarnby::paths::standardized(home + path.substr(1)) : absolutePath(path);
+    if (const auto* item = lookup(absolute)) return item;
+    if (const auto resolved = tarnby::paths::resolvingSymlinks(absolute)) return lookup(*resolved);
+    return nullptr;
 }
 
 // Progress on a terminal rewrites one status line; elsewhere each text is a line of its own.
@@ -60,6 +179,7 @@ private:
 };
 
 int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
+    if (!acceptSetup("scan", options.setup, err)) return kUsage;
     const std::string home = options.setup.home.value_or(tarnby::fs::currentUserHome());
     const SavedPreferences preferences = loadPreferences(home);
     const tarnby::ScanConfiguration configuration(home, options.setup.roots.value_or(preferences.roots));
@@ -84,42 +204,38 @@ int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
     document.kept = preferences.kept;
 
     write(out, options.json ? encodeScanDocument(document) + "\n" : renderTable(document, options.all));
-    std::fflush(out);
     return document.result.cancelled && interrupt.interrupted() ? kInterrupted : kSuccess;
 }
 
-int runSuggest(const SuggestOptions& options, std::FILE* out) {
+int runSuggest(const SuggestOptions& options, std::FILE* out, std::FILE* err) {
+    if (!acceptHome("suggest", options.home, err)) return kUsage;
     const std::string home = options.home.value_or(tarnby::fs::currentUserHome());
     for (const auto& folder : tarnby::ProjectLocations::suggested(home)) write(out, folder + "\n");
     return kSuccess;
 }
 
 int runPlan(const PlanOptions& options, std::FILE* out, std::FILE* err) {
+    if (!acceptSetup("plan", options.setup, err)) return kUsage;
     const std::string source = options.scanFile == "-" ? "standard input" : options.scanFile;
-    const auto text = tarnby::fs::readFile(options.scanFile == "-" ? "/dev/stdin" : options.scanFile);
-    if (!text) {
-        write(err, "quillet plan: cannot read " + terminalSafe(source) + ": " + tarnby::fs::describeErrno(errno) + "\n");
+    const Input input = readScanInput(options.scanFile);
+    if (!input.text) {
+        write(err, "quillet plan: " + terminalSafe(source) + " " + input.problem + "\n");
         return kUsage;
     }
     ScanDocument document;
     try {
-        document = decodeScanDocument(*text);
+        document = decodeScanDocument(*input.text);
     } catch (const std::exception& error) {
         write(err, "quillet plan: " + terminalSafe(source) + " is not a document from `quillet scan --json`: " +
                        terminalSafe(error.what()) + "\n");
         return kUsage;
     }
 
+    std::unordered_map<std::string, const tarnby::StorageItem*> byPath;
+    for (const auto& item : document.result.items) byPath.emplace(item.url, &item);
     std::vector<tarnby::StorageItem> selected;
     for (const std::string& path : options.paths) {
-        auto matches = [&](const std::string& candidate) {
-            for (const auto& item : document.result.items) {
-                if (item.url == candidate) return &item;
-            }
-            return static_cast<const tarnby::StorageItem*>(nullptr);
-        };
-        const tarnby::StorageItem* item = matches(path);
-        if (item == nullptr) item = matches(absolutePath(path));
+        const tarnby::StorageItem* item = findItem(byPath, path, document.home);
         if (item == nullptr) {
             write(err, "quillet plan: no item of the scan has the path " + terminalSafe(path) + "\n");
             return kUsage;
@@ -134,7 +250,6 @@ int runPlan(const PlanOptions& options, std::FILE* out, std::FILE* err) {
         tarnby::CleanupPlanner::make(selected, configuration, *inventory, options.acknowledgeSimulatorRisk);
     const std::string json = plan.json();
     write(out, json + "\n");
-    std::fflush(out);
     for (const auto& line : plan.kept) write(err, terminalSafe(line) + "\n");
     if (!plan.items.empty() && json == "[]") {
         // JSON text cannot carry a path that is not UTF-8; an empty plan must not pass for success.
@@ -144,9 +259,18 @@ int runPlan(const PlanOptions& options, std::FILE* out, std::FILE* err) {
     return kSuccess;
 }
 
-}  // namespace
+// Output that did not reach its destination (a full disk, a closed terminal) is a failure.
+bool outputWritten(std::FILE* out, std::FILE* err) {
+    errno = 0;
+    const bool flushed = std::fflush(out) == 0;
+    const int error = errno;
+    if (flushed && std::ferror(out) == 0) return true;
+    write(err, "quillet: the output could not be written" +
+                   (flushed || error == 0 ? std::string() : ": " + tarnby::fs::describeErrno(error)) + "\n");
+    return false;
+}
 
-int runCommandLine(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
+int dispatch(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
     Invocation invocation;
     try {
         invocation = parseArguments(arguments);
@@ -155,13 +279,34 @@ int runCommandLine(const std::vector<std::string>& arguments, std::FILE* out, st
         return kUsage;
     }
     switch (invocation.command) {
-        case Command::usage:
-        case Command::help: write(out, usageText()); return kSuccess;
+        case Command::usage: write(err, usageText()); return kUsage;
+        case Command::help: write(out, helpText(invocation.helpTopic)); return kSuccess;
+        case Command::version: write(out, versionText()); return kSuccess;
         case Command::scan: return runScan(invocation.scan, out, err);
-        case Command::suggest: return runSuggest(invocation.suggest, out);
+        case Command::suggest: return runSuggest(invocation.suggest, out, err);
         case Command::plan: return runPlan(invocation.plan, out, err);
     }
     return kUsage;
+}
+
+}  // namespace
+
+int runCommandLine(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
+    const int status = dispatch(arguments, out, err);
+    return outputWritten(out, err) ? status : kFailure;
+}
+
+int run(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    // Deep trees are walked with a bounded number of descriptors, but other open files add up;
+    // take what the system allows rather than the small default.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    return runCommandLine(arguments, stdout, stderr);
 }
 
 }  // namespace quillet::cli

@@ -1,20 +1,3 @@
-#include <sys/resource.h>
-
-#include <clocale>
-#include <string>
-#include <vector>
-
 #include "cli/commands.h"
 
-int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
-    // Deep trees are walked with a bounded number of descriptors, but other open files add up;
-    // take what the system allows rather than the small default.
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
-    return quillet::cli::runCommandLine(arguments, stdout, stderr);
-}
+int main(int argc, char** argv) { return quillet::cli::run(argc, argv); }

@@ -18,13 +18,6 @@ namespace {
 constexpr std::size_t kTitleColumns = 36;
 
 
-std::string homeRelative(const std::string& path, const std::string& home) {
-    if (home.empty() || home == "/") return path;
-    if (path == home) return "~";
-    if (tarnby::paths::liesInside(path, home)) return "~" + path.substr(home.size());
-    return path;
-}
-
 int columnsOf(UChar32 c) {
     if (c == 0x200B || u_charType(c) == U_NON_SPACING_MARK || u_charType(c) == U_ENCLOSING_MARK) return 0;
     const auto width = static_cast<UEastAsianWidth>(u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH));
@@ -83,23 +76,48 @@ std::size_t displayWidth(std::string_view text) {
     return width;
 }
 
-std::string terminalSafe(std::string_view input) {
-    const std::string text = validUtf8(input);
+namespace {
+
+// Characters that move the cursor, switch the terminal's modes or reorder the text around them.
+bool restyles(UChar32 c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+}  // namespace
+
+std::string terminalSafe(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            out.push_back(c);
+    int32_t offset = 0;
+    while (offset < length) {
+        const int32_t start = offset;
+        UChar32 c = 0;
+        U8_NEXT(bytes, offset, length, c);
+        if (c < 0) {
+            // Each byte of an invalid sequence, so nothing undecodable reaches the terminal.
+            for (int32_t i = start; i < offset; ++i) {
+                out += "\\x";
+                tarnby::hex::appendByte(out, bytes[i]);
+            }
+        } else if (!restyles(c)) {
+            out.append(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(offset - start)));
         } else if (c == '\n') {
             out += "\\n";
         } else if (c == '\t') {
             out += "\\t";
         } else if (c == '\r') {
             out += "\\r";
-        } else {
+        } else if (c < 0x80) {
             out += "\\x";
-            tarnby::hex::appendByte(out, byte);
+            tarnby::hex::appendByte(out, static_cast<unsigned char>(c));
+        } else {
+            out += "\\u";
+            // Every character escaped here lies below U+10000.
+            tarnby::hex::appendByte(out, static_cast<unsigned char>(c >> 8));
+            tarnby::hex::appendByte(out, static_cast<unsigned char>(c & 0xFF));
         }
     }
     return out;
@@ -128,7 +146,7 @@ std::string renderTable(const ScanDocument& document, bool showKept) {
         row.kind = std::string(tarnby::title(item.kind));
         row.title = fitted(terminalSafe(item.title), kTitleColumns);
         row.changed = item.measurement.modified ? tarnby::formatting::date(*item.measurement.modified, false) : "—";
-        row.path = terminalSafe(homeRelative(item.url, document.home)) + remark(item, kept);
+        row.path = terminalSafe(tarnby::paths::abbreviatingHome(item.url, document.home)) + remark(item, kept);
         rows.push_back(std::move(row));
     }
 

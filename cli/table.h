@@ -12,8 +12,8 @@ namespace quillet::cli {
 // out unless `showKept`.
 std::string renderTable(const ScanDocument& document, bool showKept);
 
-// Text made safe for a terminal: control characters shown as escapes ("\n", "\x1b"),
-// invalid UTF-8 as U+FFFD.
+// Text made safe for a terminal: control characters (C0, DEL, C1), line separators and bidi
+// controls shown as escapes ("\n", "\x1b", "\u202e"), and the bytes of invalid UTF-8 as "\xff".
 std::string terminalSafe(std::string_view text);
 
 // Columns `text` takes on a terminal (wide East Asian characters count two, marks none).

@@ -23,6 +23,9 @@ const QString kReading = QStringLiteral("Reading developer storage…");
 const QString kComplete = QStringLiteral("Scan complete. Nothing was changed.");
 const QString kStopped = QStringLiteral("Scan stopped. Showing partial results.");
 const QString kStopping = QStringLiteral("Stopping after the current operation…");
+const std::string kScanFailed = "The scan could not be completed. Nothing was changed.";
+const std::string kPlanFailed = "The preview could not be made. Nothing was changed.";
+const std::string kNotStarted = "The work could not be started. Nothing was changed.";
 
 // Runs on the worker. The inventory is asked once; without it the scan goes on without
 // devices and says why after its own notes.
@@ -37,6 +40,8 @@ tarnby::ScanResult runScan(const StorageModelSetup::ScanFunction& scanner, const
     } catch (const std::exception& error) {
         // The scanner promises not to throw; should it anyway, the model must not stay busy.
         result.notes.emplace_back(error.what());
+    } catch (...) {
+        result.notes.push_back(kScanFailed);
     }
     if (inventoryNote) result.notes.push_back(std::move(*inventoryNote));
     return result;
@@ -56,7 +61,15 @@ StorageModel::StorageModel(StorageModelSetup setup, QObject* parent)
                                        const tarnby::Scanner::Progress& progress) {
                                         return tarnby::Scanner::scan(configuration, devices, cancellation, progress);
                                     })),
-      m_planner(setup.planner ? std::move(setup.planner) : StorageModelSetup::PlanFunction(&tarnby::CleanupPlanner::make)),
+      m_planner(setup.planner ? std::move(setup.planner)
+                              : StorageModelSetup::PlanFunction(
+                                    [](const std::vector<tarnby::StorageItem>& items,
+                                       const tarnby::ScanConfiguration& configuration,
+                                       const tarnby::SimulatorManaging& simulators, bool acknowledge,
+                                       const tarnby::ScanCancellation& abandon) {
+                                        return tarnby::CleanupPlanner::make(items, configuration, simulators,
+                                                                            acknowledge, &abandon);
+                                    })),
       m_availableCapacity(setup.availableCapacity ? std::move(setup.availableCapacity)
                                                   : StorageModelSetup::CapacityFunction(&tarnby::fs::availableCapacity)),
       m_cancellation(std::make_shared<tarnby::ScanCancellation>()),
@@ -69,6 +82,18 @@ StorageModel::StorageModel(StorageModelSetup setup, QObject* parent)
     // walk from competing with itself.
     m_pool.setMaxThreadCount(1);
     m_pool.setThreadPriority(QThread::LowPriority);
+
+    // The main thread never touches the disk, not even for the first free-space text. A pool
+    // of its own, so the worker never has a second task queued behind a running one.
+    m_probe.setMaxThreadCount(1);
+    try {
+        m_probe.start([this, capacity = m_availableCapacity, home = m_home] {
+            const std::optional<std::int64_t> available = capacity(home);
+            QMetaObject::invokeMethod(this, [this, available] { setFreeSpace(available); }, Qt::QueuedConnection);
+        });
+    } catch (...) {
+        setFreeSpace(std::nullopt);
+    }
 }
 
 StorageModel::~StorageModel() {
@@ -76,22 +101,17 @@ StorageModel::~StorageModel() {
     // nothing can reach the model any more.
     m_cancellation->cancel();
     m_pool.waitForDone();
+    m_probe.waitForDone();
 }
 
-const std::vector<tarnby::StorageItem>& StorageModel::visibleItems() const {
+std::vector<tarnby::StorageItem> StorageModel::visibleItems() const {
     if (!m_visibleItems) m_visibleItems = browsing::visibleItems(m_items, m_kept);
     return *m_visibleItems;
 }
 
-const std::vector<tarnby::StorageItem>& StorageModel::selectedItems() const {
+std::vector<tarnby::StorageItem> StorageModel::selectedItems() const {
     if (!m_selectedItems) m_selectedItems = browsing::selectedItems(m_items, m_selected);
     return *m_selectedItems;
-}
-
-QString StorageModel::freeSpace() const {
-    const std::optional<std::int64_t> available = m_availableCapacity(m_home);
-    if (!available) return QStringLiteral("Available space unavailable");
-    return QString::fromStdString(tarnby::formatting::byteCount(*available) + " available");
 }
 
 std::string StorageModel::preferencesPath() const {
@@ -120,13 +140,23 @@ void StorageModel::scan() {
             model, [model, status = QString::fromStdString(text)] { model->showProgress(status); },
             Qt::QueuedConnection);
     };
-    m_pool.start([this, configuration, progress = std::move(progress), cancellation = m_cancellation,
-                  simulators = m_simulators, scanner = m_scanner] {
-        tarnby::ScanResult result = runScan(scanner, *simulators, configuration, *cancellation, progress);
-        QMetaObject::invokeMethod(
-            this, [this, result = std::move(result)]() mutable { finishScan(std::move(result)); },
-            Qt::QueuedConnection);
-    });
+    // Copying the captures or queueing the task may throw; either way the model must not stay busy.
+    try {
+        m_pool.start([this, configuration, progress = std::move(progress), cancellation = m_cancellation,
+                      simulators = m_simulators, scanner = m_scanner, capacity = m_availableCapacity, home = m_home] {
+            tarnby::ScanResult result = runScan(scanner, *simulators, configuration, *cancellation, progress);
+            // Asked after the scan, on the worker: the volume is likeliest to have changed meanwhile.
+            const std::optional<std::int64_t> available = capacity(home);
+            QMetaObject::invokeMethod(
+                this,
+                [this, result = std::move(result), available]() mutable { finishScan(std::move(result), available); },
+                Qt::QueuedConnection);
+        });
+    } catch (...) {
+        setScanning(false);
+        setStatus(kReady);
+        workNotStarted();
+    }
 }
 
 void StorageModel::stop() {
@@ -139,18 +169,39 @@ void StorageModel::createPlan(bool allowSimulators) {
     if (m_busy) return;
     setBusy(true);
 
+    // Its own flag, which only the destructor cancels: the user cannot stop a plan.
+    m_cancellation = std::make_shared<tarnby::ScanCancellation>();
     const tarnby::ScanConfiguration configuration(m_home, m_roots);
-    m_pool.start([this, items = selectedItems(), configuration, simulators = m_simulators, planner = m_planner,
-                  allowSimulators] {
-        try {
-            tarnby::CleanupPlan plan = planner(items, configuration, *simulators, allowSimulators);
+    try {
+        m_pool.start([this, items = selectedItems(), configuration, simulators = m_simulators, planner = m_planner,
+                      allowSimulators, cancellation = m_cancellation] {
+            std::string reason;
+            try {
+                tarnby::CleanupPlan plan = planner(items, configuration, *simulators, allowSimulators, *cancellation);
+                QMetaObject::invokeMethod(
+                    this, [this, plan = std::move(plan)]() mutable { finishPlan(std::move(plan)); },
+                    Qt::QueuedConnection);
+                return;
+            } catch (const std::exception& error) {
+                reason = error.what();
+            } catch (...) {
+                reason = kPlanFailed;
+            }
             QMetaObject::invokeMethod(
-                this, [this, plan = std::move(plan)]() mutable { finishPlan(std::move(plan)); }, Qt::QueuedConnection);
-        } catch (const std::exception& error) {
-            QMetaObject::invokeMethod(
-                this, [this, reason = std::string(error.what())] { failPlan(reason); }, Qt::QueuedConnection);
-        }
-    });
+                this, [this, reason = std::move(reason)] { failPlan(reason); }, Qt::QueuedConnection);
+        });
+    } catch (...) {
+        workNotStarted();
+    }
+}
+
+void StorageModel::workNotStarted() {
+    try {
+        appendNotes({kNotStarted});
+    } catch (...) {
+        // Out of memory even for the note: being idle again matters more.
+    }
+    setBusy(false);
 }
 
 void StorageModel::showProgress(const QString& text) {
@@ -158,7 +209,8 @@ void StorageModel::showProgress(const QString& text) {
     if (m_scanning) setStatus(text);
 }
 
-void StorageModel::finishScan(tarnby::ScanResult result) {
+void StorageModel::finishScan(tarnby::ScanResult result, std::optional<std::int64_t> available) {
+    setFreeSpace(available);
     setItems(std::move(result.items));
     setNotes(std::move(result.notes));
     setBusy(false);
@@ -182,10 +234,10 @@ void StorageModel::failPlan(const std::string& reason) {
 }
 
 void StorageModel::keep(const tarnby::StorageItem& item) {
-    keep(item.id());
+    keep(std::string(item.id()));
 }
 
-void StorageModel::keep(const std::string& path) {
+void StorageModel::keep(std::string path) {
     if (!m_kept.contains(path)) {
         std::set<std::string> kept = m_kept;
         kept.insert(path);
@@ -208,14 +260,14 @@ void StorageModel::save(std::optional<std::vector<std::string>> roots) {
     }
 }
 
-void StorageModel::select(const std::string& path) {
+void StorageModel::select(std::string path) {
     if (m_selected.contains(path)) return;
     std::set<std::string> selected = m_selected;
-    selected.insert(path);
+    selected.insert(std::move(path));
     setSelected(std::move(selected));
 }
 
-void StorageModel::deselect(const std::string& path) {
+void StorageModel::deselect(std::string path) {
     if (!m_selected.contains(path)) return;
     std::set<std::string> selected = m_selected;
     selected.erase(path);
@@ -293,6 +345,15 @@ void StorageModel::setStatus(const QString& status) {
     if (status == m_status) return;
     m_status = status;
     emit statusChanged(m_status);
+}
+
+void StorageModel::setFreeSpace(std::optional<std::int64_t> available) {
+    const QString text = available
+                             ? QString::fromStdString(tarnby::formatting::byteCount(*available) + " available")
+                             : QStringLiteral("Available space unavailable");
+    if (text == m_freeSpace) return;
+    m_freeSpace = text;
+    emit freeSpaceChanged(m_freeSpace);
 }
 
 void StorageModel::setDidScan(bool didScan) {

@@ -29,9 +29,10 @@ struct StorageModelSetup {
     using ScanFunction = std::function<tarnby::ScanResult(
         const tarnby::ScanConfiguration&, const std::optional<std::vector<tarnby::SimulatorDevice>>&,
         const tarnby::ScanCancellation&, const tarnby::Scanner::Progress&)>;
+    // The flag is cancelled only when the model goes away; a plan that sees it may end early.
     using PlanFunction = std::function<tarnby::CleanupPlan(
         const std::vector<tarnby::StorageItem>&, const tarnby::ScanConfiguration&,
-        const tarnby::SimulatorManaging&, bool acknowledgeSimulatorRisk)>;
+        const tarnby::SimulatorManaging&, bool acknowledgeSimulatorRisk, const tarnby::ScanCancellation&)>;
     using CapacityFunction = std::function<std::optional<std::int64_t>(const std::string&)>;
 
     std::string home;                                          // empty: the current user's home folder
@@ -60,13 +61,13 @@ class StorageModel final : public QObject {
     Q_PROPERTY(std::optional<tarnby::CleanupPlan> plan READ plan NOTIFY planChanged)
     Q_PROPERTY(std::vector<tarnby::StorageItem> visibleItems READ visibleItems NOTIFY visibleItemsChanged)
     Q_PROPERTY(std::vector<tarnby::StorageItem> selectedItems READ selectedItems NOTIFY selectedItemsChanged)
-    Q_PROPERTY(QString freeSpace READ freeSpace)
+    Q_PROPERTY(QString freeSpace READ freeSpace NOTIFY freeSpaceChanged)
 
 public:
     // Loads the saved roots and kept paths of the setup's home folder, or the defaults.
     explicit StorageModel(StorageModelSetup setup = {}, QObject* parent = nullptr);
-    // Stops a running scan and waits for the worker, so nothing outlives the model.
-    // A plan or a blocked simulator tool is waited for (the tool has its own time limit).
+    // Stops a running scan or plan and waits for the worker, so nothing outlives the model.
+    // A blocked simulator tool is waited for (the tool has its own time limit).
     ~StorageModel() override;
 
     const std::vector<tarnby::StorageItem>& items() const { return m_items; }
@@ -80,12 +81,13 @@ public:
     bool didScan() const { return m_didScan; }
     const std::optional<tarnby::CleanupPlan>& plan() const { return m_plan; }
 
-    // `items` that are not kept / that are selected, in `items` order.
-    const std::vector<tarnby::StorageItem>& visibleItems() const;
-    const std::vector<tarnby::StorageItem>& selectedItems() const;
-    // "<size> available" for the volume holding home, or "Available space unavailable".
-    // Asks the file system on each call.
-    QString freeSpace() const;
+    // `items` that are not kept / that are selected, in `items` order. Copies: the cache
+    // behind them is dropped by the next keep or selection change.
+    std::vector<tarnby::StorageItem> visibleItems() const;
+    std::vector<tarnby::StorageItem> selectedItems() const;
+    // "<size> available" for the volume holding home, or "Available space unavailable"; empty
+    // until the worker has first asked. Asked again on the worker after every scan.
+    const QString& freeSpace() const { return m_freeSpace; }
 
     const std::string& home() const { return m_home; }
     std::string preferencesPath() const;
@@ -100,14 +102,15 @@ public:
     void createPlan(bool allowSimulators);
 
     // Keeps an item out of cleanup: kept, no longer selected, saved at once.
+    // Paths are taken by value: a caller's reference may point into state that changes here.
     void keep(const tarnby::StorageItem& item);
-    void keep(const std::string& path);
+    void keep(std::string path);
     // With roots, replaces them (links resolved, duplicates dropped, sorted) before writing;
     // without, writes the current roots and kept paths. A failure becomes a note.
     void save(std::optional<std::vector<std::string>> roots = std::nullopt);
 
-    void select(const std::string& path);
-    void deselect(const std::string& path);
+    void select(std::string path);
+    void deselect(std::string path);
     // Adds the selectable ones among the listed items; earlier selections stay.
     void selectListed(const std::vector<tarnby::StorageItem>& listed);
     void clearSelection();
@@ -127,9 +130,12 @@ signals:
     void planChanged();
     void visibleItemsChanged();
     void selectedItemsChanged();
+    void freeSpaceChanged(const QString& freeSpace);
 
 private:
-    void finishScan(tarnby::ScanResult result);
+    // A scan or plan whose task could not be queued: a note, and idle again.
+    void workNotStarted();
+    void finishScan(tarnby::ScanResult result, std::optional<std::int64_t> available);
     void finishPlan(tarnby::CleanupPlan plan);
     void failPlan(const std::string& reason);
     void showProgress(const QString& text);
@@ -143,6 +149,7 @@ private:
     void setScanning(bool scanning);
     void setStatus(const QString& status);
     void setDidScan(bool didScan);
+    void setFreeSpace(std::optional<std::int64_t> available);
 
     std::string m_home;
     std::shared_ptr<const tarnby::SimulatorManaging> m_simulators;
@@ -161,12 +168,14 @@ private:
     std::set<std::string> m_selected;
     bool m_didScan = false;
     std::optional<tarnby::CleanupPlan> m_plan;
+    QString m_freeSpace;
 
     // Derived lists, rebuilt on the first read after items, kept or selected changed.
     mutable std::optional<std::vector<tarnby::StorageItem>> m_visibleItems;
     mutable std::optional<std::vector<tarnby::StorageItem>> m_selectedItems;
 
-    // Last member: destroyed first, so it has finished with the members above.
+    // Last members: destroyed first, so they have finished with the members above.
+    QThreadPool m_probe;  // the first free-space query only
     QThreadPool m_pool;
 };
 

@@ -179,6 +179,8 @@ ContentView::ContentView(StorageModel& model, Environment* environment, QWidget*
     connect(&m_model, &StorageModel::selectedChanged, this, &ContentView::showSelection);
     connect(&m_model, &StorageModel::selectedItemsChanged, this, &ContentView::showSelection);
     connect(&m_model, &StorageModel::planChanged, this, &ContentView::showPlanButton);
+    // The model asks the disk on its worker and says when the text changed.
+    connect(&m_model, &StorageModel::freeSpaceChanged, m_freeSpace, &QLabel::setText);
     // A finished scan (or plan) hands the keyboard to the search field. The model reports
     // busy before didScan, so the first scan's end arrives through didScanChanged.
     connect(&m_model, &StorageModel::busyChanged, this, &ContentView::focusSearchAfterWork);

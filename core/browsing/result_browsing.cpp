@@ -16,6 +16,7 @@
 #include "core/platform/collation_keys.h"
 #include "core/platform/formatting.h"
 #include "core/platform/numbers.h"
+#include "core/platform/paths.h"
 #include "core/platform/utf8.h"
 
 namespace quillet::browsing {
@@ -228,8 +229,8 @@ void sortByName(std::vector<std::size_t>& order, const std::vector<StorageItem>&
         if (a.head != b.head) return a.head < b.head;
         if (a.next != b.next) return a.next < b.next;
         if (const int c = key[a.key].compare(key[b.key]); c != 0) return c < 0;
-        // Texts the collator calls equal go by their bytes, as FinderCollator orders them.
-        if (const int c = items[a.index].title.compare(items[b.index].title); c != 0) return c < 0;
+        // Titles the collator calls equal ("apple", "Apple") stay in scan order, as every
+        // other order keeps its ties.
         return a.index < b.index;
     });
     std::transform(entries.begin(), entries.end(), order.begin(), [](const NameEntry& e) { return e.index; });
@@ -325,15 +326,7 @@ EmptyState emptyState(bool hasVisibleItems, std::size_t keptCount) {
 }
 
 std::string displayPath(std::string_view path, std::string_view home) {
-    if (home.empty()) return std::string(path);
-    std::string shown;
-    shown.reserve(path.size());
-    std::size_t from = 0;
-    for (std::size_t at; (at = path.find(home, from)) != std::string_view::npos; from = at + home.size()) {
-        shown.append(path.substr(from, at - from)).push_back('~');
-    }
-    shown.append(path.substr(from));
-    return shown;
+    return tarnby::paths::abbreviatingHome(path, home);
 }
 
 std::string changedLine(const tarnby::Measurement& measurement) {

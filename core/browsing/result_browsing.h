@@ -102,7 +102,7 @@ struct EmptyState {
 };
 EmptyState emptyState(bool hasVisibleItems, std::size_t keptCount);
 
-// The path as a row shows it: every occurrence of `home` replaced by "~".
+// The path as a row shows it (tarnby::paths::abbreviatingHome).
 std::string displayPath(std::string_view path, std::string_view home);
 
 // "Changed <date>" or "Change date unknown", the line under a row's size.

@@ -13,15 +13,20 @@ namespace tarnby::CleanupPlanner {
 namespace {
 
 // Throws the StorageError that keeps the item, or whatever the inventory throws.
-void check(const StorageItem& item, const ScanConfiguration& configuration,
-           const SimulatorManaging& simulators, bool acknowledgeSimulatorRisk) {
+constexpr const char* kAbandonedText = "Planning stopped before this item was checked. It has been kept.";
+
+struct Abandoned {};
+
+void check(const StorageItem& item, const ScanConfiguration& configuration, const SimulatorManaging& simulators,
+           bool acknowledgeSimulatorRisk, const ScanCancellation& abandon) {
     if (item.protection || !item.measurement.complete || !Scanner::recognized(item, configuration)) {
         throw StorageError::unsafePath();
     }
 
-    // A flag of our own that nobody cancels: a plan is never based on a partial walk.
-    const ScanCancellation neverCancelled;
-    const Measurement now = FileInspection::measure(item.url, neverCancelled);
+    // Only the owner's departure cuts this walk short, and then the item is kept: a plan is
+    // never based on a partial walk.
+    const Measurement now = FileInspection::measure(item.url, abandon);
+    if (abandon.isCancelled()) throw Abandoned();
     if (!now.complete) throw StorageError::incomplete();
     if (now.fingerprint != item.measurement.fingerprint) throw StorageError::changed();
 
@@ -49,17 +54,22 @@ std::string reason(const std::exception& error) {
 }  // namespace
 
 CleanupPlan make(const std::vector<StorageItem>& items, const ScanConfiguration& configuration,
-                 const SimulatorManaging& simulators, bool acknowledgeSimulatorRisk) {
+                 const SimulatorManaging& simulators, bool acknowledgeSimulatorRisk, const ScanCancellation* abandon) {
+    const ScanCancellation neverCancelled;
+    const ScanCancellation& stop = abandon != nullptr ? *abandon : neverCancelled;
     CleanupPlan plan;
     try {
         plan.id = uuid::makeRandom();
         for (const StorageItem& item : items) {
             try {
-                check(item, configuration, simulators, acknowledgeSimulatorRisk);
+                if (stop.isCancelled()) throw Abandoned();
+                check(item, configuration, simulators, acknowledgeSimulatorRisk, stop);
                 plan.items.push_back(PlannedItem{
                     item.url, item.title,
                     item.deviceID ? PlannedOperation::eraseSimulator : PlannedOperation::moveFolderToTrash,
                     item.measurement.bytes});
+            } catch (const Abandoned&) {
+                plan.kept.push_back(item.title + ": " + kAbandonedText);
             } catch (const std::exception& error) {
                 plan.kept.push_back(item.title + ": " + reason(error));
             } catch (...) {

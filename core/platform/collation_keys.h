@@ -8,7 +8,9 @@ namespace tarnby {
 
 // Binary sort keys that order text exactly as FinderCollator::compare does before its
 // byte-order tie-break: order two texts by their keys (plain unsigned byte comparison, as
-// std::string's operator< does), and equal keys by the texts' own bytes.
+// std::string's operator< does). Equal keys mean texts the collator calls equal ("apple",
+// "Apple"); a list sorted by name keeps those in their given order, while
+// FinderCollator::compare goes on to their bytes.
 // Sorting many texts this way pays the collator once per text instead of once per
 // comparison. Keys contain no zero byte. Not thread-safe: one per thread.
 class FinderSortKeys {

@@ -58,6 +58,11 @@ EntryType listedType(int folderFd, const char* name, unsigned char direntType) {
 }
 
 std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path, bool skipHidden) {
+    return listDirectory(path, skipHidden, &listedType);
+}
+
+std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path, bool skipHidden,
+                                                         const TypeLookup& typeOf) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     DIR* dir = ::fdopendir(fd);
@@ -66,15 +71,22 @@ std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path
         return std::nullopt;
     }
     std::vector<DirectoryEntry> entries;
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
+    bool failed = false;
+    for (;;) {
+        // Cleared before every call: only readdir's own errno tells an error from the end, and
+        // a failed lstat of an entry that vanished meanwhile must not count as one.
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            failed = errno != 0;
+            break;
+        }
         std::string_view name(entry->d_name);
         if (name == "." || name == "..") continue;
         if (skipHidden && isHiddenName(name)) continue;
-        DirectoryEntry item{std::string(name), listedType(::dirfd(dir), entry->d_name, entry->d_type)};
+        DirectoryEntry item{std::string(name), typeOf(::dirfd(dir), entry->d_name, entry->d_type)};
         entries.push_back(std::move(item));
     }
-    const bool failed = errno != 0;
     ::closedir(dir);
     if (failed) return std::nullopt;
     return entries;

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,11 @@ EntryType listedType(int folderFd, const char* name, unsigned char direntType);
 
 // Shallow listing of one folder, "." and ".." left out. Nothing when it cannot be read.
 std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path, bool skipHidden);
+// The same with `typeOf` in place of listedType, so tests can stand in for a file system that
+// leaves the type out.
+using TypeLookup = std::function<EntryType(int folderFd, const char* name, unsigned char direntType)>;
+std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& path, bool skipHidden,
+                                                         const TypeLookup& typeOf);
 
 // The entry type of `path` itself (a link is a link); nothing when lstat fails.
 std::optional<EntryType> entryType(const std::string& path);

@@ -78,6 +78,14 @@ bool liesInside(std::string_view path, std::string_view folder) {
            path[folder.size()] == '/';
 }
 
+std::string abbreviatingHome(std::string_view path, std::string_view home) {
+    if (!home.empty() && path.size() > home.size() && path.substr(0, home.size()) == home &&
+        path[home.size()] == '/') {
+        return "~" + std::string(path.substr(home.size()));
+    }
+    return std::string(path);
+}
+
 bool hasDotComponent(std::string_view path) {
     bool found = false;
     forEachComponent(path, [&](std::string_view piece) {

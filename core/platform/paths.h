@@ -24,6 +24,10 @@ std::string lastComponent(std::string_view path);
 // True when `path` begins with `folder` followed by "/" (a folder does not lie inside itself).
 bool liesInside(std::string_view path, std::string_view folder);
 
+// The path as every view shows it: `home` + "/" at the start becomes "~/"; nothing else
+// changes (not home itself, nor a later occurrence, nor a sibling like home + "g").
+std::string abbreviatingHome(std::string_view path, std::string_view home);
+
 // True when any component is exactly "." or "..".
 bool hasDotComponent(std::string_view path);
 

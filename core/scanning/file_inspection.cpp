@@ -93,11 +93,14 @@ struct IdentityHash {
     }
 };
 
-// The fingerprint is the digest of all entry lines sorted as strings. A line starts with the
-// entry's relative path and a "|", so for entries of one folder the order is that of
-// name + "|", and everything below a subfolder (all starting name + "/") forms one contiguous
-// run that sorts where name + "/" sorts. Walking each folder's entries in that order and
-// hashing line by line gives the sorted digest without holding every line in memory.
+// The fingerprint is the SHA-256 of all entry lines sorted as byte strings and joined by "\n".
+// An entry's line is its relative path, then "|" and its numbers. Names hold no "/", so
+// everything below a subfolder (all starting name + "/") forms one contiguous run, and no
+// other line of that folder starts with name + "/": the run sorts exactly where name + "/"
+// sorts against the folder's own lines, compared whole (a name may hold "|" and digits, so
+// comparing names alone is not enough: "a|0" against "a"'s "a|2049:…"). Walking each folder's
+// lines and runs in that order and hashing line by line gives the sorted digest while holding
+// only the lines of the folders on the stack.
 class Walk {
 public:
     Walk(const std::string& rootPath, const ScanCancellation& cancellation, std::size_t entryLimit,
@@ -200,28 +203,43 @@ private:
         }
         ::closedir(dir);
 
+        // Each entry's line after its name, back to back; a run's key is name + "/".
+        std::string tails;
+        std::vector<std::uint32_t> tailEnds;
+        tailEnds.reserve(frame.children.size());
+        for (const Child& child : frame.children) {
+            appendNumbers(tails, child.stat);
+            tailEnds.push_back(static_cast<std::uint32_t>(tails.size()));
+        }
+        const auto suffix = [&](std::uint32_t step) -> std::string_view {
+            if ((step & 1U) != 0) return "/";
+            const std::uint32_t i = step >> 1;
+            const std::uint32_t begin = i == 0 ? 0 : tailEnds[i - 1];
+            return std::string_view(tails).substr(begin, tailEnds[i] - begin);
+        };
         frame.order.reserve(frame.children.size() * 2);
         for (std::uint32_t i = 0; i < frame.children.size(); ++i) {
             frame.order.push_back(i << 1);
             if (S_ISDIR(frame.children[i].stat.mode)) frame.order.push_back((i << 1) | 1U);
         }
-        std::sort(frame.order.begin(), frame.order.end(), [&frame](std::uint32_t a, std::uint32_t b) {
-            return keyLess(frame.childName(frame.children[a >> 1]), (a & 1U) ? '/' : '|',
-                           frame.childName(frame.children[b >> 1]), (b & 1U) ? '/' : '|');
+        std::sort(frame.order.begin(), frame.order.end(), [&](std::uint32_t a, std::uint32_t b) {
+            return keyLess(frame.childName(frame.children[a >> 1]), suffix(a), frame.childName(frame.children[b >> 1]),
+                           suffix(b));
         });
     }
 
-    // Byte order of name + terminator, without building either string.
-    static bool keyLess(std::string_view a, char aEnd, std::string_view b, char bEnd) {
+    // Byte order of name + suffix, without building either string.
+    static bool keyLess(std::string_view a, std::string_view aSuffix, std::string_view b, std::string_view bSuffix) {
+        const auto at = [](std::string_view text, std::string_view rest, std::size_t i) -> int {
+            if (i < text.size()) return static_cast<unsigned char>(text[i]);
+            i -= text.size();
+            return i < rest.size() ? static_cast<unsigned char>(rest[i]) : -1;
+        };
         const std::size_t common = std::min(a.size(), b.size());
         if (const int c = std::memcmp(a.data(), b.data(), common); c != 0) return c < 0;
-        auto at = [](std::string_view text, char end, std::size_t i) -> int {
-            if (i < text.size()) return static_cast<unsigned char>(text[i]);
-            return i == text.size() ? static_cast<unsigned char>(end) : -1;
-        };
         for (std::size_t i = common;; ++i) {
-            const int x = at(a, aEnd, i);
-            const int y = at(b, bEnd, i);
+            const int x = at(a, aSuffix, i);
+            const int y = at(b, bSuffix, i);
             if (x != y) return x < y;
             if (x < 0) return false;
         }
@@ -258,31 +276,36 @@ private:
             m_line.push_back('/');
             m_line.append(name);
         }
-        m_line.push_back('|');
-        appendNumber(entry.device);
-        m_line.push_back(':');
-        appendNumber(entry.inode);
-        m_line.push_back('|');
-        appendNumber(entry.mode);
-        m_line.push_back('|');
-        appendNumber(entry.size);
-        m_line.push_back('|');
-        appendNumber(entry.modifiedSeconds);
-        m_line.push_back(':');
-        appendNumber(entry.modifiedNanoseconds);
-        m_line.push_back('|');
-        appendNumber(entry.changedSeconds);
-        m_line.push_back(':');
-        appendNumber(entry.changedNanoseconds);
+        appendNumbers(m_line, entry);
         if (m_emitted++ > 0) m_hash.update("\n");
         m_hash.update(m_line);
     }
 
+    // The part of a line after the path: "|device:inode|mode|size|modified|changed".
+    static void appendNumbers(std::string& out, const EntryStat& entry) {
+        out.push_back('|');
+        appendNumber(out, entry.device);
+        out.push_back(':');
+        appendNumber(out, entry.inode);
+        out.push_back('|');
+        appendNumber(out, entry.mode);
+        out.push_back('|');
+        appendNumber(out, entry.size);
+        out.push_back('|');
+        appendNumber(out, entry.modifiedSeconds);
+        out.push_back(':');
+        appendNumber(out, entry.modifiedNanoseconds);
+        out.push_back('|');
+        appendNumber(out, entry.changedSeconds);
+        out.push_back(':');
+        appendNumber(out, entry.changedNanoseconds);
+    }
+
     template <typename Number>
-    void appendNumber(Number value) {
+    static void appendNumber(std::string& out, Number value) {
         char buffer[24];
         const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-        m_line.append(buffer, static_cast<std::size_t>(end - buffer));
+        out.append(buffer, static_cast<std::size_t>(end - buffer));
     }
 
     const std::string& m_rootPath;

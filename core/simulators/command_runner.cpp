@@ -61,13 +61,15 @@ void closeRetainingErrno(int fd) {
 }
 
 // Reads until every holder of the write end has exited, so the tool never blocks on a full pipe.
+// Each piece is handed over as it arrives: a holder that escaped the tool's process group can
+// delay the end of file, but must not take what the tool wrote with it.
 void drain(int fd, std::shared_ptr<OutputBox> box) {
-    std::string collected;
     char buffer[64 * 1024];
     for (;;) {
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count > 0) {
-            collected.append(buffer, static_cast<std::size_t>(count));
+            std::lock_guard guard(box->lock);
+            box->data.append(buffer, static_cast<std::size_t>(count));
         } else if (count < 0 && errno == EINTR) {
             continue;
         } else {
@@ -77,14 +79,15 @@ void drain(int fd, std::shared_ptr<OutputBox> box) {
     closeRetainingErrno(fd);
     {
         std::lock_guard guard(box->lock);
-        box->data = std::move(collected);
         box->finished = true;
     }
     box->changed.notify_all();
 }
 
-// The started tool. Reaps it as soon as it is seen to end, so its pid is never signalled
-// after it could have been reused.
+// The started tool, leader of its own process group. Once it is seen to end, and while its
+// unreaped pid still holds the group id, whatever else is left in the group is killed; then it
+// is reaped. So the group id is never signalled after it could have been reused, and nothing
+// the tool started outlives the run (nor keeps the pipe open).
 class Child {
 public:
     explicit Child(pid_t pid) : m_pid(pid) {
@@ -104,7 +107,7 @@ public:
     bool exitedWithSuccess() const { return m_reaped && WIFEXITED(m_status) && WEXITSTATUS(m_status) == 0; }
 
     void signal(int number) const {
-        if (!m_reaped) ::kill(m_pid, number);
+        if (!m_reaped) ::kill(-m_pid, number);
     }
 
     // True once the tool has ended (and been reaped) by `deadline`.
@@ -133,29 +136,41 @@ public:
 
     // Only after SIGKILL, which nothing can ignore.
     void reapBlocking() {
-        while (!m_reaped) {
-            const pid_t result = ::waitpid(m_pid, &m_status, 0);
-            if (result == m_pid || (result < 0 && errno != EINTR)) m_reaped = true;
+        while (!reap(0)) {
         }
     }
 
 private:
-    bool tryReap() {
+    bool tryReap() { return reap(WNOHANG); }
+
+    // True once reaped. `options`: WNOHANG or 0.
+    bool reap(int options) {
         if (m_reaped) return true;
         for (;;) {
-            const pid_t result = ::waitpid(m_pid, &m_status, WNOHANG);
-            if (result == m_pid) {
-                m_reaped = true;
-            } else if (result < 0 && errno == EINTR) {
-                continue;
-            } else if (result < 0) {
+            siginfo_t info{};
+            if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOWAIT | options) != 0) {
+                if (errno == EINTR) continue;
                 // Someone else reaped it (SIGCHLD ignored, or a wait for any child): it has
-                // ended, with an unknown status that counts as failure.
+                // ended, with an unknown status that counts as failure. Its group cannot be
+                // signalled safely any more.
                 m_status = -1;
                 m_reaped = true;
+                return true;
             }
-            return m_reaped;
+            if (info.si_pid == 0) return false;
+            break;
         }
+        ::kill(-m_pid, SIGKILL);
+        for (;;) {
+            const pid_t result = ::waitpid(m_pid, &m_status, 0);
+            if (result == m_pid) break;
+            if (result < 0 && errno != EINTR) {
+                m_status = -1;
+                break;
+            }
+        }
+        m_reaped = true;
+        return true;
     }
 
     pid_t m_pid;
@@ -198,7 +213,9 @@ public:
         sigaddset(&defaults, SIGTERM);
         ::posix_spawnattr_setsigmask(&m_attributes, &none);
         ::posix_spawnattr_setsigdefault(&m_attributes, &defaults);
-        auto flags = static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        // A group of its own, so a time-out reaches whatever the tool started too.
+        ::posix_spawnattr_setpgroup(&m_attributes, 0);
+        auto flags = static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 #if defined(POSIX_SPAWN_CLOEXEC_DEFAULT)
         // Without pipe2 our descriptors are briefly inheritable; this closes the rest in the tool.
         flags = static_cast<short>(flags | POSIX_SPAWN_CLOEXEC_DEFAULT);
@@ -312,17 +329,20 @@ std::string run(const std::string& executable, const std::vector<std::string>& a
             child.signal(SIGKILL);
             child.reapBlocking();
         }
-        // The reader may wait on a grandchild that still holds the pipe; it is left to finish
-        // on its own and its output is thrown away.
+        // The group is gone, so the reader ends soon; only a process that left the group can
+        // still hold the pipe, and the reader is then left to finish on its own.
         throw StorageError::command(kTimedOutText);
     }
 
+    // The rest of the group was killed when the tool ended. A process that left the group may
+    // still hold the pipe: after the wait, what the tool wrote has been read and is kept.
     std::string output;
     {
         std::unique_lock guard(box->lock);
         const bool done = box->changed.wait_until(guard, deadlineAfter(Clock::now(), kReaderWaitSeconds),
                                                   [&] { return box->finished; });
-        if (done) output = std::move(box->data);
+        output = std::move(box->data);
+        box->data.clear();
         guard.unlock();
         reader.finish(done);
     }

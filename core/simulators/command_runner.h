@@ -17,7 +17,10 @@ inline constexpr std::size_t kErrorTextLimit = 400;
 // output and standard error together, in the order written, when it exits with status 0.
 // A given `environment` replaces the caller's completely; without one the tool inherits it.
 // Throws LaunchError when the program cannot be started, StorageError::command otherwise
-// (time-out, non-zero status). Blocks the caller; leaves no zombie behind.
+// (time-out, non-zero status). Blocks the caller. The tool runs in a process group of its
+// own; when it ends, or its time is up, the whole group is killed and reaped, so nothing it
+// started outlives the run. Output that reaches the pipe within kReaderWaitSeconds after the
+// tool ended is returned, even if a process that left the group still holds the pipe.
 std::string run(const std::string& executable, const std::vector<std::string>& arguments,
                 double timeout, const std::optional<Environment>& environment);
 

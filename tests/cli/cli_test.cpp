@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/commands.h"
 #include "core/preferences/saved_preferences.h"
 #include "cli/scan_document.h"
 #include "core/platform/file_system.h"
@@ -31,22 +33,34 @@ struct Outcome {
     std::string err;
 };
 
+// How a run is wired: standard input from `inputFd` (else a file holding the input text),
+// standard output to `outPath` (else a file read back), and the user it runs as.
+struct Wiring {
+    int inputFd = -1;
+    std::string outPath;
+    uid_t user = static_cast<uid_t>(-1);
+};
+
 // Starts the real executable with `input` on standard input; `whileRunning` gets its pid.
 Outcome quillet(const TempTree& scratch, const std::vector<std::string>& arguments, const std::string& input = {},
-            const std::function<void(pid_t)>& whileRunning = {}) {
+                const std::function<void(pid_t)>& whileRunning = {}, const Wiring& wiring = {}) {
     static int counter = 0;
     const std::string base = scratch.path("run" + std::to_string(++counter));
     const std::string in = scratch.writeFile("run" + std::to_string(counter) + ".in", input);
+    const std::string outPath = wiring.outPath.empty() ? base + ".out" : wiring.outPath;
     std::vector<std::string> argv{QUILLET_EXECUTABLE};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     const pid_t child = ::fork();
     if (child == 0) {
-        const int inFd = ::open(in.c_str(), O_RDONLY);
-        const int outFd = ::open((base + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int errFd = ::open((base + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int inFd = wiring.inputFd >= 0 ? wiring.inputFd : ::open(in.c_str(), O_RDONLY);
+        const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int errFd = ::open((base + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         ::dup2(inFd, 0);
         ::dup2(outFd, 1);
         ::dup2(errFd, 2);
+        if (wiring.user != static_cast<uid_t>(-1) && (::setgid(wiring.user) != 0 || ::setuid(wiring.user) != 0)) {
+            ::_exit(126);
+        }
         std::vector<char*> raw;
         for (auto& argument : argv) raw.push_back(argument.data());
         raw.push_back(nullptr);
@@ -58,10 +72,20 @@ Outcome quillet(const TempTree& scratch, const std::vector<std::string>& argumen
     ::waitpid(child, &status, 0);
     Outcome run;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = tarnby::fs::readFile(base + ".out").value_or("");
+    if (wiring.outPath.empty()) run.out = tarnby::fs::readFile(base + ".out").value_or("");
     run.err = tarnby::fs::readFile(base + ".err").value_or("");
     return run;
 }
+
+Outcome quilletReading(const TempTree& scratch, const std::vector<std::string>& arguments, int inputFd,
+                       uid_t user = static_cast<uid_t>(-1)) {
+    Wiring wiring;
+    wiring.inputFd = inputFd;
+    wiring.user = user;
+    return quillet(scratch, arguments, {}, {}, wiring);
+}
+
+bool isOneLine(const std::string& text) { return !text.empty() && text.find('\n') == text.size() - 1; }
 
 // A home with one project holding node_modules and .next, and an npm cache.
 struct FixtureHome {
@@ -87,12 +111,13 @@ TEST(CommandLine, RefusesBadArgumentsWithOneLineAndStatusTwo) {
         const Outcome run = quillet(scratch, arguments);
         EXPECT_EQ(run.status, 2);
         EXPECT_TRUE(run.out.empty());
-        ASSERT_FALSE(run.err.empty());
-        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1);  // exactly one line
+        EXPECT_TRUE(isOneLine(run.err)) << run.err;
     }
+    // No command: the usage, as after an error.
     const Outcome usage = quillet(scratch, {});
-    EXPECT_EQ(usage.status, 0);
-    EXPECT_NE(usage.out.find("quillet scan"), std::string::npos);
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_TRUE(usage.out.empty());
+    EXPECT_NE(usage.err.find("quillet scan"), std::string::npos);
 }
 
 TEST(CommandLine, ScanJsonDescribesEveryItemAndEndsWithTheInventoryNote) {
@@ -150,7 +175,7 @@ TEST(CommandLine, OutputStaysValidWhateverBytesANameHolds) {
 
     const Outcome table = quillet(fixture.tree, {"scan", "--no-simulators", "--home", fixture.home, "--root",
                                              fixture.home + "/Code"});
-    EXPECT_NE(table.out.find("bad\xEF\xBF\xBD\\nname / node_modules"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("bad\\xff\\nname / node_modules"), std::string::npos) << table.out;
 }
 
 TEST(CommandLine, TableShowsHomeAsTildeTotalsAndHidesKeptItems) {
@@ -245,6 +270,205 @@ TEST(CommandLine, CtrlCStopsTheScanAndPrintsThePartialResult) {
     const Json document = Json::parse(run.out);
     EXPECT_EQ(document["cancelled"], true);
     EXPECT_TRUE(document["items"].empty());
+}
+
+// The scan of a fixture home, as `quillet scan --json` prints it.
+std::string scanDocument(const FixtureHome& fixture) {
+    const Outcome scan = quillet(fixture.tree, {"scan", "--json", "--no-simulators", "--home", fixture.home, "--root",
+                                                fixture.home + "/Code"});
+    EXPECT_EQ(scan.status, 0) << scan.err;
+    return scan.out;
+}
+
+TEST(CommandLine, PlanReadsStandardInputAsItIsGiven) {
+    FixtureHome fixture;
+    const std::string document = scanDocument(fixture);
+    const std::string modules = fixture.project + "/node_modules";
+    const std::vector<std::string> plan{"plan", "--scan", "-", "--no-simulators", modules};
+    auto expectPlanned = [&](const Outcome& run) {
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("moveFolderToTrash"), std::string::npos) << run.err;
+    };
+
+    // A socket, which cannot be opened by name.
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    ASSERT_EQ(::write(pair[0], document.data(), document.size()), static_cast<ssize_t>(document.size()));
+    ::close(pair[0]);
+    expectPlanned(quilletReading(fixture.tree, plan, pair[1]));
+    ::close(pair[1]);
+
+    // A file opened past a header: reading starts where the descriptor stands, not at the start.
+    const std::string file = fixture.tree.writeFile("with-header.txt", "header\n" + document);
+    const int fd = ::open(file.c_str(), O_RDONLY);
+    ASSERT_EQ(::lseek(fd, 7, SEEK_SET), 7);
+    expectPlanned(quilletReading(fixture.tree, plan, fd));
+    ::close(fd);
+
+    // A pipe made by another user (as when piping into sudo -u): the pipe is readable, its name is not.
+    if (::geteuid() == 0) {
+        int pipeFds[2];
+        ASSERT_EQ(::pipe(pipeFds), 0);
+        ASSERT_EQ(::write(pipeFds[1], document.data(), document.size()), static_cast<ssize_t>(document.size()));
+        ::close(pipeFds[1]);
+        const Outcome run = quilletReading(fixture.tree, plan, pipeFds[0], 65534);
+        ::close(pipeFds[0]);
+        EXPECT_EQ(run.err.find("standard input"), std::string::npos) << run.err;
+        EXPECT_EQ(run.status, 0) << run.err;
+    }
+}
+
+TEST(CommandLine, ReadingMoreThanTheCapSaysSo) {
+    TempTree tree;
+    const std::string file = tree.writeFile("big", std::string(1024 * 1024 + 1, ' '));
+    const int fd = ::open(file.c_str(), O_RDONLY);
+    errno = ENOENT;  // what a stale errno used to report
+    const Input input = readAll(fd, 1024 * 1024);
+    ::close(fd);
+    EXPECT_FALSE(input.text);
+    EXPECT_EQ(input.problem.rfind("is larger than 1 MiB", 0), 0U) << input.problem;
+
+    const Outcome run = quillet(tree, {"plan", "--scan", tree.path("absent"), "/x"});
+    EXPECT_EQ(run.err, "quillet plan: " + tree.path("absent") + " could not be read: No such file or directory\n");
+}
+
+TEST(CommandLine, AnOutputThatCannotBeWrittenFailsEveryCommand) {
+    FixtureHome fixture;
+    const std::string document = scanDocument(fixture);
+    const std::string modules = fixture.project + "/node_modules";
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"scan", "--json", "--no-simulators", "--home", fixture.home},
+             {"scan", "--no-simulators", "--home", fixture.home},
+             {"suggest", "--home", fixture.home},
+             {"plan", "--scan", "-", "--no-simulators", modules},
+             {"help"},
+             {"scan", "--help"},
+             {"--version"}}) {
+        SCOPED_TRACE(arguments.front() + " " + arguments.back());
+        Wiring full;
+        full.outPath = "/dev/full";
+        const Outcome run = quillet(fixture.tree, arguments, document, {}, full);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "quillet: the output could not be written: No space left on device\n");
+    }
+}
+
+TEST(CommandLine, EverythingAfterDoubleDashIsAnOperand) {
+    FixtureHome fixture;
+    const std::string document = scanDocument(fixture);
+    const Outcome named = quillet(fixture.tree, {"plan", "--scan", "-", "--no-simulators", "--", "--x=y"}, document);
+    EXPECT_EQ(named.status, 2);
+    EXPECT_EQ(named.err, "quillet plan: no item of the scan has the path --x=y\n");
+    const Outcome dash = quillet(fixture.tree, {"plan", "--scan", "-", "--", "--no-simulators"}, document);
+    EXPECT_EQ(dash.err, "quillet plan: no item of the scan has the path --no-simulators\n");
+    const Outcome scan = quillet(fixture.tree, {"scan", "--", "--json"});
+    EXPECT_EQ(scan.status, 2);
+    EXPECT_TRUE(isOneLine(scan.err)) << scan.err;
+}
+
+TEST(CommandLine, TableEscapesWhatWouldRestyleOrReorderTheTerminal) {
+    FixtureHome fixture;
+    // CSI as one C1 character, right-to-left override, left-to-right isolate and its pop, a
+    // right-to-left mark, the Arabic letter mark, a line separator and a lone invalid byte.
+    const std::string name = "a\xC2\x9B" "31m\xE2\x80\xAE" "b\xE2\x81\xA6\xE2\x81\xA9\xE2\x80\x8F\xD8\x9C\xE2\x80\xA8\xC0" "é";
+    fixture.tree.writeFile("home/Code/" + name + "/package.json", "{}");
+    fixture.tree.writeFile("home/Code/" + name + "/node_modules/x", "x");
+    const Outcome run = quillet(fixture.tree, {"scan", "--no-simulators", "--home", fixture.home, "--root",
+                                               fixture.home + "/Code"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string shown = "a\\u009b31m\\u202eb\\u2066\\u2069\\u200f\\u061c\\u2028\\xc0é";
+    EXPECT_NE(run.out.find("~/Code/" + shown + "/node_modules"), std::string::npos) << run.out;
+    for (const std::string raw : {"\xC2\x9B", "\xE2\x80\xAE", "\xE2\x81\xA6", "\xE2\x81\xA9", "\xE2\x80\x8F",
+                                  "\xD8\x9C", "\xE2\x80\xA8", "\xC0"}) {
+        EXPECT_EQ(run.out.find(raw), std::string::npos);
+    }
+}
+
+TEST(CommandLine, FolderArgumentsMustBeFoldersAsGiven) {
+    FixtureHome fixture;
+    const std::string missing = fixture.tree.path("missing");
+    const std::string file = fixture.tree.writeFile("file");
+    const std::string document = scanDocument(fixture);
+    auto refused = [&](const std::vector<std::string>& arguments, const std::string& line) {
+        SCOPED_TRACE(line);
+        const Outcome run = quillet(fixture.tree, arguments, document);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, line);
+    };
+    for (const std::string command : {"scan", "suggest", "plan"}) {
+        std::vector<std::string> arguments{command, "--home", missing};
+        if (command == "plan") arguments.insert(arguments.end(), {"--scan", "-", "--no-simulators", "~/x"});
+        refused(arguments, "quillet " + command + ": the home folder " + missing + " does not exist\n");
+        arguments[2] = file;
+        refused(arguments, "quillet " + command + ": the home folder " + file + " is not a folder\n");
+    }
+    // Nothing is scanned: a missing root is a mistake, not an empty result.
+    refused({"scan", "--home", fixture.home, "--root", fixture.home + "/Code", "--root", missing},
+            "quillet scan: the project folder " + missing + " does not exist\n");
+    refused({"scan", "--home", fixture.home, "--root", file},
+            "quillet scan: the project folder " + file + " is not a folder\n");
+    const std::string link = fixture.tree.symlink(fixture.home + "/Code", "code-link");
+    refused({"scan", "--home", fixture.home, "--root", link},
+            "quillet scan: the project folder " + link +
+                " is a symbolic link, and roots are not followed through links; give the folder it points to: " +
+                fixture.home + "/Code\n");
+    refused({"plan", "--scan", "-", "--root", link, "~/x"},
+            "quillet plan: the project folder " + link +
+                " is a symbolic link, and roots are not followed through links; give the folder it points to: " +
+                fixture.home + "/Code\n");
+
+    if (::geteuid() != 0) {
+        const std::string locked = fixture.tree.makeDir("locked");
+        ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+        refused({"suggest", "--home", locked},
+                "quillet suggest: the home folder " + locked + " cannot be read: Permission denied\n");
+        ::chmod(locked.c_str(), 0700);
+    }
+}
+
+TEST(CommandLine, PlanTakesThePathsTheTableShows) {
+    FixtureHome fixture;
+    const std::string document = scanDocument(fixture);
+    const std::string link = fixture.tree.symlink(fixture.home + "/Code", "code-link");
+    const Outcome run = quillet(fixture.tree, {"plan", "--scan", "-", "--no-simulators", "~/Code/site/node_modules",
+                                               link + "/site/.next"}, document);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json plan = Json::parse(run.out);
+    ASSERT_EQ(plan.size(), 2U);
+    EXPECT_EQ(plan[0]["path"], fixture.project + "/node_modules");
+    EXPECT_EQ(plan[1]["path"], fixture.project + "/.next");
+    // "~" is the scan's home, not a folder of that name in the working folder.
+    const Outcome notHome = quillet(fixture.tree, {"plan", "--scan", "-", "~x/Code/site/node_modules"}, document);
+    EXPECT_EQ(notHome.status, 2);
+}
+
+TEST(CommandLine, HelpAndVersionWhenAskedFor) {
+    TempTree scratch;
+    const Outcome help = quillet(scratch, {"help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err, "");
+    for (const char* part : {"quillet scan", "quillet plan", "quillet suggest", "exit status", "130"}) {
+        EXPECT_NE(help.out.find(part), std::string::npos) << part;
+    }
+    EXPECT_EQ(quillet(scratch, {"--help"}).out, help.out);
+    EXPECT_EQ(quillet(scratch, {"-h"}).out, help.out);
+
+    // A subcommand's help, whatever else is on the line (plan without its required --scan, too).
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"plan", "-h"}, {"plan", "--bogus", "--help"}, {"help", "plan"}}) {
+        const Outcome run = quillet(scratch, arguments);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out.rfind("usage: quillet plan --scan FILE", 0), 0U) << run.out;
+        EXPECT_NE(run.out.find("exit status"), std::string::npos);
+    }
+    EXPECT_NE(quillet(scratch, {"scan", "--help"}).out.find("--no-progress"), std::string::npos);
+    EXPECT_EQ(quillet(scratch, {"suggest", "--help"}).out.rfind("usage: quillet suggest", 0), 0U);
+    EXPECT_EQ(quillet(scratch, {"help", "frob"}).status, 2);
+
+    const Outcome version = quillet(scratch, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "quillet " QUILLET_VERSION "\n");
 }
 
 }  // namespace

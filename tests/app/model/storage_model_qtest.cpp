@@ -5,6 +5,8 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <optional>
 #include <semaphore>
 #include <string>
@@ -67,20 +69,42 @@ struct FakeScan {
     }
 };
 
+// Like FakeScan; with `untilAbandoned` it runs until the model goes away (at most 10 s), and
+// with `failure` it throws that instead of answering.
 struct FakePlan {
     tarnby::CleanupPlan plan;
     std::shared_ptr<Gate> gate;
     std::vector<std::string> items;
     bool acknowledged = false;
+    bool untilAbandoned = false;
+    bool sawAbandon = false;
+    std::exception_ptr failure;
 
     StorageModelSetup::PlanFunction function() {
         return [this](const std::vector<StorageItem>& given, const tarnby::ScanConfiguration&,
-                      const tarnby::SimulatorManaging&, bool acknowledge) {
+                      const tarnby::SimulatorManaging&, bool acknowledge, const tarnby::ScanCancellation& abandon) {
             items = ids(given);
             acknowledged = acknowledge;
             if (gate) gate->try_acquire_for(10s);
+            const auto end = std::chrono::steady_clock::now() + 10s;
+            while (untilAbandoned && !abandon.isCancelled() && std::chrono::steady_clock::now() < end) {
+                std::this_thread::sleep_for(5ms);
+            }
+            sawAbandon = abandon.isCancelled();
+            if (failure) std::rethrow_exception(failure);
             return plan;
         };
+    }
+};
+
+// A scanner that cannot be copied, as when memory runs out while a scan is being queued.
+struct UncopyableScan {
+    UncopyableScan() = default;
+    UncopyableScan(UncopyableScan&&) = default;
+    UncopyableScan(const UncopyableScan&) { throw std::bad_alloc(); }
+    tarnby::ScanResult operator()(const tarnby::ScanConfiguration&, const std::optional<std::vector<tarnby::SimulatorDevice>>&,
+                                  const tarnby::ScanCancellation&, const tarnby::Scanner::Progress&) const {
+        return {};
     }
 };
 
@@ -222,8 +246,9 @@ private slots:
         QCOMPARE(ids(model.items()), (std::vector<std::string>{app, site}));
         model.selectListed(model.visibleItems());
 
+        // The row's own item, taken from the list that keeping it replaces.
         QSignalSpy visibleChanged(&model, &StorageModel::visibleItemsChanged);
-        model.keep(model.items().front());
+        model.keep(model.visibleItems()[0]);
         QCOMPARE(visibleChanged.count(), 1);
         QCOMPARE(model.kept(), std::set<std::string>{app});
         QCOMPARE(model.selected(), std::set<std::string>{site});
@@ -279,16 +304,80 @@ private slots:
         QVERIFY(model.notes().empty());
     }
 
-    void freeSpaceTextAndFallback() {
+    void freeSpaceIsAskedOnTheWorkerAtStartAndAfterEachScan() {
+        std::mutex lock;
         std::optional<std::int64_t> answer = 2'150'000'000;
-        std::string asked;
-        StorageModelSetup s = setup();
-        s.availableCapacity = [&](const std::string& path) { asked = path; return answer; };
-        const StorageModel model(std::move(s));
-        QCOMPARE(model.freeSpace(), QStringLiteral("2.15 GB available"));
-        QCOMPARE(asked, home());
-        answer.reset();
+        std::vector<std::string> asked;
+        bool askedOnMainThread = false;
+        FakeScan scanner;
+        StorageModelSetup s = setup(&scanner);
+        s.availableCapacity = [&](const std::string& path) {
+            const std::lock_guard guard(lock);
+            asked.push_back(path);
+            askedOnMainThread = askedOnMainThread || QThread::currentThread() == qApp->thread();
+            return answer;
+        };
+        StorageModel model(std::move(s));
+        QSignalSpy changed(&model, &StorageModel::freeSpaceChanged);
+        QTRY_COMPARE(model.freeSpace(), QStringLiteral("2.15 GB available"));
+        QCOMPARE(changed.count(), 1);
+
+        {
+            const std::lock_guard guard(lock);
+            answer.reset();
+        }
+        model.scan();
+        QVERIFY(idle(model));
         QCOMPARE(model.freeSpace(), QStringLiteral("Available space unavailable"));
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(changed.last().first().toString(), model.freeSpace());
+        model.scan();
+        QVERIFY(idle(model));
+        QCOMPARE(changed.count(), 2);  // the same text is no news
+
+        const std::lock_guard guard(lock);
+        QCOMPARE(asked, (std::vector<std::string>{home(), home(), home()}));
+        QVERIFY(!askedOnMainThread);
+    }
+
+    void failuresOfAnyKindLeaveTheModelIdle() {
+        FakeScan scanner;
+        FakePlan planner;
+        planner.failure = std::make_exception_ptr(42);  // not a std::exception
+        StorageModel model(setup(&scanner, &planner));
+        model.createPlan(false);
+        QVERIFY(idle(model));
+        QCOMPARE(model.notes(), std::vector<std::string>{"The preview could not be made. Nothing was changed."});
+        QVERIFY(!model.plan());
+
+        StorageModelSetup s = setup();
+        s.scanner = [](auto&&...) -> tarnby::ScanResult { throw 42; };
+        StorageModel throwing(std::move(s));
+        throwing.scan();
+        QVERIFY(idle(throwing));
+        QCOMPARE(throwing.notes(), std::vector<std::string>{"The scan could not be completed. Nothing was changed."});
+        QVERIFY(throwing.didScan() && !throwing.scanning());
+
+        // A scan that cannot even be queued.
+        s = setup();
+        s.scanner = UncopyableScan();
+        StorageModel unqueued(std::move(s));
+        unqueued.scan();
+        QVERIFY(!unqueued.busy() && !unqueued.scanning());
+        QCOMPARE(unqueued.notes(), std::vector<std::string>{"The work could not be started. Nothing was changed."});
+        QCOMPARE(unqueued.status(), QStringLiteral("Ready when you are."));
+    }
+
+    void destroyingMidPlanAbandonsThePlan() {
+        FakePlan planner;
+        planner.untilAbandoned = true;
+        auto model = std::make_unique<StorageModel>(setup(nullptr, &planner));
+        model->createPlan(false);
+        model->stop();  // the user cannot stop a plan
+        QTest::qWait(50);
+        QVERIFY(model->busy());
+        model.reset();
+        QVERIFY(planner.sawAbandon);
     }
 
     void destroyingMidScanIsSafe() {

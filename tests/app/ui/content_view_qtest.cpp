@@ -89,6 +89,8 @@ private slots:
         ContentView window(model, &m_environment);
         QCOMPARE(shownPage(window), QStringLiteral("welcome"));
         QVERIFY(!model.busy());
+        // The free space arrives from the model's worker.
+        QTRY_COMPARE(text(window, "free-space"), QStringLiteral("123 GB available"));
         // An empty fixture home suggests nothing.
         QCOMPARE(text(window, "suggested-locations"),
                  QStringLiteral("Known caches and Xcode locations are ready to scan. Add a custom project location anytime."));

@@ -120,6 +120,35 @@ TEST_F(CleanupPlannerTest, SimulatorsNeedTheAcknowledgementAndAWorkingInventoryB
     EXPECT_EQ(broken.kept, Lines{"iPhone 15: “xcrun” could not be started: No such file or directory"});
 }
 
+// Stands for an owner that goes away while the inventory is being asked.
+struct AbandoningSimulators final : SimulatorManaging {
+    std::vector<SimulatorDevice> inventory() const override {
+        abandon.cancel();
+        return {{kPhone, "iPhone 15", "Shutdown", true}};
+    }
+    ScanCancellation& abandon;
+    explicit AbandoningSimulators(ScanCancellation& flag) : abandon(flag) {}
+};
+
+TEST_F(CleanupPlannerTest, AnAbandonedPlanKeepsEveryItemNotYetChecked) {
+    const StorageItem site = folder("site");
+    const StorageItem phone = simulator(kPhone, "iPhone 15");
+    const std::string stopped = ": Planning stopped before this item was checked. It has been kept.";
+
+    ScanCancellation abandon;
+    const AbandoningSimulators simulators(abandon);
+    const CleanupPlan plan = CleanupPlanner::make({site, phone, site, folder("blog")}, m_configuration, simulators,
+                                                  true, &abandon);
+    const PlannedItem trash{site.url, site.title, PlannedOperation::moveFolderToTrash, site.measurement.bytes};
+    const PlannedItem erase{phone.url, "iPhone 15", PlannedOperation::eraseSimulator, phone.measurement.bytes};
+    EXPECT_EQ(plan.items, (std::vector<PlannedItem>{trash, erase}));
+    EXPECT_EQ(plan.kept, (Lines{site.title + stopped, "blog / node_modules" + stopped}));
+
+    // A flag cancelled from the start plans nothing; without a flag the plan runs to the end.
+    EXPECT_TRUE(CleanupPlanner::make({site}, m_configuration, simulators, true, &abandon).items.empty());
+    EXPECT_EQ(make({site}, FakeSimulators()).items, std::vector<PlannedItem>{trash});
+}
+
 TEST_F(CleanupPlannerTest, AFolderThatCannotBeWalkedAgainIsKeptAsIncomplete) {
     std::pair<const CleanupPlannerTest*, StorageItem> context{this, folder("locked")};
     context.second.measurement.fingerprint = "stale";  // the walk must stop it before the comparison

@@ -39,6 +39,14 @@ TEST(DateFormatting, MediumDateAndShortTimeInUsEnglishInTheLocalZone) {
     EXPECT_TRUE(withTime == "Dec 6, 2026, 3:04 PM" || withTime == "Dec 6, 2026, 3:04\u202FPM") << withTime;
     EXPECT_EQ(integer(-1'000'000), "-1,000,000");
 
+    // Formatters are kept between calls, yet follow a change of locale or time zone at once.
+    icu::Locale::setDefault(icu::Locale("de", "DE"), status);
+    EXPECT_EQ(date(sample, true), "06.12.2026, 15:04");
+    icu::TimeZone::adoptDefault(icu::TimeZone::createTimeZone("Asia/Tokyo"));
+    EXPECT_EQ(date(sample, true), "07.12.2026, 08:04");
+    icu::Locale::setDefault(icu::Locale("en", "US"), status);
+    EXPECT_EQ(date(sample, false), "Dec 7, 2026");
+
     icu::Locale::setDefault(locale, status);
     icu::TimeZone::setDefault(*zone);
 }

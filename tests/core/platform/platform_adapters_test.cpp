@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "core/platform/file_system.h"
 #include "core/platform/hex.h"
 #include "core/platform/paths.h"
@@ -23,6 +25,17 @@ TEST(Paths, TextOperationsKeepSeparatorBoundaries) {
     EXPECT_FALSE(paths::liesInside("/p", "/p"));
     EXPECT_FALSE(paths::liesInside("/pweb", "/p"));
     EXPECT_FALSE(paths::hasDotComponent("/a/.hidden/..x"));
+}
+
+TEST(Paths, OnlyALeadingHomeFolderBecomesATilde) {
+    EXPECT_EQ(paths::abbreviatingHome("/home/me/x", "/home/me"), "~/x");
+    EXPECT_EQ(paths::abbreviatingHome("/home/me/x~", "/home/me"), "~/x~");
+    EXPECT_EQ(paths::abbreviatingHome("/home/me/x/home/me/y", "/home/me"), "~/x/home/me/y");
+    EXPECT_EQ(paths::abbreviatingHome("/home/me", "/home/me"), "/home/me");
+    EXPECT_EQ(paths::abbreviatingHome("/home/meg/x", "/home/me"), "/home/meg/x");
+    EXPECT_EQ(paths::abbreviatingHome("/srv/home/me/x", "/home/me"), "/srv/home/me/x");
+    EXPECT_EQ(paths::abbreviatingHome("/x", ""), "/x");
+    EXPECT_EQ(paths::abbreviatingHome("/x", "/"), "/x");  // "//" never starts a standardized path
 }
 
 TEST(TextAdapters, UuidShaHexAndUtf8) {
@@ -84,6 +97,21 @@ TEST(FileSystem, ListingTypesAndAtomicReplacement) {
     EXPECT_EQ(fs::entryType(tree.path("dir/dangling")), fs::EntryType::symlink);
     EXPECT_FALSE(fs::exists(tree.path("dir/dangling")));
     EXPECT_FALSE(fs::isPackageName(".app"));
+
+    // A listing without types whose entry vanished before its lstat: that entry's failure
+    // (ENOENT left in errno) is not the listing's. The last name read is the one that fails,
+    // so the errno would still be set when the listing ends.
+    std::vector<std::string> looked;
+    const auto vanishing = [&](int, const char* name, unsigned char) {
+        looked.emplace_back(name);
+        errno = ENOENT;
+        return fs::EntryType::unknown;
+    };
+    const auto untyped = fs::listDirectory(tree.path("dir"), false, vanishing);
+    ASSERT_TRUE(untyped.has_value());
+    EXPECT_EQ(untyped->size(), 3U);
+    EXPECT_EQ(looked.size(), 3U);
+    EXPECT_FALSE(fs::listDirectory(tree.path("dir/file"), false, vanishing).has_value());
 
     const std::string target = tree.path("settings.json");
     EXPECT_EQ(fs::writeFileAtomically(target, "first"), "");

@@ -98,6 +98,13 @@ TEST(FileInspectionMeasure, MatchesSortedLinesForAwkwardNamesLinksAndHardLinks) 
     tree.writeFile("project/a0", "333");
     tree.writeFile("project/a-b", std::string(4096, 'h'));
     tree.writeFile("project/a|b/c/d", std::string(10000, 'z'));
+    // A name that continues with "|" and a digit against "a"'s own line ("a|<device>:…"): the
+    // whole line decides, not the name. Every first digit, since the device number varies.
+    for (char digit = '0'; digit <= '9'; ++digit) tree.writeFile(std::string("project/a|") + digit, "d");
+    tree.writeFile("project/a|00/inside", "i");  // a folder whose run sorts against "a|0…" lines
+    tree.writeFile("project/a|", "e");
+    tree.writeFile("project/a|0:", "c");
+    tree.writeFile("project/a.", "p");  // "." and "0" sit either side of "/"
     tree.writeFile("project/line\nbreak", "5");
     tree.writeFile(std::string("project/not-utf8-\xff\xfe"), "6");
     tree.makeDir("project/émigré/ü");

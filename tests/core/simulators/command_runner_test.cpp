@@ -4,9 +4,14 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "core/platform/file_system.h"
 #include "core/records/storage_error.h"
@@ -22,6 +27,47 @@ std::string writeScript(const TempTree& tree, const std::string& name, const std
     const std::string path = tree.writeFile(name, "#!/bin/sh\n" + body);
     ::chmod(path.c_str(), 0755);
     return path;
+}
+
+// Processes in group `group` that have not ended (zombies have ended). Linux only: reads /proc.
+std::vector<pid_t> livingMembers(pid_t group) {
+    std::vector<pid_t> members;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) return members;
+    while (const dirent* entry = ::readdir(proc)) {
+        const pid_t pid = std::atoi(entry->d_name);
+        if (pid <= 0) continue;
+        std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const std::size_t close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(line.substr(close + 1));
+        char state = 0;
+        pid_t parent = 0, processGroup = 0;
+        fields >> state >> parent >> processGroup;
+        if (processGroup == group && state != 'Z' && state != 'X') members.push_back(pid);
+    }
+    ::closedir(proc);
+    return members;
+}
+
+// Killed processes that are not our children die on their own time; give them a moment.
+std::vector<pid_t> livingMembersAfterAMoment(pid_t group) {
+    std::vector<pid_t> members;
+    for (int attempt = 0; attempt < 200 && !(members = livingMembers(group)).empty(); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return members;
+}
+
+bool living(pid_t pid) {
+    const std::vector<pid_t> members = livingMembersAfterAMoment(::getpgid(pid));
+    return std::find(members.begin(), members.end(), pid) != members.end();
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 // The description of the StorageError::command that running `tool` throws; other errors escape.
@@ -91,6 +137,51 @@ TEST(CommandRunner, TimesOutAHangingToolAndLeavesNeitherItNorAZombie) {
         EXPECT_TRUE(pid > 0 && ::kill(pid, 0) == -1 && errno == ESRCH) << "left running or as a zombie: " << body;
     }
     EXPECT_EQ(fs::readFile(tree.path("log")), "term\n");
+}
+
+TEST(CommandRunner, WhatTheToolStartedEndsWithItAndCannotHoldItsOutputBack) {
+    TempTree tree;
+    const std::string pidFile = tree.path("pid");
+
+    // Time-out: the shell's child holds the pipe, and must go with the shell.
+    auto start = std::chrono::steady_clock::now();
+    try {
+        run("/bin/sh", {"-c", "echo $$ > '" + pidFile + "'; sleep 40 & echo $! >> '" + pidFile + "'; wait; echo"},
+            0.5, std::nullopt);
+        ADD_FAILURE() << "did not time out";
+    } catch (const StorageError&) {
+    }
+    EXPECT_LT(secondsSince(start), 0.5 + CommandRunner::kGraceSeconds);
+    pid_t shell = 0, helper = 0;
+    std::istringstream(fs::readFile(pidFile).value_or("")) >> shell >> helper;
+    ASSERT_TRUE(shell > 0 && helper > 0);
+    EXPECT_EQ(livingMembersAfterAMoment(shell), std::vector<pid_t>{}) << "left behind in the tool's group";
+    EXPECT_FALSE(living(helper));
+
+    // Success: a helper started in the background keeps the pipe open; the output written
+    // before the tool exited comes back at once, and the helper does not outlive the run.
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(run("/bin/sh",
+                  {"-c", "echo $$ > '" + pidFile + "'; echo before; sleep 40 & echo $! >> '" + pidFile + "'; echo after"},
+                  5.0, std::nullopt),
+              "before\nafter\n");
+    EXPECT_LT(secondsSince(start), CommandRunner::kReaderWaitSeconds);
+    std::istringstream(fs::readFile(pidFile).value_or("")) >> shell >> helper;
+    EXPECT_EQ(livingMembersAfterAMoment(shell), std::vector<pid_t>{});
+    EXPECT_FALSE(living(helper));
+
+    // A helper that leaves the group cannot be reached; its hold on the pipe delays the
+    // answer by the reader's wait, but the tool's output is still returned.
+    if (::access("/usr/bin/setsid", X_OK) == 0) {
+        start = std::chrono::steady_clock::now();
+        const std::string left = tree.path("left");
+        EXPECT_EQ(run("/bin/sh",
+                      {"-c", "echo out; /usr/bin/setsid /bin/sh -c 'echo > \"" + left +
+                                 "\"; exec sleep 5' & while [ ! -e '" + left + "' ]; do sleep 0.01; done; echo done"},
+                      10.0, std::nullopt),
+                  "out\ndone\n");
+        EXPECT_LT(secondsSince(start), CommandRunner::kReaderWaitSeconds + 1.5);
+    }
 }
 
 TEST(CommandRunner, AMissingProgramRaisesALaunchErrorNamingIt) {

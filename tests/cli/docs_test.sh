@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The manual page renders cleanly, the completion script completes, and both install.
+# usage: docs_test.sh SOURCE_DIR BUILD_DIR VERSION
+set -euo pipefail
+source_dir=$1 build_dir=$2 version=$3
+page=$source_dir/cli/quillet.1
+completion=$source_dir/cli/quillet.bash
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# Manual page: no groff warnings at all, and man itself renders it.
+warnings=$(LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z "$page" 2>&1) || fail "groff exited with an error"
+[[ -z $warnings ]] || fail "groff warnings: $warnings"
+rendered=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>&1 >/dev/null) || fail "man -l exited with an error"
+[[ -z $rendered ]] || fail "man -l wrote to standard error: $rendered"
+LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q '^EXIT STATUS' || fail "no EXIT STATUS section"
+head -1 "$page" | grep -qF "\"Quillet $version\"" || fail "the page's version is not $version"
+
+# Completion: valid bash that offers subcommands, options and item paths.
+bash -n "$completion" || fail "bash -n rejects the completion script"
+complete_words() {  # prints the completions for the words given, the last one being completed
+    bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _quillet; printf "%s\n" "${COMPREPLY[@]}"' \
+        _ "$completion" "$@"
+}
+expect() {  # expect "WANTED" WORDS...: WANTED is among the completions of WORDS
+    local wanted=$1
+    shift
+    complete_words "$@" | grep -qxF -- "$wanted" || fail "completing '$*' does not offer $wanted (got: $(complete_words "$@" | tr '\n' ' '))"
+}
+expect scan quillet s
+expect suggest quillet s
+expect plan quillet ""
+expect --version quillet --v
+expect --json quillet scan --j
+expect --scan quillet plan --no-simulators --s
+expect --acknowledge-simulator-risk quillet plan --ack
+expect plan quillet help p
+[[ -z $(complete_words quillet suggest --j) ]] || fail "suggest offers options it does not take"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+mkdir -p "$scratch/home-folder"
+expect "$scratch/home-folder" quillet scan --home "$scratch/home-f"
+expect "$scratch/home-folder" quillet plan --scan - -- "$scratch/home-f"
+
+# Installation puts the page and the completion where man and bash-completion look.
+cmake --install "$build_dir" --prefix "$scratch/prefix" >/dev/null
+for installed in bin/quillet share/man/man1/quillet.1 share/bash-completion/completions/quillet; do
+    [[ -f $scratch/prefix/$installed ]] || fail "cmake --install did not install $installed"
+done
+
+((failures == 0)) && echo "docs_test: all checks passed"
+((failures == 0))
