@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStyleFactory>
+#include <QTimer>
 #include <QWidget>
 #include <csignal>
 #include <unistd.h>
@@ -52,8 +53,9 @@ Appearance appearanceFromPalette(const QPalette& palette) {
 DesktopSettings::DesktopSettings(Environment& env, QDBusConnection bus, Reader fallback, QObject* parent)
     : QObject(parent), m_env(env), m_bus(std::move(bus)), m_fallback(std::move(fallback)) {
   if (m_bus.isConnected()) {
+    // The whole message: a typed slot would need QDBusVariant registered before this call.
     m_bus.connect(kPortalService, kPortalPath, kSettingsInterface, QStringLiteral("SettingChanged"),
-                  this, SLOT(settingChanged(QString, QString, QDBusVariant)));
+                  this, SLOT(settingChanged(QDBusMessage)));
   }
   refresh();
   if (qApp) qApp->installEventFilter(this);
@@ -96,7 +98,7 @@ void DesktopSettings::applyColorScheme(std::optional<Appearance> preferred) {
   if (m_preferred) {
     m_env.setAppearance(*m_preferred);
   } else {
-    m_env.setAppearance(appearanceFromPalette(QGuiApplication::palette()));
+    m_env.setAppearance(appearanceFromPalette(desktopPalette()));
   }
 }
 
@@ -110,17 +112,45 @@ void DesktopSettings::apply(const QString& name, const QString& key, const QVari
   }
 }
 
-void DesktopSettings::settingChanged(const QString& name, const QString& key, const QDBusVariant& value) {
-  apply(name, key, unwrap(value.variant()));
+void DesktopSettings::settingChanged(const QDBusMessage& message) {
+  const QList<QVariant> arguments = message.arguments();
+  if (arguments.size() != 3) return;
+  apply(arguments[0].toString(), arguments[1].toString(), unwrap(arguments[2]));
 }
 
 bool DesktopSettings::eventFilter(QObject* watched, QEvent* event) {
-  // The desktop's palette only decides while the portal states no preference.
-  if (watched == qApp && !m_preferred &&
-      (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::ThemeChange)) {
-    m_env.setAppearance(appearanceFromPalette(QGuiApplication::palette()));
+  // The desktop's palette only decides while the portal states no preference. A theme change
+  // reaches every window, so the reading waits for the event loop and happens once.
+  const bool themeChanged = event->type() == QEvent::ThemeChange;
+  const bool paletteChanged = event->type() == QEvent::ApplicationPaletteChange && watched == qApp &&
+                              !isWoodlandPalette(QGuiApplication::palette());
+  if (!m_preferred && !s_readingDesktop && !m_rereadPending && (themeChanged || paletteChanged)) {
+    m_rereadPending = true;
+    QTimer::singleShot(0, this, [this] {
+      m_rereadPending = false;
+      if (!m_preferred) m_env.setAppearance(appearanceFromPalette(desktopPalette()));
+    });
   }
   return QObject::eventFilter(watched, event);
+}
+
+bool DesktopSettings::isWoodlandPalette(const QPalette& palette) {
+  const QColor window = palette.color(QPalette::Window);
+  return window == Woodland::main().resolve(Appearance::light) ||
+         window == Woodland::main().resolve(Appearance::dark);
+}
+
+QPalette DesktopSettings::desktopPalette() {
+  const QPalette current = QGuiApplication::palette();
+  if (!isWoodlandPalette(current)) return current;
+  // Qt 6.4 offers no reading of the platform theme's palette while the application has its
+  // own, so drop ours for a moment; the flag keeps the adapter from reacting to it.
+  s_readingDesktop = true;
+  QGuiApplication::setPalette(QPalette());
+  const QPalette desktop = QGuiApplication::palette();
+  QGuiApplication::setPalette(current);
+  s_readingDesktop = false;
+  return desktop;
 }
 
 std::optional<QVariant> DesktopSettings::readGSettings(const QString& schema, const QString& key) {
@@ -148,10 +178,8 @@ std::optional<QVariant> DesktopSettings::readGSettings(const QString& schema, co
 }
 
 namespace {
-// Applies the woodland palette to every widget class, leaving the application palette as the
-// desktop gave it so its window colour still tells light from dark.
 void applyWoodland(const Environment& env) {
-  QApplication::setPalette(woodlandPalette(env), "QWidget");
+  QApplication::setPalette(woodlandPalette(env));
   // Painted decoration reads the environment directly; repaint it all at once.
   for (QWidget* widget : QApplication::allWidgets()) widget->update();
 }
@@ -159,7 +187,12 @@ void applyWoodland(const Environment& env) {
 
 void followDesktop(Environment& env, QApplication& app) {
   app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+#ifdef Q_OS_MACOS
+  followMacDesktop(env, app);
+#else
+  // Created first: it reads the desktop's own palette before the woodland one replaces it.
   new DesktopSettings(env, QDBusConnection::sessionBus(), &DesktopSettings::readGSettings, &app);
+#endif
   applyWoodland(env);
   QObject::connect(&env, &Environment::changed, &app, [&env] { applyWoodland(env); });
 }

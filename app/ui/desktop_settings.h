@@ -9,7 +9,7 @@
 #include "app/ui/environment.h"
 
 class QApplication;
-class QDBusVariant;
+class QDBusMessage;
 
 namespace quillet::ui {
 
@@ -37,12 +37,15 @@ public:
 
   // `gsettings get`, with a short time limit; nothing when the tool is missing or fails.
   static std::optional<QVariant> readGSettings(const QString& schema, const QString& key);
+  // The palette the desktop's theme gives, even while the application shows the woodland one.
+  static QPalette desktopPalette();
+  static bool isWoodlandPalette(const QPalette& palette);
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
-  void settingChanged(const QString& name, const QString& key, const QDBusVariant& value);
+  void settingChanged(const QDBusMessage& message);
 
 private:
   std::optional<QVariant> readPortal(const QString& name, const QString& key);
@@ -55,6 +58,13 @@ private:
   Reader m_fallback;
   bool m_portalAnswered = false;
   std::optional<Appearance> m_preferred;  // what the portal asked for, if anything
+  bool m_rereadPending = false;
+  static inline bool s_readingDesktop = false;
 };
+
+#ifdef Q_OS_MACOS
+// The system appearance and the workspace's accessibility display options, kept current.
+void followMacDesktop(Environment& env, QApplication& app);
+#endif
 
 }  // namespace quillet::ui

@@ -4,28 +4,16 @@ namespace quillet::ui {
 
 Environment::Environment(QObject* parent) : QObject(parent) {}
 
-void Environment::setAppearance(Appearance appearance) {
-  if (m_appearance == appearance) return;
-  m_appearance = appearance;
+template <typename T>
+void Environment::assign(T& member, T value) {
+  if (member == value) return;
+  member = value;
   emit changed();
 }
 
-void Environment::setReduceMotion(bool on) {
-  if (m_reduceMotion == on) return;
-  m_reduceMotion = on;
-  emit changed();
-}
-
-void Environment::setReduceTransparency(bool on) {
-  if (m_reduceTransparency == on) return;
-  m_reduceTransparency = on;
-  emit changed();
-}
-
-void Environment::setIncreasedContrast(bool on) {
-  if (m_increasedContrast == on) return;
-  m_increasedContrast = on;
-  emit changed();
-}
+void Environment::setAppearance(Appearance appearance) { assign(m_appearance, appearance); }
+void Environment::setReduceMotion(bool on) { assign(m_reduceMotion, on); }
+void Environment::setReduceTransparency(bool on) { assign(m_reduceTransparency, on); }
+void Environment::setIncreasedContrast(bool on) { assign(m_increasedContrast, on); }
 
 }  // namespace quillet::ui

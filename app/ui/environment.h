@@ -32,6 +32,9 @@ signals:
   void changed();
 
 private:
+  template <typename T>
+  void assign(T& member, T value);
+
   Appearance m_appearance = Appearance::light;
   bool m_reduceMotion = false;
   bool m_reduceTransparency = false;

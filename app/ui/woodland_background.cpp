@@ -4,9 +4,9 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPixmapCache>
 #include <algorithm>
 #include <cmath>
+#include <deque>
 
 #include "app/ui/decoration.h"
 #include "app/ui/palette.h"
@@ -146,12 +146,21 @@ void paintWoodlandBackground(QPainter& painter, const QRectF& rect, Surface surf
   const QSize size = rect.size().toSize();
   const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
   const QString key = layerKey(size, surface, env.appearance(), ratio);
-  QPixmap layer;
-  if (!QPixmapCache::find(key, &layer)) {
-    layer = woodlandLayer(size, surface, env.appearance(), ratio);
-    QPixmapCache::insert(key, layer);
+  // A few recent layers of our own: a full window at a ratio of 2 is larger than QPixmapCache's
+  // whole default budget, which would silently refuse it and redraw the sprigs on every paint.
+  struct Entry {
+    QString key;
+    QPixmap layer;
+  };
+  static std::deque<Entry> recent;
+  constexpr size_t kKept = 4;
+  auto found = std::find_if(recent.begin(), recent.end(), [&key](const Entry& e) { return e.key == key; });
+  if (found == recent.end()) {
+    recent.push_front({key, woodlandLayer(size, surface, env.appearance(), ratio)});
+    if (recent.size() > kKept) recent.pop_back();
+    found = recent.begin();
   }
-  painter.drawPixmap(rect.topLeft(), layer);
+  painter.drawPixmap(rect.topLeft(), found->layer);
 }
 
 WoodlandBackground::WoodlandBackground(Surface surface, Environment* env, QWidget* parent)

@@ -16,7 +16,7 @@ enum class Surface { main, sidebar, panel };
 // size, the surface and the appearance, so it is drawn once into a pixmap and reused.
 QPixmap woodlandLayer(QSize size, Surface surface, Appearance appearance, qreal devicePixelRatio = 1.0);
 
-// Paints the background into `rect` (cached in QPixmapCache) for containers that paint it
+// Paints the background into `rect` (the last few layers are kept) for containers that paint it
 // themselves.
 void paintWoodlandBackground(QPainter& painter, const QRectF& rect, Surface surface,
                              const Environment& env);

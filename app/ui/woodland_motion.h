@@ -57,16 +57,18 @@ public:
   void setClock(Clock clock);
   // Folds the time run so far into `elapsed` and restarts or stops the clock and timer.
   void synchronize();
+  // One animation frame: asks for a repaint of where the leaves were and are. The frame timer
+  // calls it; benchmarks call it directly.
+  void frame();
 
 protected:
   void paintEvent(QPaintEvent* event) override;
-  void changeEvent(QEvent* event) override;
+  bool event(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
 private:
   bool fading() const;
-  void frame();
   QRegion leafRegion() const;
 
   Environment* m_env;

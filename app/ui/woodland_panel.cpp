@@ -11,6 +11,9 @@ namespace quillet::ui {
 WoodlandPanel::WoodlandPanel(Environment* env, int width, QWidget* parent)
     : QDialog(parent), m_env(env), m_content(new QVBoxLayout(this)) {
   setWindowModality(Qt::WindowModal);
+#ifdef Q_OS_MACOS
+  setWindowFlag(Qt::Sheet);
+#endif
   setFixedWidth(width);
   setAutoFillBackground(false);
   m_content->setContentsMargins(0, 0, 0, 0);
@@ -25,12 +28,9 @@ WoodlandPanel::WoodlandPanel(Environment* env, int width, QWidget* parent)
 
 void WoodlandPanel::applyPalette() {
   QPalette p = woodlandPalette(*m_env);
-  const QColor ink = Woodland::ink().resolve(*m_env);
   const QColor accent = Woodland::accent().resolve(*m_env);
   p.setColor(QPalette::Window, Woodland::panel().resolve(*m_env));
-  p.setColor(QPalette::WindowText, ink);
-  p.setColor(QPalette::Text, ink);
-  p.setColor(QPalette::ButtonText, ink);
+  // Text roles stay as woodlandPalette sets them: ink, and dimmed ink in the disabled group.
   p.setColor(QPalette::Link, accent);
   p.setColor(QPalette::Highlight, accent);
   p.setColor(QPalette::HighlightedText, Woodland::panel().resolve(*m_env));

@@ -1,6 +1,7 @@
 // Renders the window's pieces to PNG files for looking at: every picture in light and dark
 // appearance, each also with increased contrast. Usage: render_look [output folder]
-// (default: pictures/ beside the executable's build folder). Run with QT_QPA_PLATFORM=offscreen.
+// (default: build/<preset>/pictures). Run with QT_QPA_PLATFORM=offscreen.
+//        render_look --show NAME   (one picture in a window, see show())
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -146,10 +147,27 @@ struct Look {
 
 }  // namespace
 
+// Shows one picture in the light look until the window is closed, for a screen reader or a
+// person to look at: render_look --show NAME
+int show(QApplication& app, const QString& name) {
+  for (const Picture& picture : pictures()) {
+    if (picture.name != name) continue;
+    Environment env;
+    app.setPalette(woodlandPalette(env));
+    std::unique_ptr<QWidget> widget = picture.make(env);
+    widget->setWindowTitle(name);
+    widget->resize(picture.size);
+    widget->show();
+    return app.exec();
+  }
+  std::fprintf(stderr, "render_look: no picture named %s\n", qPrintable(name));
+  return 2;
+}
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                  : QCoreApplication::applicationDirPath() + QStringLiteral("/../../../pictures");
+  if (argc > 2 && QLatin1String(argv[1]) == QLatin1String("--show")) return show(app, QString::fromLocal8Bit(argv[2]));
+  const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(QUILLET_PICTURES_DIR);
   QDir().mkpath(folder);
   const Look looks[] = {{"light", Appearance::light, false}, {"dark", Appearance::dark, false},
                         {"light-contrast", Appearance::light, true}, {"dark-contrast", Appearance::dark, true}};

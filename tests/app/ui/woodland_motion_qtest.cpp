@@ -24,18 +24,21 @@ public:
   }
 };
 
+// The layer inside a window, as the main window holds it.
 struct Scene {
   Environment env;
   double now = 100;
-  WoodlandMotion motion{&env};
+  QWidget window;
+  WoodlandMotion& motion = *new WoodlandMotion(&env, &window);
   Scene() {
     motion.setClock([this] { return now; });
+    window.resize(1100, 760);
     motion.resize(1100, 760);
   }
   bool activate() {
-    motion.show();
-    motion.activateWindow();
-    return QTest::qWaitForWindowActive(&motion);
+    window.show();
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
   }
 };
 }  // namespace
@@ -73,8 +76,8 @@ private slots:
     QVERIFY(!s.motion.frameTimerActive());
     s.now += 30;
     QCOMPARE(s.motion.animationTime(), 7.0);
-    s.motion.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&s.motion));
+    s.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&s.window));
     QVERIFY(s.motion.frameTimerActive());
     s.now += 1;
     QCOMPARE(s.motion.animationTime(), 8.0);
@@ -89,7 +92,7 @@ private slots:
     QVERIFY(s.activate());
     auto* timer = s.motion.findChild<QTimer*>();
     QVERIFY(timer);
-    QVERIFY(timer->interval() >= 1000 / 15);
+    QVERIFY(timer->interval() * 15 >= 1000);
     Watcher watcher;
     timer->installEventFilter(&watcher);
     QTRY_VERIFY(watcher.timerEvents > 0);
