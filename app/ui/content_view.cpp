@@ -16,6 +16,8 @@
 #include <QSplitter>
 #include <QStackedLayout>
 #include <QStackedWidget>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -138,6 +140,18 @@ QHBoxLayout* centred(QWidget* widget) {
     row->addStretch(1);
     return row;
 }
+
+// The notes' disclosure: a checkable tool button whose arrow, not a pressed panel, shows it open.
+class Disclosure final : public QToolButton {
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionToolButton option;
+        initStyleOption(&option);
+        option.state &= ~(QStyle::State_On | QStyle::State_Sunken);
+        painter.drawComplexControl(QStyle::CC_ToolButton, option);
+    }
+};
 
 // Puts `content` over decorative layers, all filling the same area.
 QWidget* layered(std::initializer_list<QWidget*> layers, QWidget* content) {
@@ -537,7 +551,7 @@ QWidget* ContentView::makeFooter() {
     setForeground(*divider, Woodland::rule(), *m_environment);
     column->addWidget(divider);
 
-    m_notesToggle = new QToolButton;
+    m_notesToggle = new Disclosure;
     m_notesToggle->setObjectName(QStringLiteral("scan-notes"));
     m_notesToggle->setCheckable(true);
     m_notesToggle->setAutoRaise(true);
