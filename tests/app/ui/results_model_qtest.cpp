@@ -74,6 +74,17 @@ private slots:
         results.setChoices(choices);
         QCOMPARE(titles(results), (QStringList{"tool2 target", "Tool10 target"}));
 
+        // Typing narrows the rows listed already; deleting widens again. Each step lists what a
+        // fresh derivation lists.
+        for (const char* typed : {"t", "ta", "TAR", "tar", "a", "", "o", "ol", "old c"}) {
+            choices.query = typed;
+            results.setChoices(choices);
+            QStringList expected;
+            for (const auto& listed : quillet::browsing::filtered(model.visibleItems(), choices, std::chrono::system_clock::now()))
+                expected << QString::fromStdString(listed.title);
+            QCOMPARE(titles(results), expected);
+        }
+
         choices.query.clear();
         choices.age = 30;  // the 5-day-old and the undated items drop out
         results.setChoices(choices);
