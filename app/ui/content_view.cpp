@@ -16,6 +16,8 @@
 #include <QSplitter>
 #include <QStackedLayout>
 #include <QStackedWidget>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -139,6 +141,18 @@ QHBoxLayout* centred(QWidget* widget) {
     return row;
 }
 
+// The notes' disclosure: a checkable tool button whose arrow, not a pressed panel, shows it open.
+class Disclosure final : public QToolButton {
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionToolButton option;
+        initStyleOption(&option);
+        option.state &= ~(QStyle::State_On | QStyle::State_Sunken);
+        painter.drawComplexControl(QStyle::CC_ToolButton, option);
+    }
+};
+
 // Puts `content` over decorative layers, all filling the same area.
 QWidget* layered(std::initializer_list<QWidget*> layers, QWidget* content) {
     auto* holder = new QWidget;
@@ -179,6 +193,8 @@ ContentView::ContentView(StorageModel& model, Environment* environment, QWidget*
     connect(&m_model, &StorageModel::selectedChanged, this, &ContentView::showSelection);
     connect(&m_model, &StorageModel::selectedItemsChanged, this, &ContentView::showSelection);
     connect(&m_model, &StorageModel::planChanged, this, &ContentView::showPlanButton);
+    // The model asks the disk on its worker and says when the text changed.
+    connect(&m_model, &StorageModel::freeSpaceChanged, m_freeSpace, &QLabel::setText);
     // A finished scan (or plan) hands the keyboard to the search field. The model reports
     // busy before didScan, so the first scan's end arrives through didScanChanged.
     connect(&m_model, &StorageModel::busyChanged, this, &ContentView::focusSearchAfterWork);
@@ -535,7 +551,7 @@ QWidget* ContentView::makeFooter() {
     setForeground(*divider, Woodland::rule(), *m_environment);
     column->addWidget(divider);
 
-    m_notesToggle = new QToolButton;
+    m_notesToggle = new Disclosure;
     m_notesToggle->setObjectName(QStringLiteral("scan-notes"));
     m_notesToggle->setCheckable(true);
     m_notesToggle->setAutoRaise(true);

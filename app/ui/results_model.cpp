@@ -1,6 +1,7 @@
 #include "app/ui/results_model.h"
 
 #include <chrono>
+#include <string>
 #include <utility>
 
 #include "app/model/storage_model.h"
@@ -19,6 +20,7 @@ ResultsModel::ResultsModel(StorageModel& model, QObject* parent) : QAbstractList
 void ResultsModel::takeVisibleItems() {
     m_visible = std::make_shared<const std::vector<tarnby::StorageItem>>(m_model.visibleItems());
     m_nameKeys.reset();
+    m_sorted.reset();
     derive();
     emit visibleItemsChanged();
 }
@@ -45,12 +47,35 @@ std::vector<tarnby::StorageItem> ResultsModel::listedItems() const {
     return items;
 }
 
+namespace {
+
+// Whether rows listed for `before` hold every row for `after`: only the search text changed, and
+// it grew around the old text (a text containing the new one contains the old one). Not with an
+// age filter, whose cutoff moves with the clock.
+bool onlyNarrowed(const browsing::Choices& before, const browsing::Choices& after) {
+    return before.category == after.category && before.order == after.order && before.age == 0 && after.age == 0 &&
+           after.query.find(before.query) != std::string::npos;
+}
+
+}  // namespace
+
 void ResultsModel::derive() {
     const std::vector<tarnby::StorageItem>& visible = *m_visible;
-    if (m_choices.order == browsing::kOrderName && !m_nameKeys) m_nameKeys = browsing::nameKeys(visible);
+    const auto now = std::chrono::system_clock::now();
+    if (!m_sorted || m_sortedOrder != m_choices.order) {
+        if (m_choices.order == browsing::kOrderName && !m_nameKeys) m_nameKeys = browsing::nameKeys(visible);
+        browsing::Choices everything;
+        everything.order = m_choices.order;
+        m_sorted = browsing::listedIndices(visible, everything, now, m_nameKeys ? &*m_nameKeys : nullptr);
+        m_sortedOrder = m_choices.order;
+        m_listedFrom.reset();
+    }
+    const bool narrowing = m_listedFrom && onlyNarrowed(*m_listedFrom, m_choices);
+    std::vector<std::size_t> rows = browsing::passingIndices(visible, m_choices, now, narrowing ? m_rows : *m_sorted);
+
     beginResetModel();
-    m_rows = browsing::listedIndices(visible, m_choices, std::chrono::system_clock::now(),
-                                     m_nameKeys ? &*m_nameKeys : nullptr);
+    m_rows = std::move(rows);
+    m_listedFrom = m_choices;
     m_anySelectable = false;
     for (std::size_t position : m_rows) {
         if (visible[position].selectable()) {

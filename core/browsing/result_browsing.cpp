@@ -146,17 +146,22 @@ private:
     icu::UnicodeString m_haystack;  // reused per item
 };
 
-// Positions in `visible` that pass the category, search and age tests, in order.
-std::vector<std::size_t> passing(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now) {
+// Positions from `candidates` (all of `visible` in order when null) that pass the category,
+// search and age tests, in the order they are given.
+std::vector<std::size_t> passing(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now,
+                                 const std::vector<std::size_t>* candidates = nullptr) {
     const bool byAge = choices.age != 0;
     const TimePoint cutoff = byAge ? ageCutoff(now, choices.age) : now;
     std::optional<QueryMatcher> matcher;
     if (!choices.query.empty()) matcher.emplace(choices.query);
     std::vector<std::size_t> found;
+    const std::size_t count = candidates != nullptr ? candidates->size() : visible.size();
     // At once: growing step by step takes a new block at every size, each faulting in fresh
     // pages, which on a long list cost more than the tests themselves.
-    found.reserve(visible.size());
-    for (std::size_t i = 0; i < visible.size(); ++i) {
+    found.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t i = candidates != nullptr ? (*candidates)[k] : k;
+        if (i >= visible.size()) continue;
         const StorageItem& item = visible[i];
         if (!categoryMatches(choices.category, item.kind)) continue;
         if (matcher && !matcher->matches(item.title, item.url)) continue;
@@ -260,6 +265,12 @@ std::vector<std::size_t> listedIndices(const std::vector<StorageItem>& visible, 
         sortBySize(listed, visible);
     }
     return listed;
+}
+
+std::vector<std::size_t> passingIndices(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now,
+                                        const std::vector<std::size_t>& candidates) {
+    if (!choices.category) return {};
+    return passing(visible, choices, now, &candidates);
 }
 
 std::vector<StorageItem> filtered(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now,

@@ -68,6 +68,14 @@ std::vector<std::string> nameKeys(const std::vector<tarnby::StorageItem>& items)
 std::vector<std::size_t> listedIndices(const std::vector<tarnby::StorageItem>& visible, const Choices& choices,
                                        tarnby::TimePoint now, const std::vector<std::string>* keys = nullptr);
 
+// The positions among `candidates` (positions in `visible`) that pass the category, search and
+// age tests, in the order of `candidates`. The order does not depend on those tests, so a view
+// can sort the whole list once (listedIndices with no category, search or age) and filter that
+// on every keystroke without sorting again; or, when the search text only grew, filter the rows
+// it lists already. Positions past the end of `visible` are skipped.
+std::vector<std::size_t> passingIndices(const std::vector<tarnby::StorageItem>& visible, const Choices& choices,
+                                        tarnby::TimePoint now, const std::vector<std::size_t>& candidates);
+
 // The listed items themselves. Copying whole items costs several times the derivation on
 // long lists; a view that can work with positions should use listedIndices.
 std::vector<tarnby::StorageItem> filtered(const std::vector<tarnby::StorageItem>& visible, const Choices& choices,

@@ -89,6 +89,8 @@ private slots:
         ContentView window(model, &m_environment);
         QCOMPARE(shownPage(window), QStringLiteral("welcome"));
         QVERIFY(!model.busy());
+        // The free space arrives from the model's worker.
+        QTRY_COMPARE(text(window, "free-space"), QStringLiteral("123 GB available"));
         // An empty fixture home suggests nothing.
         QCOMPARE(text(window, "suggested-locations"),
                  QStringLiteral("Known caches and Xcode locations are ready to scan. Add a custom project location anytime."));
@@ -268,6 +270,48 @@ private slots:
         model.keep(home() + "/Code/tool/target");
         QCOMPARE(count("builds"), 1);
         QCOMPARE(text(window, "total-line"), QStringLiteral("estimated on disk · 4 items"));
+    }
+
+    void reviewingMakesAPlanThatViewPlanOpens() {
+        prepareItems();
+        StorageModel model(m_home->setup());
+        ContentView window(model, &m_environment);
+        window.resize(1100, 760);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        scanAndWait(model);
+        model.select(home() + "/Code/tool/target");
+        model.select(home() + "/Code/app/node_modules");
+        auto* viewPlan = child<QPushButton>(window, "view-plan");
+        QVERIFY(!viewPlan->isVisible());
+
+        QTest::mouseClick(child<QPushButton>(window, "review"), Qt::LeftButton);
+        QVERIFY(window.sheetOpen());
+        auto* review = child<QDialog>(window, "review-sheet");
+        m_home->plan.hold();
+        QTest::mouseClick(child<QPushButton>(*review, "confirm-cleanup"), Qt::LeftButton);
+        QVERIFY(!window.sheetOpen());
+
+        // Planning: busy but not scanning. Scan stays in place, disabled, and Ctrl+R is ignored.
+        QVERIFY(model.busy() && !model.scanning());
+        auto* scanButton = child<QToolButton>(window, "scan");
+        QVERIFY(scanButton->isVisible() && !scanButton->isEnabled());
+        QSignalSpy scans(child<QAction>(window, "scan"), &QAction::triggered);
+        QTest::keyClick(&window, Qt::Key_R, Qt::ControlModifier);
+        QCOMPARE(scans.count(), 0);
+        QVERIFY(!child<QPushButton>(window, "review")->isEnabled());
+        m_home->plan.release();
+        QVERIFY(idle(model));
+        // The selection went to the planner in scan order, without the simulator acknowledgement.
+        QCOMPARE(m_home->plan.given, (std::vector<std::string>{home() + "/Code/app/node_modules", home() + "/Code/tool/target"}));
+        QVERIFY(!m_home->plan.acknowledged);
+
+        // The plan does not open by itself; "View plan" opens it.
+        QVERIFY(!window.sheetOpen());
+        QVERIFY(viewPlan->isVisible() && viewPlan->isEnabled());
+        QTest::mouseClick(viewPlan, Qt::LeftButton);
+        QVERIFY(window.sheetOpen());
+        QVERIFY(child<QDialog>(window, "plan-sheet")->isVisible());
     }
 
     void theSearchFieldTakesFocusWhenAScanEnds() {

@@ -1,12 +1,13 @@
 // Renders the main window on a fixture home, in light and dark, to PNGs for a person to look at:
 //   render_window [output folder]    (default: the build folder's pictures/window)
-// States: welcome, a scan running, a long list with a selection and notes, no matches, empty.
+// States: welcome, a scan running, empty, a long list with a selection, its notes open, no matches.
 //   render_window --keep-open        shows the long list on the real display until closed, to
 //                                    try it with the keyboard or a screen reader.
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QTest>
+#include <QToolButton>
 
 #include <cstdio>
 
@@ -63,6 +64,10 @@ void renderAll(Appearance appearance, const QString& folder) {
     }
     model.keep(items[1].url);
     save(window, folder, QStringLiteral("window-list") + suffix);
+    auto* notes = window.findChild<QToolButton*>(QStringLiteral("scan-notes"));
+    notes->setChecked(true);
+    save(window, folder, QStringLiteral("window-notes") + suffix);
+    notes->setChecked(false);
 
     auto* search = window.findChild<QLineEdit*>(QStringLiteral("search"));
     search->setText(QStringLiteral("no such project"));

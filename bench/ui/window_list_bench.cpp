@@ -9,12 +9,16 @@
 #include <QListView>
 #include <QScrollBar>
 
+#include <chrono>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/model/storage_model.h"
 #include "app/ui/content_view.h"
 #include "app/ui/environment.h"
 #include "app/ui/results_model.h"
+#include "core/browsing/result_browsing.h"
 #include "tests/app/ui/window_fixture.h"
 
 namespace {
@@ -93,6 +97,25 @@ void FilterToRedraw(benchmark::State& state, int orderIndex) {
 }
 BENCHMARK_CAPTURE(FilterToRedraw, largestFirst, 0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(FilterToRedraw, byName, 2)->Unit(benchmark::kMillisecond);
+
+// The same keystrokes through the browsing library alone (name keys made once, as the window
+// keeps them): what of FilterToRedraw is the derivation and what is the list.
+void DeriveOnly(benchmark::State& state, const char* order) {
+    Window& w = window();
+    const auto visible = w.view->results().visibleItems();
+    const std::vector<std::string> keys = quillet::browsing::nameKeys(*visible);
+    quillet::browsing::Choices choices;
+    choices.order = order;
+    bool typed = false;
+    for (auto _ : state) {
+        choices.query = typed ? "client1" : "client";
+        typed = !typed;
+        const auto rows = quillet::browsing::listedIndices(*visible, choices, std::chrono::system_clock::now(), &keys);
+        benchmark::DoNotOptimize(rows.data());
+    }
+}
+BENCHMARK_CAPTURE(DeriveOnly, largestFirst, "size")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DeriveOnly, byName, "name")->Unit(benchmark::kMillisecond);
 
 // Keeping one item: the storage model publishes a new list of 99,999 visible items, which the
 // window copies once, derives, totals and repaints.
