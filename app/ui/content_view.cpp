@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QStackedLayout>
 #include <QStackedWidget>
@@ -26,6 +27,7 @@
 
 #include "app/model/storage_model.h"
 #include "app/ui/category_list.h"
+#include "app/ui/decoration.h"
 #include "app/ui/desktop_services.h"
 #include "app/ui/detail_sheet.h"
 #include "app/ui/environment.h"
@@ -153,6 +155,20 @@ protected:
     }
 };
 
+// Lets a centred page shrink below its height in a small window, scrolling instead of pushing the
+// window's minimum size up. Transparent, so the background shows through.
+QScrollArea* scrollable(QWidget* page) {
+    auto* area = new QScrollArea;
+    area->setObjectName(page->objectName());
+    area->setWidget(page);
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->viewport()->setAutoFillBackground(false);
+    page->setAutoFillBackground(false);
+    return area;
+}
+
 // Puts `content` over decorative layers, all filling the same area.
 QWidget* layered(std::initializer_list<QWidget*> layers, QWidget* content) {
     auto* holder = new QWidget;
@@ -239,7 +255,7 @@ QWidget* ContentView::makeSidebar() {
     auto* icon = new QLabel;
     icon->setObjectName(QStringLiteral("app-icon"));
     icon->setFixedSize(kAppIcon, kAppIcon);
-    icon->setAccessibleName(QString());
+    makeDecoration(*icon);
     brand->addWidget(icon);
     auto* names = new QVBoxLayout;
     names->setSpacing(kBrandTextSpacing);
@@ -442,6 +458,8 @@ QWidget* ContentView::makeResults() {
     m_list->setUniformItemSizes(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setResizeMode(QListView::Adjust);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setAutoFillBackground(false);
     m_list->viewport()->setAutoFillBackground(false);
@@ -464,21 +482,24 @@ QWidget* ContentView::makeResults() {
     m_list->addAction(details);
 
     m_pages = new QStackedWidget;
-    m_pages->addWidget(makeWelcome());
+    m_welcomePage = scrollable(makeWelcome());
+    m_emptyPage = scrollable(makeEmpty());
+    m_pages->addWidget(m_welcomePage);
     m_pages->addWidget(m_list);
-    m_pages->addWidget(makeEmpty());
+    m_pages->addWidget(m_emptyPage);
     column->addWidget(m_pages, 1);
     return results;
 }
 
 QWidget* ContentView::makeWelcome() {
-    m_welcome = new QWidget;
-    m_welcome->setObjectName(QStringLiteral("welcome"));
-    auto* column = new QVBoxLayout(m_welcome);
+    auto* welcome = new QWidget;
+    welcome->setObjectName(QStringLiteral("welcome"));
+    auto* column = new QVBoxLayout(welcome);
     column->setSpacing(kWelcomeSpacing);
     column->addStretch(1);
     auto* art = new QLabel;
     art->setObjectName(QStringLiteral("welcome-symbol"));
+    makeDecoration(*art);
     column->addWidget(art, 0, Qt::AlignHCenter);
     column->addWidget(makeLabel(QStringLiteral("Find your next few gigabytes."), ui::font(TextStyle::title2, QFont::Medium),
                                 Woodland::ink()),
@@ -509,17 +530,18 @@ QWidget* ContentView::makeWelcome() {
                                 ui::font(TextStyle::caption), Woodland::muted()),
                       0, Qt::AlignHCenter);
     column->addStretch(1);
-    return m_welcome;
+    return welcome;
 }
 
 QWidget* ContentView::makeEmpty() {
-    m_empty = new QWidget;
-    m_empty->setObjectName(QStringLiteral("empty"));
-    auto* column = new QVBoxLayout(m_empty);
+    auto* empty = new QWidget;
+    empty->setObjectName(QStringLiteral("empty"));
+    auto* column = new QVBoxLayout(empty);
     column->setSpacing(kWelcomeSpacing);
     column->addStretch(1);
     auto* art = new QLabel;
     art->setObjectName(QStringLiteral("empty-symbol"));
+    makeDecoration(*art);
     column->addWidget(art, 0, Qt::AlignHCenter);
     m_emptyTitle = makeLabel(QString(), ui::font(TextStyle::title2), Woodland::ink());
     m_emptyTitle->setObjectName(QStringLiteral("empty-title"));
@@ -535,7 +557,7 @@ QWidget* ContentView::makeEmpty() {
     connect(m_showKept, &QPushButton::clicked, this, [this] { m_model.clearKept(); });
     column->addWidget(m_showKept, 0, Qt::AlignHCenter);
     column->addStretch(1);
-    return m_empty;
+    return empty;
 }
 
 QWidget* ContentView::makeFooter() {
@@ -644,16 +666,16 @@ void ContentView::showRoots() {
 
 void ContentView::showState() {
     const bool busy = m_model.busy();
-    QWidget* page = m_empty;
+    QWidget* page = m_emptyPage;
     if (!m_model.didScan() && !busy) {
-        page = m_welcome;
+        page = m_welcomePage;
     } else if (m_results->rowCount() > 0 || busy) {
         page = m_list;
     }
     m_pages->setCurrentWidget(page);
     m_selectVisible->setEnabled(!busy && m_results->anySelectable());
 
-    if (page == m_empty) {
+    if (page == m_emptyPage) {
         const browsing::EmptyState empty = browsing::emptyState(!m_results->visibleItems()->empty(), m_model.kept().size());
         m_emptyTitle->setText(qt(empty.title));
         m_emptyMessage->setText(qt(empty.message));

@@ -111,11 +111,11 @@ private:
     QPushButton* m_selectVisible = nullptr;
     QProgressBar* m_progress = nullptr;
     QStackedWidget* m_pages = nullptr;
-    QWidget* m_welcome = nullptr;
+    QWidget* m_welcomePage = nullptr;  // the welcome and empty states, each in a scroll area
+    QWidget* m_emptyPage = nullptr;
     QLabel* m_suggested = nullptr;
     QListView* m_list = nullptr;
     ItemDelegate* m_delegate = nullptr;
-    QWidget* m_empty = nullptr;
     QLabel* m_emptyTitle = nullptr;
     QLabel* m_emptyMessage = nullptr;
     QPushButton* m_showKept = nullptr;

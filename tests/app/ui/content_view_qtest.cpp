@@ -7,10 +7,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -373,6 +375,24 @@ private slots:
         QVERIFY(!motion->obscured());
         QTest::keyClick(list, Qt::Key_Return);
         QVERIFY(window.sheetOpen());
+        qobject_cast<QDialog*>(QApplication::activeModalWidget())->reject();
+        QVERIFY(!window.sheetOpen());
+
+        // The context menu's "Keep this item" keeps the row it was opened on.
+        const QPoint onSecond = list->visualRect(window.results().index(1)).center();
+        QTimer::singleShot(0, this, [] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QVERIFY(menu);
+            QStringList texts;
+            for (QAction* action : menu->actions()) texts << action->text();
+            QCOMPARE(texts, (QStringList{"Reveal in Finder", "Keep this item"}));
+            menu->actions().at(1)->trigger();
+            menu->close();
+        });
+        QContextMenuEvent request(QContextMenuEvent::Mouse, onSecond, list->viewport()->mapToGlobal(onSecond));
+        QApplication::sendEvent(list->viewport(), &request);
+        QCOMPARE(model.kept(), (std::set<std::string>{home() + "/Code/tool/target"}));
+        QVERIFY(model.selected().empty());  // keeping also deselects
     }
 };
 
