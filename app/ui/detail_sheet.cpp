@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QVBoxLayout>
 
+#include "app/ui/decoration.h"
 #include "app/ui/desktop_services.h"
 #include "app/ui/sheet_parts.h"
 #include "app/ui/typography.h"
@@ -103,16 +104,18 @@ DetailSheet::DetailSheet(const tarnby::StorageItem& item, StorageModel& model, E
 }
 
 void DetailSheet::addValue(QGridLayout& grid, const QString& label, const QString& value) {
-    const int row = grid.rowCount();
-    QLabel* name = makeText(label, ui::font(TextStyle::body));
-    name->setWordWrap(false);
+    const int row = grid.count() / 2;  // two cells per row; an empty grid already reports one row
+    // The value speaks for the row ("Files, 1,204"), so the label alone is kept from screen
+    // readers; marked before it has text, which would make its accessible interface early.
+    auto* name = new QLabel;
+    makeDecoration(*name);
+    name->setFont(ui::font(TextStyle::body));
+    name->setText(label);
     QLabel* shown = makeText(value, monospacedDigits(ui::font(TextStyle::body)));
     shown->setWordWrap(false);
     shown->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     setForeground(*shown, Woodland::muted(), *environment());
-    // Read as one line: "Files, 1,204".
     shown->setAccessibleName(label + QStringLiteral(", ") + value);
-    name->setBuddy(shown);
     grid.addWidget(name, row, 0);
     grid.addWidget(shown, row, 1);
 }

@@ -4,12 +4,10 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
-#include <QListView>
 #include <QPointer>
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QToolButton>
-#include <QTreeView>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -28,7 +26,7 @@ namespace {
 constexpr int kMargin = 24;
 constexpr int kSpacing = 18;
 constexpr int kRowMarginH = 10;
-constexpr int kRowMarginV = 4;
+constexpr int kRowMarginV = 2;
 constexpr int kRemoveSymbolSize = 16;
 
 QString removeName(const std::string& path) { return QStringLiteral("Remove ") + QString::fromStdString(path); }
@@ -65,7 +63,7 @@ LocationsSheet::LocationsSheet(StorageModel& model, Environment* env, QWidget* p
     list->viewport()->setAutoFillBackground(true);
     auto* body = new QWidget;
     m_rows = new QVBoxLayout(body);
-    m_rows->setContentsMargins(0, kRowMarginV, 0, kRowMarginV);
+    m_rows->setContentsMargins(0, 2 * kRowMarginV, 0, 2 * kRowMarginV);
     m_rows->setSpacing(0);
     list->setWidget(body);
     body->setAutoFillBackground(false);
@@ -112,9 +110,8 @@ LocationsSheet::LocationsSheet(StorageModel& model, Environment* env, QWidget* p
 
     connect(&m_model, &StorageModel::keptChanged, this, &LocationsSheet::updateKeptButton);
     connect(&m_finding, &QFutureWatcherBase::finished, this, [this] {
-        const auto generation = m_finding.property("generation").toInt();
         m_find->setEnabled(true);
-        if (generation == m_generation) {
+        if (m_findingGeneration == m_generation) {
             setDraft(merged(m_draft, m_finding.result()));
         }
     });
@@ -192,6 +189,7 @@ void LocationsSheet::showRows(int focusPosition) {
     for (std::size_t position = 0; position < m_draft.size(); ++position) {
         const std::string& path = m_draft[position];
         auto* row = new QWidget(body);
+        row->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);  // a short list keeps its row height
         auto* line = new QHBoxLayout(row);
         line->setContentsMargins(kRowMarginH, kRowMarginV, kRowMarginH / 2, kRowMarginV);
         line->addWidget(new ElidedLabel(QString::fromStdString(path)), 1);
@@ -205,6 +203,7 @@ void LocationsSheet::showRows(int focusPosition) {
         connect(remove, &QToolButton::clicked, this, [this, position] { removeRoot(position); });
         line->addWidget(remove);
         m_rows->addWidget(row);
+        row->show();  // at once, not on the layout's next turn: focus may move to it below
     }
     m_rows->addStretch(1);
     if (focusPosition < 0) {
@@ -233,7 +232,7 @@ void LocationsSheet::findProjectLocations() {
         return;
     }
     m_find->setEnabled(false);
-    m_finding.setProperty("generation", m_generation);
+    m_findingGeneration = m_generation;
     m_finding.setFuture(QtConcurrent::run([suggester = m_suggester, home = m_model.home()] { return suggester(home); }));
 }
 

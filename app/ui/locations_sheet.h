@@ -61,6 +61,7 @@ private:
     Suggester m_suggester;
     // Bumped each time the sheet is shown, so suggestions asked for an earlier draft are dropped.
     int m_generation = 0;
+    int m_findingGeneration = 0;  // the opening the running search was asked for
     QFutureWatcher<std::vector<std::string>> m_finding;
 
     QVBoxLayout* m_rows = nullptr;

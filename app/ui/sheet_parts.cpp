@@ -15,6 +15,9 @@
 #include "app/ui/symbols.h"
 
 namespace quillet::ui {
+namespace {
+constexpr int kScrollBarGap = 10;
+}  // namespace
 
 QLabel* makeText(const QString& text, const QFont& font, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -111,6 +114,10 @@ BoundedScrollArea::BoundedScrollArea(int maximumHeight, int spacing, QWidget* pa
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+    // Keep trailing texts clear of the scroll bar while it shows.
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
+        m_content->setContentsMargins(0, 0, maximum > 0 ? kScrollBarGap : 0, 0);
+    });
 }
 
 int BoundedScrollArea::heightForWidth(int width) const {
@@ -156,29 +163,33 @@ void ElidedLabel::elide() {
 }
 
 WrappingCheckBox::WrappingCheckBox(const QString& text, const QFont& font, QWidget* parent)
-    : QWidget(parent), m_box(new QCheckBox(this)), m_label(makeText(text, font, this)) {
+    : QWidget(parent), m_box(new QCheckBox(this)), m_label(new QLabel(this)) {
+    // Marked before it has any text: an accessibility interface made for it earlier (when the
+    // text is set while accessibility is on) would be kept, and it would be read after all.
+    makeDecoration(*m_label);
+    m_label->setFont(font);
+    m_label->setWordWrap(true);
+    m_label->setTextFormat(Qt::PlainText);
+    m_label->setText(text);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(6);
+    // The box speaks for the pair, so screen readers do not read the text twice; clicks on the
+    // text reach this widget.
     m_box->setAccessibleName(text);
-    // The box speaks for the pair; the text only shows it and takes clicks.
-    m_label->setAccessibleName(QString());
-    m_label->installEventFilter(this);
     row->addWidget(m_box, 0, Qt::AlignTop);
     row->addWidget(m_label, 1);
     setFocusProxy(m_box);
 }
 
-bool WrappingCheckBox::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_label && event->type() == QEvent::MouseButtonRelease && m_box->isEnabled()) {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton && m_label->rect().contains(mouse->position().toPoint())) {
-            m_box->click();
-            m_box->setFocus(Qt::MouseFocusReason);
-            return true;
-        }
+void WrappingCheckBox::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && m_label->geometry().contains(event->position().toPoint()) &&
+        m_box->isEnabled()) {
+        m_box->click();
+        m_box->setFocus(Qt::MouseFocusReason);
+        return;
     }
-    return QWidget::eventFilter(watched, event);
+    QWidget::mouseReleaseEvent(event);
 }
 
 void fitHeightToContent(QWidget& sheet) {

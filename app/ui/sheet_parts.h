@@ -97,7 +97,7 @@ public:
     QLabel* label() const { return m_label; }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     QCheckBox* m_box;

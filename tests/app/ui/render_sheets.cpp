@@ -1,5 +1,6 @@
 // Draws the four sheets in a few states, in the light and dark looks, each also with increased
 // contrast, to PNG files for looking at: render_sheets [output folder].
+// render_sheets --show <state> opens one state on the desktop instead (for a screen reader).
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -45,10 +46,13 @@ bool save(QDialog& sheet, const QString& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bool showOne = argc > 2 && qstrcmp(argv[1], "--show") == 0;
+    if (!showOne) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(QUILLET_PICTURES_DIR));
+    const QDir out(argc > 1 && !showOne ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(QUILLET_PICTURES_DIR));
     QDir().mkpath(out.path());
 
     QTemporaryDir home;
@@ -108,6 +112,19 @@ int main(int argc, char** argv) {
              return std::make_unique<quillet::ui::LocationsSheet>(model, &env);
          }},
     };
+
+    if (showOne) {
+        for (const auto& [name, make] : states) {
+            if (name == QString::fromLocal8Bit(argv[2])) {
+                Environment env;
+                auto sheet = make(env);
+                sheet->show();
+                return QApplication::exec();
+            }
+        }
+        std::fprintf(stderr, "render_sheets: no state named %s\n", argv[2]);
+        return 2;
+    }
 
     bool ok = true;
     for (const Appearance appearance : {Appearance::light, Appearance::dark}) {

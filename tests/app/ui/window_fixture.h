@@ -97,7 +97,7 @@ struct Home {
     std::string path() const { return folder.path().toStdString(); }
     quillet::StorageModelSetup setup() {
         return {path(), std::make_shared<NoSimulators>(), scan.function(), plan.function(),
-                [](const std::string&) { return std::optional<std::int64_t>(123'000'000'000); }};
+                [](const std::string&) { return std::optional<std::int64_t>(123'000'000'000); }, std::nullopt};
     }
 };
 
