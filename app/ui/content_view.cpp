@@ -491,32 +491,39 @@ QWidget* ContentView::makeResults() {
     return results;
 }
 
-QWidget* ContentView::makeWelcome() {
-    auto* welcome = new QWidget;
-    welcome->setObjectName(QStringLiteral("welcome"));
-    auto* column = new QVBoxLayout(welcome);
+QLabel* ContentView::makeWrapped(const QString& text, const QFont& labelFont, const AdaptiveColor& colour, int width) {
+    QLabel* label = makeLabel(text, labelFont, colour);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignHCenter);
+    label->setFixedWidth(width);
+    return label;
+}
+
+// A centred state page: its symbol on top, then what the caller adds, all between stretches.
+QVBoxLayout* ContentView::makeStatePage(QWidget* page, const QString& name) {
+    page->setObjectName(name);
+    auto* column = new QVBoxLayout(page);
     column->setSpacing(kWelcomeSpacing);
     column->addStretch(1);
     auto* art = new QLabel;
-    art->setObjectName(QStringLiteral("welcome-symbol"));
+    art->setObjectName(name + QStringLiteral("-symbol"));
     makeDecoration(*art);
     column->addWidget(art, 0, Qt::AlignHCenter);
+    return column;
+}
+
+QWidget* ContentView::makeWelcome() {
+    auto* welcome = new QWidget;
+    QVBoxLayout* column = makeStatePage(welcome, QStringLiteral("welcome"));
     column->addWidget(makeLabel(QStringLiteral("Find your next few gigabytes."), ui::font(TextStyle::title2, QFont::Medium),
                                 Woodland::ink()),
                       0, Qt::AlignHCenter);
-    QLabel* explanation = makeLabel(
+    column->addLayout(centred(makeWrapped(
         QStringLiteral("We find rebuildable dependencies and build output inside suggested project locations, plus "
                        "known package caches, Xcode builds and simulator devices."),
-        ui::font(TextStyle::body), Woodland::muted());
-    explanation->setWordWrap(true);
-    explanation->setAlignment(Qt::AlignHCenter);
-    explanation->setFixedWidth(kWelcomeTextWidth);
-    column->addLayout(centred(explanation));
-    m_suggested = makeLabel(QString(), ui::font(TextStyle::caption), Woodland::muted());
+        ui::font(TextStyle::body), Woodland::muted(), kWelcomeTextWidth)));
+    m_suggested = makeWrapped(QString(), ui::font(TextStyle::caption), Woodland::muted(), kWelcomeTextWidth);
     m_suggested->setObjectName(QStringLiteral("suggested-locations"));
-    m_suggested->setWordWrap(true);
-    m_suggested->setAlignment(Qt::AlignHCenter);
-    m_suggested->setFixedWidth(kWelcomeTextWidth);
     column->addLayout(centred(m_suggested));
     QPushButton* start = makeProminentButton(QStringLiteral("Scan developer storage"), *m_environment);
     start->setObjectName(QStringLiteral("start-scan"));
@@ -535,22 +542,12 @@ QWidget* ContentView::makeWelcome() {
 
 QWidget* ContentView::makeEmpty() {
     auto* empty = new QWidget;
-    empty->setObjectName(QStringLiteral("empty"));
-    auto* column = new QVBoxLayout(empty);
-    column->setSpacing(kWelcomeSpacing);
-    column->addStretch(1);
-    auto* art = new QLabel;
-    art->setObjectName(QStringLiteral("empty-symbol"));
-    makeDecoration(*art);
-    column->addWidget(art, 0, Qt::AlignHCenter);
+    QVBoxLayout* column = makeStatePage(empty, QStringLiteral("empty"));
     m_emptyTitle = makeLabel(QString(), ui::font(TextStyle::title2), Woodland::ink());
     m_emptyTitle->setObjectName(QStringLiteral("empty-title"));
     column->addWidget(m_emptyTitle, 0, Qt::AlignHCenter);
-    m_emptyMessage = makeLabel(QString(), ui::font(TextStyle::body), Woodland::muted());
+    m_emptyMessage = makeWrapped(QString(), ui::font(TextStyle::body), Woodland::muted(), kEmptyTextWidth);
     m_emptyMessage->setObjectName(QStringLiteral("empty-message"));
-    m_emptyMessage->setWordWrap(true);
-    m_emptyMessage->setAlignment(Qt::AlignHCenter);
-    m_emptyMessage->setFixedWidth(kEmptyTextWidth);
     column->addLayout(centred(m_emptyMessage));
     m_showKept = new QPushButton;
     m_showKept->setObjectName(QStringLiteral("show-kept-items"));

@@ -23,6 +23,7 @@ class QProgressBar;
 class QPushButton;
 class QStackedWidget;
 class QToolButton;
+class QVBoxLayout;
 class QWidget;
 
 namespace quillet {
@@ -73,8 +74,10 @@ private:
     QWidget* makeEmpty();
     QWidget* makeFooter();
 
-    // A label whose text colour follows the appearance.
+    // A label whose text colour follows the appearance; wrapped: centred lines `width` wide.
     QLabel* makeLabel(const QString& text, const QFont& font, const AdaptiveColor& colour);
+    QLabel* makeWrapped(const QString& text, const QFont& font, const AdaptiveColor& colour, int width);
+    QVBoxLayout* makeStatePage(QWidget* page, const QString& name);
 
     void setChoice(const std::function<void(browsing::Choices&)>& change);
     void showCategory(const QModelIndex& current);

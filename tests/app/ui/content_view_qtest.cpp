@@ -50,6 +50,13 @@ QString shownPage(const QWidget& window) {
     return stack->currentWidget()->objectName();
 }
 
+// Shows the window at its first size, in front, so shortcuts and focus work as for a person.
+bool showActive(ContentView& window) {
+    window.resize(1100, 760);
+    window.show();
+    return QTest::qWaitForWindowActive(&window);
+}
+
 }  // namespace
 
 class ContentViewTest : public QObject {
@@ -108,8 +115,7 @@ private slots:
         prepareItems();
         StorageModel model(m_home->setup());
         ContentView window(model, &m_environment);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(showActive(window));
         auto* scanButton = child<QToolButton>(window, "scan");
         auto* stopButton = child<QToolButton>(window, "stop-scan");
         auto* scanAction = child<QAction>(window, "scan");
@@ -206,8 +212,7 @@ private slots:
 
         // The "Browse" heading cannot be chosen; clicking it keeps the category.
         auto* categories = child<QListView>(window, "categories");
-        window.resize(1100, 760);
-        window.show();
+        QVERIFY(showActive(window));
         QTest::mouseClick(categories->viewport(), Qt::LeftButton, {},
                           categories->visualRect(categories->model()->index(1, 0)).center());
         QCOMPARE(window.choices().category, std::optional<std::string>("all"));
@@ -278,9 +283,7 @@ private slots:
         prepareItems();
         StorageModel model(m_home->setup());
         ContentView window(model, &m_environment);
-        window.resize(1100, 760);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(showActive(window));
         scanAndWait(model);
         model.select(home() + "/Code/tool/target");
         model.select(home() + "/Code/app/node_modules");
@@ -320,8 +323,7 @@ private slots:
         prepareItems();
         StorageModel model(m_home->setup());
         ContentView window(model, &m_environment);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(showActive(window));
         auto* search = child<QLineEdit>(window, "search");
         child<QListView>(window, "categories")->setFocus();
         QVERIFY(!search->hasFocus());
@@ -338,9 +340,7 @@ private slots:
         prepareItems();
         StorageModel model(m_home->setup());
         ContentView window(model, &m_environment);
-        window.resize(1100, 760);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(showActive(window));
         scanAndWait(model);
         auto* list = child<QListView>(window, "results");
         auto* delegate = qobject_cast<quillet::ui::ItemDelegate*>(list->itemDelegate());
