@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -59,6 +60,7 @@ constexpr int kBrandTop = 22;
 constexpr int kBrandSpacing = 10;
 constexpr int kBrandTextSpacing = 2;
 constexpr int kAppIcon = 36;
+const QString kAppIconResource = QStringLiteral(":/app/quillet.svg");
 constexpr int kCategoryInset = 8;
 constexpr int kSidebarFooterMargin = 16;
 constexpr int kSidebarFooterSpacing = 8;
@@ -740,7 +742,10 @@ void ContentView::applyAppearance() {
         ->setPixmap(symbol("externaldrive.badge.magnifyingglass", accent, kWelcomeSymbol, ratio));
     findChild<QLabel*>(QStringLiteral("empty-symbol"))
         ->setPixmap(symbol("checkmark.circle", accent, QFontInfo(ui::font(TextStyle::largeTitle)).pixelSize(), ratio));
-    findChild<QLabel*>(QStringLiteral("app-icon"))->setPixmap(symbol("square.stack.3d.up", accent, kAppIcon, ratio));
+    // The application's own icon; a symbol stands in where the icon was not built in.
+    const QPixmap icon = QIcon(kAppIconResource).pixmap(QSize(kAppIcon, kAppIcon), ratio);
+    findChild<QLabel*>(QStringLiteral("app-icon"))
+        ->setPixmap(icon.isNull() ? symbol("square.stack.3d.up", accent, kAppIcon, ratio) : icon);
     m_locationsAction->setIcon(symbolIcon("folder.badge.gearshape", Woodland::ink().resolve(appearance)));
     m_scanAction->setIcon(symbolIcon("arrow.clockwise", Woodland::ink().resolve(appearance)));
     update();
