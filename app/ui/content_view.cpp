@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QStackedLayout>
 #include <QStackedWidget>
@@ -26,6 +28,7 @@
 
 #include "app/model/storage_model.h"
 #include "app/ui/category_list.h"
+#include "app/ui/decoration.h"
 #include "app/ui/desktop_services.h"
 #include "app/ui/detail_sheet.h"
 #include "app/ui/environment.h"
@@ -57,6 +60,7 @@ constexpr int kBrandTop = 22;
 constexpr int kBrandSpacing = 10;
 constexpr int kBrandTextSpacing = 2;
 constexpr int kAppIcon = 36;
+const QString kAppIconResource = QStringLiteral(":/app/quillet.svg");
 constexpr int kCategoryInset = 8;
 constexpr int kSidebarFooterMargin = 16;
 constexpr int kSidebarFooterSpacing = 8;
@@ -153,6 +157,20 @@ protected:
     }
 };
 
+// Lets a centred page shrink below its height in a small window, scrolling instead of pushing the
+// window's minimum size up. Transparent, so the background shows through.
+QScrollArea* scrollable(QWidget* page) {
+    auto* area = new QScrollArea;
+    area->setObjectName(page->objectName());
+    area->setWidget(page);
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->viewport()->setAutoFillBackground(false);
+    page->setAutoFillBackground(false);
+    return area;
+}
+
 // Puts `content` over decorative layers, all filling the same area.
 QWidget* layered(std::initializer_list<QWidget*> layers, QWidget* content) {
     auto* holder = new QWidget;
@@ -239,7 +257,7 @@ QWidget* ContentView::makeSidebar() {
     auto* icon = new QLabel;
     icon->setObjectName(QStringLiteral("app-icon"));
     icon->setFixedSize(kAppIcon, kAppIcon);
-    icon->setAccessibleName(QString());
+    makeDecoration(*icon);
     brand->addWidget(icon);
     auto* names = new QVBoxLayout;
     names->setSpacing(kBrandTextSpacing);
@@ -442,6 +460,8 @@ QWidget* ContentView::makeResults() {
     m_list->setUniformItemSizes(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setResizeMode(QListView::Adjust);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setAutoFillBackground(false);
     m_list->viewport()->setAutoFillBackground(false);
@@ -464,38 +484,48 @@ QWidget* ContentView::makeResults() {
     m_list->addAction(details);
 
     m_pages = new QStackedWidget;
-    m_pages->addWidget(makeWelcome());
+    m_welcomePage = scrollable(makeWelcome());
+    m_emptyPage = scrollable(makeEmpty());
+    m_pages->addWidget(m_welcomePage);
     m_pages->addWidget(m_list);
-    m_pages->addWidget(makeEmpty());
+    m_pages->addWidget(m_emptyPage);
     column->addWidget(m_pages, 1);
     return results;
 }
 
-QWidget* ContentView::makeWelcome() {
-    m_welcome = new QWidget;
-    m_welcome->setObjectName(QStringLiteral("welcome"));
-    auto* column = new QVBoxLayout(m_welcome);
+QLabel* ContentView::makeWrapped(const QString& text, const QFont& labelFont, const AdaptiveColor& colour, int width) {
+    QLabel* label = makeLabel(text, labelFont, colour);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignHCenter);
+    label->setFixedWidth(width);
+    return label;
+}
+
+// A centred state page: its symbol on top, then what the caller adds, all between stretches.
+QVBoxLayout* ContentView::makeStatePage(QWidget* page, const QString& name) {
+    page->setObjectName(name);
+    auto* column = new QVBoxLayout(page);
     column->setSpacing(kWelcomeSpacing);
     column->addStretch(1);
     auto* art = new QLabel;
-    art->setObjectName(QStringLiteral("welcome-symbol"));
+    art->setObjectName(name + QStringLiteral("-symbol"));
+    makeDecoration(*art);
     column->addWidget(art, 0, Qt::AlignHCenter);
+    return column;
+}
+
+QWidget* ContentView::makeWelcome() {
+    auto* welcome = new QWidget;
+    QVBoxLayout* column = makeStatePage(welcome, QStringLiteral("welcome"));
     column->addWidget(makeLabel(QStringLiteral("Find your next few gigabytes."), ui::font(TextStyle::title2, QFont::Medium),
                                 Woodland::ink()),
                       0, Qt::AlignHCenter);
-    QLabel* explanation = makeLabel(
+    column->addLayout(centred(makeWrapped(
         QStringLiteral("We find rebuildable dependencies and build output inside suggested project locations, plus "
                        "known package caches, Xcode builds and simulator devices."),
-        ui::font(TextStyle::body), Woodland::muted());
-    explanation->setWordWrap(true);
-    explanation->setAlignment(Qt::AlignHCenter);
-    explanation->setFixedWidth(kWelcomeTextWidth);
-    column->addLayout(centred(explanation));
-    m_suggested = makeLabel(QString(), ui::font(TextStyle::caption), Woodland::muted());
+        ui::font(TextStyle::body), Woodland::muted(), kWelcomeTextWidth)));
+    m_suggested = makeWrapped(QString(), ui::font(TextStyle::caption), Woodland::muted(), kWelcomeTextWidth);
     m_suggested->setObjectName(QStringLiteral("suggested-locations"));
-    m_suggested->setWordWrap(true);
-    m_suggested->setAlignment(Qt::AlignHCenter);
-    m_suggested->setFixedWidth(kWelcomeTextWidth);
     column->addLayout(centred(m_suggested));
     QPushButton* start = makeProminentButton(QStringLiteral("Scan developer storage"), *m_environment);
     start->setObjectName(QStringLiteral("start-scan"));
@@ -509,33 +539,24 @@ QWidget* ContentView::makeWelcome() {
                                 ui::font(TextStyle::caption), Woodland::muted()),
                       0, Qt::AlignHCenter);
     column->addStretch(1);
-    return m_welcome;
+    return welcome;
 }
 
 QWidget* ContentView::makeEmpty() {
-    m_empty = new QWidget;
-    m_empty->setObjectName(QStringLiteral("empty"));
-    auto* column = new QVBoxLayout(m_empty);
-    column->setSpacing(kWelcomeSpacing);
-    column->addStretch(1);
-    auto* art = new QLabel;
-    art->setObjectName(QStringLiteral("empty-symbol"));
-    column->addWidget(art, 0, Qt::AlignHCenter);
+    auto* empty = new QWidget;
+    QVBoxLayout* column = makeStatePage(empty, QStringLiteral("empty"));
     m_emptyTitle = makeLabel(QString(), ui::font(TextStyle::title2), Woodland::ink());
     m_emptyTitle->setObjectName(QStringLiteral("empty-title"));
     column->addWidget(m_emptyTitle, 0, Qt::AlignHCenter);
-    m_emptyMessage = makeLabel(QString(), ui::font(TextStyle::body), Woodland::muted());
+    m_emptyMessage = makeWrapped(QString(), ui::font(TextStyle::body), Woodland::muted(), kEmptyTextWidth);
     m_emptyMessage->setObjectName(QStringLiteral("empty-message"));
-    m_emptyMessage->setWordWrap(true);
-    m_emptyMessage->setAlignment(Qt::AlignHCenter);
-    m_emptyMessage->setFixedWidth(kEmptyTextWidth);
     column->addLayout(centred(m_emptyMessage));
     m_showKept = new QPushButton;
     m_showKept->setObjectName(QStringLiteral("show-kept-items"));
     connect(m_showKept, &QPushButton::clicked, this, [this] { m_model.clearKept(); });
     column->addWidget(m_showKept, 0, Qt::AlignHCenter);
     column->addStretch(1);
-    return m_empty;
+    return empty;
 }
 
 QWidget* ContentView::makeFooter() {
@@ -644,16 +665,16 @@ void ContentView::showRoots() {
 
 void ContentView::showState() {
     const bool busy = m_model.busy();
-    QWidget* page = m_empty;
+    QWidget* page = m_emptyPage;
     if (!m_model.didScan() && !busy) {
-        page = m_welcome;
+        page = m_welcomePage;
     } else if (m_results->rowCount() > 0 || busy) {
         page = m_list;
     }
     m_pages->setCurrentWidget(page);
     m_selectVisible->setEnabled(!busy && m_results->anySelectable());
 
-    if (page == m_empty) {
+    if (page == m_emptyPage) {
         const browsing::EmptyState empty = browsing::emptyState(!m_results->visibleItems()->empty(), m_model.kept().size());
         m_emptyTitle->setText(qt(empty.title));
         m_emptyMessage->setText(qt(empty.message));
@@ -721,7 +742,10 @@ void ContentView::applyAppearance() {
         ->setPixmap(symbol("externaldrive.badge.magnifyingglass", accent, kWelcomeSymbol, ratio));
     findChild<QLabel*>(QStringLiteral("empty-symbol"))
         ->setPixmap(symbol("checkmark.circle", accent, QFontInfo(ui::font(TextStyle::largeTitle)).pixelSize(), ratio));
-    findChild<QLabel*>(QStringLiteral("app-icon"))->setPixmap(symbol("square.stack.3d.up", accent, kAppIcon, ratio));
+    // The application's own icon; a symbol stands in where the icon was not built in.
+    const QPixmap icon = QIcon(kAppIconResource).pixmap(QSize(kAppIcon, kAppIcon), ratio);
+    findChild<QLabel*>(QStringLiteral("app-icon"))
+        ->setPixmap(icon.isNull() ? symbol("square.stack.3d.up", accent, kAppIcon, ratio) : icon);
     m_locationsAction->setIcon(symbolIcon("folder.badge.gearshape", Woodland::ink().resolve(appearance)));
     m_scanAction->setIcon(symbolIcon("arrow.clockwise", Woodland::ink().resolve(appearance)));
     update();

@@ -217,8 +217,9 @@ void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     painter->restore();
 }
 
-QSize ItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-    return {option.rect.width(), m_rowHeight};
+QSize ItemDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
+    // No width of its own: a row spans the view, whatever width the view has.
+    return {1, m_rowHeight};
 }
 
 void ItemDelegate::toggle(QAbstractItemModel* model, const QModelIndex& index) {

@@ -1,6 +1,8 @@
 #include "app/ui/results_model.h"
 
+#include <algorithm>
 #include <chrono>
+#include <numeric>
 #include <string>
 #include <utility>
 
@@ -70,8 +72,29 @@ void ResultsModel::derive() {
         m_sortedOrder = m_choices.order;
         m_listedFrom.reset();
     }
-    const bool narrowing = m_listedFrom && onlyNarrowed(*m_listedFrom, m_choices);
-    std::vector<std::size_t> rows = browsing::passingIndices(visible, m_choices, now, narrowing ? m_rows : *m_sorted);
+    // Tested in position order, which walks the items the way they lie in memory; the sorted
+    // order then picks the rows that passed. Testing in name order would jump across a long
+    // list and wait on memory at nearly every item.
+    const std::size_t count = visible.size();
+    std::vector<char> marked(count, 0);
+    std::vector<std::size_t> candidates;
+    if (m_listedFrom && onlyNarrowed(*m_listedFrom, m_choices)) {
+        for (std::size_t position : m_rows) marked[position] = 1;
+        candidates.reserve(m_rows.size());
+        for (std::size_t position = 0; position < count; ++position) {
+            if (marked[position]) candidates.push_back(position);
+        }
+        std::fill(marked.begin(), marked.end(), 0);
+    } else {
+        candidates.resize(count);
+        std::iota(candidates.begin(), candidates.end(), std::size_t{0});
+    }
+    for (std::size_t position : browsing::passingIndices(visible, m_choices, now, candidates)) marked[position] = 1;
+    std::vector<std::size_t> rows;
+    rows.reserve(candidates.size());
+    for (std::size_t position : *m_sorted) {
+        if (marked[position]) rows.push_back(position);
+    }
 
     beginResetModel();
     m_rows = std::move(rows);

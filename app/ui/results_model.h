@@ -76,8 +76,8 @@ private:
     // the storage model publishes, never per keystroke.
     std::optional<std::vector<std::string>> m_nameKeys;
     // The whole list in the chosen order, sorted once per list and order: the filters do not
-    // change the order, so a keystroke only filters this (or, when the search text grew, the
-    // rows listed now) and never sorts.
+    // change the order, so a keystroke only filters (the rows listed now, when the search text
+    // grew) and never sorts.
     std::optional<std::vector<std::size_t>> m_sorted;
     std::string m_sortedOrder;
     std::optional<browsing::Choices> m_listedFrom;  // the choices m_rows were derived with

@@ -7,10 +7,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -46,6 +48,13 @@ QString text(const QWidget& window, const char* name) {
 QString shownPage(const QWidget& window) {
     const auto* stack = qobject_cast<QStackedWidget*>(child<QListView>(window, "results")->parentWidget());
     return stack->currentWidget()->objectName();
+}
+
+// Shows the window at its first size, in front, so shortcuts and focus work as for a person.
+bool showActive(ContentView& window) {
+    window.resize(1100, 760);
+    window.show();
+    return QTest::qWaitForWindowActive(&window);
 }
 
 }  // namespace
@@ -106,8 +115,7 @@ private slots:
         prepareItems();
         StorageModel model(m_home->setup());
         ContentView window(model, &m_environment);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(showActive(window));
         auto* scanButton = child<QToolButton>(window, "scan");
         auto* stopButton = child<QToolButton>(window, "stop-scan");
         auto* scanAction = child<QAction>(window, "scan");
@@ -204,8 +212,7 @@ private slots:
 
         // The "Browse" heading cannot be chosen; clicking it keeps the category.
         auto* categories = child<QListView>(window, "categories");
-        window.resize(1100, 760);
-        window.show();
+        QVERIFY(showActive(window));
         QTest::mouseClick(categories->viewport(), Qt::LeftButton, {},
                           categories->visualRect(categories->model()->index(1, 0)).center());
         QCOMPARE(window.choices().category, std::optional<std::string>("all"));
@@ -276,9 +283,7 @@ private slots:
         prepareItems();
         StorageModel model(m_home->setup());
         ContentView window(model, &m_environment);
-        window.resize(1100, 760);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(showActive(window));
         scanAndWait(model);
         model.select(home() + "/Code/tool/target");
         model.select(home() + "/Code/app/node_modules");
@@ -318,8 +323,7 @@ private slots:
         prepareItems();
         StorageModel model(m_home->setup());
         ContentView window(model, &m_environment);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(showActive(window));
         auto* search = child<QLineEdit>(window, "search");
         child<QListView>(window, "categories")->setFocus();
         QVERIFY(!search->hasFocus());
@@ -336,9 +340,7 @@ private slots:
         prepareItems();
         StorageModel model(m_home->setup());
         ContentView window(model, &m_environment);
-        window.resize(1100, 760);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(showActive(window));
         scanAndWait(model);
         auto* list = child<QListView>(window, "results");
         auto* delegate = qobject_cast<quillet::ui::ItemDelegate*>(list->itemDelegate());
@@ -373,6 +375,24 @@ private slots:
         QVERIFY(!motion->obscured());
         QTest::keyClick(list, Qt::Key_Return);
         QVERIFY(window.sheetOpen());
+        qobject_cast<QDialog*>(QApplication::activeModalWidget())->reject();
+        QVERIFY(!window.sheetOpen());
+
+        // The context menu's "Keep this item" keeps the row it was opened on.
+        const QPoint onSecond = list->visualRect(window.results().index(1)).center();
+        QTimer::singleShot(0, this, [] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QVERIFY(menu);
+            QStringList texts;
+            for (QAction* action : menu->actions()) texts << action->text();
+            QCOMPARE(texts, (QStringList{"Reveal in Finder", "Keep this item"}));
+            menu->actions().at(1)->trigger();
+            menu->close();
+        });
+        QContextMenuEvent request(QContextMenuEvent::Mouse, onSecond, list->viewport()->mapToGlobal(onSecond));
+        QApplication::sendEvent(list->viewport(), &request);
+        QCOMPARE(model.kept(), (std::set<std::string>{home() + "/Code/tool/target"}));
+        QVERIFY(model.selected().empty());  // keeping also deselects
     }
 };
 

@@ -1,6 +1,7 @@
 // Renders the main window on a fixture home, in light and dark, to PNGs for a person to look at:
 //   render_window [output folder]    (default: the build folder's pictures/window)
-// States: welcome, a scan running, empty, a long list with a selection, its notes open, no matches.
+// States: welcome, a scan running, empty, a long list with a selection, its notes open, the
+// smallest window, no matches.
 //   render_window --keep-open        shows the long list on the real display until closed, to
 //                                    try it with the keyboard or a screen reader.
 #include <QApplication>
@@ -23,6 +24,7 @@ using quillet::ui::Appearance;
 namespace {
 
 constexpr QSize kWindowSize(1100, 760);
+constexpr QSize kSmallestSize(960, 660);
 
 void save(QWidget& window, const QString& folder, const QString& name) {
     QApplication::processEvents();
@@ -68,6 +70,10 @@ void renderAll(Appearance appearance, const QString& folder) {
     notes->setChecked(true);
     save(window, folder, QStringLiteral("window-notes") + suffix);
     notes->setChecked(false);
+    // The smallest window the shell allows.
+    window.resize(kSmallestSize);
+    save(window, folder, QStringLiteral("window-smallest") + suffix);
+    window.resize(kWindowSize);
 
     auto* search = window.findChild<QLineEdit*>(QStringLiteral("search"));
     search->setText(QStringLiteral("no such project"));
