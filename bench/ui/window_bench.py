@@ -86,7 +86,7 @@ def launch(session, program, home):
     """Starts the program and returns (process, seconds until its window was mapped)."""
     # xev buffers a pipe fully; stdbuf makes it hand over each line as it is printed.
     watcher = subprocess.Popen(["stdbuf", "-oL", "xev", "-root", "-event", "substructure"], env=session.env,
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
     try:
         time.sleep(0.3)  # xev must be listening before the program starts
         env = dict(session.env, HOME=home)
