@@ -134,6 +134,19 @@ def any_window_with(app, text):
     return None
 
 
+CONTROLS = {"push button", "toggle button", "check box", "radio button", "combo box", "text", "list",
+            "list item", "menu item", "slider", "spin button", "page tab", "scroll pane"}
+
+
+def check_names(root, where):
+    """A screen reader announces a control by its name: every control in view needs one."""
+    unnamed = [describe(node) for node in walk(root)
+               if showing(node) and not node.name.strip()
+               and (node.getRoleName() in CONTROLS or has_state(node, pyatspi.STATE_FOCUSABLE))]
+    if unnamed:
+        raise Failure(f"{where}: controls without an accessible name:\n  " + "\n  ".join(unnamed))
+
+
 def press(node, what):
     if not has_state(node, pyatspi.STATE_ENABLED):
         raise Failure(f"{what} is disabled")
@@ -234,6 +247,7 @@ def scenario():
     focus_window(quillet)
     label(main, "Find your next few gigabytes.")
     screenshot("welcome")
+    check_names(main, "the welcome window")
 
     step("scan")
     press(start_scan, '"Scan developer storage"')
@@ -247,6 +261,7 @@ def scenario():
         if title not in titles:
             raise Failure(f'the results list has no row "{title}" (rows: {titles})')
     screenshot("scanned")
+    check_names(main, "the window after the scan")
 
     step("select items")
     for title in CHOSEN:
@@ -266,6 +281,7 @@ def scenario():
         wait_for(f'"{title}" in the review sheet', lambda: any(
             n.getRoleName() == "label" and n.name.startswith(title) and showing(n) for n in walk(sheet)))
     screenshot("review")
+    check_names(sheet, "the review sheet")
 
     step("create plan")
     press(enabled_button(sheet, "Create preview plan"), '"Create preview plan"')
@@ -278,6 +294,7 @@ def scenario():
     for title in CHOSEN:
         label(sheet, title)
     screenshot("plan")
+    check_names(sheet, "the plan sheet")
 
     step("copy plan")
     if clipboard():
