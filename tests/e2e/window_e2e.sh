@@ -71,7 +71,7 @@ display=":$(head -n1 "$work/display")"
 # desktop settings of whoever runs the test.
 setsid env -i PATH="$PATH" HOME="$home" DISPLAY="$display" LANG=C.UTF-8 LC_ALL=C.UTF-8 \
   TMPDIR="$work" XDG_RUNTIME_DIR="$work" \
-  QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 NO_AT_BRIDGE=0 \
+  QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
   dbus-run-session -- /usr/bin/python3 "$here/window_e2e.py" \
     --program "$program" --home "$home" --pictures "$pictures" --work "$work" &
 session_pid=$!
