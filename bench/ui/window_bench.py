@@ -6,8 +6,8 @@ usage: bench/ui/window_bench.py QUILLET_PROGRAM [--launches N] [--seconds S]
 Launch: the time from starting the program to the X server mapping its window, seen as a
 MapNotify on the root window (xev), median and spread of N launches, each in a fresh session
 bus with an empty home.
-Idle: with the welcome window open for S seconds, the program's CPU time (utime + stime from
-/proc/PID/stat) and voluntary context switches (every thread's, from /proc/PID/task/*/status),
+Idle: with the welcome window open for S seconds, the program's CPU time and voluntary context
+switches (every thread's, from /proc/PID/task/*/schedstat and status, sampled every 0.2 s),
 once with the window focused (the leaf drifts) and once with another window focused (the
 window is inactive: nothing should wake it).
 Needs xvfb, x11-utils (xev) and xdotool; runs as any user; touches nothing outside its temp folder.
@@ -24,7 +24,6 @@ import sys
 import tempfile
 import time
 
-TICKS = os.sysconf("SC_CLK_TCK")
 
 
 class Session:
@@ -114,22 +113,17 @@ def window_id(session, process):
     return found.stdout.split()[0]
 
 
-def ticks(pid):
-    with open(f"/proc/{pid}/stat") as file:
-        fields = file.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])  # utime, stime
-
-
-def switches(pid):
-    """Voluntary context switches of each thread, by thread id."""
+def per_thread(pid):
+    """Each thread's time on a CPU (ns, from schedstat) and voluntary context switches."""
     counts = {}
     for task in os.listdir(f"/proc/{pid}/task"):
         try:
+            with open(f"/proc/{pid}/task/{task}/schedstat") as file:
+                runtime = int(file.read().split()[0])
             with open(f"/proc/{pid}/task/{task}/status") as file:
-                for line in file:
-                    if line.startswith("voluntary_ctxt_switches:"):
-                        counts[task] = int(line.split()[1])
-        except FileNotFoundError:  # the thread ended while we looked
+                woken = next(int(line.split()[1]) for line in file if line.startswith("voluntary_ctxt_switches:"))
+            counts[task] = (runtime, woken)
+        except (FileNotFoundError, ProcessLookupError):  # the thread ended while we looked
             pass
     return counts
 
@@ -137,17 +131,19 @@ def switches(pid):
 def idle(pid, seconds):
     """CPU seconds, percent of one core, and wakeups per second over `seconds`."""
     time.sleep(2)  # let start-up work and the first frames settle
-    ticks0 = ticks(pid)
     # Sampled often, so a pool thread that ends in between still counts up to its end.
-    woken = 0
-    last = switches(pid)
+    runtime = woken = 0
+    last = per_thread(pid)
     end = time.monotonic() + seconds
     while time.monotonic() < end:
         time.sleep(0.2)
-        now = switches(pid)
-        woken += sum(count - last.get(task, 0) for task, count in now.items())
+        now = per_thread(pid)
+        for task, (ns, switches) in now.items():
+            ns0, switches0 = last.get(task, (0, 0))
+            runtime += ns - ns0
+            woken += switches - switches0
         last = now
-    cpu = (ticks(pid) - ticks0) / TICKS
+    cpu = runtime / 1e9
     return cpu, 100 * cpu / seconds, woken / seconds
 
 
@@ -177,7 +173,7 @@ def main():
         window = window_id(session, process)
         subprocess.run(["xdotool", "windowfocus", "--sync", window], env=session.env, check=True, timeout=30)
         cpu, percent, wakeups = idle(process.pid, options.seconds)
-        print(f"idle, window active (leaf drifting), {options.seconds:.0f} s: CPU {cpu:.2f} s ({percent:.1f} %), "
+        print(f"idle, window active (leaf drifting), {options.seconds:.0f} s: CPU {cpu * 1000:.0f} ms ({percent:.2f} %), "
               f"{wakeups:.1f} voluntary context switches/s")
 
         # Another client's window takes the focus: ours is inactive and should sleep.
@@ -187,7 +183,7 @@ def main():
                                env=session.env, capture_output=True, text=True, timeout=30).stdout.split()
         subprocess.run(["xdotool", "windowfocus", "--sync", found[0]], env=session.env, check=True, timeout=30)
         cpu, percent, wakeups = idle(process.pid, options.seconds)
-        print(f"idle, window inactive, {options.seconds:.0f} s: CPU {cpu:.2f} s ({percent:.1f} %), "
+        print(f"idle, window inactive, {options.seconds:.0f} s: CPU {cpu * 1000:.1f} ms ({percent:.2f} %), "
               f"{wakeups:.1f} voluntary context switches/s")
         stop(other)
         stop(process)
