@@ -216,6 +216,13 @@ private slots:
         QTest::mouseClick(categories->viewport(), Qt::LeftButton, {},
                           categories->visualRect(categories->model()->index(1, 0)).center());
         QCOMPARE(window.choices().category, std::optional<std::string>("all"));
+        // The arrow keys step over it.
+        categories->setFocus();
+        categories->setCurrentIndex(categories->model()->index(0, 0));
+        QTest::keyClick(categories, Qt::Key_Down);
+        QCOMPARE(window.choices().category, std::optional<std::string>("dependencies"));
+        QTest::keyClick(categories, Qt::Key_Up);
+        QCOMPARE(window.choices().category, std::optional<std::string>("all"));
 
         // No category chosen in the sidebar lists nothing.
         categories->selectionModel()->clearSelection();
