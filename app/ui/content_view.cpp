@@ -89,7 +89,7 @@ constexpr int kStatusSpacing = 5;
 constexpr int kSelectionMargin = 12;
 constexpr qreal kSelectionOpacity = 0.7;
 constexpr qreal kSelectionRadius = 12;
-constexpr int kProgressHeight = 4;
+constexpr int kProgressHeight = 6;
 
 // Welcome and empty states.
 constexpr int kWelcomeSpacing = 16;
@@ -449,7 +449,10 @@ QWidget* ContentView::makeResults() {
     m_progress->setRange(0, 0);
     m_progress->setTextVisible(false);
     m_progress->setFixedHeight(kProgressHeight);
-    column->addWidget(m_progress);
+    auto* progressRow = new QHBoxLayout;
+    progressRow->setContentsMargins(kPaneMargin, 0, kPaneMargin, 0);
+    progressRow->addWidget(m_progress);
+    column->addLayout(progressRow);
 
     m_list = new QListView;
     m_list->setObjectName(QStringLiteral("results"));
