@@ -135,6 +135,14 @@ private:
     qreal m_radius;
 };
 
+// Blocks stacked edge to edge; each block brings its own margins.
+QVBoxLayout* flushColumn(QWidget* owner) {
+    auto* column = new QVBoxLayout(owner);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    return column;
+}
+
 // Centres a fixed-width wrapped text. A layout alignment would size it by its one-line hint
 // and cut the lines that do not fit; a row of stretches keeps its height for that width.
 QHBoxLayout* centred(QWidget* widget) {
@@ -246,9 +254,7 @@ QLabel* ContentView::makeLabel(const QString& text, const QFont& labelFont, cons
 
 QWidget* ContentView::makeSidebar() {
     auto* content = new QWidget;
-    auto* column = new QVBoxLayout(content);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    QVBoxLayout* column = flushColumn(content);
 
     // Brand header.
     auto* brand = new QHBoxLayout;
@@ -312,9 +318,7 @@ QWidget* ContentView::makeSidebar() {
 
 QWidget* ContentView::makeDetail() {
     auto* content = new QWidget;
-    auto* column = new QVBoxLayout(content);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    QVBoxLayout* column = flushColumn(content);
     column->addWidget(makeToolbar());
     column->addWidget(makeHeader());
     column->addWidget(makeControls());
@@ -439,9 +443,7 @@ QWidget* ContentView::makeControls() {
 
 QWidget* ContentView::makeResults() {
     auto* results = new QWidget;
-    auto* column = new QVBoxLayout(results);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    QVBoxLayout* column = flushColumn(results);
 
     m_progress = new QProgressBar;
     m_progress->setObjectName(QStringLiteral("progress"));
