@@ -21,6 +21,7 @@
 #include "app/ui/content_view.h"
 #include "app/ui/environment.h"
 #include "app/ui/item_delegate.h"
+#include "app/ui/palette.h"
 #include "app/ui/results_model.h"
 #include "app/ui/woodland_motion.h"
 #include "tests/app/ui/window_fixture.h"
@@ -109,6 +110,14 @@ private slots:
         model.save(std::vector<std::string>{home() + "/Work", home() + "/Code"});
         QCOMPARE(text(window, "suggested-locations"), QStringLiteral("Suggested project locations: Code, Work"));
         QCOMPARE(shownPage(window), QStringLiteral("welcome"));
+
+        // A change of appearance recolours the window while it is open.
+        m_environment.setAppearance(quillet::ui::Appearance::dark);
+        QCOMPARE(child<QLabel>(window, "suggested-locations")->palette().color(QPalette::WindowText),
+                 quillet::ui::Woodland::muted().resolve(quillet::ui::Appearance::dark));
+        m_environment.setAppearance(quillet::ui::Appearance::light);
+        QCOMPARE(child<QLabel>(window, "suggested-locations")->palette().color(QPalette::WindowText),
+                 quillet::ui::Woodland::muted().resolve(quillet::ui::Appearance::light));
     }
 
     void aRunningScanShowsProgressOverTheListAndDisablesTheControls() {
