@@ -89,7 +89,7 @@ constexpr int kStatusSpacing = 5;
 constexpr int kSelectionMargin = 12;
 constexpr qreal kSelectionOpacity = 0.7;
 constexpr qreal kSelectionRadius = 12;
-constexpr int kProgressHeight = 4;
+constexpr int kProgressHeight = 6;
 
 // Welcome and empty states.
 constexpr int kWelcomeSpacing = 16;
@@ -134,6 +134,14 @@ private:
     qreal m_opacity;
     qreal m_radius;
 };
+
+// Blocks stacked edge to edge; each block brings its own margins.
+QVBoxLayout* flushColumn(QWidget* owner) {
+    auto* column = new QVBoxLayout(owner);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    return column;
+}
 
 // Centres a fixed-width wrapped text. A layout alignment would size it by its one-line hint
 // and cut the lines that do not fit; a row of stretches keeps its height for that width.
@@ -248,9 +256,7 @@ QLabel* ContentView::makeLabel(const QString& text, const QFont& labelFont, cons
 
 QWidget* ContentView::makeSidebar() {
     auto* content = new QWidget;
-    auto* column = new QVBoxLayout(content);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    QVBoxLayout* column = flushColumn(content);
 
     // Brand header.
     auto* brand = new QHBoxLayout;
@@ -314,9 +320,7 @@ QWidget* ContentView::makeSidebar() {
 
 QWidget* ContentView::makeDetail() {
     auto* content = new QWidget;
-    auto* column = new QVBoxLayout(content);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    QVBoxLayout* column = flushColumn(content);
     column->addWidget(makeToolbar());
     column->addWidget(makeHeader());
     column->addWidget(makeControls());
@@ -445,9 +449,7 @@ QWidget* ContentView::makeControls() {
 
 QWidget* ContentView::makeResults() {
     auto* results = new QWidget;
-    auto* column = new QVBoxLayout(results);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    QVBoxLayout* column = flushColumn(results);
 
     m_progress = new QProgressBar;
     m_progress->setObjectName(QStringLiteral("progress"));
@@ -455,7 +457,10 @@ QWidget* ContentView::makeResults() {
     m_progress->setRange(0, 0);
     m_progress->setTextVisible(false);
     m_progress->setFixedHeight(kProgressHeight);
-    column->addWidget(m_progress);
+    auto* progressRow = new QHBoxLayout;
+    progressRow->setContentsMargins(kPaneMargin, 0, kPaneMargin, 0);
+    progressRow->addWidget(m_progress);
+    column->addLayout(progressRow);
 
     m_list = new QListView;
     m_list->setObjectName(QStringLiteral("results"));

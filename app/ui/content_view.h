@@ -1,16 +1,11 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QPointer>
 
 #include <functional>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
-#include "core/browsing/result_browsing.h"
 #include "app/ui/palette.h"
+#include "core/browsing/result_browsing.h"
 #include "core/records/storage_item.h"
 
 class QAction;

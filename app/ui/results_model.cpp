@@ -22,6 +22,7 @@ ResultsModel::ResultsModel(StorageModel& model, QObject* parent) : QAbstractList
 void ResultsModel::takeVisibleItems() {
     m_visible = std::make_shared<const std::vector<tarnby::StorageItem>>(m_model.visibleItems());
     m_nameKeys.reset();
+    m_searchTexts.reset();
     m_sorted.reset();
     derive();
     emit visibleItemsChanged();
@@ -89,7 +90,11 @@ void ResultsModel::derive() {
         candidates.resize(count);
         std::iota(candidates.begin(), candidates.end(), std::size_t{0});
     }
-    for (std::size_t position : browsing::passingIndices(visible, m_choices, now, candidates)) marked[position] = 1;
+    if (!m_choices.query.empty() && !m_searchTexts) m_searchTexts = browsing::searchTexts(visible);
+    for (std::size_t position :
+         browsing::passingIndices(visible, m_choices, now, candidates, m_searchTexts ? &*m_searchTexts : nullptr)) {
+        marked[position] = 1;
+    }
     std::vector<std::size_t> rows;
     rows.reserve(candidates.size());
     for (std::size_t position : *m_sorted) {

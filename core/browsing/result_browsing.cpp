@@ -111,6 +111,18 @@ public:
         }
     }
 
+    // The same answer from a text prepared once per list (searchTexts).
+    bool matches(const SearchText& prepared, std::string_view title, std::string_view path) {
+        if (m_ascii) {
+            if (prepared.lowered.find(m_lowered) != std::string::npos) return true;
+            if (prepared.ascii || !prepared.foldsToAscii) return false;
+        } else if (m_needsNonAscii && prepared.ascii) {
+            return false;
+        }
+        m_text.assign(title).append(path);
+        return foldedContains(m_text);
+    }
+
     bool matches(std::string_view title, std::string_view path) {
         if (m_ascii) {
             m_text.clear();
@@ -147,13 +159,15 @@ private:
 };
 
 // Positions from `candidates` (all of `visible` in order when null) that pass the category,
-// search and age tests, in the order they are given.
+// search and age tests, in the order they are given. `texts`, when given, are searchTexts(visible).
 std::vector<std::size_t> passing(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now,
-                                 const std::vector<std::size_t>* candidates = nullptr) {
+                                 const std::vector<std::size_t>* candidates = nullptr,
+                                 const std::vector<SearchText>* texts = nullptr) {
     const bool byAge = choices.age != 0;
     const TimePoint cutoff = byAge ? ageCutoff(now, choices.age) : now;
     std::optional<QueryMatcher> matcher;
     if (!choices.query.empty()) matcher.emplace(choices.query);
+    if (texts != nullptr && texts->size() != visible.size()) texts = nullptr;  // prepared for another list
     std::vector<std::size_t> found;
     const std::size_t count = candidates != nullptr ? candidates->size() : visible.size();
     // At once: growing step by step takes a new block at every size, each faulting in fresh
@@ -164,7 +178,10 @@ std::vector<std::size_t> passing(const std::vector<StorageItem>& visible, const 
         if (i >= visible.size()) continue;
         const StorageItem& item = visible[i];
         if (!categoryMatches(choices.category, item.kind)) continue;
-        if (matcher && !matcher->matches(item.title, item.url)) continue;
+        if (matcher && !(texts != nullptr ? matcher->matches((*texts)[i], item.title, item.url)
+                                          : matcher->matches(item.title, item.url))) {
+            continue;
+        }
         if (byAge && !(item.measurement.modified && *item.measurement.modified < cutoff)) continue;
         found.push_back(i);
     }
@@ -267,10 +284,25 @@ std::vector<std::size_t> listedIndices(const std::vector<StorageItem>& visible, 
     return listed;
 }
 
+std::vector<SearchText> searchTexts(const std::vector<StorageItem>& items) {
+    std::vector<SearchText> texts(items.size());
+    std::string joined;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        SearchText& text = texts[i];
+        text.lowered.reserve(items[i].title.size() + items[i].url.size());
+        appendLowered(text.lowered, items[i].title);
+        appendLowered(text.lowered, items[i].url);
+        text.ascii = tarnby::utf8::isAscii(text.lowered);
+        if (!text.ascii) text.foldsToAscii = foldsToAscii(joined.assign(items[i].title).append(items[i].url));
+    }
+    return texts;
+}
+
 std::vector<std::size_t> passingIndices(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now,
-                                        const std::vector<std::size_t>& candidates) {
+                                        const std::vector<std::size_t>& candidates,
+                                        const std::vector<SearchText>* texts) {
     if (!choices.category) return {};
-    return passing(visible, choices, now, &candidates);
+    return passing(visible, choices, now, &candidates, texts);
 }
 
 std::vector<StorageItem> filtered(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now,

@@ -21,6 +21,7 @@
 #include "app/ui/content_view.h"
 #include "app/ui/environment.h"
 #include "app/ui/item_delegate.h"
+#include "app/ui/palette.h"
 #include "app/ui/results_model.h"
 #include "app/ui/woodland_motion.h"
 #include "tests/app/ui/window_fixture.h"
@@ -109,6 +110,14 @@ private slots:
         model.save(std::vector<std::string>{home() + "/Work", home() + "/Code"});
         QCOMPARE(text(window, "suggested-locations"), QStringLiteral("Suggested project locations: Code, Work"));
         QCOMPARE(shownPage(window), QStringLiteral("welcome"));
+
+        // A change of appearance recolours the window while it is open.
+        m_environment.setAppearance(quillet::ui::Appearance::dark);
+        QCOMPARE(child<QLabel>(window, "suggested-locations")->palette().color(QPalette::WindowText),
+                 quillet::ui::Woodland::muted().resolve(quillet::ui::Appearance::dark));
+        m_environment.setAppearance(quillet::ui::Appearance::light);
+        QCOMPARE(child<QLabel>(window, "suggested-locations")->palette().color(QPalette::WindowText),
+                 quillet::ui::Woodland::muted().resolve(quillet::ui::Appearance::light));
     }
 
     void aRunningScanShowsProgressOverTheListAndDisablesTheControls() {
@@ -215,6 +224,13 @@ private slots:
         QVERIFY(showActive(window));
         QTest::mouseClick(categories->viewport(), Qt::LeftButton, {},
                           categories->visualRect(categories->model()->index(1, 0)).center());
+        QCOMPARE(window.choices().category, std::optional<std::string>("all"));
+        // The arrow keys step over it.
+        categories->setFocus();
+        categories->setCurrentIndex(categories->model()->index(0, 0));
+        QTest::keyClick(categories, Qt::Key_Down);
+        QCOMPARE(window.choices().category, std::optional<std::string>("dependencies"));
+        QTest::keyClick(categories, Qt::Key_Up);
         QCOMPARE(window.choices().category, std::optional<std::string>("all"));
 
         // No category chosen in the sidebar lists nothing.
