@@ -52,6 +52,8 @@ def wait_for(what, probe, timeout=20.0, interval=0.1):
             value = probe()
             if value:
                 return value
+        except Failure:
+            raise
         except Exception as error:  # the tree changes under us while the window rebuilds
             last_error = error
         if time.monotonic() > deadline:
@@ -239,8 +241,12 @@ def scenario():
     started = time.monotonic()
     quillet = start([args.program], "quillet",
                     stdout=open(os.path.join(args.work, "quillet.log"), "w"), stderr=subprocess.STDOUT)
-    app = wait_for("the application on the accessibility bus",
-                   lambda: quillet.poll() is None and application(), timeout=30)
+    def running_application():
+        if quillet.poll() is not None:
+            raise Failure(f"the program ended at start with status {quillet.returncode}")
+        return application()
+
+    app = wait_for("the application on the accessibility bus", running_application, timeout=30)
     main = wait_for('the window "Quillet"', lambda: window(app), timeout=30)
     start_scan = button(main, "Scan developer storage")
     log(f"window ready after {time.monotonic() - started:.2f} s")
