@@ -280,6 +280,19 @@ def scenario():
         raise Failure(f"the rows read as checked are {ticked}, not {CHOSEN}")
     screenshot("selected")
 
+    step("details from the keyboard")
+    # Return on the current row opens its details, as a keyboard user would.
+    row = wait_for("a current row in the results list", lambda: current_row(results), timeout=5)
+    keys("Return")
+    details = wait_for(f'the details of "{row.name}"', lambda: (lambda w: w if w and showing(w) else None)(
+        window(app, row.name)))
+    label(details, "To recreate")
+    enabled_button(details, "Keep this item")
+    screenshot("details")
+    check_names(details, "the detail sheet")
+    keys("Escape")
+    wait_for("the detail sheet closing", lambda: window(app, row.name) is None or not showing(window(app, row.name)))
+
     step("review")
     press(enabled_button(main, "Review plan…"), '"Review plan…"')
     sheet = wait_for("the review sheet", lambda: any_window_with(app, "Preview a cleanup plan."))
