@@ -3,6 +3,7 @@ screen reader would, from the first scan to the copied plan. Runs inside a priva
 on a private X server (see window_e2e.sh); never calls into the program's model."""
 
 import argparse
+import json
 import os
 import signal
 import subprocess
@@ -12,7 +13,7 @@ import time
 import pyatspi
 
 SCAN_COMPLETE = "Scan complete. Nothing was changed."
-# Titles of the items the test selects; the third found item stays unselected.
+# Titles of the items the test ticks; the other two found items stay unticked.
 CHOSEN = ["site / node_modules", "_cacache"]
 
 args = None
@@ -93,6 +94,16 @@ def walk(node):
         child = node.getChildAtIndex(i)
         if child is not None:
             yield from walk(child)
+
+
+def describe(node):
+    states = [pyatspi.stateToString(s) for s in node.getState().getStates()]
+    try:
+        action = node.queryAction()
+        actions = [action.getName(i) for i in range(action.nActions)]
+    except NotImplementedError:
+        actions = []
+    return f"[{node.getRoleName()}] {node.name!r} {states} {actions}"
 
 
 def has_state(node, state):
@@ -198,7 +209,6 @@ def command_line(*arguments, given=None):
 
 
 def scan_paths_in_order(scan_json, titles):
-    import json
     items = json.loads(scan_json)["items"]
     by_title = {item["title"]: item["path"] for item in items}
     missing = [t for t in titles if t not in by_title]
@@ -241,6 +251,7 @@ def scenario():
     started = time.monotonic()
     quillet = start([args.program], "quillet",
                     stdout=open(os.path.join(args.work, "quillet.log"), "w"), stderr=subprocess.STDOUT)
+
     def running_application():
         if quillet.poll() is not None:
             raise Failure(f"the program ended at start with status {quillet.returncode}")
@@ -271,7 +282,7 @@ def scenario():
 
     step("select items")
     for title in CHOSEN:
-        select_row(main, results, title)
+        select_row(results, title)
     wait_for("the selection bar", lambda: any(
         n.getRoleName() == "label" and n.name.startswith(f"{len(CHOSEN)} selected · ") and showing(n)
         for n in walk(main)))
@@ -355,16 +366,6 @@ def scenario():
         raise Failure(f"the program wrote more than its preferences: {added}")
 
 
-def describe(node):
-    states = [pyatspi.stateToString(s) for s in node.getState().getStates()]
-    try:
-        action = node.queryAction()
-        actions = [action.getName(i) for i in range(action.nActions)]
-    except NotImplementedError:
-        actions = []
-    return f"[{node.getRoleName()}] {node.name!r} {states} {actions}"
-
-
 def current_row(results):
     for node in walk(results):
         if node is not results and node.getRoleName() == "list item" and has_state(node, pyatspi.STATE_FOCUSED):
@@ -385,7 +386,7 @@ def focus_list(results):
     raise Failure("Tab never brought the keyboard to the results list")
 
 
-def select_row(main, results, title):
+def select_row(results, title):
     """Moves the current row to `title` with the arrow keys and ticks it with Space."""
     focus_list(results)
     names = [n.name for n in walk(results) if n is not results and n.getRoleName() == "list item"]
