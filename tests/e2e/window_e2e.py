@@ -270,15 +270,25 @@ def scenario():
     press(start_scan, '"Scan developer storage"')
     label(main, SCAN_COMPLETE, timeout=60)
     results = wait_for("the results list", lambda: find(main, "list", "Results"))
-    rows = wait_for("rows in the results list",
-                    lambda: [r for r in walk(results) if r.getRoleName() == "list item"])
-    titles = [r.name for r in rows]
+    titles = wait_for("rows in the results list", lambda: listed(results))
     log(f"listed: {titles}")
     for title in CHOSEN:
         if title not in titles:
             raise Failure(f'the results list has no row "{title}" (rows: {titles})')
     screenshot("scanned")
     check_names(main, "the window after the scan")
+
+    step("search")
+    # A finished scan leaves the keyboard in the search field.
+    search = find(main, "text", "Filter by project or path")
+    if search is None or not has_state(search, pyatspi.STATE_FOCUSED):
+        raise Failure("the search field does not have the keyboard after the scan")
+    subprocess.run(["xdotool", "type", "--delay", "20", "site"], check=True, timeout=10)
+    wait_for('the list narrowed to "site / node_modules"', lambda: listed(results) == ["site / node_modules"])
+    screenshot("search")
+    check_names(main, "the window while searching")
+    press(button(main, "Clear search"), '"Clear search"')
+    wait_for("the whole list back", lambda: listed(results) == titles)
 
     step("select items")
     for title in CHOSEN:
@@ -366,6 +376,10 @@ def scenario():
         raise Failure(f"the program wrote more than its preferences: {added}")
 
 
+def listed(results):
+    return [node.name for node in walk(results) if node is not results and node.getRoleName() == "list item"]
+
+
 def current_row(results):
     for node in walk(results):
         if node is not results and node.getRoleName() == "list item" and has_state(node, pyatspi.STATE_FOCUSED):
@@ -389,7 +403,7 @@ def focus_list(results):
 def select_row(results, title):
     """Moves the current row to `title` with the arrow keys and ticks it with Space."""
     focus_list(results)
-    names = [n.name for n in walk(results) if n is not results and n.getRoleName() == "list item"]
+    names = listed(results)
     for _ in range(len(names) + 2):
         row = wait_for("a current row in the results list", lambda: current_row(results), timeout=5)
         if row.name == title:
