@@ -4,8 +4,8 @@
 usage: bench/ui/window_bench.py QUILLET_PROGRAM [--launches N] [--seconds S]
 
 Launch: the time from starting the program to the X server mapping its window, seen as a
-MapNotify on the root window (xev), median and spread of N launches, each in a fresh session
-bus with an empty home.
+MapNotify on the root window (xev), median and spread of N launches, each with a new empty
+home, all on one private session bus.
 Idle: with the welcome window open for S seconds, the program's CPU time and voluntary context
 switches (every thread's, from /proc/PID/task/*/schedstat and status, sampled every 0.2 s),
 once with the window focused (the leaf drifts) and once with another window focused (the
