@@ -11,6 +11,7 @@ import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 SCAN_COMPLETE = "Scan complete. Nothing was changed."
 # Titles of the items the test ticks; the other two found items stay unticked.
@@ -110,6 +111,25 @@ def describe(node):
     except NotImplementedError:
         actions = []
     return f"[{node.getRoleName()}] {node.name!r} {states} {actions}"
+
+
+# Names of the rows whose checked state the program announced, as a screen reader hears it.
+announced_checked = []
+
+
+def listen_for_checks():
+    def heard(event):
+        if event.source is not None and event.detail1 == 1:
+            announced_checked.append(event.source.name)
+    pyatspi.Registry.registerEventListener(heard, "object:state-changed:checked")
+
+
+def heard_events():
+    """Delivers the accessibility events that arrived; pyatspi hands them over on GLib's loop."""
+    context = GLib.MainContext.default()
+    while context.pending():
+        context.iteration(False)
+    return True
 
 
 def has_state(node, state):
@@ -264,6 +284,7 @@ def scenario():
         return application()
 
     app = wait_for("the application on the accessibility bus", running_application, timeout=30)
+    listen_for_checks()
     main = wait_for('the window "Quillet"', lambda: window(app), timeout=30)
     start_scan = button(main, "Scan developer storage")
     log(f"window ready after {time.monotonic() - started:.2f} s")
@@ -425,6 +446,8 @@ def select_row(results, title):
     wait_for(f'the row "{title}" to read as checked',
              lambda: (lambda r: r is not None and r.name == title and has_state(r, pyatspi.STATE_CHECKED))(
                  current_row(results)), timeout=5)
+    wait_for(f'the program to announce "{title}" as checked',
+             lambda: heard_events() and title in announced_checked, timeout=5)
 
 
 def main():
