@@ -63,6 +63,7 @@ ItemDelegate::ItemDelegate(Environment* environment, QAbstractItemView* view)
     : QStyledItemDelegate(view),
       m_environment(environment),
       m_view(view),
+      m_viewport(view->viewport()),
       m_titleFont(font(TextStyle::body, QFont::Medium)),
       m_captionFont(font(TextStyle::caption)),
       m_sizeFont(monospacedDigits(font(TextStyle::body))) {
@@ -71,7 +72,7 @@ ItemDelegate::ItemDelegate(Environment* environment, QAbstractItemView* view)
     m_trailingWidth = trailingWidth(m_sizeFont, m_captionFont);
     m_symbolPixels = QFontInfo(font(TextStyle::title3)).pixelSize();
     view->setMouseTracking(true);
-    view->viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
 }
 
 ItemDelegate::RowLayout ItemDelegate::rowLayout(const QRect& row) const {
@@ -289,7 +290,13 @@ bool ItemDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const Q
 }
 
 bool ItemDelegate::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_view->viewport() && event->type() == QEvent::Leave) setHover({}, Part::none);
+    // The viewport sends its last Leave while the view is half destroyed, so this touches only
+    // the viewport, through the pointer kept at construction.
+    if (event->type() == QEvent::Leave && watched == m_viewport && m_hoverIndex.isValid()) {
+        m_hoverIndex = QPersistentModelIndex();
+        m_hoverPart = Part::none;
+        m_viewport->update();
+    }
     return QStyledItemDelegate::eventFilter(watched, event);
 }
 

@@ -16,6 +16,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <memory>
+
 #include "app/model/storage_model.h"
 #include "app/ui/category_list.h"
 #include "app/ui/content_view.h"
@@ -409,6 +411,24 @@ private slots:
         QApplication::sendEvent(list->viewport(), &request);
         QCOMPARE(model.kept(), (std::set<std::string>{home() + "/Code/tool/target"}));
         QVERIFY(model.selected().empty());  // keeping also deselects
+    }
+
+    // The viewport's last Leave reaches the row delegate while the list is being destroyed.
+    void theWindowClosesWithThePointerOverARow() {
+        prepareItems();
+        StorageModel model(m_home->setup());
+        auto window = std::make_unique<ContentView>(model, &m_environment);
+        window->resize(1100, 760);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        scanAndWait(model);
+        auto* list = child<QListView>(*window, "results");
+        auto* delegate = qobject_cast<quillet::ui::ItemDelegate*>(list->itemDelegate());
+        QVERIFY(delegate);
+        const auto layout = delegate->rowLayout(list->visualRect(window->results().index(0)));
+        QTest::mouseMove(list->viewport(), layout.details.center());
+        QVERIFY(list->viewport()->underMouse());
+        window.reset();
     }
 };
 
