@@ -650,10 +650,10 @@ void ContentView::showCategory(const QModelIndex&) {
 
 void ContentView::showVisibleItems() {
     const auto visible = m_results->visibleItems();
-    m_total->setText(qt(tarnby::formatting::byteCount(browsing::totalBytes(*visible))));
-    m_headerLine->setText(qt(browsing::headerLine(visible->size())));
-    m_bar->setItems(*visible);
-    m_categories->setCounts(browsing::kindCounts(*visible));
+    m_total->setText(qt(tarnby::formatting::byteCount(browsing::totalBytes(*visible->items, visible->positions))));
+    m_headerLine->setText(qt(browsing::headerLine(visible->positions.size())));
+    m_bar->setItems(*visible->items, visible->positions);
+    m_categories->setCounts(browsing::kindCounts(*visible->items, visible->positions));
 }
 
 void ContentView::showRoots() {
@@ -680,7 +680,7 @@ void ContentView::showState() {
     m_selectVisible->setEnabled(!busy && m_results->anySelectable());
 
     if (page == m_emptyPage) {
-        const browsing::EmptyState empty = browsing::emptyState(!m_results->visibleItems()->empty(), m_model.kept().size());
+        const browsing::EmptyState empty = browsing::emptyState(!m_results->visibleItems()->positions.empty(), m_model.kept().size());
         m_emptyTitle->setText(qt(empty.title));
         m_emptyMessage->setText(qt(empty.message));
         m_showKept->setVisible(empty.keptButton.has_value());
