@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QItemSelectionModel>
@@ -252,6 +253,16 @@ QLabel* ContentView::makeLabel(const QString& text, const QFont& labelFont, cons
     return label;
 }
 
+namespace {
+
+// The display name the shell gave the application when it is text, else the product's name.
+QString applicationName() {
+    const QString name = QGuiApplication::applicationDisplayName().trimmed();
+    return name.isEmpty() ? QStringLiteral("Quillet") : name;
+}
+
+}  // namespace
+
 QWidget* ContentView::makeSidebar() {
     auto* content = new QWidget;
     QVBoxLayout* column = flushColumn(content);
@@ -267,7 +278,7 @@ QWidget* ContentView::makeSidebar() {
     brand->addWidget(icon);
     auto* names = new QVBoxLayout;
     names->setSpacing(kBrandTextSpacing);
-    names->addWidget(makeLabel(QStringLiteral("Quillet"), ui::font(TextStyle::title3, QFont::DemiBold), Woodland::ink()));
+    names->addWidget(makeLabel(applicationName(), ui::font(TextStyle::title3, QFont::DemiBold), Woodland::ink()));
     names->addWidget(makeLabel(QStringLiteral("A little breathing room."), ui::font(TextStyle::caption), Woodland::muted()));
     brand->addLayout(names, 1);
     column->addLayout(brand);
