@@ -1,0 +1,12 @@
+// A simulator device's property list, binary or XML: a date or nothing, never a crash.
+#include <cstdint>
+
+#include "core/platform/plist.h"
+#include "fuzz/fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const std::string file = quillet::fuzz::scratchFolder() + "/device.plist";
+    quillet::fuzz::writeWhole(file, quillet::fuzz::text(data, size));
+    (void)tarnby::plist::dateValue(file, "lastBootedAt");
+    return 0;
+}
