@@ -205,7 +205,7 @@ int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
     ProgressLine progress(err, options.progress.value_or(::isatty(::fileno(err)) != 0));
 
     std::optional<std::string> inventoryNote;
-    const auto devices = tarnby::inventoryForScan(*inventory, inventoryNote);
+    const auto devices = tarnby::inventoryForScan(*inventory, inventoryNote, *cancellation);
     ScanDocument document;
     document.result = tarnby::Scanner::scan(configuration, devices, *cancellation,
                                             [&progress](const std::string& text) { progress.show(text); });

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/records/scan_cancellation.h"
 #include "core/records/simulator_device.h"
 #include "core/simulators/command_runner.h"
 
@@ -17,6 +18,12 @@ public:
     // Every device the tool knows. Throws when the list cannot be had or understood
     // (LaunchError, StorageError, DecodingError). Blocks; call it off the main thread.
     virtual std::vector<SimulatorDevice> inventory() const = 0;
+    // The same, given up (with an error) soon after `cancellation` is cancelled. Sources that
+    // answer at once need not override it.
+    virtual std::vector<SimulatorDevice> cancellableInventory(const ScanCancellation& cancellation) const {
+        (void)cancellation;
+        return inventory();
+    }
 };
 
 // The developer tools' simulator control tool, run through the command runner.
@@ -34,22 +41,25 @@ public:
     explicit SystemSimulators(Locations locations) : m_locations(std::move(locations)) {}
 
     std::vector<SimulatorDevice> inventory() const override;
+    std::vector<SimulatorDevice> cancellableInventory(const ScanCancellation& cancellation) const override;
 
     // The tool's environment: the given one without SIMULATOR_DEVICE_SET_PATH, with
     // DEVELOPER_DIR added when absent and the default developer folder's simctl exists.
     CommandRunner::Environment toolEnvironment(CommandRunner::Environment environment) const;
 
 private:
-    std::string run(const std::vector<std::string>& arguments) const;
+    std::string run(const std::vector<std::string>& arguments, const ScanCancellation* cancellation) const;
 
     Locations m_locations;
 };
 
 // The device list a scan starts from: asks `simulators` once. When that fails, gives nothing and
 // puts in `note` the sentence the scan's notes end with ("Simulator inventory unavailable. …"
-// followed by the error's description). Blocks like inventory().
+// followed by the error's description). Blocks like inventory(), and gives up soon after
+// `cancellation` is cancelled.
 std::optional<std::vector<SimulatorDevice>> inventoryForScan(const SimulatorManaging& simulators,
-                                                             std::optional<std::string>& note);
+                                                             std::optional<std::string>& note,
+                                                             const ScanCancellation& cancellation);
 
 // Decodes `simctl list devices --json` output: all runtimes' devices concatenated, each
 // runtime's in the tool's order. Any shape problem fails the whole list with DecodingError.
