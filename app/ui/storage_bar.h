@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "core/records/storage_item.h"
+#include "app/ui/environment.h"
+
+namespace quillet::ui {
+
+// The thin bar under the total: one capsule per kind with bytes, in kind order, on a faint
+// capsule track. Decoration only: hidden from accessibility, transparent to the mouse.
+class StorageBar : public QWidget {
+  Q_OBJECT
+public:
+  static constexpr qreal kGap = 3;
+  static constexpr int kHeight = 8;
+  static constexpr qreal kSegmentOpacity = 0.75;
+
+  struct Segment {
+    tarnby::StorageKind kind;
+    QRectF rect;
+  };
+
+  StorageBar(Environment* env, QWidget* parent = nullptr);
+
+  void setItems(const std::vector<tarnby::StorageItem>& items);
+  const std::array<std::int64_t, 4>& totals() const { return m_totals; }
+
+  // Bytes per kind in kind order.
+  static std::array<std::int64_t, 4> totalsByKind(const std::vector<tarnby::StorageItem>& items);
+  // The segments inside `bounds`: 3-point gaps only between drawn segments, the rest shared in
+  // proportion to each kind's bytes. Kinds with no bytes draw nothing and take no gap.
+  static std::vector<Segment> segments(const std::array<std::int64_t, 4>& totals, const QRectF& bounds);
+
+  QSize sizeHint() const override { return {240, kHeight}; }
+
+protected:
+  void paintEvent(QPaintEvent* event) override;
+
+private:
+  Environment* m_env;
+  std::array<std::int64_t, 4> m_totals{};
+};
+
+}  // namespace quillet::ui

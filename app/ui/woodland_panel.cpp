@@ -1,0 +1,45 @@
+#include "app/ui/woodland_panel.h"
+
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include "app/ui/palette.h"
+#include "app/ui/woodland_background.h"
+
+namespace quillet::ui {
+
+WoodlandPanel::WoodlandPanel(Environment* env, int width, QWidget* parent)
+    : QDialog(parent), m_env(env), m_content(new QVBoxLayout(this)) {
+  setWindowModality(Qt::WindowModal);
+#ifdef Q_OS_MACOS
+  setWindowFlag(Qt::Sheet);
+#endif
+  setFixedWidth(width);
+  setAutoFillBackground(false);
+  m_content->setContentsMargins(0, 0, 0, 0);
+  m_content->setSpacing(0);
+  applyPalette();
+  connect(m_env, &Environment::changed, this, [this] {
+    applyPalette();
+    appearanceChanged();
+    update();
+  });
+}
+
+void WoodlandPanel::applyPalette() {
+  QPalette p = woodlandPalette(*m_env);
+  const QColor accent = Woodland::accent().resolve(*m_env);
+  p.setColor(QPalette::Window, Woodland::panel().resolve(*m_env));
+  // Text roles stay as woodlandPalette sets them: ink, and dimmed ink in the disabled group.
+  p.setColor(QPalette::Link, accent);
+  p.setColor(QPalette::Highlight, accent);
+  p.setColor(QPalette::HighlightedText, Woodland::panel().resolve(*m_env));
+  setPalette(p);
+}
+
+void WoodlandPanel::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  paintWoodlandBackground(painter, rect(), Surface::panel, *m_env);
+}
+
+}  // namespace quillet::ui
