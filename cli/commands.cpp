@@ -304,7 +304,15 @@ int dispatch(const std::vector<std::string>& arguments, std::FILE* out, std::FIL
 }  // namespace
 
 int runCommandLine(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
-    const int status = dispatch(arguments, out, err);
+    int status = kFailure;
+    try {
+        status = dispatch(arguments, out, err);
+    } catch (const std::bad_alloc&) {
+        write(err, "quillet: there was not enough memory to finish. Nothing was changed.\n");
+    } catch (const std::exception& error) {
+        // A thread or a descriptor the system would not give; the core itself does not throw.
+        write(err, "quillet: could not finish: " + terminalSafe(error.what()) + ". Nothing was changed.\n");
+    }
     return outputWritten(out, err) ? status : kFailure;
 }
 
