@@ -43,7 +43,7 @@ else
     (cd "$repo" && cmake --preset release >/dev/null && cmake --build --preset release --target quillet generate_home >/dev/null)
     bin=$repo/build/release
 fi
-quillet=$bin/cli/quillet
+quillet=$bin/bin/quillet
 generator=$bin/bench/generate_home
 
 # --- tools -------------------------------------------------------------------------------------

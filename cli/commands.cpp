@@ -2,28 +2,28 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
-#include <clocale>
 #include <memory>
 #include <optional>
 #include <unordered_map>
 
-#include "core/preferences/saved_preferences.h"
 #include "cli/arguments.h"
 #include "cli/interrupt.h"
 #include "cli/inventory_sources.h"
+#include "cli/process_setup.h"
 #include "cli/scan_document.h"
 #include "cli/table.h"
 #include "core/planning/cleanup_planner.h"
 #include "core/platform/file_system.h"
 #include "core/platform/paths.h"
+#include "core/preferences/saved_preferences.h"
 #include "core/records/storage_error.h"
 #include "core/scanning/file_inspection.h"
+#include "core/scanning/platform_locations.h"
 #include "core/scanning/project_locations.h"
 #include "core/scanning/scanner.h"
 
@@ -194,7 +194,8 @@ int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
     if (!acceptSetup("scan", options.setup, err)) return kUsage;
     const std::string home = options.setup.home.value_or(tarnby::fs::currentUserHome());
     const SavedPreferences preferences = loadPreferences(home);
-    const tarnby::ScanConfiguration configuration(home, options.setup.roots.value_or(preferences.roots));
+    const tarnby::ScanConfiguration configuration = tarnby::PlatformLocations::configuration(
+        home, options.setup.roots.value_or(preferences.roots), tarnby::UserEnvironment::current());
     if (!tarnby::fs::exists(configuration.home())) {
         write(err, "quillet scan: the home folder " + terminalSafe(configuration.home()) + " does not exist\n");
     }
@@ -205,7 +206,8 @@ int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
     ProgressLine progress(err, options.progress.value_or(::isatty(::fileno(err)) != 0));
 
     std::optional<std::string> inventoryNote;
-    const auto devices = tarnby::inventoryForScan(*inventory, inventoryNote, *cancellation);
+    const auto devices =
+        tarnby::inventoryForScan(*inventory, configuration.devicesRoot(), inventoryNote, *cancellation);
     ScanDocument document;
     document.result = tarnby::Scanner::scan(configuration, devices, *cancellation,
                                             [&progress](const std::string& text) { progress.show(text); });
@@ -255,8 +257,9 @@ int runPlan(const PlanOptions& options, std::FILE* out, std::FILE* err) {
         selected.push_back(*item);
     }
 
-    const tarnby::ScanConfiguration configuration(options.setup.home.value_or(document.home),
-                                                  options.setup.roots.value_or(document.roots));
+    const tarnby::ScanConfiguration configuration = tarnby::PlatformLocations::configuration(
+        options.setup.home.value_or(document.home), options.setup.roots.value_or(document.roots),
+        tarnby::UserEnvironment::current());
     const auto inventory = makeInventory(options.setup);
     const tarnby::CleanupPlan plan =
         tarnby::CleanupPlanner::make(selected, configuration, *inventory, options.acknowledgeSimulatorRisk);
@@ -317,14 +320,7 @@ int runCommandLine(const std::vector<std::string>& arguments, std::FILE* out, st
 }
 
 int run(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
-    // Deep trees are walked with a bounded number of descriptors, but other open files add up;
-    // take what the system allows rather than the small default.
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
+    prepareProcess();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     return runCommandLine(arguments, stdout, stderr);
 }

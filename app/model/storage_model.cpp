@@ -13,6 +13,7 @@
 #include "core/platform/file_system.h"
 #include "core/platform/formatting.h"
 #include "core/platform/paths.h"
+#include "core/scanning/platform_locations.h"
 
 namespace quillet {
 
@@ -33,7 +34,7 @@ tarnby::ScanResult runScan(const StorageModelSetup::ScanFunction& scanner, const
                            const tarnby::ScanConfiguration& configuration,
                            const tarnby::ScanCancellation& cancellation, const tarnby::Scanner::Progress& progress) {
     std::optional<std::string> inventoryNote;
-    const auto devices = tarnby::inventoryForScan(simulators, inventoryNote, cancellation);
+    const auto devices = tarnby::inventoryForScan(simulators, configuration.devicesRoot(), inventoryNote, cancellation);
     tarnby::ScanResult result;
     try {
         result = scanner(configuration, devices, cancellation, progress);
@@ -72,6 +73,7 @@ StorageModel::StorageModel(StorageModelSetup setup, QObject* parent)
                                     })),
       m_availableCapacity(setup.availableCapacity ? std::move(setup.availableCapacity)
                                                   : StorageModelSetup::CapacityFunction(&tarnby::fs::availableCapacity)),
+      m_environment(setup.environment ? std::move(*setup.environment) : tarnby::UserEnvironment::current()),
       m_cancellation(std::make_shared<tarnby::ScanCancellation>()),
       m_status(kReady) {
     SavedPreferences preferences = loadPreferences(m_home);
@@ -114,6 +116,10 @@ std::vector<tarnby::StorageItem> StorageModel::selectedItems() const {
     return *m_selectedItems;
 }
 
+tarnby::ScanConfiguration StorageModel::scanConfiguration() const {
+    return tarnby::PlatformLocations::configuration(m_home, m_roots, m_environment);
+}
+
 std::string StorageModel::preferencesPath() const {
     return quillet::preferencesPath(m_home);
 }
@@ -128,7 +134,7 @@ void StorageModel::scan() {
 
     // A fresh flag per scan, so a late stop of an earlier scan cannot reach this one.
     m_cancellation = std::make_shared<tarnby::ScanCancellation>();
-    const tarnby::ScanConfiguration configuration(m_home, m_roots);
+    const tarnby::ScanConfiguration configuration = scanConfiguration();
 
     // The worker posts with the model as context, and Qt drops a queued call whose context
     // is gone. The destructor waits for the worker, so a running scan always posts to a live
@@ -171,7 +177,7 @@ void StorageModel::createPlan(bool allowSimulators) {
 
     // Its own flag, which only the destructor cancels: the user cannot stop a plan.
     m_cancellation = std::make_shared<tarnby::ScanCancellation>();
-    const tarnby::ScanConfiguration configuration(m_home, m_roots);
+    const tarnby::ScanConfiguration configuration = scanConfiguration();
     try {
         m_pool.start([this, items = selectedItems(), configuration, simulators = m_simulators, planner = m_planner,
                       allowSimulators, cancellation = m_cancellation] {

@@ -18,6 +18,7 @@
 #include "core/records/scan_result.h"
 #include "core/records/simulator_device.h"
 #include "core/records/storage_item.h"
+#include "core/scanning/platform_locations.h"
 #include "core/scanning/scanner.h"
 #include "core/simulators/simulator_inventory.h"
 
@@ -40,6 +41,7 @@ struct StorageModelSetup {
     ScanFunction scanner;                                      // null: tarnby::Scanner::scan
     PlanFunction planner;                                      // null: tarnby::CleanupPlanner::make
     CapacityFunction availableCapacity;                        // null: tarnby::fs::availableCapacity
+    std::optional<tarnby::UserEnvironment> environment;        // none: the process's own, read once
 };
 
 // The state behind the window: roots, the last scan's items, notes, kept and selected paths,
@@ -91,6 +93,8 @@ public:
 
     const std::string& home() const { return m_home; }
     std::string preferencesPath() const;
+    // Home, the current roots and the platform's cache locations, as the next scan or plan uses them.
+    tarnby::ScanConfiguration scanConfiguration() const;
 
     // Starts a scan of home and the roots unless the model is busy; returns at once.
     void scan();
@@ -156,6 +160,7 @@ private:
     StorageModelSetup::ScanFunction m_scanner;
     StorageModelSetup::PlanFunction m_planner;
     StorageModelSetup::CapacityFunction m_availableCapacity;
+    tarnby::UserEnvironment m_environment;
     std::shared_ptr<tarnby::ScanCancellation> m_cancellation;
 
     std::vector<tarnby::StorageItem> m_items;

@@ -191,10 +191,11 @@ void followDesktop(Environment& env, QApplication& app) {
   followMacDesktop(env, app);
 #else
   // Created first: it reads the desktop's own palette before the woodland one replaces it.
-  new DesktopSettings(env, QDBusConnection::sessionBus(), &DesktopSettings::readGSettings, &app);
+  // Owned by the environment: nothing may keep writing to it after it is gone.
+  new DesktopSettings(env, QDBusConnection::sessionBus(), &DesktopSettings::readGSettings, &env);
 #endif
   applyWoodland(env);
-  QObject::connect(&env, &Environment::changed, &app, [&env] { applyWoodland(env); });
+  QObject::connect(&env, &Environment::changed, &env, [&env] { applyWoodland(env); });
 }
 
 }  // namespace quillet::ui

@@ -104,6 +104,12 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
+std::optional<FileIdentity> identity(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
 bool isHiddenName(std::string_view name) { return !name.empty() && name.front() == '.'; }
 
 bool isPackageName(std::string_view name) {
@@ -220,10 +226,14 @@ std::string currentUserHome() {
     if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
         return paths::standardized(home);
     }
+    return passwordDatabaseHome().value_or("/");
+}
+
+std::optional<std::string> passwordDatabaseHome() {
     if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
         return paths::standardized(entry->pw_dir);
     }
-    return "/";
+    return std::nullopt;
 }
 
 std::optional<std::int64_t> availableCapacity(const std::string& path) {

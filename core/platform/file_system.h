@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <compare>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -37,6 +38,17 @@ std::optional<EntryType> entryType(const std::string& path);
 // Existence following symbolic links: a dangling link counts as absent.
 bool exists(const std::string& path);
 
+// Device and inode: two paths with the same identity are one folder (a bind mount, or a
+// name that differs only in letter case on a file system that ignores case).
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    auto operator<=>(const FileIdentity&) const = default;
+};
+
+// The identity of `path` itself (a link is not followed); nothing when lstat fails.
+std::optional<FileIdentity> identity(const std::string& path);
+
 // Names beginning with "." are hidden on this platform.
 bool isHiddenName(std::string_view name);
 
@@ -55,6 +67,10 @@ std::string writeFileAtomically(const std::string& path, std::string_view data);
 
 // The current user's home folder ($HOME, else the password database).
 std::string currentUserHome();
+
+// The home folder the password database gives the current user, standardized; nothing when
+// it has none.
+std::optional<std::string> passwordDatabaseHome();
 
 // Bytes available to an unprivileged user on the volume holding `path`.
 std::optional<std::int64_t> availableCapacity(const std::string& path);

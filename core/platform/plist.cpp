@@ -3,6 +3,7 @@
 #include <plist/plist.h>
 
 #include <cmath>
+#include <cstdlib>
 
 #include "core/platform/file_system.h"
 
@@ -32,6 +33,28 @@ std::optional<TimePoint> dateValue(const std::string& path, std::string_view key
             const auto since1970 = std::chrono::seconds(kReferenceDateOffset + seconds) +
                                    std::chrono::microseconds(microseconds);
             result = TimePoint(std::chrono::duration_cast<TimePoint::duration>(since1970));
+        }
+    }
+    plist_free(root);
+    return result;
+}
+
+std::optional<std::string> stringValue(std::string_view data, std::string_view key) {
+    if (data.empty() || data.size() > kMaximumSize) return std::nullopt;
+    plist_t root = nullptr;
+    plist_from_memory(data.data(), static_cast<uint32_t>(data.size()), &root);
+    if (root == nullptr) return std::nullopt;
+    std::optional<std::string> result;
+    if (plist_get_node_type(root) == PLIST_DICT) {
+        const std::string keyText(key);
+        plist_t node = plist_dict_get_item(root, keyText.c_str());
+        if (node != nullptr && plist_get_node_type(node) == PLIST_STRING) {
+            char* text = nullptr;
+            plist_get_string_val(node, &text);
+            if (text != nullptr) {
+                result = std::string(text);
+                std::free(text);
+            }
         }
     }
     plist_free(root);

@@ -12,4 +12,8 @@ namespace tarnby::plist {
 // `key`, when the file is a non-empty dictionary and that value is a date. Never throws.
 std::optional<TimePoint> dateValue(const std::string& path, std::string_view key);
 
+// Parses `data` as a property list (binary or XML) and gives the text stored under `key`,
+// when the list is a dictionary and that value is a string. Never throws.
+std::optional<std::string> stringValue(std::string_view data, std::string_view key);
+
 }  // namespace tarnby::plist

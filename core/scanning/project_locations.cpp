@@ -1,5 +1,7 @@
 #include "core/scanning/project_locations.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -22,6 +24,21 @@ constexpr std::array<std::string_view, 12> kCustomaryNames{
 constexpr std::array<std::string_view, 9> kPersonalNames{
     "Library", "Applications", "Desktop", "Documents", "Downloads", "Pictures", "Movies", "Music", "Public"};
 
+// What Linux developers call the same folders, each with the customary name it stands beside
+// ("git" has none).
+struct LowerCaseName {
+    std::string_view name;
+    std::string_view customary;
+};
+constexpr std::array<LowerCaseName, 6> kLowerCaseNames{{
+    {"projects", "Projects"},
+    {"developer", "Developer"},
+    {"repositories", "Repositories"},
+    {"workspaces", "Workspaces"},
+    {"github", "GitHub"},
+    {"git", ""},
+}};
+
 constexpr std::array<std::string_view, 4> kProjectMarkers{"package.json", "Package.swift", "Cargo.toml", ".git"};
 
 bool isPersonal(std::string_view name) {
@@ -34,14 +51,43 @@ bool looksLikeProject(const std::string& folder) {
                        [&](std::string_view marker) { return fs::exists(paths::appending(folder, marker)); });
 }
 
-std::vector<std::string> collect(const std::string& home) {
+bool isFolder(const std::string& path) {
+    return FileInspection::safePath(path) && fs::entryType(path) == fs::EntryType::directory;
+}
+
+bool distinguishesCase([[maybe_unused]] const std::string& home) {
+#ifdef _PC_CASE_SENSITIVE
+    if (const long answer = ::pathconf(home.c_str(), _PC_CASE_SENSITIVE); answer >= 0) return answer != 0;
+#endif
+    // Linux has no such question; its file systems tell case apart unless a folder is marked
+    // otherwise, which the per-folder identity test below still catches.
+    return true;
+}
+
+// A lower-case name on a file system that ignores case would find its customary folder again
+// under a second path text; the same device and inode give that away.
+bool sameFolder(const std::string& a, const std::string& b) {
+    const auto first = fs::identity(a);
+    return first && first == fs::identity(b);
+}
+
+void addLowerCaseNames(const std::string& home, std::vector<std::string>& found) {
+    if (!distinguishesCase(home)) return;
+    for (const auto& [name, customary] : kLowerCaseNames) {
+        const std::string folder = paths::appending(home, name);
+        if (!isFolder(folder)) continue;
+        if (!customary.empty() && sameFolder(folder, paths::appending(home, customary))) continue;
+        found.push_back(folder);
+    }
+}
+
+std::vector<std::string> collect(const std::string& home, Platform platform) {
     std::vector<std::string> found;
     for (const auto name : kCustomaryNames) {
         const std::string folder = paths::appending(home, name);
-        if (FileInspection::safePath(folder) && fs::entryType(folder) == fs::EntryType::directory) {
-            found.push_back(folder);
-        }
+        if (isFolder(folder)) found.push_back(folder);
     }
+    if (platform == Platform::linuxDesktop) addLowerCaseNames(home, found);
 
     if (const auto listing = fs::listDirectory(home, true)) {
         for (const auto& entry : *listing) {
@@ -61,9 +107,11 @@ std::vector<std::string> collect(const std::string& home) {
 
 }  // namespace
 
-std::vector<std::string> suggested(const std::string& home) {
+std::vector<std::string> suggested(const std::string& home) { return suggestedOn(home, kHostPlatform); }
+
+std::vector<std::string> suggestedOn(const std::string& home, Platform platform) {
     try {
-        return collect(home);
+        return collect(home, platform);
     } catch (...) {
         // Only allocation can fail; a first scan then simply starts without suggestions.
         return {};

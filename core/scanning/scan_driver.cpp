@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <new>
+#include <set>
 #include <string_view>
 #include <unordered_set>
 #include <utility>
@@ -175,9 +176,17 @@ private:
     }
 
     void scanCaches() {
-        for (const auto& target : m_configuration.cacheTargets()) {
-            auto inspected = inspect(target);
+        const auto targets = m_configuration.cacheTargets();
+        std::set<fs::FileIdentity> scanned;
+        for (std::size_t index = 0; index < targets.size(); ++index) {
+            // A platform location may name a folder already scanned by another path text (a bind
+            // mount, a file system that ignores letter case). Links never pass safePath, so this
+            // is the folder's own identity.
+            const auto identity = fs::identity(targets[index]);
+            if (index >= ScanConfiguration::kFixedCacheCount && identity && scanned.count(*identity) != 0) continue;
+            auto inspected = inspect(targets[index]);
             if (!inspected) continue;
+            if (identity) scanned.insert(*identity);
             std::string title = paths::lastComponent(inspected->first);
             append(StorageItem{std::move(inspected->first), StorageKind::caches, std::move(title),
                                std::string(TargetCatalogue::kCacheExplanation),

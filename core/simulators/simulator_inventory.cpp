@@ -2,7 +2,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 #include "core/platform/file_system.h"
+#include "core/platform/uuid.h"
 #include "core/records/storage_error.h"
 
 namespace tarnby {
@@ -44,6 +47,13 @@ SimulatorDevice decodeDevice(const Json& object, const std::string& runtime) {
     return device;
 }
 
+// The entries the scan would take for device folders: names that parse as a UUID.
+bool holdsDeviceFolders(const std::string& devicesRoot) {
+    const auto listing = fs::listDirectory(devicesRoot, false);
+    return listing && std::any_of(listing->begin(), listing->end(),
+                                  [](const fs::DirectoryEntry& entry) { return uuid::isUUID(entry.name); });
+}
+
 }  // namespace
 
 std::vector<SimulatorDevice> SystemSimulators::inventory() const {
@@ -52,6 +62,10 @@ std::vector<SimulatorDevice> SystemSimulators::inventory() const {
 
 std::vector<SimulatorDevice> SystemSimulators::cancellableInventory(const ScanCancellation& cancellation) const {
     return decodeSimulatorInventory(run({"list", "devices", "--json"}, &cancellation));
+}
+
+bool SystemSimulators::toolPresent() const {
+    return m_platform == Platform::macOS || fs::exists(m_locations.program);
 }
 
 CommandRunner::Environment SystemSimulators::toolEnvironment(CommandRunner::Environment environment) const {
@@ -73,9 +87,11 @@ std::string SystemSimulators::run(const std::vector<std::string>& arguments,
 }
 
 std::optional<std::vector<SimulatorDevice>> inventoryForScan(const SimulatorManaging& simulators,
+                                                             const std::string& devicesRoot,
                                                              std::optional<std::string>& note,
                                                              const ScanCancellation& cancellation) {
     try {
+        if (!simulators.toolPresent() && !holdsDeviceFolders(devicesRoot)) return std::nullopt;
         return simulators.cancellableInventory(cancellation);
     } catch (const std::exception& error) {
         note = std::string("Simulator inventory unavailable. Simulator cleanup is disabled. ") + error.what();

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -33,12 +34,26 @@ struct Outcome {
     std::string err;
 };
 
+using Variables = std::map<std::string, std::string>;
+
+// This process's environment with `changes` applied, as "NAME=value" texts.
+std::vector<std::string> environmentWith(const Variables& changes) {
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        if (!changes.contains(text.substr(0, text.find('=')))) entries.push_back(text);
+    }
+    for (const auto& [name, value] : changes) entries.push_back(name + "=" + value);
+    return entries;
+}
+
 // How a run is wired: standard input from `inputFd` (else a file holding the input text),
 // standard output to `outPath` (else a file read back), and the user it runs as.
 struct Wiring {
     int inputFd = -1;
     std::string outPath;
     uid_t user = static_cast<uid_t>(-1);
+    Variables environment;  // changes to the child's environment only
 };
 
 // Starts the real executable with `input` on standard input; `whileRunning` gets its pid.
@@ -50,6 +65,10 @@ Outcome quillet(const TempTree& scratch, const std::vector<std::string>& argumen
     const std::string outPath = wiring.outPath.empty() ? base + ".out" : wiring.outPath;
     std::vector<std::string> argv{QUILLET_EXECUTABLE};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> environment = environmentWith(wiring.environment);
+    std::vector<char*> rawEnvironment;
+    for (auto& entry : environment) rawEnvironment.push_back(entry.data());
+    rawEnvironment.push_back(nullptr);
     const pid_t child = ::fork();
     if (child == 0) {
         const int inFd = wiring.inputFd >= 0 ? wiring.inputFd : ::open(in.c_str(), O_RDONLY);
@@ -64,7 +83,7 @@ Outcome quillet(const TempTree& scratch, const std::vector<std::string>& argumen
         std::vector<char*> raw;
         for (auto& argument : argv) raw.push_back(argument.data());
         raw.push_back(nullptr);
-        ::execv(raw[0], raw.data());
+        ::execve(raw[0], raw.data(), rawEnvironment.data());
         ::_exit(127);
     }
     if (whileRunning) whileRunning(child);
@@ -113,11 +132,10 @@ TEST(CommandLine, RefusesBadArgumentsWithOneLineAndStatusTwo) {
         EXPECT_TRUE(run.out.empty());
         EXPECT_TRUE(isOneLine(run.err)) << run.err;
     }
-    // No command: the usage, as after an error.
-    const Outcome usage = quillet(scratch, {});
-    EXPECT_EQ(usage.status, 2);
-    EXPECT_TRUE(usage.out.empty());
-    EXPECT_NE(usage.err.find("quillet scan"), std::string::npos);
+    // Without arguments `quillet` is the window; the usage is its own subcommand.
+    const Outcome usage = quillet(scratch, {"help"});
+    EXPECT_EQ(usage.status, 0);
+    EXPECT_NE(usage.out.find("quillet scan"), std::string::npos);
 }
 
 TEST(CommandLine, ScanJsonDescribesEveryItemAndEndsWithTheInventoryNote) {
@@ -485,6 +503,86 @@ TEST(CommandLine, HelpAndVersionWhenAskedFor) {
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "quillet " QUILLET_VERSION "\n");
 }
+
+#ifdef __linux__
+Wiring withEnvironment(Variables changes) {
+    Wiring wiring;
+    wiring.environment = std::move(changes);
+    return wiring;
+}
+
+std::vector<std::string> itemPaths(const std::string& scanJson) {
+    std::vector<std::string> paths;
+    const Json document = Json::parse(scanJson);
+    for (const auto& item : document["items"]) paths.push_back(item["path"]);
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+TEST(CommandLine, ScanJsonOnLinuxFindsEachCacheWhereLinuxToolsPutItAndPlansIt) {
+    TempTree tree;
+    const std::string home = tree.makeDir("home"), xdg = tree.makeDir("xdg-cache");
+    for (const char* cache : {".cache/yarn", ".yarn/berry/cache", ".local/share/pnpm/store", ".cache/org.swift.swiftpm",
+                              "Library/Caches/Yarn", ".npm/_cacache"}) {
+        tree.writeFile("home/" + std::string(cache) + "/v1/entry", cache);
+    }
+    tree.writeFile("xdg-cache/yarn/v6/entry", "the caller's own yarn cache");
+    const bool noTool = !tarnby::fs::exists("/usr/bin/xcrun");
+
+    // Another home: the caller's XDG folders describe the caller's home, not this one.
+    const Wiring caller =
+        withEnvironment({{"HOME", tree.makeDir("caller")}, {"XDG_CACHE_HOME", xdg}, {"XDG_DATA_HOME", "relative"}});
+    const Outcome other = quillet(tree, {"scan", "--json", "--no-roots", "--home", home}, {}, {}, caller);
+    ASSERT_EQ(other.status, 0) << other.err;
+    EXPECT_EQ(itemPaths(other.out),
+              (std::vector<std::string>{home + "/.cache/org.swift.swiftpm", home + "/.cache/yarn",
+                                        home + "/.local/share/pnpm/store", home + "/.npm/_cacache",
+                                        home + "/.yarn/berry/cache", home + "/Library/Caches/Yarn"}));
+    // No developer tools and no device folder: nothing to inventory, so no note about it.
+    if (noTool) {
+        EXPECT_EQ(Json::parse(other.out)["notes"], Json::array());
+    }
+
+    // Own home: XDG_CACHE_HOME decides where Yarn 1 and SwiftPM caches are; an empty XDG_DATA_HOME does not count.
+    const Wiring own = withEnvironment({{"HOME", home}, {"XDG_CACHE_HOME", xdg}, {"XDG_DATA_HOME", ""}});
+    const Outcome scan = quillet(tree, {"scan", "--json", "--no-roots"}, {}, {}, own);
+    ASSERT_EQ(scan.status, 0) << scan.err;
+    EXPECT_EQ(itemPaths(scan.out),
+              (std::vector<std::string>{home + "/.local/share/pnpm/store", home + "/.npm/_cacache",
+                                        home + "/.yarn/berry/cache", home + "/Library/Caches/Yarn", xdg + "/yarn"}));
+
+    // The plan re-checks against the same locations; under another environment the item is no target.
+    const Outcome plan = quillet(tree, {"plan", "--scan", "-", xdg + "/yarn"}, scan.out, {}, own);
+    ASSERT_EQ(plan.status, 0) << plan.err;
+    const Json planned = Json::parse(plan.out);
+    ASSERT_EQ(planned.size(), 1U);
+    EXPECT_EQ(planned[0]["operation"], "moveFolderToTrash");
+    EXPECT_EQ(planned[0]["title"], "yarn");
+    const Outcome refused = quillet(tree, {"plan", "--scan", "-", xdg + "/yarn"}, scan.out, {}, caller);
+    EXPECT_EQ(Json::parse(refused.out), Json::array());
+    EXPECT_EQ(refused.err, "yarn: This path is no longer a recognized cleanup target. Scan again.\n");
+
+    // A copied macOS home with a device folder: the inventory is asked, and its failure told.
+    tree.makeDir("home/Library/Developer/CoreSimulator/Devices/0F5C9B7E-1D2A-4C3B-9E8F-7A6B5C4D3E2F");
+    const Outcome copied = quillet(tree, {"scan", "--json", "--no-roots", "--home", home}, {}, {}, caller);
+    const Json notes = Json::parse(copied.out)["notes"];
+    ASSERT_EQ(notes.size(), 1U);
+    const std::string note = notes[0];
+    EXPECT_EQ(note.rfind("Simulator inventory unavailable. Simulator cleanup is disabled. ", 0), 0U);
+}
+
+TEST(CommandLine, SuggestOnLinuxAddsLowerCaseProjectFoldersAndGit) {
+    TempTree tree;
+    const std::string home = tree.makeDir("home");
+    tree.makeDir("home/projects");
+    tree.makeDir("home/git");
+    tree.makeDir("home/Developer");
+    tree.makeDir("home/notes");
+    const Outcome run = quillet(tree, {"suggest", "--home", home});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, home + "/Developer\n" + home + "/git\n" + home + "/projects\n");
+}
+#endif
 
 }  // namespace
 }  // namespace quillet::cli

@@ -1,6 +1,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -136,7 +137,7 @@ class StorageModelTest : public QObject {
     StorageModelSetup setup(FakeScan* scanner = nullptr, FakePlan* planner = nullptr,
                             std::shared_ptr<FakeSimulators> simulators = std::make_shared<FakeSimulators>()) const {
         return {home(), std::move(simulators), scanner ? scanner->function() : nullptr,
-                planner ? planner->function() : nullptr, nullptr};
+                planner ? planner->function() : nullptr, nullptr, tarnby::UserEnvironment{}};
     }
 
 private slots:
@@ -230,6 +231,44 @@ private slots:
         QVERIFY(idle(model));
         QCOMPARE(model.notes(), std::vector<std::string>{"Could not inspect /x fully."});
         QVERIFY(scanner.devices == simulators->devices);
+    }
+
+    void linuxHomeScansItsCachesPlansThemAndIsQuietWithoutSimulators() {
+        QTemporaryDir xdg;
+        QVERIFY(xdg.isValid());
+        const std::string cache = xdg.path().toStdString() + "/cache";
+        writeFile(home() + "/.local/share/pnpm/store/v3/x", "pnpm");
+        writeFile(cache + "/yarn/v6/x", "yarn 1");
+        writeFile(home() + "/.cache/yarn/v6/x", "not where yarn writes when XDG_CACHE_HOME is set");
+        StorageModelSetup linuxSetup = setup();
+        linuxSetup.simulators = std::make_shared<tarnby::SystemSimulators>(
+            tarnby::SystemSimulators::Locations{"/nonexistent/xcrun", "/nonexistent", "/nonexistent/simctl"},
+            tarnby::Platform::linuxDesktop);
+        linuxSetup.environment = tarnby::UserEnvironment{tarnby::Platform::linuxDesktop, {home()}, cache, std::nullopt};
+        StorageModel model(std::move(linuxSetup));
+
+        model.scan();
+        QVERIFY(idle(model));
+        QCOMPARE(model.notes(), std::vector<std::string>{});
+        std::vector<std::string> found = ids(model.items());
+        std::vector<std::string> expected{home() + "/.local/share/pnpm/store", cache + "/yarn"};
+        std::sort(found.begin(), found.end());
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(found, expected);
+
+        model.select(home() + "/.local/share/pnpm/store");
+        model.createPlan(false);
+        QVERIFY(idle(model));
+        QCOMPARE(model.plan()->items.size(), std::size_t(1));
+        QCOMPARE(model.plan()->items.front().operation, tarnby::PlannedOperation::moveFolderToTrash);
+
+        // A copied macOS home with a device folder: the inventory is asked, and its failure told once.
+        QVERIFY(QDir().mkpath(QString::fromStdString(
+            home() + "/Library/Developer/CoreSimulator/Devices/0F5C9B7E-1D2A-4C3B-9E8F-7A6B5C4D3E2F")));
+        model.scan();
+        QVERIFY(idle(model));
+        QCOMPARE(model.notes().size(), std::size_t(1));
+        QVERIFY(model.notes().front().rfind(kInventoryNote, 0) == 0);
     }
 
     void keepSavesAtOnceDeselectsAndHides() {

@@ -98,12 +98,62 @@ TEST(SimulatorInventory, AStoppedScanDoesNotWaitForTheToolsTimeLimit) {
     });
     const auto start = std::chrono::steady_clock::now();
     std::optional<std::string> note;
-    const auto devices = inventoryForScan(simulators, note, cancellation);
+    const auto devices = inventoryForScan(simulators, tree.path("Devices"), note, cancellation);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     stopper.join();
     EXPECT_FALSE(devices);
     EXPECT_EQ(note, "Simulator inventory unavailable. Simulator cleanup is disabled. The Xcode command was stopped.");
     EXPECT_LT(elapsed, 0.2 + CommandRunner::kCancelGraceSeconds + 1.0);
+}
+
+}  // namespace
+}  // namespace tarnby
+
+namespace tarnby {
+namespace {
+
+// Counts the calls; stands for a source that is always there, such as a saved device list.
+class CountingSimulators final : public SimulatorManaging {
+public:
+    std::vector<SimulatorDevice> inventory() const override {
+        ++calls;
+        return {{"A1", "iPhone", "Shutdown", true}};
+    }
+    mutable int calls = 0;
+};
+
+TEST(SimulatorInventory, WithoutTheToolOrADeviceFolderLinuxAsksNothingAndNotesNothing) {
+    testing::TempTree tree;
+    const std::string devicesRoot = tree.path("home/Library/Developer/CoreSimulator/Devices");
+    const SystemSimulators::Locations absent{"/nonexistent/xcrun", tree.path("Dev"), tree.path("Dev/simctl")};
+    const std::string prefix = "Simulator inventory unavailable. Simulator cleanup is disabled. ";
+    auto noteOf = [&](const SimulatorManaging& simulators) {
+        std::optional<std::string> note;
+        EXPECT_EQ(inventoryForScan(simulators, devicesRoot, note, ScanCancellation()), std::nullopt);
+        return note;
+    };
+
+    EXPECT_EQ(noteOf(SystemSimulators(absent, Platform::linuxDesktop)), std::nullopt);
+    tree.writeFile("home/Library/Developer/CoreSimulator/Devices/device_set.plist");
+    EXPECT_EQ(noteOf(SystemSimulators(absent, Platform::linuxDesktop)), std::nullopt) << "not a device folder";
+
+    // macOS keeps its note: there a missing tool is a fault, not an absence.
+    const auto macOSNote = noteOf(SystemSimulators(absent, Platform::macOS));
+    ASSERT_TRUE(macOSNote.has_value());
+    EXPECT_EQ(macOSNote->rfind(prefix, 0), 0U);
+
+    // A copied macOS home holds devices: the inventory is asked and its failure told.
+    tree.makeDir("home/Library/Developer/CoreSimulator/Devices/0F5C9B7E-1D2A-4C3B-9E8F-7A6B5C4D3E2F");
+    const auto copiedHomeNote = noteOf(SystemSimulators(absent, Platform::linuxDesktop));
+    ASSERT_TRUE(copiedHomeNote.has_value());
+    EXPECT_EQ(*copiedHomeNote, prefix + "Could not start /nonexistent/xcrun: No such file or directory");
+
+    // A source that is not the tool (a saved list) is always asked.
+    const CountingSimulators saved;
+    std::optional<std::string> note;
+    EXPECT_EQ(inventoryForScan(saved, tree.path("elsewhere"), note, ScanCancellation())->size(), 1U);
+    EXPECT_EQ(saved.calls, 1);
+    EXPECT_EQ(note, std::nullopt);
 }
 
 }  // namespace

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QAbstractListModel>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/browsing/result_browsing.h"
+#include "core/records/storage_item.h"
+
+namespace quillet {
+class StorageModel;
+}
+
+namespace quillet::ui {
+
+// The listed items as rows: the positions in the storage model's visibleItems that the
+// browsing choices select, in display order. Rows are re-derived when the choices, the items
+// or the kept set change; selection and busy changes only repaint. Main thread only.
+class ResultsModel final : public QAbstractListModel {
+    Q_OBJECT
+
+public:
+    enum Role {
+        TitleRole = Qt::UserRole + 1,
+        DisplayPathRole,   // the path with the home folder shortened to "~"
+        SizeTextRole,      // formatted byte count
+        ChangedLineRole,   // "Changed …" or "Change date unknown"
+        KindRole,          // tarnby::StorageKind as int
+        SelectableRole,    // bool: may enter a plan
+        PathRole,          // the item's path, its identity
+    };
+
+    explicit ResultsModel(StorageModel& model, QObject* parent = nullptr);
+
+    const browsing::Choices& choices() const { return m_choices; }
+    void setChoices(browsing::Choices choices);
+
+    // A copy of the item at `row`, none outside the list. A copy, because the storage
+    // model replaces its lists on every change.
+    std::optional<tarnby::StorageItem> itemAt(int row) const;
+    // Copies of every listed item, in display order.
+    std::vector<tarnby::StorageItem> listedItems() const;
+    // Whether some listed item may be selected ("Select visible" has work to do).
+    bool anySelectable() const { return m_anySelectable; }
+    // The storage model's visibleItems as of its last change: one shared snapshot for the
+    // list, the totals and the counts, so a long list is copied once per change.
+    std::shared_ptr<const std::vector<tarnby::StorageItem>> visibleItems() const { return m_visible; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+signals:
+    // The storage model's visibleItems changed; the rows follow at once.
+    void visibleItemsChanged();
+    // The listed rows were derived again (their number may have changed).
+    void listChanged();
+
+private:
+    const tarnby::StorageItem* itemPointer(int row) const;
+    void takeVisibleItems();
+    void derive();
+    void refreshAll(const QList<int>& roles);
+
+    StorageModel& m_model;
+    browsing::Choices m_choices;
+    std::shared_ptr<const std::vector<tarnby::StorageItem>> m_visible;
+    std::vector<std::size_t> m_rows;
+    // Collation keys of visibleItems' titles for the name order: made at most once per list
+    // the storage model publishes, never per keystroke.
+    std::optional<std::vector<std::string>> m_nameKeys;
+    bool m_anySelectable = false;
+};
+
+}  // namespace quillet::ui

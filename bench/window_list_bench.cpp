@@ -1,0 +1,123 @@
+// The main window's results list with 100,000 items: what a scrolled page and a changed filter
+// cost from the change to the repainted list. Runs the real window offscreen.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QImage>
+#include <QLineEdit>
+#include <QListView>
+#include <QScrollBar>
+
+#include <memory>
+
+#include "app/model/storage_model.h"
+#include "app/ui/content_view.h"
+#include "app/ui/environment.h"
+#include "app/ui/results_model.h"
+#include "tests/app/ui/window_fixture.h"
+
+namespace {
+
+constexpr std::size_t kItems = 100'000;
+
+// One window for every benchmark: making 100,000 items and scanning them is not what is measured.
+struct Window {
+    window_fixture::Home home;
+    quillet::ui::Environment environment;
+    std::unique_ptr<quillet::StorageModel> model;
+    std::unique_ptr<quillet::ui::ContentView> view;
+    QListView* list = nullptr;
+    QLineEdit* search = nullptr;
+    QComboBox* order = nullptr;
+    QImage frame;
+
+    Window() {
+        home.scan.result.items = window_fixture::sampleItems(home.path(), kItems);
+        model = std::make_unique<quillet::StorageModel>(home.setup());
+        view = std::make_unique<quillet::ui::ContentView>(*model, &environment);
+        view->resize(1100, 760);
+        view->show();
+        model->scan();
+        window_fixture::idle(*model);
+        list = view->findChild<QListView*>(QStringLiteral("results"));
+        search = view->findChild<QLineEdit*>(QStringLiteral("search"));
+        order = view->findChild<QComboBox*>(QStringLiteral("sort"));
+        QApplication::processEvents();
+        frame = QImage(list->viewport()->size() * list->devicePixelRatio(), QImage::Format_ARGB32_Premultiplied);
+        frame.setDevicePixelRatio(list->devicePixelRatio());
+    }
+
+    // Lays out what changed and paints the visible rows, as the next frame would.
+    void redraw() {
+        QApplication::processEvents();
+        frame.fill(Qt::transparent);
+        list->viewport()->render(&frame);
+        benchmark::DoNotOptimize(frame.constBits());
+    }
+};
+
+Window& window() {
+    static Window shared;
+    return shared;
+}
+
+void ScrollOnePage(benchmark::State& state) {
+    Window& w = window();
+    w.search->clear();
+    QScrollBar* bar = w.list->verticalScrollBar();
+    for (auto _ : state) {
+        const int next = bar->value() + bar->pageStep();
+        bar->setValue(next > bar->maximum() ? 0 : next);
+        w.redraw();
+    }
+    state.counters["rows"] = w.view->results().rowCount();
+}
+BENCHMARK(ScrollOnePage)->Unit(benchmark::kMillisecond);
+
+// A keystroke in the search field: derive the listed rows again, reset the list, repaint.
+void FilterToRedraw(benchmark::State& state, int orderIndex) {
+    Window& w = window();
+    w.order->setCurrentIndex(orderIndex);
+    w.search->clear();
+    w.redraw();
+    bool typed = false;
+    for (auto _ : state) {
+        w.search->setText(typed ? QStringLiteral("client1") : QStringLiteral("client"));
+        typed = !typed;
+        w.redraw();
+    }
+    state.counters["rows"] = w.view->results().rowCount();
+    w.search->clear();
+    w.order->setCurrentIndex(0);
+}
+BENCHMARK_CAPTURE(FilterToRedraw, largestFirst, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(FilterToRedraw, byName, 2)->Unit(benchmark::kMillisecond);
+
+// Keeping one item: the storage model publishes a new list of 99,999 visible items, which the
+// window copies once, derives, totals and repaints.
+void KeepOneItem(benchmark::State& state) {
+    Window& w = window();
+    w.redraw();
+    for (auto _ : state) {
+        const std::string path = w.view->results().itemAt(0)->url;
+        w.model->keep(path);
+        w.redraw();
+        state.PauseTiming();
+        w.model->clearKept();
+        w.redraw();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(KeepOneItem)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
