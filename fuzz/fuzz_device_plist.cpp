@@ -1,4 +1,5 @@
-// A simulator device's property list, binary or XML: a date or nothing, never a crash.
+// Property lists, binary or XML: a simulator device's "lastBootedAt" date from its file, and the
+// update check's "SUPublicEDKey" text from memory. A value or nothing, never a crash.
 #include <cstdint>
 
 #include "core/platform/plist.h"
@@ -8,5 +9,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::string file = quillet::fuzz::scratchFolder() + "/device.plist";
     quillet::fuzz::writeWhole(file, quillet::fuzz::text(data, size));
     (void)tarnby::plist::dateValue(file, "lastBootedAt");
+    (void)tarnby::plist::stringValue(quillet::fuzz::text(data, size), "SUPublicEDKey");
     return 0;
 }

@@ -66,3 +66,20 @@ for name, argv in (("scan", ["scan", "--json", "--home", "/h", "--root=/h/Code",
                    ("conflict", ["scan", "--no-roots", "--root", "a", "--simulators=f", "--no-simulators"]),
                    ("suggest", ["suggest", "--home"]), ("empty", [])):
     seed("fuzz_arguments", name, "\0".join(argv))
+
+rss_head = '<?xml version="1.0" encoding="utf-8"?>\n<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel><title>Quillet</title>'
+
+
+def item(version, link, extra=""):
+    return f"<item><title>Quillet {version}</title><sparkle:version>{version}</sparkle:version><link>{link}</link>{extra}</item>"
+
+
+seed("fuzz_update_feed", "two-releases", rss_head + item("1.9", "https://example.org/1.9") +
+     item("1.10", "https://example.org/1.10", "<sparkle:shortVersionString>1.10 (spring)</sparkle:shortVersionString>") +
+     item("9.0", "https://example.org/beta", "<sparkle:channel>beta</sparkle:channel>") + "</channel></rss>")
+seed("fuzz_update_feed", "enclosure", rss_head + '<item><title>Quillet 2.0</title><enclosure url="https://example.org/q-2.0.tar.gz" '
+     'sparkle:version="2.0.1" sparkle:shortVersionString="2.0" length="1" type="application/octet-stream"/></item></channel></rss>')
+seed("fuzz_update_feed", "no-address", rss_head + item("3.0", "ftp://example.org/3.0") + item("x.y", "https://e.org") + "</channel></rss>")
+seed("fuzz_update_feed", "versions", "1.10.0\n1.9.99999999999999999999")
+seed("fuzz_device_plist", "info-plist", plistlib.dumps({"SUPublicEDKey": "A" * 43 + "=", "SUFeedURL": "https://example.org/appcast.xml"},
+                                                       fmt=plistlib.FMT_XML))
