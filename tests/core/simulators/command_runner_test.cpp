@@ -191,12 +191,12 @@ long peakResidentKilobytes() {
     return usage.ru_maxrss;
 }
 
-// Twice the cap (a string grows by doubling) and some room; AddressSanitizer keeps freed
-// buffers in quarantine, so there the bound only guards against holding everything.
+// Twice the cap (a string grows by doubling) and some room. The sanitizers keep freed buffers
+// in quarantine or shadow every byte, so there the bound only guards against holding everything.
 long outputMemoryBoundKilobytes() {
     const long cap = static_cast<long>(CommandRunner::kOutputLimit / 1024);
-#if defined(__SANITIZE_ADDRESS__)
-    return 6 * cap;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return 10 * cap;
 #else
     return 2 * cap + 32 * 1024;
 #endif
