@@ -208,6 +208,7 @@ int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
     std::optional<std::string> inventoryNote;
     const auto devices =
         tarnby::inventoryForScan(*inventory, configuration.devicesRoot(), inventoryNote, *cancellation);
+    interrupt.settle();
     ScanDocument document;
     document.result = tarnby::Scanner::scan(configuration, devices, *cancellation,
                                             [&progress](const std::string& text) { progress.show(text); });

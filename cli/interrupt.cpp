@@ -69,6 +69,15 @@ InterruptCancels::InterruptCancels(std::shared_ptr<tarnby::ScanCancellation> can
     m_installed = ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
+void InterruptCancels::settle() {
+    if (m_stopFd < 0) return;
+    pollfd pending{gSignalPipe[0], POLLIN, 0};
+    if (::poll(&pending, 1, 0) > 0 && (pending.revents & POLLIN)) {
+        m_interrupted.store(true);
+        m_cancellation->cancel();
+    }
+}
+
 InterruptCancels::~InterruptCancels() {
     if (m_installed) ::signal(SIGINT, SIG_DFL);
     if (m_stopFd >= 0) {

@@ -21,6 +21,10 @@ public:
     // True once a Ctrl-C arrived.
     bool interrupted() const { return m_interrupted.load(); }
 
+    // Cancels now if a Ctrl-C is waiting for the watcher, so one that came during a blocking
+    // read (or, under a sanitizer, whose handler ran late) stops what starts next.
+    void settle();
+
 private:
     std::shared_ptr<tarnby::ScanCancellation> m_cancellation;
     std::atomic<bool> m_interrupted{false};

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,9 +14,12 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QStackedLayout>
 #include <QStackedWidget>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -24,6 +28,7 @@
 
 #include "app/model/storage_model.h"
 #include "app/ui/category_list.h"
+#include "app/ui/decoration.h"
 #include "app/ui/desktop_services.h"
 #include "app/ui/detail_sheet.h"
 #include "app/ui/environment.h"
@@ -55,6 +60,7 @@ constexpr int kBrandTop = 22;
 constexpr int kBrandSpacing = 10;
 constexpr int kBrandTextSpacing = 2;
 constexpr int kAppIcon = 36;
+const QString kAppIconResource = QStringLiteral(":/app/quillet.svg");
 constexpr int kCategoryInset = 8;
 constexpr int kSidebarFooterMargin = 16;
 constexpr int kSidebarFooterSpacing = 8;
@@ -83,7 +89,7 @@ constexpr int kStatusSpacing = 5;
 constexpr int kSelectionMargin = 12;
 constexpr qreal kSelectionOpacity = 0.7;
 constexpr qreal kSelectionRadius = 12;
-constexpr int kProgressHeight = 4;
+constexpr int kProgressHeight = 6;
 
 // Welcome and empty states.
 constexpr int kWelcomeSpacing = 16;
@@ -129,6 +135,14 @@ private:
     qreal m_radius;
 };
 
+// Blocks stacked edge to edge; each block brings its own margins.
+QVBoxLayout* flushColumn(QWidget* owner) {
+    auto* column = new QVBoxLayout(owner);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    return column;
+}
+
 // Centres a fixed-width wrapped text. A layout alignment would size it by its one-line hint
 // and cut the lines that do not fit; a row of stretches keeps its height for that width.
 QHBoxLayout* centred(QWidget* widget) {
@@ -137,6 +151,32 @@ QHBoxLayout* centred(QWidget* widget) {
     row->addWidget(widget);
     row->addStretch(1);
     return row;
+}
+
+// The notes' disclosure: a checkable tool button whose arrow, not a pressed panel, shows it open.
+class Disclosure final : public QToolButton {
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionToolButton option;
+        initStyleOption(&option);
+        option.state &= ~(QStyle::State_On | QStyle::State_Sunken);
+        painter.drawComplexControl(QStyle::CC_ToolButton, option);
+    }
+};
+
+// Lets a centred page shrink below its height in a small window, scrolling instead of pushing the
+// window's minimum size up. Transparent, so the background shows through.
+QScrollArea* scrollable(QWidget* page) {
+    auto* area = new QScrollArea;
+    area->setObjectName(page->objectName());
+    area->setWidget(page);
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->viewport()->setAutoFillBackground(false);
+    page->setAutoFillBackground(false);
+    return area;
 }
 
 // Puts `content` over decorative layers, all filling the same area.
@@ -179,6 +219,8 @@ ContentView::ContentView(StorageModel& model, Environment* environment, QWidget*
     connect(&m_model, &StorageModel::selectedChanged, this, &ContentView::showSelection);
     connect(&m_model, &StorageModel::selectedItemsChanged, this, &ContentView::showSelection);
     connect(&m_model, &StorageModel::planChanged, this, &ContentView::showPlanButton);
+    // The model asks the disk on its worker and says when the text changed.
+    connect(&m_model, &StorageModel::freeSpaceChanged, m_freeSpace, &QLabel::setText);
     // A finished scan (or plan) hands the keyboard to the search field. The model reports
     // busy before didScan, so the first scan's end arrives through didScanChanged.
     connect(&m_model, &StorageModel::busyChanged, this, &ContentView::focusSearchAfterWork);
@@ -212,9 +254,7 @@ QLabel* ContentView::makeLabel(const QString& text, const QFont& labelFont, cons
 
 QWidget* ContentView::makeSidebar() {
     auto* content = new QWidget;
-    auto* column = new QVBoxLayout(content);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    QVBoxLayout* column = flushColumn(content);
 
     // Brand header.
     auto* brand = new QHBoxLayout;
@@ -223,7 +263,7 @@ QWidget* ContentView::makeSidebar() {
     auto* icon = new QLabel;
     icon->setObjectName(QStringLiteral("app-icon"));
     icon->setFixedSize(kAppIcon, kAppIcon);
-    icon->setAccessibleName(QString());
+    makeDecoration(*icon);
     brand->addWidget(icon);
     auto* names = new QVBoxLayout;
     names->setSpacing(kBrandTextSpacing);
@@ -278,9 +318,7 @@ QWidget* ContentView::makeSidebar() {
 
 QWidget* ContentView::makeDetail() {
     auto* content = new QWidget;
-    auto* column = new QVBoxLayout(content);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    QVBoxLayout* column = flushColumn(content);
     column->addWidget(makeToolbar());
     column->addWidget(makeHeader());
     column->addWidget(makeControls());
@@ -405,9 +443,7 @@ QWidget* ContentView::makeControls() {
 
 QWidget* ContentView::makeResults() {
     auto* results = new QWidget;
-    auto* column = new QVBoxLayout(results);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    QVBoxLayout* column = flushColumn(results);
 
     m_progress = new QProgressBar;
     m_progress->setObjectName(QStringLiteral("progress"));
@@ -415,7 +451,10 @@ QWidget* ContentView::makeResults() {
     m_progress->setRange(0, 0);
     m_progress->setTextVisible(false);
     m_progress->setFixedHeight(kProgressHeight);
-    column->addWidget(m_progress);
+    auto* progressRow = new QHBoxLayout;
+    progressRow->setContentsMargins(kPaneMargin, 0, kPaneMargin, 0);
+    progressRow->addWidget(m_progress);
+    column->addLayout(progressRow);
 
     m_list = new QListView;
     m_list->setObjectName(QStringLiteral("results"));
@@ -426,6 +465,8 @@ QWidget* ContentView::makeResults() {
     m_list->setUniformItemSizes(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setResizeMode(QListView::Adjust);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setAutoFillBackground(false);
     m_list->viewport()->setAutoFillBackground(false);
@@ -448,38 +489,48 @@ QWidget* ContentView::makeResults() {
     m_list->addAction(details);
 
     m_pages = new QStackedWidget;
-    m_pages->addWidget(makeWelcome());
+    m_welcomePage = scrollable(makeWelcome());
+    m_emptyPage = scrollable(makeEmpty());
+    m_pages->addWidget(m_welcomePage);
     m_pages->addWidget(m_list);
-    m_pages->addWidget(makeEmpty());
+    m_pages->addWidget(m_emptyPage);
     column->addWidget(m_pages, 1);
     return results;
 }
 
-QWidget* ContentView::makeWelcome() {
-    m_welcome = new QWidget;
-    m_welcome->setObjectName(QStringLiteral("welcome"));
-    auto* column = new QVBoxLayout(m_welcome);
+QLabel* ContentView::makeWrapped(const QString& text, const QFont& labelFont, const AdaptiveColor& colour, int width) {
+    QLabel* label = makeLabel(text, labelFont, colour);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignHCenter);
+    label->setFixedWidth(width);
+    return label;
+}
+
+// A centred state page: its symbol on top, then what the caller adds, all between stretches.
+QVBoxLayout* ContentView::makeStatePage(QWidget* page, const QString& name) {
+    page->setObjectName(name);
+    auto* column = new QVBoxLayout(page);
     column->setSpacing(kWelcomeSpacing);
     column->addStretch(1);
     auto* art = new QLabel;
-    art->setObjectName(QStringLiteral("welcome-symbol"));
+    art->setObjectName(name + QStringLiteral("-symbol"));
+    makeDecoration(*art);
     column->addWidget(art, 0, Qt::AlignHCenter);
+    return column;
+}
+
+QWidget* ContentView::makeWelcome() {
+    auto* welcome = new QWidget;
+    QVBoxLayout* column = makeStatePage(welcome, QStringLiteral("welcome"));
     column->addWidget(makeLabel(QStringLiteral("Find your next few gigabytes."), ui::font(TextStyle::title2, QFont::Medium),
                                 Woodland::ink()),
                       0, Qt::AlignHCenter);
-    QLabel* explanation = makeLabel(
+    column->addLayout(centred(makeWrapped(
         QStringLiteral("We find rebuildable dependencies and build output inside suggested project locations, plus "
                        "known package caches, Xcode builds and simulator devices."),
-        ui::font(TextStyle::body), Woodland::muted());
-    explanation->setWordWrap(true);
-    explanation->setAlignment(Qt::AlignHCenter);
-    explanation->setFixedWidth(kWelcomeTextWidth);
-    column->addLayout(centred(explanation));
-    m_suggested = makeLabel(QString(), ui::font(TextStyle::caption), Woodland::muted());
+        ui::font(TextStyle::body), Woodland::muted(), kWelcomeTextWidth)));
+    m_suggested = makeWrapped(QString(), ui::font(TextStyle::caption), Woodland::muted(), kWelcomeTextWidth);
     m_suggested->setObjectName(QStringLiteral("suggested-locations"));
-    m_suggested->setWordWrap(true);
-    m_suggested->setAlignment(Qt::AlignHCenter);
-    m_suggested->setFixedWidth(kWelcomeTextWidth);
     column->addLayout(centred(m_suggested));
     QPushButton* start = makeProminentButton(QStringLiteral("Scan developer storage"), *m_environment);
     start->setObjectName(QStringLiteral("start-scan"));
@@ -493,33 +544,24 @@ QWidget* ContentView::makeWelcome() {
                                 ui::font(TextStyle::caption), Woodland::muted()),
                       0, Qt::AlignHCenter);
     column->addStretch(1);
-    return m_welcome;
+    return welcome;
 }
 
 QWidget* ContentView::makeEmpty() {
-    m_empty = new QWidget;
-    m_empty->setObjectName(QStringLiteral("empty"));
-    auto* column = new QVBoxLayout(m_empty);
-    column->setSpacing(kWelcomeSpacing);
-    column->addStretch(1);
-    auto* art = new QLabel;
-    art->setObjectName(QStringLiteral("empty-symbol"));
-    column->addWidget(art, 0, Qt::AlignHCenter);
+    auto* empty = new QWidget;
+    QVBoxLayout* column = makeStatePage(empty, QStringLiteral("empty"));
     m_emptyTitle = makeLabel(QString(), ui::font(TextStyle::title2), Woodland::ink());
     m_emptyTitle->setObjectName(QStringLiteral("empty-title"));
     column->addWidget(m_emptyTitle, 0, Qt::AlignHCenter);
-    m_emptyMessage = makeLabel(QString(), ui::font(TextStyle::body), Woodland::muted());
+    m_emptyMessage = makeWrapped(QString(), ui::font(TextStyle::body), Woodland::muted(), kEmptyTextWidth);
     m_emptyMessage->setObjectName(QStringLiteral("empty-message"));
-    m_emptyMessage->setWordWrap(true);
-    m_emptyMessage->setAlignment(Qt::AlignHCenter);
-    m_emptyMessage->setFixedWidth(kEmptyTextWidth);
     column->addLayout(centred(m_emptyMessage));
     m_showKept = new QPushButton;
     m_showKept->setObjectName(QStringLiteral("show-kept-items"));
     connect(m_showKept, &QPushButton::clicked, this, [this] { m_model.clearKept(); });
     column->addWidget(m_showKept, 0, Qt::AlignHCenter);
     column->addStretch(1);
-    return m_empty;
+    return empty;
 }
 
 QWidget* ContentView::makeFooter() {
@@ -535,7 +577,7 @@ QWidget* ContentView::makeFooter() {
     setForeground(*divider, Woodland::rule(), *m_environment);
     column->addWidget(divider);
 
-    m_notesToggle = new QToolButton;
+    m_notesToggle = new Disclosure;
     m_notesToggle->setObjectName(QStringLiteral("scan-notes"));
     m_notesToggle->setCheckable(true);
     m_notesToggle->setAutoRaise(true);
@@ -628,16 +670,16 @@ void ContentView::showRoots() {
 
 void ContentView::showState() {
     const bool busy = m_model.busy();
-    QWidget* page = m_empty;
+    QWidget* page = m_emptyPage;
     if (!m_model.didScan() && !busy) {
-        page = m_welcome;
+        page = m_welcomePage;
     } else if (m_results->rowCount() > 0 || busy) {
         page = m_list;
     }
     m_pages->setCurrentWidget(page);
     m_selectVisible->setEnabled(!busy && m_results->anySelectable());
 
-    if (page == m_empty) {
+    if (page == m_emptyPage) {
         const browsing::EmptyState empty = browsing::emptyState(!m_results->visibleItems()->empty(), m_model.kept().size());
         m_emptyTitle->setText(qt(empty.title));
         m_emptyMessage->setText(qt(empty.message));
@@ -705,7 +747,10 @@ void ContentView::applyAppearance() {
         ->setPixmap(symbol("externaldrive.badge.magnifyingglass", accent, kWelcomeSymbol, ratio));
     findChild<QLabel*>(QStringLiteral("empty-symbol"))
         ->setPixmap(symbol("checkmark.circle", accent, QFontInfo(ui::font(TextStyle::largeTitle)).pixelSize(), ratio));
-    findChild<QLabel*>(QStringLiteral("app-icon"))->setPixmap(symbol("square.stack.3d.up", accent, kAppIcon, ratio));
+    // The application's own icon; a symbol stands in where the icon was not built in.
+    const QPixmap icon = QIcon(kAppIconResource).pixmap(QSize(kAppIcon, kAppIcon), ratio);
+    findChild<QLabel*>(QStringLiteral("app-icon"))
+        ->setPixmap(icon.isNull() ? symbol("square.stack.3d.up", accent, kAppIcon, ratio) : icon);
     m_locationsAction->setIcon(symbolIcon("folder.badge.gearshape", Woodland::ink().resolve(appearance)));
     m_scanAction->setIcon(symbolIcon("arrow.clockwise", Woodland::ink().resolve(appearance)));
     update();

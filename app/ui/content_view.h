@@ -1,16 +1,11 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QPointer>
 
 #include <functional>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
-#include "core/browsing/result_browsing.h"
 #include "app/ui/palette.h"
+#include "core/browsing/result_browsing.h"
 #include "core/records/storage_item.h"
 
 class QAction;
@@ -23,6 +18,7 @@ class QProgressBar;
 class QPushButton;
 class QStackedWidget;
 class QToolButton;
+class QVBoxLayout;
 class QWidget;
 
 namespace quillet {
@@ -73,8 +69,10 @@ private:
     QWidget* makeEmpty();
     QWidget* makeFooter();
 
-    // A label whose text colour follows the appearance.
+    // A label whose text colour follows the appearance; wrapped: centred lines `width` wide.
     QLabel* makeLabel(const QString& text, const QFont& font, const AdaptiveColor& colour);
+    QLabel* makeWrapped(const QString& text, const QFont& font, const AdaptiveColor& colour, int width);
+    QVBoxLayout* makeStatePage(QWidget* page, const QString& name);
 
     void setChoice(const std::function<void(browsing::Choices&)>& change);
     void showCategory(const QModelIndex& current);
@@ -111,11 +109,11 @@ private:
     QPushButton* m_selectVisible = nullptr;
     QProgressBar* m_progress = nullptr;
     QStackedWidget* m_pages = nullptr;
-    QWidget* m_welcome = nullptr;
+    QWidget* m_welcomePage = nullptr;  // the welcome and empty states, each in a scroll area
+    QWidget* m_emptyPage = nullptr;
     QLabel* m_suggested = nullptr;
     QListView* m_list = nullptr;
     ItemDelegate* m_delegate = nullptr;
-    QWidget* m_empty = nullptr;
     QLabel* m_emptyTitle = nullptr;
     QLabel* m_emptyMessage = nullptr;
     QPushButton* m_showKept = nullptr;

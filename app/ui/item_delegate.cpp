@@ -62,6 +62,7 @@ ItemDelegate::ItemDelegate(Environment* environment, QAbstractItemView* view)
     : QStyledItemDelegate(view),
       m_environment(environment),
       m_view(view),
+      m_viewport(view->viewport()),
       m_titleFont(font(TextStyle::body, QFont::Medium)),
       m_captionFont(font(TextStyle::caption)),
       m_sizeFont(monospacedDigits(font(TextStyle::body))) {
@@ -70,7 +71,7 @@ ItemDelegate::ItemDelegate(Environment* environment, QAbstractItemView* view)
     m_trailingWidth = trailingWidth(m_sizeFont, m_captionFont);
     m_symbolPixels = QFontInfo(font(TextStyle::title3)).pixelSize();
     view->setMouseTracking(true);
-    view->viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
 }
 
 ItemDelegate::RowLayout ItemDelegate::rowLayout(const QRect& row) const {
@@ -217,8 +218,9 @@ void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     painter->restore();
 }
 
-QSize ItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-    return {option.rect.width(), m_rowHeight};
+QSize ItemDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
+    // No width of its own: a row spans the view, whatever width the view has.
+    return {1, m_rowHeight};
 }
 
 void ItemDelegate::toggle(QAbstractItemModel* model, const QModelIndex& index) {
@@ -276,7 +278,13 @@ bool ItemDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const Q
 }
 
 bool ItemDelegate::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_view->viewport() && event->type() == QEvent::Leave) setHover({}, Part::none);
+    // The viewport sends its last Leave while the view is half destroyed, so this touches only
+    // the viewport, through the pointer kept at construction.
+    if (event->type() == QEvent::Leave && watched == m_viewport && m_hoverIndex.isValid()) {
+        m_hoverIndex = QPersistentModelIndex();
+        m_hoverPart = Part::none;
+        m_viewport->update();
+    }
     return QStyledItemDelegate::eventFilter(watched, event);
 }
 

@@ -55,6 +55,7 @@ private:
 
     Environment* m_environment;
     QAbstractItemView* m_view;
+    QWidget* m_viewport;  // the one the event filter watches
     QFont m_titleFont;
     QFont m_captionFont;
     QFont m_sizeFont;

@@ -1,6 +1,9 @@
 #include "app/ui/results_model.h"
 
+#include <algorithm>
 #include <chrono>
+#include <numeric>
+#include <string>
 #include <utility>
 
 #include "app/model/storage_model.h"
@@ -19,6 +22,8 @@ ResultsModel::ResultsModel(StorageModel& model, QObject* parent) : QAbstractList
 void ResultsModel::takeVisibleItems() {
     m_visible = std::make_shared<const std::vector<tarnby::StorageItem>>(m_model.visibleItems());
     m_nameKeys.reset();
+    m_searchTexts.reset();
+    m_sorted.reset();
     derive();
     emit visibleItemsChanged();
 }
@@ -45,12 +50,60 @@ std::vector<tarnby::StorageItem> ResultsModel::listedItems() const {
     return items;
 }
 
+namespace {
+
+// Whether rows listed for `before` hold every row for `after`: only the search text changed, and
+// it grew around the old text (a text containing the new one contains the old one). Not with an
+// age filter, whose cutoff moves with the clock.
+bool onlyNarrowed(const browsing::Choices& before, const browsing::Choices& after) {
+    return before.category == after.category && before.order == after.order && before.age == 0 && after.age == 0 &&
+           after.query.find(before.query) != std::string::npos;
+}
+
+}  // namespace
+
 void ResultsModel::derive() {
     const std::vector<tarnby::StorageItem>& visible = *m_visible;
-    if (m_choices.order == browsing::kOrderName && !m_nameKeys) m_nameKeys = browsing::nameKeys(visible);
+    const auto now = std::chrono::system_clock::now();
+    if (!m_sorted || m_sortedOrder != m_choices.order) {
+        if (m_choices.order == browsing::kOrderName && !m_nameKeys) m_nameKeys = browsing::nameKeys(visible);
+        browsing::Choices everything;
+        everything.order = m_choices.order;
+        m_sorted = browsing::listedIndices(visible, everything, now, m_nameKeys ? &*m_nameKeys : nullptr);
+        m_sortedOrder = m_choices.order;
+        m_listedFrom.reset();
+    }
+    // Tested in position order, which walks the items the way they lie in memory; the sorted
+    // order then picks the rows that passed. Testing in name order would jump across a long
+    // list and wait on memory at nearly every item.
+    const std::size_t count = visible.size();
+    std::vector<char> marked(count, 0);
+    std::vector<std::size_t> candidates;
+    if (m_listedFrom && onlyNarrowed(*m_listedFrom, m_choices)) {
+        for (std::size_t position : m_rows) marked[position] = 1;
+        candidates.reserve(m_rows.size());
+        for (std::size_t position = 0; position < count; ++position) {
+            if (marked[position]) candidates.push_back(position);
+        }
+        std::fill(marked.begin(), marked.end(), 0);
+    } else {
+        candidates.resize(count);
+        std::iota(candidates.begin(), candidates.end(), std::size_t{0});
+    }
+    if (!m_choices.query.empty() && !m_searchTexts) m_searchTexts = browsing::searchTexts(visible);
+    for (std::size_t position :
+         browsing::passingIndices(visible, m_choices, now, candidates, m_searchTexts ? &*m_searchTexts : nullptr)) {
+        marked[position] = 1;
+    }
+    std::vector<std::size_t> rows;
+    rows.reserve(candidates.size());
+    for (std::size_t position : *m_sorted) {
+        if (marked[position]) rows.push_back(position);
+    }
+
     beginResetModel();
-    m_rows = browsing::listedIndices(visible, m_choices, std::chrono::system_clock::now(),
-                                     m_nameKeys ? &*m_nameKeys : nullptr);
+    m_rows = std::move(rows);
+    m_listedFrom = m_choices;
     m_anySelectable = false;
     for (std::size_t position : m_rows) {
         if (visible[position].selectable()) {

@@ -75,6 +75,14 @@ private:
     // Collation keys of visibleItems' titles for the name order: made at most once per list
     // the storage model publishes, never per keystroke.
     std::optional<std::vector<std::string>> m_nameKeys;
+    // What the search looks in, prepared on the first search of each list.
+    std::optional<std::vector<browsing::SearchText>> m_searchTexts;
+    // The whole list in the chosen order, sorted once per list and order: the filters do not
+    // change the order, so a keystroke only filters (the rows listed now, when the search text
+    // grew) and never sorts.
+    std::optional<std::vector<std::size_t>> m_sorted;
+    std::string m_sortedOrder;
+    std::optional<browsing::Choices> m_listedFrom;  // the choices m_rows were derived with
     bool m_anySelectable = false;
 };
 

@@ -111,6 +111,18 @@ public:
         }
     }
 
+    // The same answer from a text prepared once per list (searchTexts).
+    bool matches(const SearchText& prepared, std::string_view title, std::string_view path) {
+        if (m_ascii) {
+            if (prepared.lowered.find(m_lowered) != std::string::npos) return true;
+            if (prepared.ascii || !prepared.foldsToAscii) return false;
+        } else if (m_needsNonAscii && prepared.ascii) {
+            return false;
+        }
+        m_text.assign(title).append(path);
+        return foldedContains(m_text);
+    }
+
     bool matches(std::string_view title, std::string_view path) {
         if (m_ascii) {
             m_text.clear();
@@ -146,20 +158,30 @@ private:
     icu::UnicodeString m_haystack;  // reused per item
 };
 
-// Positions in `visible` that pass the category, search and age tests, in order.
-std::vector<std::size_t> passing(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now) {
+// Positions from `candidates` (all of `visible` in order when null) that pass the category,
+// search and age tests, in the order they are given. `texts`, when given, are searchTexts(visible).
+std::vector<std::size_t> passing(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now,
+                                 const std::vector<std::size_t>* candidates = nullptr,
+                                 const std::vector<SearchText>* texts = nullptr) {
     const bool byAge = choices.age != 0;
     const TimePoint cutoff = byAge ? ageCutoff(now, choices.age) : now;
     std::optional<QueryMatcher> matcher;
     if (!choices.query.empty()) matcher.emplace(choices.query);
+    if (texts != nullptr && texts->size() != visible.size()) texts = nullptr;  // prepared for another list
     std::vector<std::size_t> found;
+    const std::size_t count = candidates != nullptr ? candidates->size() : visible.size();
     // At once: growing step by step takes a new block at every size, each faulting in fresh
     // pages, which on a long list cost more than the tests themselves.
-    found.reserve(visible.size());
-    for (std::size_t i = 0; i < visible.size(); ++i) {
+    found.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t i = candidates != nullptr ? (*candidates)[k] : k;
+        if (i >= visible.size()) continue;
         const StorageItem& item = visible[i];
         if (!categoryMatches(choices.category, item.kind)) continue;
-        if (matcher && !matcher->matches(item.title, item.url)) continue;
+        if (matcher && !(texts != nullptr ? matcher->matches((*texts)[i], item.title, item.url)
+                                          : matcher->matches(item.title, item.url))) {
+            continue;
+        }
         if (byAge && !(item.measurement.modified && *item.measurement.modified < cutoff)) continue;
         found.push_back(i);
     }
@@ -260,6 +282,27 @@ std::vector<std::size_t> listedIndices(const std::vector<StorageItem>& visible, 
         sortBySize(listed, visible);
     }
     return listed;
+}
+
+std::vector<SearchText> searchTexts(const std::vector<StorageItem>& items) {
+    std::vector<SearchText> texts(items.size());
+    std::string joined;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        SearchText& text = texts[i];
+        text.lowered.reserve(items[i].title.size() + items[i].url.size());
+        appendLowered(text.lowered, items[i].title);
+        appendLowered(text.lowered, items[i].url);
+        text.ascii = tarnby::utf8::isAscii(text.lowered);
+        if (!text.ascii) text.foldsToAscii = foldsToAscii(joined.assign(items[i].title).append(items[i].url));
+    }
+    return texts;
+}
+
+std::vector<std::size_t> passingIndices(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now,
+                                        const std::vector<std::size_t>& candidates,
+                                        const std::vector<SearchText>* texts) {
+    if (!choices.category) return {};
+    return passing(visible, choices, now, &candidates, texts);
 }
 
 std::vector<StorageItem> filtered(const std::vector<StorageItem>& visible, const Choices& choices, TimePoint now,

@@ -68,6 +68,27 @@ std::vector<std::string> nameKeys(const std::vector<tarnby::StorageItem>& items)
 std::vector<std::size_t> listedIndices(const std::vector<tarnby::StorageItem>& visible, const Choices& choices,
                                        tarnby::TimePoint now, const std::vector<std::string>* keys = nullptr);
 
+// What the search looks in for one item, prepared once per list as the name keys are: the title
+// followed by the path with ASCII capitals made small, whether that is all ASCII, and whether a
+// character in it case-folds to ASCII ("ß", the Kelvin sign), which only full folding finds.
+// Lowering the texts again for every keystroke costs about as much as the rest of the search.
+struct SearchText {
+    std::string lowered;
+    bool ascii = true;
+    bool foldsToAscii = false;
+};
+std::vector<SearchText> searchTexts(const std::vector<tarnby::StorageItem>& items);
+
+// The positions among `candidates` (positions in `visible`) that pass the category, search and
+// age tests, in the order of `candidates`. The order does not depend on those tests, so a view
+// can sort the whole list once (listedIndices with no category, search or age) and filter that
+// on every keystroke without sorting again; or, when the search text only grew, filter the rows
+// it lists already. Positions past the end of `visible` are skipped. `texts`, when given, must
+// be searchTexts(visible); texts of another length are ignored.
+std::vector<std::size_t> passingIndices(const std::vector<tarnby::StorageItem>& visible, const Choices& choices,
+                                        tarnby::TimePoint now, const std::vector<std::size_t>& candidates,
+                                        const std::vector<SearchText>* texts = nullptr);
+
 // The listed items themselves. Copying whole items costs several times the derivation on
 // long lists; a view that can work with positions should use listedIndices.
 std::vector<tarnby::StorageItem> filtered(const std::vector<tarnby::StorageItem>& visible, const Choices& choices,

@@ -23,9 +23,12 @@ complete_words() {  # prints the completions for the words given, the last one b
         _ "$completion" "$@"
 }
 expect() {  # expect "WANTED" WORDS...: WANTED is among the completions of WORDS
-    local wanted=$1
+    local wanted=$1 words
     shift
-    complete_words "$@" | grep -qxF -- "$wanted" || fail "completing '$*' does not offer $wanted (got: $(complete_words "$@" | tr '\n' ' '))"
+    # Captured first: grep -q stops reading at a match, and under pipefail the writer's SIGPIPE
+    # would fail the check.
+    words=$(complete_words "$@")
+    grep -qxF -- "$wanted" <<<"$words" || fail "completing '$*' does not offer $wanted (got: $(tr '\n' ' ' <<<"$words"))"
 }
 expect scan quillet s
 expect suggest quillet s

@@ -7,18 +7,23 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
+
+#include <memory>
 
 #include "app/model/storage_model.h"
 #include "app/ui/category_list.h"
 #include "app/ui/content_view.h"
 #include "app/ui/environment.h"
 #include "app/ui/item_delegate.h"
+#include "app/ui/palette.h"
 #include "app/ui/results_model.h"
 #include "app/ui/woodland_motion.h"
 #include "tests/app/ui/window_fixture.h"
@@ -46,6 +51,13 @@ QString text(const QWidget& window, const char* name) {
 QString shownPage(const QWidget& window) {
     const auto* stack = qobject_cast<QStackedWidget*>(child<QListView>(window, "results")->parentWidget());
     return stack->currentWidget()->objectName();
+}
+
+// Shows the window at its first size, in front, so shortcuts and focus work as for a person.
+bool showActive(ContentView& window) {
+    window.resize(1100, 760);
+    window.show();
+    return QTest::qWaitForWindowActive(&window);
 }
 
 }  // namespace
@@ -89,6 +101,8 @@ private slots:
         ContentView window(model, &m_environment);
         QCOMPARE(shownPage(window), QStringLiteral("welcome"));
         QVERIFY(!model.busy());
+        // The free space arrives from the model's worker.
+        QTRY_COMPARE(text(window, "free-space"), QStringLiteral("123 GB available"));
         // An empty fixture home suggests nothing.
         QCOMPARE(text(window, "suggested-locations"),
                  QStringLiteral("Known caches and Xcode locations are ready to scan. Add a custom project location anytime."));
@@ -98,14 +112,21 @@ private slots:
         model.save(std::vector<std::string>{home() + "/Work", home() + "/Code"});
         QCOMPARE(text(window, "suggested-locations"), QStringLiteral("Suggested project locations: Code, Work"));
         QCOMPARE(shownPage(window), QStringLiteral("welcome"));
+
+        // A change of appearance recolours the window while it is open.
+        m_environment.setAppearance(quillet::ui::Appearance::dark);
+        QCOMPARE(child<QLabel>(window, "suggested-locations")->palette().color(QPalette::WindowText),
+                 quillet::ui::Woodland::muted().resolve(quillet::ui::Appearance::dark));
+        m_environment.setAppearance(quillet::ui::Appearance::light);
+        QCOMPARE(child<QLabel>(window, "suggested-locations")->palette().color(QPalette::WindowText),
+                 quillet::ui::Woodland::muted().resolve(quillet::ui::Appearance::light));
     }
 
     void aRunningScanShowsProgressOverTheListAndDisablesTheControls() {
         prepareItems();
         StorageModel model(m_home->setup());
         ContentView window(model, &m_environment);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(showActive(window));
         auto* scanButton = child<QToolButton>(window, "scan");
         auto* stopButton = child<QToolButton>(window, "stop-scan");
         auto* scanAction = child<QAction>(window, "scan");
@@ -202,10 +223,16 @@ private slots:
 
         // The "Browse" heading cannot be chosen; clicking it keeps the category.
         auto* categories = child<QListView>(window, "categories");
-        window.resize(1100, 760);
-        window.show();
+        QVERIFY(showActive(window));
         QTest::mouseClick(categories->viewport(), Qt::LeftButton, {},
                           categories->visualRect(categories->model()->index(1, 0)).center());
+        QCOMPARE(window.choices().category, std::optional<std::string>("all"));
+        // The arrow keys step over it.
+        categories->setFocus();
+        categories->setCurrentIndex(categories->model()->index(0, 0));
+        QTest::keyClick(categories, Qt::Key_Down);
+        QCOMPARE(window.choices().category, std::optional<std::string>("dependencies"));
+        QTest::keyClick(categories, Qt::Key_Up);
         QCOMPARE(window.choices().category, std::optional<std::string>("all"));
 
         // No category chosen in the sidebar lists nothing.
@@ -270,12 +297,51 @@ private slots:
         QCOMPARE(text(window, "total-line"), QStringLiteral("estimated on disk · 4 items"));
     }
 
+    void reviewingMakesAPlanThatViewPlanOpens() {
+        prepareItems();
+        StorageModel model(m_home->setup());
+        ContentView window(model, &m_environment);
+        QVERIFY(showActive(window));
+        scanAndWait(model);
+        model.select(home() + "/Code/tool/target");
+        model.select(home() + "/Code/app/node_modules");
+        auto* viewPlan = child<QPushButton>(window, "view-plan");
+        QVERIFY(!viewPlan->isVisible());
+
+        QTest::mouseClick(child<QPushButton>(window, "review"), Qt::LeftButton);
+        QVERIFY(window.sheetOpen());
+        auto* review = child<QDialog>(window, "review-sheet");
+        m_home->plan.hold();
+        QTest::mouseClick(child<QPushButton>(*review, "confirm-cleanup"), Qt::LeftButton);
+        QVERIFY(!window.sheetOpen());
+
+        // Planning: busy but not scanning. Scan stays in place, disabled, and Ctrl+R is ignored.
+        QVERIFY(model.busy() && !model.scanning());
+        auto* scanButton = child<QToolButton>(window, "scan");
+        QVERIFY(scanButton->isVisible() && !scanButton->isEnabled());
+        QSignalSpy scans(child<QAction>(window, "scan"), &QAction::triggered);
+        QTest::keyClick(&window, Qt::Key_R, Qt::ControlModifier);
+        QCOMPARE(scans.count(), 0);
+        QVERIFY(!child<QPushButton>(window, "review")->isEnabled());
+        m_home->plan.release();
+        QVERIFY(idle(model));
+        // The selection went to the planner in scan order, without the simulator acknowledgement.
+        QCOMPARE(m_home->plan.given, (std::vector<std::string>{home() + "/Code/app/node_modules", home() + "/Code/tool/target"}));
+        QVERIFY(!m_home->plan.acknowledged);
+
+        // The plan does not open by itself; "View plan" opens it.
+        QVERIFY(!window.sheetOpen());
+        QVERIFY(viewPlan->isVisible() && viewPlan->isEnabled());
+        QTest::mouseClick(viewPlan, Qt::LeftButton);
+        QVERIFY(window.sheetOpen());
+        QVERIFY(child<QDialog>(window, "plan-sheet")->isVisible());
+    }
+
     void theSearchFieldTakesFocusWhenAScanEnds() {
         prepareItems();
         StorageModel model(m_home->setup());
         ContentView window(model, &m_environment);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(showActive(window));
         auto* search = child<QLineEdit>(window, "search");
         child<QListView>(window, "categories")->setFocus();
         QVERIFY(!search->hasFocus());
@@ -292,9 +358,7 @@ private slots:
         prepareItems();
         StorageModel model(m_home->setup());
         ContentView window(model, &m_environment);
-        window.resize(1100, 760);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(showActive(window));
         scanAndWait(model);
         auto* list = child<QListView>(window, "results");
         auto* delegate = qobject_cast<quillet::ui::ItemDelegate*>(list->itemDelegate());
@@ -329,6 +393,42 @@ private slots:
         QVERIFY(!motion->obscured());
         QTest::keyClick(list, Qt::Key_Return);
         QVERIFY(window.sheetOpen());
+        qobject_cast<QDialog*>(QApplication::activeModalWidget())->reject();
+        QVERIFY(!window.sheetOpen());
+
+        // The context menu's "Keep this item" keeps the row it was opened on.
+        const QPoint onSecond = list->visualRect(window.results().index(1)).center();
+        QTimer::singleShot(0, this, [] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QVERIFY(menu);
+            QStringList texts;
+            for (QAction* action : menu->actions()) texts << action->text();
+            QCOMPARE(texts, (QStringList{"Reveal in Finder", "Keep this item"}));
+            menu->actions().at(1)->trigger();
+            menu->close();
+        });
+        QContextMenuEvent request(QContextMenuEvent::Mouse, onSecond, list->viewport()->mapToGlobal(onSecond));
+        QApplication::sendEvent(list->viewport(), &request);
+        QCOMPARE(model.kept(), (std::set<std::string>{home() + "/Code/tool/target"}));
+        QVERIFY(model.selected().empty());  // keeping also deselects
+    }
+
+    // The viewport's last Leave reaches the row delegate while the list is being destroyed.
+    void theWindowClosesWithThePointerOverARow() {
+        prepareItems();
+        StorageModel model(m_home->setup());
+        auto window = std::make_unique<ContentView>(model, &m_environment);
+        window->resize(1100, 760);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        scanAndWait(model);
+        auto* list = child<QListView>(*window, "results");
+        auto* delegate = qobject_cast<quillet::ui::ItemDelegate*>(list->itemDelegate());
+        QVERIFY(delegate);
+        const auto layout = delegate->rowLayout(list->visualRect(window->results().index(0)));
+        QTest::mouseMove(list->viewport(), layout.details.center());
+        QVERIFY(list->viewport()->underMouse());
+        window.reset();
     }
 };
 

@@ -1,12 +1,14 @@
 // Renders the main window on a fixture home, in light and dark, to PNGs for a person to look at:
 //   render_window [output folder]    (default: the build folder's pictures/window)
-// States: welcome, a scan running, a long list with a selection and notes, no matches, empty.
+// States: welcome, a scan running, empty, a long list with a selection, its notes open, the
+// smallest window, no matches.
 //   render_window --keep-open        shows the long list on the real display until closed, to
 //                                    try it with the keyboard or a screen reader.
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QTest>
+#include <QToolButton>
 
 #include <cstdio>
 
@@ -22,6 +24,7 @@ using quillet::ui::Appearance;
 namespace {
 
 constexpr QSize kWindowSize(1100, 760);
+constexpr QSize kSmallestSize(960, 660);
 
 void save(QWidget& window, const QString& folder, const QString& name) {
     QApplication::processEvents();
@@ -63,6 +66,14 @@ void renderAll(Appearance appearance, const QString& folder) {
     }
     model.keep(items[1].url);
     save(window, folder, QStringLiteral("window-list") + suffix);
+    auto* notes = window.findChild<QToolButton*>(QStringLiteral("scan-notes"));
+    notes->setChecked(true);
+    save(window, folder, QStringLiteral("window-notes") + suffix);
+    notes->setChecked(false);
+    // The smallest window the shell allows.
+    window.resize(kSmallestSize);
+    save(window, folder, QStringLiteral("window-smallest") + suffix);
+    window.resize(kWindowSize);
 
     auto* search = window.findChild<QLineEdit*>(QStringLiteral("search"));
     search->setText(QStringLiteral("no such project"));

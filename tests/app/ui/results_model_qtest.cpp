@@ -40,6 +40,7 @@ class ResultsModelTest : public QObject {
             partial,
             item(home + "/Code/tool2/target", "tool2 target", StorageKind::builds, 300),
             item(home + "/Code/Tool10/target", "Tool10 target", StorageKind::builds, 300),
+            item(home + "-old/cache", "old cache", StorageKind::caches, 100),
         };
     }
 
@@ -59,7 +60,7 @@ private slots:
         model.scan();
         QVERIFY(idle(model));
         QCOMPARE(titles(results), (QStringList{"app node_modules", "site .next", "iPhone 15", "Yarn cache",
-                                               "tool2 target", "Tool10 target"}));
+                                               "tool2 target", "Tool10 target", "old cache"}));
 
         quillet::browsing::Choices choices;
         choices.category = "builds";
@@ -73,15 +74,27 @@ private slots:
         results.setChoices(choices);
         QCOMPARE(titles(results), (QStringList{"tool2 target", "Tool10 target"}));
 
+        // Typing narrows the rows listed already; deleting widens again. Each step lists what a
+        // fresh derivation lists.
+        for (const char* typed : {"t", "ta", "TAR", "tar", "a", "", "o", "ol", "old c"}) {
+            choices.query = typed;
+            results.setChoices(choices);
+            QStringList expected;
+            for (const auto& listed : quillet::browsing::filtered(model.visibleItems(), choices, std::chrono::system_clock::now()))
+                expected << QString::fromStdString(listed.title);
+            QCOMPARE(titles(results), expected);
+        }
+
         choices.query.clear();
         choices.age = 30;  // the 5-day-old and the undated items drop out
         results.setChoices(choices);
-        QCOMPARE(titles(results), (QStringList{"app node_modules", "iPhone 15", "tool2 target", "Tool10 target"}));
+        QCOMPARE(titles(results),
+                 (QStringList{"app node_modules", "iPhone 15", "tool2 target", "Tool10 target", "old cache"}));
 
         // Keeping drops the row at once; the snapshot the window totals from follows.
         model.keep(m_home->path() + "/Code/tool2/target");
-        QCOMPARE(titles(results), (QStringList{"app node_modules", "iPhone 15", "Tool10 target"}));
-        QCOMPARE(results.visibleItems()->size(), std::size_t(5));
+        QCOMPARE(titles(results), (QStringList{"app node_modules", "iPhone 15", "Tool10 target", "old cache"}));
+        QCOMPARE(results.visibleItems()->size(), std::size_t(6));
 
         choices.category.reset();  // nothing chosen in the sidebar lists nothing
         results.setChoices(choices);
@@ -105,6 +118,9 @@ private slots:
         // A path outside the home folder is shown as it is.
         QCOMPARE(results.index(1).data(ResultsModel::DisplayPathRole).toString(), QStringLiteral("/opt/work/site/.next"));
         QCOMPARE(results.index(3).data(ResultsModel::ChangedLineRole).toString(), QStringLiteral("Change date unknown"));
+        // Only the home folder itself followed by "/" is shortened, not a sibling that starts alike.
+        QCOMPARE(results.index(6).data(ResultsModel::DisplayPathRole).toString(),
+                 QString::fromStdString(m_home->path() + "-old/cache"));
     }
 
     void checkboxesFollowTheSelectionAndOnlySelectableRowsToggle() {
@@ -156,7 +172,7 @@ private slots:
         model.scan();
         QVERIFY(model.busy());
         // The previous result stays listed, but nothing in it can be used.
-        QCOMPARE(results.rowCount(), 6);
+        QCOMPARE(results.rowCount(), 7);
         QVERIFY(!results.index(0).flags().testFlag(Qt::ItemIsEnabled));
         QVERIFY(!results.setData(results.index(0), Qt::Checked, Qt::CheckStateRole));
         m_home->scan.release();

@@ -46,6 +46,37 @@ struct FakeScan {
     }
 };
 
+// Plans the items it is given, one planned entry each, held at `gate` while that is set; what it
+// was given is kept for the test.
+struct FakePlan {
+    std::shared_ptr<std::binary_semaphore> gate;
+    std::vector<std::string> given;
+    bool acknowledged = false;
+
+    quillet::StorageModelSetup::PlanFunction function() {
+        return [this](const std::vector<tarnby::StorageItem>& items, const tarnby::ScanConfiguration&,
+                      const tarnby::SimulatorManaging&, bool acknowledge, const tarnby::ScanCancellation&) {
+            if (auto held = gate) held->try_acquire_for(10s);
+            tarnby::CleanupPlan plan;
+            given.clear();
+            for (const auto& planned : items) {
+                given.push_back(planned.url);
+                tarnby::PlannedItem entry;
+                entry.path = planned.url;
+                entry.title = planned.title;
+                entry.estimatedBytes = planned.measurement.bytes;
+                plan.items.push_back(entry);
+            }
+            acknowledged = acknowledge;
+            return plan;
+        };
+    }
+    void hold() { gate = std::make_shared<std::binary_semaphore>(0); }
+    void release() {
+        if (gate) gate->release();
+    }
+};
+
 inline tarnby::StorageItem item(std::string path, std::string title, tarnby::StorageKind kind, std::int64_t bytes,
                                 std::optional<int> daysAgo = 40) {
     tarnby::StorageItem made;
@@ -61,10 +92,11 @@ inline tarnby::StorageItem item(std::string path, std::string title, tarnby::Sto
 struct Home {
     QTemporaryDir folder;
     FakeScan scan;
+    FakePlan plan;
 
     std::string path() const { return folder.path().toStdString(); }
     quillet::StorageModelSetup setup() {
-        return {path(), std::make_shared<NoSimulators>(), scan.function(), nullptr,
+        return {path(), std::make_shared<NoSimulators>(), scan.function(), plan.function(),
                 [](const std::string&) { return std::optional<std::int64_t>(123'000'000'000); }, std::nullopt};
     }
 };

@@ -119,6 +119,50 @@ TEST_F(ResultBrowsing, KeyedAndUnkeyedListsAgreeWithAPlainFilterAndStableSort) {
     }
 }
 
+TEST_F(ResultBrowsing, FilteringASortedWholeListOrTheRowsOfAShorterQueryMatchesListing) {
+    const TimePoint now = std::chrono::system_clock::from_time_t(1'710'259'200);
+    const char* const words[] = {"app", "App", "x9", "x10", "über", "Straße", "web", "Web", "\u212Aelvin", "\uFB01le", "İstanbul"};
+    std::vector<StorageItem> visible;
+    for (std::size_t i = 0; i < 121; ++i) {
+        const std::optional<TimePoint> changed = i % 5 == 0 ? std::nullopt : std::optional(now - (i % 60) * 24h);
+        visible.push_back(makeItem(std::string(words[i % 11]) + " " + words[i / 11 % 11], static_cast<std::int64_t>(i % 7), changed,
+                                   tarnby::kAllStorageKinds[i % 4], "/h/Code/p" + std::to_string(i % 11) + "/target"));
+    }
+    const auto keys = nameKeys(visible);
+    const auto texts = searchTexts(visible);
+    const std::vector<SearchText> stale(visible.size() - 1);  // prepared for another list, so not used
+    for (const char* order : {"size", "age", "name"}) {
+        const std::vector<std::size_t> whole = listedIndices(visible, {"all", "", order, 0}, now, &keys);
+        for (const std::optional<std::string>& category : {std::optional<std::string>("all"), std::optional<std::string>("builds"),
+                                                          std::optional<std::string>()}) {
+            for (const int age : {0, 30}) {
+                // Typing: each query extends the one before, so its rows are among those listed.
+                for (const auto& typed : {std::vector<std::string>{"", "w", "WE", "web", "web a"},
+                                          std::vector<std::string>{"", "s", "SS", "sse"},
+                                          std::vector<std::string>{"", "p", "p1", "p10"},
+                                          std::vector<std::string>{"", "k", "KE", "kel"},
+                                          std::vector<std::string>{"", "ü", "ÜB", "über"},
+                                          std::vector<std::string>{"", "f", "FIL", "file"},
+                                          std::vector<std::string>{"", "i", "is", "ist"},
+                                          std::vector<std::string>{"", "İ", "İst"}}) {
+                    std::vector<std::size_t> listed = whole;
+                    for (const std::string& query : typed) {
+                        const Choices choices{category, query, order, age};
+                        const auto expected = listedIndices(visible, choices, now, &keys);
+                        EXPECT_EQ(passingIndices(visible, choices, now, whole), expected) << order << " " << query;
+                        EXPECT_EQ(passingIndices(visible, choices, now, listed), expected) << order << " " << query;
+                        EXPECT_EQ(passingIndices(visible, choices, now, listed, &texts), expected) << order << " " << query;
+                        EXPECT_EQ(passingIndices(visible, choices, now, whole, &stale), expected) << order << " " << query;
+                        listed = expected;
+                    }
+                }
+            }
+        }
+    }
+    // Positions from another, longer list are skipped.
+    EXPECT_EQ(passingIndices(visible, {"all", "", "size", 0}, now, {0, 500, 1}), (std::vector<std::size_t>{0, 1}));
+}
+
 TEST_F(ResultBrowsing, TotalsAndTextsBesideTheList) {
     const std::vector<StorageItem> items{makeItem("a", 1'000'000, {}, StorageKind::dependencies),
                                          makeItem("b", 200'000, {}, StorageKind::caches),
