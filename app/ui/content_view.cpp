@@ -176,6 +176,8 @@ QScrollArea* scrollable(QWidget* page) {
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area->viewport()->setAutoFillBackground(false);
     page->setAutoFillBackground(false);
+    // The page's buttons take the keyboard (and scroll into view); the area itself has nothing to say.
+    area->setFocusPolicy(Qt::NoFocus);
     return area;
 }
 
@@ -411,6 +413,10 @@ QWidget* ContentView::makeControls() {
     m_search->setPlaceholderText(QStringLiteral("Filter by project or path"));
     m_search->setAccessibleName(QStringLiteral("Filter by project or path"));
     m_search->setClearButtonEnabled(true);
+    // The toolkit's clear button is otherwise an unnamed button to a screen reader.
+    for (QToolButton* clear : m_search->findChildren<QToolButton*>()) {
+        clear->setAccessibleName(QStringLiteral("Clear search"));
+    }
     connect(m_search, &QLineEdit::textChanged, this,
             [this](const QString& text) { setChoice([&](browsing::Choices& c) { c.query = text.toStdString(); }); });
     row->addWidget(m_search, 1);
@@ -586,6 +592,7 @@ QWidget* ContentView::makeFooter() {
     setForeground(*m_notesToggle, Woodland::ink(), *m_environment);
     m_notesArea = new BoundedScrollArea(kNotesMaximum, kNotesSpacing);
     m_notesArea->setObjectName(QStringLiteral("scan-notes-list"));
+    m_notesArea->setAccessibleName(QStringLiteral("Scan notes"));
     m_notesArea->setVisible(false);
     connect(m_notesToggle, &QToolButton::toggled, this, [this](bool open) {
         m_notesToggle->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);

@@ -1,6 +1,7 @@
 #include "app/ui/item_delegate.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -226,7 +227,18 @@ QSize ItemDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) co
 void ItemDelegate::toggle(QAbstractItemModel* model, const QModelIndex& index) {
     if (!index.isValid() || !index.flags().testFlag(Qt::ItemIsUserCheckable)) return;
     const bool checked = index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked;
-    model->setData(index, checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+    if (!model->setData(index, checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole)) return;
+    // A changed model value reaches a screen reader as a data change only: say that the row's
+    // checked state changed, so the reader announces "checked" or "not checked" on Space.
+    if (!QAccessible::isActive()) return;
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(m_view);
+    QAccessibleTableInterface* table = list != nullptr ? list->tableInterface() : nullptr;
+    QAccessibleInterface* row = table != nullptr ? table->cellAt(index.row(), index.column()) : nullptr;
+    if (row == nullptr) return;
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent event(row, changed);
+    QAccessible::updateAccessibility(&event);
 }
 
 bool ItemDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,

@@ -44,8 +44,8 @@ public:
                      const QModelIndex& index) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    // Turns the row's checkbox over, if the row may be selected now.
-    static void toggle(QAbstractItemModel* model, const QModelIndex& index);
+    // Turns the row's checkbox over, if the row may be selected now, and tells assistive technology.
+    void toggle(QAbstractItemModel* model, const QModelIndex& index);
 
 signals:
     void detailsRequested(const QModelIndex& index);

@@ -1,6 +1,7 @@
 #include "app/ui/woodland_panel.h"
 
 #include <QPainter>
+#include <QPen>
 #include <QVBoxLayout>
 
 #include "app/ui/palette.h"
@@ -40,6 +41,11 @@ void WoodlandPanel::applyPalette() {
 void WoodlandPanel::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   paintWoodlandBackground(painter, rect(), Surface::panel, *m_env);
+  // A hairline edge keeps the sheet apart from the window behind it where no window manager
+  // draws a frame or shadow.
+  painter.setPen(QPen(Woodland::rule().resolve(*m_env), 1));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
 }
 
 }  // namespace quillet::ui

@@ -35,6 +35,14 @@ int checked(int fd, std::optional<FolderStack::Identity> expected, FolderStack::
 
 }  // namespace
 
+int openFolder(int parentFd, const char* name, bool followLink, std::optional<FolderStack::Identity> expected,
+               FolderStack::Identity* identity) {
+    FolderStack::Identity opened;
+    const int fd = checked(::openat(parentFd, name, kFolderFlags | (followLink ? 0 : O_NOFOLLOW)), expected, opened);
+    if (fd >= 0 && identity != nullptr) *identity = opened;
+    return fd;
+}
+
 FolderStack::FolderStack(std::size_t openLimit) : m_openLimit(std::max<std::size_t>(openLimit, 2)) {}
 
 FolderStack::~FolderStack() { closeAll(); }
@@ -69,7 +77,7 @@ bool FolderStack::openRoot(const std::string& path, bool followLink, std::option
     closeAll();
     Level root;
     root.name = path;
-    root.fd = checked(::open(path.c_str(), kFolderFlags | (followLink ? 0 : O_NOFOLLOW)), expected, root.identity);
+    root.fd = openFolder(AT_FDCWD, path.c_str(), followLink, expected, &root.identity);
     if (root.fd < 0) return false;
     m_levels.push_back(std::move(root));
     m_openCount = 1;
@@ -81,7 +89,7 @@ int FolderStack::push(std::string_view name, std::optional<Identity> expected) {
     if (parent < 0) return -1;
     Level level;
     level.name = std::string(name);
-    level.fd = checked(::openat(parent, level.name.c_str(), kFolderFlags | O_NOFOLLOW), expected, level.identity);
+    level.fd = openFolder(parent, level.name.c_str(), false, expected, &level.identity);
     if (level.fd < 0) return -1;
     m_levels.push_back(std::move(level));
     ++m_openCount;
@@ -114,9 +122,7 @@ int FolderStack::top(Failure* failure) {
     while (m_levels[open].fd < 0) --open;  // the root is never closed
     for (std::size_t depth = open + 1; depth <= innermost; ++depth) {
         Level& level = m_levels[depth];
-        Identity identity;
-        level.fd = checked(::openat(m_levels[depth - 1].fd, level.name.c_str(), kFolderFlags | O_NOFOLLOW),
-                           level.identity, identity);
+        level.fd = openFolder(m_levels[depth - 1].fd, level.name.c_str(), false, level.identity);
         if (level.fd >= 0) {
             ++m_openCount;
             m_shallowestMaybeOpen = std::min(m_shallowestMaybeOpen, depth);

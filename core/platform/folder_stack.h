@@ -76,4 +76,10 @@ private:
     std::size_t m_shallowestMaybeOpen = 1;  // no non-root level above this one is open
 };
 
+// Opens folder `name` of the open folder `parentFd` (AT_FDCWD for a path), never through a
+// final link unless `followLink`, and refuses one whose identity is not `expected` (errno
+// ENOENT). The descriptor, or -1 with errno set. `identity` receives what was opened.
+int openFolder(int parentFd, const char* name, bool followLink, std::optional<FolderStack::Identity> expected,
+               FolderStack::Identity* identity = nullptr);
+
 }  // namespace tarnby

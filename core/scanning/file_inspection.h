@@ -19,8 +19,11 @@ bool safePath(const std::string& path);
 
 // Walks the folder once, reading metadata only (no file is opened). Never throws: whatever
 // could not be seen (unsafe path, unreadable entry, the entry limit, cancellation) makes the
-// result incomplete. Runs synchronously on the caller's thread; `entryLimit` is a seam for tests.
+// result incomplete. Synchronous: returns when the walk is over. A large folder is walked by
+// several threads started for the call; `threads` 0 picks their number, 1 keeps the walk on
+// the caller's thread, and equal trees give equal measurements whatever the number.
+// `entryLimit` and `threads` are seams for tests.
 Measurement measure(const std::string& path, const ScanCancellation& cancellation,
-                    std::size_t entryLimit = kEntryLimit);
+                    std::size_t entryLimit = kEntryLimit, std::size_t threads = 0);
 
 }  // namespace tarnby::FileInspection

@@ -1,9 +1,5 @@
 #include "core/scanning/project_walk.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <utility>
 
@@ -22,28 +18,12 @@ std::string joined(const std::string& folder, std::string_view name) {
 
 // All names of the open folder `fd`, read at once so the folder need not stay open while its
 // subtree is walked. Gives the errno of a read that stopped early (what was read stays), or 0.
-int readNames(int fd, std::vector<fs::DirectoryEntry>& entries, std::size_t limit) {
-    const int listFd = ::dup(fd);
-    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (dir == nullptr) {
-        const int error = errno;
-        if (listFd >= 0) ::close(listFd);
-        return error;
-    }
-    int error = 0;
-    while (entries.size() < limit) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir);
-        if (entry == nullptr) {
-            error = errno;
-            break;
-        }
-        const std::string_view name(entry->d_name);
-        if (name == "." || name == "..") continue;
-        entries.push_back({std::string(name), fs::listedType(fd, entry->d_name, entry->d_type)});
-    }
-    ::closedir(dir);
-    return error;
+int readNames(FolderListing& listing, int fd, std::vector<fs::DirectoryEntry>& entries, std::size_t limit) {
+    if (limit == 0) return 0;
+    return listing.list(fd, [&](const char* name, unsigned char type) {
+        entries.push_back({std::string(name), fs::listedType(fd, name, type)});
+        return entries.size() < limit;
+    });
 }
 
 }  // namespace
@@ -64,7 +44,7 @@ ProjectWalk::ProjectWalk(std::string root, ErrorHandler onError, std::size_t nam
     }
     Frame frame;
     frame.path = m_root;
-    const int error = readNames(m_folders.top(), frame.children, m_namesPerFolder);
+    const int error = readNames(m_listing, m_folders.top(), frame.children, m_namesPerFolder);
     m_stack.push_back(std::move(frame));
     if (error != 0 && m_onError) m_onError(m_root, error);
 }
@@ -109,7 +89,7 @@ void ProjectWalk::enterCurrent() {
     }
     Frame frame;
     frame.path = m_current.path;
-    const int error = readNames(fd, frame.children, m_namesPerFolder);
+    const int error = readNames(m_listing, fd, frame.children, m_namesPerFolder);
     m_stack.push_back(std::move(frame));
     if (error != 0 && m_onError) m_onError(m_current.path, error);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/platform/file_system.h"
+#include "core/platform/folder_listing.h"
 #include "core/platform/folder_stack.h"
 
 namespace tarnby {
@@ -60,6 +61,7 @@ private:
     std::size_t m_namesPerFolder;
     std::vector<Frame> m_stack;
     FolderStack m_folders{kOpenFolderLimit};  // one level per frame
+    FolderListing m_listing;
     Entry m_current;
     bool m_descendPending = false;
     bool m_failed = false;

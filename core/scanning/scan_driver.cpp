@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <cstdint>
 #include <new>
 #include <set>
@@ -14,6 +18,7 @@
 #include "core/platform/paths.h"
 #include "core/platform/plist.h"
 #include "core/platform/uuid.h"
+#include "core/scanning/folder_walk.h"
 #include "core/scanning/project_walk.h"
 #include "core/scanning/target_catalogue.h"
 
@@ -29,6 +34,106 @@ std::size_t scalarCount(std::string_view text) {
 
 bool walkSkipsName(std::string_view name) { return name == ".git" || name == ".Trash" || name == "Library"; }
 
+// Measures the scan's findings beside the walk that finds them, so the walk never waits for a
+// measurement and several targets are measured at once. With no workers, each measurement is
+// made at once on the scanning thread.
+class MeasurementPool {
+public:
+    MeasurementPool(const ScanCancellation& cancellation, std::size_t entryLimit, std::size_t workers,
+                    std::size_t threadsPerMeasurement)
+        : m_cancellation(cancellation),
+          m_entryLimit(entryLimit),
+          m_workers(workers),
+          m_threadsPerMeasurement(threadsPerMeasurement) {}
+
+    ~MeasurementPool() { finish(); }
+    MeasurementPool(const MeasurementPool&) = delete;
+    MeasurementPool& operator=(const MeasurementPool&) = delete;
+
+    // Starts measuring `path` into a slot that stays valid for the pool's life; read it after finish().
+    const Measurement* submit(std::string path) {
+        Measurement& slot = m_slots.emplace_back();
+        if (m_workers == 0) {
+            slot = FileInspection::measure(path, m_cancellation, m_entryLimit, m_threadsPerMeasurement);
+            return &slot;
+        }
+        {
+            std::lock_guard guard(m_lock);
+            m_jobs.push_back({std::move(path), &slot});
+        }
+        m_wake.notify_one();
+        if (m_threads.size() < m_workers) {
+            try {
+                m_threads.emplace_back(&MeasurementPool::work, this);
+            } catch (const std::system_error&) {
+                if (m_threads.empty()) runAll();  // no thread at all: measure here
+            }
+        }
+        return &slot;
+    }
+
+    // Waits until every submitted measurement is made.
+    void finish() {
+        {
+            std::lock_guard guard(m_lock);
+            m_closed = true;
+        }
+        m_wake.notify_all();
+        for (std::thread& thread : m_threads) thread.join();
+        m_threads.clear();
+        runAll();
+    }
+
+private:
+    struct Job {
+        std::string path;
+        Measurement* slot;
+    };
+
+    void work() {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock lock(m_lock);
+                m_wake.wait(lock, [&] { return m_closed || !m_jobs.empty(); });
+                if (m_jobs.empty()) return;
+                job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+            }
+            *job.slot = FileInspection::measure(job.path, m_cancellation, m_entryLimit, m_threadsPerMeasurement);
+        }
+    }
+
+    // Jobs no thread took, measured on this one.
+    void runAll() {
+        std::unique_lock lock(m_lock);
+        while (!m_jobs.empty()) {
+            Job job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            lock.unlock();
+            *job.slot = FileInspection::measure(job.path, m_cancellation, m_entryLimit, m_threadsPerMeasurement);
+            lock.lock();
+        }
+    }
+
+    const ScanCancellation& m_cancellation;
+    const std::size_t m_entryLimit;
+    const std::size_t m_workers;
+    const std::size_t m_threadsPerMeasurement;
+    std::deque<Measurement> m_slots;  // a deque, so slots never move while threads fill them
+    std::vector<std::thread> m_threads;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<Job> m_jobs;
+    bool m_closed = false;
+};
+
+std::size_t poolWorkers(std::size_t threads) {
+    if (threads == 1) return 0;
+    if (threads > 1) return threads;
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, FolderWalk::kMaxThreads);
+}
+
 // One call of scan(): the result under construction and the paths already recorded.
 class ScanRun {
 public:
@@ -38,7 +143,8 @@ public:
           m_devices(devices),
           m_cancellation(cancellation),
           m_progress(progress),
-          m_limits(limits) {}
+          m_limits(limits),
+          m_pool(cancellation, limits.measuredEntries, poolWorkers(limits.threads), limits.threads) {}
 
     ScanResult run() {
         try {
@@ -49,7 +155,9 @@ public:
         } catch (...) {
             // Out of memory, or a progress callback that threw: keep what was found.
         }
+        m_pool.finish();
         try {
+            settle();
             m_result.cancelled = m_cancellation.isCancelled();
             // Stable, so equal sizes keep phase and walking order.
             std::stable_sort(m_result.items.begin(), m_result.items.end(),
@@ -62,7 +170,13 @@ public:
     }
 
 private:
-    void note(std::string text) { m_result.notes.push_back(std::move(text)); }
+    // A note as it arose; for an item, whether it is needed is only known once it is measured.
+    struct PendingNote {
+        std::string text;
+        std::size_t item = SIZE_MAX;  // index into the items, for "Could not fully inspect"
+    };
+
+    void note(std::string text) { m_notes.push_back({std::move(text)}); }
 
     void report(const std::string& text) {
         if (m_progress) m_progress(text);
@@ -70,23 +184,37 @@ private:
 
     bool cancelled() const { return m_cancellation.isCancelled(); }
 
-    // Adds the item, with a note when its measurement could not see everything.
-    void append(StorageItem item) {
-        const bool incomplete = !item.measurement.complete;
-        const std::string path = item.url;
+    // Adds the item, whose measurement `slot` is being made, and the place of its note for
+    // when that measurement cannot see everything.
+    void append(StorageItem item, const Measurement* slot) {
         m_result.items.push_back(std::move(item));
-        if (incomplete) note("Could not fully inspect " + path + ". Cleanup disabled for this item.");
+        m_measurements.push_back(slot);
+        m_notes.push_back({{}, m_result.items.size() - 1});
     }
 
-    // The shared checks before a candidate becomes an item. Gives the standardized path and its
-    // measurement, or nothing when the candidate is passed over.
-    std::optional<std::pair<std::string, Measurement>> inspect(const std::string& path) {
+    // Once every measurement is made: items take theirs, and notes their final order.
+    void settle() {
+        for (std::size_t i = 0; i < m_result.items.size(); ++i) {
+            m_result.items[i].measurement = *m_measurements[i];
+        }
+        for (PendingNote& pending : m_notes) {
+            if (pending.item == SIZE_MAX) {
+                m_result.notes.push_back(std::move(pending.text));
+            } else if (const StorageItem& item = m_result.items[pending.item]; !item.measurement.complete) {
+                m_result.notes.push_back("Could not fully inspect " + item.url + ". Cleanup disabled for this item.");
+            }
+        }
+    }
+
+    // The shared checks before a candidate becomes an item. Gives the standardized path and the
+    // slot its measurement is being made in, or nothing when the candidate is passed over.
+    std::optional<std::pair<std::string, const Measurement*>> inspect(const std::string& path) {
         if (!fs::exists(path) || !FileInspection::safePath(path) || cancelled()) return std::nullopt;
         std::string standard = paths::standardized(path);
         if (!m_seen.insert(standard).second) return std::nullopt;
         report("Inspecting " + paths::lastComponent(standard));
-        Measurement measurement = FileInspection::measure(standard, m_cancellation, m_limits.measuredEntries);
-        return std::make_pair(std::move(standard), std::move(measurement));
+        const Measurement* slot = m_pool.submit(standard);
+        return std::make_pair(std::move(standard), slot);
     }
 
     void walkProjectRoots() {
@@ -171,7 +299,8 @@ private:
             if (!inspected) continue;
             append(StorageItem{std::move(inspected->first), classification->kind, std::move(title),
                                std::move(classification->explanation), std::move(classification->rebuild),
-                               std::move(inspected->second), std::nullopt, std::nullopt, std::nullopt});
+                               Measurement{}, std::nullopt, std::nullopt, std::nullopt},
+                   inspected->second);
         }
     }
 
@@ -190,8 +319,9 @@ private:
             std::string title = paths::lastComponent(inspected->first);
             append(StorageItem{std::move(inspected->first), StorageKind::caches, std::move(title),
                                std::string(TargetCatalogue::kCacheExplanation),
-                               std::string(TargetCatalogue::kCacheRebuild), std::move(inspected->second),
-                               std::nullopt, std::nullopt, std::nullopt});
+                               std::string(TargetCatalogue::kCacheRebuild), Measurement{},
+                               std::nullopt, std::nullopt, std::nullopt},
+                   inspected->second);
         }
     }
 
@@ -206,8 +336,9 @@ private:
             if (!inspected) continue;
             append(StorageItem{std::move(inspected->first), StorageKind::builds, entry.name,
                                std::string(TargetCatalogue::kDerivedDataExplanation),
-                               std::string(TargetCatalogue::kDerivedDataRebuild), std::move(inspected->second),
-                               std::nullopt, std::nullopt, std::nullopt});
+                               std::string(TargetCatalogue::kDerivedDataRebuild), Measurement{},
+                               std::nullopt, std::nullopt, std::nullopt},
+                   inspected->second);
         }
     }
 
@@ -248,8 +379,9 @@ private:
             auto lastBoot = plist::dateValue(paths::appending(inspected->first, "device.plist"), "lastBootedAt");
             append(StorageItem{std::move(inspected->first), StorageKind::simulators, std::move(title),
                                std::string(TargetCatalogue::kSimulatorExplanation),
-                               std::string(TargetCatalogue::kSimulatorRebuild), std::move(inspected->second),
-                               std::move(deviceID), lastBoot, std::move(protection)});
+                               std::string(TargetCatalogue::kSimulatorRebuild), Measurement{},
+                               std::move(deviceID), lastBoot, std::move(protection)},
+                   inspected->second);
         }
     }
 
@@ -259,7 +391,10 @@ private:
     const Progress& m_progress;
     const ScanLimits& m_limits;
     ScanResult m_result;
+    std::vector<const Measurement*> m_measurements;  // one per item, filled by the pool
+    std::vector<PendingNote> m_notes;
     std::unordered_set<std::string> m_seen;  // standardized paths of recorded items, all phases
+    MeasurementPool m_pool;  // last, so it finishes before what its slots feed is gone
 };
 
 }  // namespace

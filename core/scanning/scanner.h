@@ -28,6 +28,10 @@ struct ScanLimits {
     std::size_t rootEntries = 1'000'000;             // per project-root walk
     std::size_t measuredEntries = FileInspection::kEntryLimit;
     std::size_t progressInterval = 1000;             // entries between "Looking through" texts
+    // Threads measuring findings while the walk goes on, each measurement walking as many:
+    // 0 lets the hardware decide, 1 does everything on the scanning thread. The result is the
+    // same either way.
+    std::size_t threads = 0;
 };
 
 namespace Scanner {
