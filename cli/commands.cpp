@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <memory>
 #include <optional>
@@ -44,26 +43,11 @@ constexpr std::size_t kScanDocumentLimit = std::size_t{1024} * 1024 * 1024;
 // Standard input may be a pipe, a socket or a file opened past its start by someone else, so
 // it is read where it stands: a fresh open() of /dev/stdin reaches none of them the same way.
 Input readAll(int fd, std::size_t limit) {
-    Input input;
-    std::string data;
-    std::array<char, 65536> buffer{};
-    for (;;) {
-        const ssize_t count = ::read(fd, buffer.data(), buffer.size());
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            input.problem = "could not be read: " + tarnby::fs::describeErrno(errno);
-            return input;
-        }
-        if (count == 0) break;
-        if (data.size() + static_cast<std::size_t>(count) > limit) {
-            input.problem = "is larger than " + std::to_string(limit / (1024 * 1024)) +
-                            " MiB, more than any scan document takes";
-            return input;
-        }
-        data.append(buffer.data(), static_cast<std::size_t>(count));
-    }
-    input.text = std::move(data);
-    return input;
+    tarnby::fs::ReadOutcome outcome = tarnby::fs::readAll(fd, limit);
+    if (outcome.data) return Input{std::move(outcome.data), {}};
+    if (outcome.error != 0) return Input{std::nullopt, "could not be read: " + tarnby::fs::describeErrno(outcome.error)};
+    return Input{std::nullopt,
+                 "is larger than " + std::to_string(limit / (1024 * 1024)) + " MiB, more than any scan document takes"};
 }
 
 namespace {

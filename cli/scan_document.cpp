@@ -1,7 +1,5 @@
 #include "cli/scan_document.h"
 
-#include <unicode/utf8.h>
-
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -163,20 +161,16 @@ tarnby::StorageItem decodeItem(const Json& object) {
 
 std::string validUtf8(std::string_view input) {
     if (tarnby::utf8::isValid(input)) return std::string(input);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(input.data());
-    const auto length = static_cast<int32_t>(input.size());
     std::string out;
     out.reserve(input.size() + 8);
-    int32_t offset = 0;
-    while (offset < length) {
-        const int32_t start = offset;
-        UChar32 c = 0;
-        U8_NEXT(bytes, offset, length, c);
-        if (c < 0) {
+    for (std::size_t offset = 0; offset < input.size();) {
+        const tarnby::utf8::Decoded c = tarnby::utf8::decodeAt(input, offset);
+        if (c.scalar < 0) {
             out += "\xEF\xBF\xBD";
         } else {
-            out.append(input.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(offset - start)));
+            out.append(input.substr(offset, c.length));
         }
+        offset += c.length;
     }
     return out;
 }

@@ -1,7 +1,6 @@
 #include "cli/table.h"
 
 #include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "core/platform/hex.h"
 #include "core/platform/numbers.h"
 #include "core/platform/paths.h"
+#include "core/platform/utf8.h"
 
 namespace quillet::cli {
 
@@ -27,20 +27,16 @@ int columnsOf(UChar32 c) {
 // Cut to at most `columns`, ending in "…" when something was cut.
 std::string fitted(const std::string& text, std::size_t columns) {
     if (displayWidth(text) <= columns) return text;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    const auto length = static_cast<int32_t>(text.size());
-    int32_t offset = 0;
+    std::size_t offset = 0;
     std::size_t used = 0;
-    while (offset < length) {
-        int32_t next = offset;
-        UChar32 c = 0;
-        U8_NEXT(bytes, next, length, c);
-        const auto width = static_cast<std::size_t>(columnsOf(c < 0 ? 0xFFFD : c));
+    while (offset < text.size()) {
+        const tarnby::utf8::Decoded c = tarnby::utf8::decodeAt(text, offset);
+        const auto width = static_cast<std::size_t>(columnsOf(c.scalar < 0 ? 0xFFFD : c.scalar));
         if (used + width > columns - 1) break;
         used += width;
-        offset = next;
+        offset += c.length;
     }
-    return text.substr(0, static_cast<std::size_t>(offset)) + "…";
+    return text.substr(0, offset) + "…";
 }
 
 std::string padded(const std::string& text, std::size_t columns, bool right = false) {
@@ -64,14 +60,11 @@ std::string remark(const tarnby::StorageItem& item, bool kept) {
 }  // namespace
 
 std::size_t displayWidth(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    const auto length = static_cast<int32_t>(text.size());
-    int32_t offset = 0;
     std::size_t width = 0;
-    while (offset < length) {
-        UChar32 c = 0;
-        U8_NEXT(bytes, offset, length, c);
-        width += static_cast<std::size_t>(columnsOf(c < 0 ? 0xFFFD : c));
+    for (std::size_t offset = 0; offset < text.size();) {
+        const tarnby::utf8::Decoded c = tarnby::utf8::decodeAt(text, offset);
+        width += static_cast<std::size_t>(columnsOf(c.scalar < 0 ? 0xFFFD : c.scalar));
+        offset += c.length;
     }
     return width;
 }
@@ -87,23 +80,19 @@ bool restyles(UChar32 c) {
 }  // namespace
 
 std::string terminalSafe(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    const auto length = static_cast<int32_t>(text.size());
     std::string out;
     out.reserve(text.size());
-    int32_t offset = 0;
-    while (offset < length) {
-        const int32_t start = offset;
-        UChar32 c = 0;
-        U8_NEXT(bytes, offset, length, c);
+    for (std::size_t offset = 0; offset < text.size();) {
+        const tarnby::utf8::Decoded decoded = tarnby::utf8::decodeAt(text, offset);
+        const std::int32_t c = decoded.scalar;
         if (c < 0) {
             // Each byte of an invalid sequence, so nothing undecodable reaches the terminal.
-            for (int32_t i = start; i < offset; ++i) {
+            for (std::size_t i = offset; i < offset + decoded.length; ++i) {
                 out += "\\x";
-                tarnby::hex::appendByte(out, bytes[i]);
+                tarnby::hex::appendByte(out, static_cast<unsigned char>(text[i]));
             }
         } else if (!restyles(c)) {
-            out.append(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(offset - start)));
+            out.append(text.substr(offset, decoded.length));
         } else if (c == '\n') {
             out += "\\n";
         } else if (c == '\t') {
@@ -119,6 +108,7 @@ std::string terminalSafe(std::string_view text) {
             tarnby::hex::appendByte(out, static_cast<unsigned char>(c >> 8));
             tarnby::hex::appendByte(out, static_cast<unsigned char>(c & 0xFF));
         }
+        offset += decoded.length;
     }
     return out;
 }

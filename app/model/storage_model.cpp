@@ -106,13 +106,20 @@ StorageModel::~StorageModel() {
     m_probe.waitForDone();
 }
 
+std::shared_ptr<const VisibleSnapshot> StorageModel::visibleSnapshot() const {
+    if (!m_visible) {
+        m_visible =
+            std::make_shared<const VisibleSnapshot>(VisibleSnapshot{m_items, browsing::visiblePositions(*m_items, m_kept)});
+    }
+    return m_visible;
+}
+
 std::vector<tarnby::StorageItem> StorageModel::visibleItems() const {
-    if (!m_visibleItems) m_visibleItems = browsing::visibleItems(m_items, m_kept);
-    return *m_visibleItems;
+    return browsing::visibleItems(*m_items, m_kept);
 }
 
 std::vector<tarnby::StorageItem> StorageModel::selectedItems() const {
-    if (!m_selectedItems) m_selectedItems = browsing::selectedItems(m_items, m_selected);
+    if (!m_selectedItems) m_selectedItems = browsing::selectedItems(*m_items, m_selected);
     return *m_selectedItems;
 }
 
@@ -299,8 +306,8 @@ void StorageModel::clearKept() {
 
 void StorageModel::setItems(std::vector<tarnby::StorageItem> items) {
     // A new scan result is always news, even when it happens to equal the last one.
-    m_items = std::move(items);
-    m_visibleItems.reset();
+    m_items = std::make_shared<const std::vector<tarnby::StorageItem>>(std::move(items));
+    m_visible.reset();
     m_selectedItems.reset();
     emit itemsChanged();
     emit visibleItemsChanged();
@@ -322,7 +329,7 @@ void StorageModel::appendNotes(const std::vector<std::string>& notes) {
 void StorageModel::setKept(std::set<std::string> kept) {
     if (kept == m_kept) return;
     m_kept = std::move(kept);
-    m_visibleItems.reset();
+    m_visible.reset();
     emit keptChanged();
     emit visibleItemsChanged();
 }

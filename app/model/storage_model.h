@@ -4,6 +4,7 @@
 #include <QString>
 #include <QThreadPool>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,6 +45,14 @@ struct StorageModelSetup {
     std::optional<tarnby::UserEnvironment> environment;        // none: the process's own, read once
 };
 
+// The items listed at one moment: the scan's items, shared rather than copied, and the positions
+// among them that are not kept. Never changed once made, so a holder keeps a consistent list
+// however the model changes afterwards; a keep makes new positions and shares the items.
+struct VisibleSnapshot {
+    std::shared_ptr<const std::vector<tarnby::StorageItem>> items;
+    std::vector<std::size_t> positions;
+};
+
 // The state behind the window: roots, the last scan's items, notes, kept and selected paths,
 // the status line and the last plan. Lives on the main thread, and every member is read and
 // changed there; scans and plans run one at a time on a low-priority worker and come back as
@@ -72,7 +81,7 @@ public:
     // A blocked simulator tool is waited for (the tool has its own time limit).
     ~StorageModel() override;
 
-    const std::vector<tarnby::StorageItem>& items() const { return m_items; }
+    const std::vector<tarnby::StorageItem>& items() const { return *m_items; }
     const std::vector<std::string>& notes() const { return m_notes; }
     const std::vector<std::string>& roots() const { return m_roots; }
     const std::set<std::string>& kept() const { return m_kept; }
@@ -83,10 +92,13 @@ public:
     bool didScan() const { return m_didScan; }
     const std::optional<tarnby::CleanupPlan>& plan() const { return m_plan; }
 
-    // `items` that are not kept / that are selected, in `items` order. Copies: the cache
-    // behind them is dropped by the next keep or selection change.
+    // `items` that are not kept / that are selected, in `items` order. Copies, so a caller's
+    // list survives the next keep or selection change.
     std::vector<tarnby::StorageItem> visibleItems() const;
     std::vector<tarnby::StorageItem> selectedItems() const;
+    // The visible items without copying them; never null. Made once per change of the items or
+    // the kept paths, and shared with every caller until the next.
+    std::shared_ptr<const VisibleSnapshot> visibleSnapshot() const;
     // "<size> available" for the volume holding home, or "Available space unavailable"; empty
     // until the worker has first asked. Asked again on the worker after every scan.
     const QString& freeSpace() const { return m_freeSpace; }
@@ -163,7 +175,9 @@ private:
     tarnby::UserEnvironment m_environment;
     std::shared_ptr<tarnby::ScanCancellation> m_cancellation;
 
-    std::vector<tarnby::StorageItem> m_items;
+    // Shared with the visible snapshots; replaced whole by each scan, never changed in place.
+    std::shared_ptr<const std::vector<tarnby::StorageItem>> m_items =
+        std::make_shared<const std::vector<tarnby::StorageItem>>();
     std::vector<std::string> m_notes;
     std::vector<std::string> m_roots;
     std::set<std::string> m_kept;
@@ -176,7 +190,7 @@ private:
     QString m_freeSpace;
 
     // Derived lists, rebuilt on the first read after items, kept or selected changed.
-    mutable std::optional<std::vector<tarnby::StorageItem>> m_visibleItems;
+    mutable std::shared_ptr<const VisibleSnapshot> m_visible;
     mutable std::optional<std::vector<tarnby::StorageItem>> m_selectedItems;
 
     // Last members: destroyed first, so they have finished with the members above.

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QItemSelectionModel>
@@ -254,6 +255,16 @@ QLabel* ContentView::makeLabel(const QString& text, const QFont& labelFont, cons
     return label;
 }
 
+namespace {
+
+// The display name the shell gave the application when it is text, else the product's name.
+QString applicationName() {
+    const QString name = QGuiApplication::applicationDisplayName().trimmed();
+    return name.isEmpty() ? QStringLiteral("Quillet") : name;
+}
+
+}  // namespace
+
 QWidget* ContentView::makeSidebar() {
     auto* content = new QWidget;
     QVBoxLayout* column = flushColumn(content);
@@ -269,7 +280,7 @@ QWidget* ContentView::makeSidebar() {
     brand->addWidget(icon);
     auto* names = new QVBoxLayout;
     names->setSpacing(kBrandTextSpacing);
-    names->addWidget(makeLabel(QStringLiteral("Quillet"), ui::font(TextStyle::title3, QFont::DemiBold), Woodland::ink()));
+    names->addWidget(makeLabel(applicationName(), ui::font(TextStyle::title3, QFont::DemiBold), Woodland::ink()));
     names->addWidget(makeLabel(QStringLiteral("A little breathing room."), ui::font(TextStyle::caption), Woodland::muted()));
     brand->addLayout(names, 1);
     column->addLayout(brand);
@@ -657,10 +668,10 @@ void ContentView::showCategory(const QModelIndex&) {
 
 void ContentView::showVisibleItems() {
     const auto visible = m_results->visibleItems();
-    m_total->setText(qt(tarnby::formatting::byteCount(browsing::totalBytes(*visible))));
-    m_headerLine->setText(qt(browsing::headerLine(visible->size())));
-    m_bar->setItems(*visible);
-    m_categories->setCounts(browsing::kindCounts(*visible));
+    m_total->setText(qt(tarnby::formatting::byteCount(browsing::totalBytes(*visible->items, visible->positions))));
+    m_headerLine->setText(qt(browsing::headerLine(visible->positions.size())));
+    m_bar->setItems(*visible->items, visible->positions);
+    m_categories->setCounts(browsing::kindCounts(*visible->items, visible->positions));
 }
 
 void ContentView::showRoots() {
@@ -687,7 +698,7 @@ void ContentView::showState() {
     m_selectVisible->setEnabled(!busy && m_results->anySelectable());
 
     if (page == m_emptyPage) {
-        const browsing::EmptyState empty = browsing::emptyState(!m_results->visibleItems()->empty(), m_model.kept().size());
+        const browsing::EmptyState empty = browsing::emptyState(!m_results->visibleItems()->positions.empty(), m_model.kept().size());
         m_emptyTitle->setText(qt(empty.title));
         m_emptyMessage->setText(qt(empty.message));
         m_showKept->setVisible(empty.keptButton.has_value());

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <numeric>
 #include <string>
 #include <utility>
 
@@ -20,10 +19,15 @@ ResultsModel::ResultsModel(StorageModel& model, QObject* parent) : QAbstractList
 }
 
 void ResultsModel::takeVisibleItems() {
-    m_visible = std::make_shared<const std::vector<tarnby::StorageItem>>(m_model.visibleItems());
-    m_nameKeys.reset();
-    m_searchTexts.reset();
-    m_sorted.reset();
+    std::shared_ptr<const VisibleSnapshot> visible = m_model.visibleSnapshot();
+    if (!m_visible || visible->items != m_visible->items) {
+        m_nameKeys.reset();
+        m_searchTexts.reset();
+        m_sorted.reset();
+    }
+    m_visible = std::move(visible);
+    // Rows listed before may include items kept since.
+    m_listedFrom.reset();
     derive();
     emit visibleItemsChanged();
 }
@@ -35,7 +39,7 @@ void ResultsModel::setChoices(browsing::Choices choices) {
 
 const tarnby::StorageItem* ResultsModel::itemPointer(int row) const {
     if (row < 0 || static_cast<std::size_t>(row) >= m_rows.size()) return nullptr;
-    return &(*m_visible)[m_rows[static_cast<std::size_t>(row)]];
+    return &(*m_visible->items)[m_rows[static_cast<std::size_t>(row)]];
 }
 
 std::optional<tarnby::StorageItem> ResultsModel::itemAt(int row) const {
@@ -46,7 +50,7 @@ std::optional<tarnby::StorageItem> ResultsModel::itemAt(int row) const {
 std::vector<tarnby::StorageItem> ResultsModel::listedItems() const {
     std::vector<tarnby::StorageItem> items;
     items.reserve(m_rows.size());
-    for (std::size_t position : m_rows) items.push_back((*m_visible)[position]);
+    for (std::size_t position : m_rows) items.push_back((*m_visible->items)[position]);
     return items;
 }
 
@@ -63,20 +67,21 @@ bool onlyNarrowed(const browsing::Choices& before, const browsing::Choices& afte
 }  // namespace
 
 void ResultsModel::derive() {
-    const std::vector<tarnby::StorageItem>& visible = *m_visible;
+    // Positions are into all the items; only the visible ones are candidates.
+    const std::vector<tarnby::StorageItem>& items = *m_visible->items;
     const auto now = std::chrono::system_clock::now();
     if (!m_sorted || m_sortedOrder != m_choices.order) {
-        if (m_choices.order == browsing::kOrderName && !m_nameKeys) m_nameKeys = browsing::nameKeys(visible);
+        if (m_choices.order == browsing::kOrderName && !m_nameKeys) m_nameKeys = browsing::nameKeys(items);
         browsing::Choices everything;
         everything.order = m_choices.order;
-        m_sorted = browsing::listedIndices(visible, everything, now, m_nameKeys ? &*m_nameKeys : nullptr);
+        m_sorted = browsing::listedIndices(items, everything, now, m_nameKeys ? &*m_nameKeys : nullptr);
         m_sortedOrder = m_choices.order;
         m_listedFrom.reset();
     }
     // Tested in position order, which walks the items the way they lie in memory; the sorted
     // order then picks the rows that passed. Testing in name order would jump across a long
     // list and wait on memory at nearly every item.
-    const std::size_t count = visible.size();
+    const std::size_t count = items.size();
     std::vector<char> marked(count, 0);
     std::vector<std::size_t> candidates;
     if (m_listedFrom && onlyNarrowed(*m_listedFrom, m_choices)) {
@@ -87,12 +92,11 @@ void ResultsModel::derive() {
         }
         std::fill(marked.begin(), marked.end(), 0);
     } else {
-        candidates.resize(count);
-        std::iota(candidates.begin(), candidates.end(), std::size_t{0});
+        candidates = m_visible->positions;
     }
-    if (!m_choices.query.empty() && !m_searchTexts) m_searchTexts = browsing::searchTexts(visible);
+    if (!m_choices.query.empty() && !m_searchTexts) m_searchTexts = browsing::searchTexts(items);
     for (std::size_t position :
-         browsing::passingIndices(visible, m_choices, now, candidates, m_searchTexts ? &*m_searchTexts : nullptr)) {
+         browsing::passingIndices(items, m_choices, now, candidates, m_searchTexts ? &*m_searchTexts : nullptr)) {
         marked[position] = 1;
     }
     std::vector<std::size_t> rows;
@@ -106,7 +110,7 @@ void ResultsModel::derive() {
     m_listedFrom = m_choices;
     m_anySelectable = false;
     for (std::size_t position : m_rows) {
-        if (visible[position].selectable()) {
+        if (items[position].selectable()) {
             m_anySelectable = true;
             break;
         }

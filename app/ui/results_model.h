@@ -13,13 +13,14 @@
 
 namespace quillet {
 class StorageModel;
+struct VisibleSnapshot;
 }
 
 namespace quillet::ui {
 
-// The listed items as rows: the positions in the storage model's visibleItems that the
-// browsing choices select, in display order. Rows are re-derived when the choices, the items
-// or the kept set change; selection and busy changes only repaint. Main thread only.
+// The listed items as rows: the positions in the storage model's items, among its visible ones,
+// that the browsing choices select, in display order. Rows are re-derived when the choices, the
+// items or the kept set change; selection and busy changes only repaint. Main thread only.
 class ResultsModel final : public QAbstractListModel {
     Q_OBJECT
 
@@ -46,9 +47,9 @@ public:
     std::vector<tarnby::StorageItem> listedItems() const;
     // Whether some listed item may be selected ("Select visible" has work to do).
     bool anySelectable() const { return m_anySelectable; }
-    // The storage model's visibleItems as of its last change: one shared snapshot for the
-    // list, the totals and the counts, so a long list is copied once per change.
-    std::shared_ptr<const std::vector<tarnby::StorageItem>> visibleItems() const { return m_visible; }
+    // The storage model's visible snapshot as of its last change, shared by the list, the totals
+    // and the counts; never null.
+    std::shared_ptr<const VisibleSnapshot> visibleItems() const { return m_visible; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -70,14 +71,16 @@ private:
 
     StorageModel& m_model;
     browsing::Choices m_choices;
-    std::shared_ptr<const std::vector<tarnby::StorageItem>> m_visible;
+    std::shared_ptr<const VisibleSnapshot> m_visible;
     std::vector<std::size_t> m_rows;
-    // Collation keys of visibleItems' titles for the name order: made at most once per list
-    // the storage model publishes, never per keystroke.
+    // The caches below cover all of the snapshot's items, visible or not, so a keep, which
+    // shares the items, keeps them.
+    // Collation keys of the items' titles for the name order: made at most once per scan,
+    // never per keystroke.
     std::optional<std::vector<std::string>> m_nameKeys;
-    // What the search looks in, prepared on the first search of each list.
+    // What the search looks in, prepared on the first search of each scan's items.
     std::optional<std::vector<browsing::SearchText>> m_searchTexts;
-    // The whole list in the chosen order, sorted once per list and order: the filters do not
+    // All the items in the chosen order, sorted once per scan and order: the filters do not
     // change the order, so a keystroke only filters (the rows listed now, when the search text
     // grew) and never sorts.
     std::optional<std::vector<std::size_t>> m_sorted;

@@ -29,7 +29,14 @@ StorageBar::StorageBar(Environment* env, QWidget* parent) : QWidget(parent), m_e
 }
 
 void StorageBar::setItems(const std::vector<tarnby::StorageItem>& items) {
-  const auto totals = totalsByKind(items);
+  setTotals(totalsByKind(items));
+}
+
+void StorageBar::setItems(const std::vector<tarnby::StorageItem>& items, const std::vector<std::size_t>& positions) {
+  setTotals(totalsByKind(items, positions));
+}
+
+void StorageBar::setTotals(const std::array<std::int64_t, 4>& totals) {
   if (totals == m_totals) return;
   m_totals = totals;
   update();
@@ -37,8 +44,19 @@ void StorageBar::setItems(const std::vector<tarnby::StorageItem>& items) {
 
 std::array<std::int64_t, 4> StorageBar::totalsByKind(const std::vector<tarnby::StorageItem>& items) {
   std::array<std::int64_t, 4> totals{};
-  for (const tarnby::StorageItem& item : items) totals[size_t(item.kind)] += item.measurement.bytes;
+  for (const tarnby::StorageItem& item : items) addTo(totals, item);
   return totals;
+}
+
+std::array<std::int64_t, 4> StorageBar::totalsByKind(const std::vector<tarnby::StorageItem>& items,
+                                                     const std::vector<std::size_t>& positions) {
+  std::array<std::int64_t, 4> totals{};
+  for (std::size_t position : positions) addTo(totals, items[position]);
+  return totals;
+}
+
+void StorageBar::addTo(std::array<std::int64_t, 4>& totals, const tarnby::StorageItem& item) {
+  totals[size_t(item.kind)] += item.measurement.bytes;
 }
 
 std::vector<StorageBar::Segment> StorageBar::segments(const std::array<std::int64_t, 4>& totals,

@@ -314,12 +314,20 @@ std::vector<StorageItem> filtered(const std::vector<StorageItem>& visible, const
     return listed;
 }
 
+std::vector<std::size_t> visiblePositions(const std::vector<StorageItem>& items, const std::set<std::string>& kept) {
+    std::vector<std::size_t> positions;
+    positions.reserve(items.size());
+    for (std::size_t position = 0; position < items.size(); ++position) {
+        if (!kept.contains(items[position].id())) positions.push_back(position);
+    }
+    return positions;
+}
+
 std::vector<StorageItem> visibleItems(const std::vector<StorageItem>& items, const std::set<std::string>& kept) {
     std::vector<StorageItem> visible;
-    visible.reserve(items.size());
-    for (const StorageItem& item : items) {
-        if (!kept.contains(item.id())) visible.push_back(item);
-    }
+    const std::vector<std::size_t> positions = visiblePositions(items, kept);
+    visible.reserve(positions.size());
+    for (std::size_t position : positions) visible.push_back(items[position]);
     return visible;
 }
 
@@ -332,10 +340,45 @@ std::vector<StorageItem> selectedItems(const std::vector<StorageItem>& items, co
     return chosen;
 }
 
-std::int64_t totalBytes(const std::vector<StorageItem>& items) {
+namespace {
+
+// Calls `use` with each item of `items`, or only those at `positions` when given.
+template <typename Use>
+void eachItem(const std::vector<StorageItem>& items, const std::vector<std::size_t>* positions, Use use) {
+    if (positions == nullptr) {
+        for (const StorageItem& item : items) use(item);
+    } else {
+        for (std::size_t position : *positions) use(items[position]);
+    }
+}
+
+std::int64_t sumBytes(const std::vector<StorageItem>& items, const std::vector<std::size_t>* positions) {
     std::int64_t total = 0;
-    for (const StorageItem& item : items) total = tarnby::saturatingAdd(total, item.measurement.bytes);
+    eachItem(items, positions,
+             [&](const StorageItem& item) { total = tarnby::saturatingAdd(total, item.measurement.bytes); });
     return total;
+}
+
+std::array<std::size_t, tarnby::kAllStorageKinds.size()> countKinds(const std::vector<StorageItem>& items,
+                                                                    const std::vector<std::size_t>* positions) {
+    std::array<std::size_t, tarnby::kAllStorageKinds.size()> counts{};
+    eachItem(items, positions, [&](const StorageItem& item) {
+        const auto position = std::find(tarnby::kAllStorageKinds.begin(), tarnby::kAllStorageKinds.end(), item.kind);
+        if (position != tarnby::kAllStorageKinds.end()) {
+            ++counts[static_cast<std::size_t>(position - tarnby::kAllStorageKinds.begin())];
+        }
+    });
+    return counts;
+}
+
+}  // namespace
+
+std::int64_t totalBytes(const std::vector<StorageItem>& items) {
+    return sumBytes(items, nullptr);
+}
+
+std::int64_t totalBytes(const std::vector<StorageItem>& items, const std::vector<std::size_t>& positions) {
+    return sumBytes(items, &positions);
 }
 
 std::string headerLine(std::size_t visibleCount) {
@@ -343,12 +386,12 @@ std::string headerLine(std::size_t visibleCount) {
 }
 
 std::array<std::size_t, tarnby::kAllStorageKinds.size()> kindCounts(const std::vector<StorageItem>& visible) {
-    std::array<std::size_t, tarnby::kAllStorageKinds.size()> counts{};
-    for (const StorageItem& item : visible) {
-        const auto position = std::find(tarnby::kAllStorageKinds.begin(), tarnby::kAllStorageKinds.end(), item.kind);
-        if (position != tarnby::kAllStorageKinds.end()) ++counts[static_cast<std::size_t>(position - tarnby::kAllStorageKinds.begin())];
-    }
-    return counts;
+    return countKinds(visible, nullptr);
+}
+
+std::array<std::size_t, tarnby::kAllStorageKinds.size()> kindCounts(const std::vector<StorageItem>& items,
+                                                                   const std::vector<std::size_t>& positions) {
+    return countKinds(items, &positions);
 }
 
 std::string selectionLine(std::size_t selectedCount, std::int64_t selectedBytes) {

@@ -94,6 +94,9 @@ std::vector<std::size_t> passingIndices(const std::vector<tarnby::StorageItem>& 
 std::vector<tarnby::StorageItem> filtered(const std::vector<tarnby::StorageItem>& visible, const Choices& choices,
                                           tarnby::TimePoint now, const std::vector<std::string>* keys = nullptr);
 
+// Positions in `items` of those whose path is not kept, in their order.
+std::vector<std::size_t> visiblePositions(const std::vector<tarnby::StorageItem>& items,
+                                          const std::set<std::string>& kept);
 // `items` whose path is not kept, in their order.
 std::vector<tarnby::StorageItem> visibleItems(const std::vector<tarnby::StorageItem>& items,
                                               const std::set<std::string>& kept);
@@ -104,12 +107,17 @@ std::vector<tarnby::StorageItem> selectedItems(const std::vector<tarnby::Storage
 
 // Sum of the items' byte counts, held at the int64 limits instead of overflowing.
 std::int64_t totalBytes(const std::vector<tarnby::StorageItem>& items);
+// The same for the items at `positions`.
+std::int64_t totalBytes(const std::vector<tarnby::StorageItem>& items, const std::vector<std::size_t>& positions);
 
 // "estimated on disk · N items", the line beside the header total.
 std::string headerLine(std::size_t visibleCount);
 
 // Number of items of each kind, indexed like tarnby::kAllStorageKinds.
 std::array<std::size_t, tarnby::kAllStorageKinds.size()> kindCounts(const std::vector<tarnby::StorageItem>& visible);
+// The same for the items at `positions`.
+std::array<std::size_t, tarnby::kAllStorageKinds.size()> kindCounts(const std::vector<tarnby::StorageItem>& items,
+                                                                   const std::vector<std::size_t>& positions);
 
 // "N selected · <size> estimated".
 std::string selectionLine(std::size_t selectedCount, std::int64_t selectedBytes);

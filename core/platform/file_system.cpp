@@ -122,27 +122,32 @@ bool isPackageName(std::string_view name) {
     return false;
 }
 
-std::optional<std::string> readFile(const std::string& path, std::size_t limit) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+ReadOutcome readAll(int fd, std::size_t limit) {
+    ReadOutcome outcome;
     std::string data;
     std::array<char, 65536> buffer{};
     for (;;) {
         const ssize_t count = ::read(fd, buffer.data(), buffer.size());
         if (count < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return std::nullopt;
+            const int error = errno;
+            if (error == EINTR) continue;
+            outcome.error = error;
+            return outcome;
         }
         if (count == 0) break;
-        if (data.size() + static_cast<std::size_t>(count) > limit) {
-            ::close(fd);
-            return std::nullopt;
-        }
+        if (data.size() + static_cast<std::size_t>(count) > limit) return outcome;
         data.append(buffer.data(), static_cast<std::size_t>(count));
     }
+    outcome.data = std::move(data);
+    return outcome;
+}
+
+std::optional<std::string> readFile(const std::string& path, std::size_t limit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    ReadOutcome outcome = readAll(fd, limit);
     ::close(fd);
-    return data;
+    return std::move(outcome.data);
 }
 
 std::string createDirectories(const std::string& path) {

@@ -55,6 +55,14 @@ bool isHiddenName(std::string_view name);
 // Bundle folders (".app", ".framework", …) that a project walk does not enter.
 bool isPackageName(std::string_view name);
 
+// What reading a descriptor to its end gave: the bytes, or why not.
+struct ReadOutcome {
+    std::optional<std::string> data;  // none: a read failed or there were more than the limit
+    int error = 0;                    // errno of the failed read; 0 when the limit was passed
+};
+// Reads `fd` to its end, at most `limit` bytes; retries interrupted reads. Does not close `fd`.
+ReadOutcome readAll(int fd, std::size_t limit);
+
 // Whole file, up to `limit` bytes; nothing when it cannot be read or is larger.
 std::optional<std::string> readFile(const std::string& path, std::size_t limit = 64 * 1024 * 1024);
 

@@ -9,6 +9,15 @@
 
 namespace tarnby::utf8 {
 
+Decoded decodeAt(std::string_view text, std::size_t offset) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    auto next = static_cast<int32_t>(offset);
+    UChar32 c = 0;
+    U8_NEXT(bytes, next, length, c);
+    return Decoded{c, static_cast<std::size_t>(next) - offset};
+}
+
 bool isValid(std::string_view text) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     const auto length = static_cast<int32_t>(text.size());

@@ -1,10 +1,19 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace tarnby::utf8 {
+
+// One character read from UTF-8 text.
+struct Decoded {
+    std::int32_t scalar;  // the Unicode scalar value, or negative for an ill-formed sequence
+    std::size_t length;   // its bytes, at least 1 (an ill-formed sequence: its maximal subpart, as ICU reads)
+};
+// The character starting at byte `offset` (< text.size()) of `text`.
+Decoded decodeAt(std::string_view text, std::size_t offset);
 
 // Well-formed UTF-8: no stray continuation bytes, overlong forms, surrogates or values past U+10FFFF.
 bool isValid(std::string_view text);

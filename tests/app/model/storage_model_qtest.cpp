@@ -287,8 +287,15 @@ private slots:
 
         // The row's own item, taken from the list that keeping it replaces.
         QSignalSpy visibleChanged(&model, &StorageModel::visibleItemsChanged);
-        model.keep(model.visibleItems()[0]);
+        const auto before = model.visibleSnapshot();
+        model.keep((*before->items)[before->positions[0]]);
         QCOMPARE(visibleChanged.count(), 1);
+        // A snapshot held across the keep still lists what it listed; the new one shares the items.
+        QCOMPARE(before->positions, (std::vector<std::size_t>{0, 1}));
+        QCOMPARE(ids(*before->items), (std::vector<std::string>{app, site}));
+        const auto after = model.visibleSnapshot();
+        QCOMPARE(after->items, before->items);
+        QCOMPARE(after->positions, std::vector<std::size_t>{1});
         QCOMPARE(model.kept(), std::set<std::string>{app});
         QCOMPARE(model.selected(), std::set<std::string>{site});
         QCOMPARE(ids(model.visibleItems()), std::vector<std::string>{site});

@@ -122,6 +122,24 @@ private slots:
                  quillet::ui::Woodland::muted().resolve(quillet::ui::Appearance::light));
     }
 
+    void theBrandHeaderNamesTheApplicationAsTheShellCalledIt() {
+        StorageModel model(m_home->setup());
+        const QString before = QGuiApplication::applicationDisplayName();
+        auto brandShown = [&](const QString& name) {
+            ContentView window(model, &m_environment);
+            for (const QLabel* label : window.findChildren<QLabel*>()) {
+                if (label->text() == name) return true;
+            }
+            return false;
+        };
+        QGuiApplication::setApplicationDisplayName(QStringLiteral("Quillet Nightly"));
+        QVERIFY(brandShown(QStringLiteral("Quillet Nightly")));
+        // A name that is no text at all falls back to the product's own.
+        QGuiApplication::setApplicationDisplayName(QStringLiteral("  "));
+        QVERIFY(brandShown(QStringLiteral("Quillet")));
+        QGuiApplication::setApplicationDisplayName(before);
+    }
+
     void aRunningScanShowsProgressOverTheListAndDisablesTheControls() {
         prepareItems();
         StorageModel model(m_home->setup());

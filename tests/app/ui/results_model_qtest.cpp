@@ -94,7 +94,7 @@ private slots:
         // Keeping drops the row at once; the snapshot the window totals from follows.
         model.keep(m_home->path() + "/Code/tool2/target");
         QCOMPARE(titles(results), (QStringList{"app node_modules", "iPhone 15", "Tool10 target", "old cache"}));
-        QCOMPARE(results.visibleItems()->size(), std::size_t(6));
+        QCOMPARE(results.visibleItems()->positions.size(), std::size_t(6));
 
         choices.category.reset();  // nothing chosen in the sidebar lists nothing
         results.setChoices(choices);
