@@ -217,7 +217,7 @@ constexpr const char* kScanHelp =
     "List what can be reclaimed, largest first, with notes. Items you keep in the window are\n"
     "hidden unless --all is given.\n"
     "\n"
-    "  --home DIR         the home folder (default: yours)\n"
+    "  --home DIR         the home folder (default: yours), not a symbolic link\n"
     "  --root DIR         a project folder to walk (repeatable); replaces the saved ones.\n"
     "                     Give the folder itself: roots are not followed through links\n"
     "  --no-roots         walk no project folders\n"
@@ -253,7 +253,7 @@ constexpr const char* kSuggestHelp =
     "\n"
     "Print the project folders Quillet would look through when none are saved.\n"
     "\n"
-    "  --home DIR         the home folder (default: yours)\n";
+    "  --home DIR         the home folder (default: yours), not a symbolic link\n";
 
 }  // namespace
 

@@ -21,6 +21,7 @@
 #include "core/platform/paths.h"
 #include "core/preferences/saved_preferences.h"
 #include "core/records/storage_error.h"
+#include "core/scanning/file_inspection.h"
 #include "core/scanning/platform_locations.h"
 #include "core/scanning/project_locations.h"
 #include "core/scanning/scanner.h"
@@ -79,30 +80,41 @@ std::optional<std::string> folderProblem(const std::string& path, bool mustList)
     return std::nullopt;
 }
 
+// A scan does not follow links, so a folder argument that is one, or lies behind one, would
+// silently find nothing: refuse it, naming where it leads. `what` names the argument, `rule`
+// says what is not followed.
+bool refuseLink(const std::string& command, const std::string& what, const std::string& rule,
+                const std::string& path, std::FILE* err) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return false;
+    const bool isLink = S_ISLNK(info.st_mode);
+    if (!isLink && tarnby::FileInspection::safePath(path)) return false;
+    const auto target = tarnby::paths::resolvingSymlinks(path);
+    write(err, "quillet " + command + ": the " + what + " " + terminalSafe(path) +
+                   (isLink ? " is a symbolic link" : " lies behind a symbolic link") + ", and " + rule +
+                   " are not followed through links; " +
+                   (target ? "give the folder it points to: " + terminalSafe(*target)
+                           : std::string("it points to nothing")) +
+                   "\n");
+    return true;
+}
+
 // A --home given on the command line must be a folder we can read; one line on `err` when not.
 bool acceptHome(const std::string& command, const std::optional<std::string>& home, std::FILE* err) {
     if (!home) return true;
+    if (refuseLink(command, "home folder", "home folders", *home, err)) return false;
     const auto problem = folderProblem(*home, true);
     if (!problem) return true;
     write(err, "quillet " + command + ": the home folder " + terminalSafe(*home) + " " + *problem + "\n");
     return false;
 }
 
-// Roots given on the command line must be folders, named as themselves: a scan does not follow links.
+// Roots given on the command line must be folders, named as themselves.
 bool acceptRoots(const std::string& command, const std::optional<std::vector<std::string>>& roots,
                  std::FILE* err) {
     if (!roots) return true;
     for (const std::string& root : *roots) {
-        struct stat info {};
-        if (::lstat(root.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-            const auto target = tarnby::paths::resolvingSymlinks(root);
-            write(err, "quillet " + command + ": the project folder " + terminalSafe(root) +
-                           " is a symbolic link, and roots are not followed through links; " +
-                           (target ? "give the folder it points to: " + terminalSafe(*target)
-                                   : std::string("it points to nothing")) +
-                           "\n");
-            return false;
-        }
+        if (refuseLink(command, "project folder", "roots", root, err)) return false;
         if (const auto problem = folderProblem(root, false)) {
             write(err, "quillet " + command + ": the project folder " + terminalSafe(root) + " " + *problem + "\n");
             return false;
@@ -178,7 +190,8 @@ int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
     ProgressLine progress(err, options.progress.value_or(::isatty(::fileno(err)) != 0));
 
     std::optional<std::string> inventoryNote;
-    const auto devices = tarnby::inventoryForScan(*inventory, configuration.devicesRoot(), inventoryNote);
+    const auto devices =
+        tarnby::inventoryForScan(*inventory, configuration.devicesRoot(), inventoryNote, *cancellation);
     interrupt.settle();
     ScanDocument document;
     document.result = tarnby::Scanner::scan(configuration, devices, *cancellation,
@@ -279,7 +292,15 @@ int dispatch(const std::vector<std::string>& arguments, std::FILE* out, std::FIL
 }  // namespace
 
 int runCommandLine(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
-    const int status = dispatch(arguments, out, err);
+    int status = kFailure;
+    try {
+        status = dispatch(arguments, out, err);
+    } catch (const std::bad_alloc&) {
+        write(err, "quillet: there was not enough memory to finish. Nothing was changed.\n");
+    } catch (const std::exception& error) {
+        // A thread or a descriptor the system would not give; the core itself does not throw.
+        write(err, "quillet: could not finish: " + terminalSafe(error.what()) + ". Nothing was changed.\n");
+    }
     return outputWritten(out, err) ? status : kFailure;
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 
 namespace quillet::cli {
 
@@ -33,25 +34,32 @@ InterruptCancels::InterruptCancels(std::shared_ptr<tarnby::ScanCancellation> can
         ::close(gSignalPipe[1]);
         return;
     }
-    m_stopFd = stop[1];
     const int signalFd = gSignalPipe[0];
     const int stopRead = stop[0];
-    m_watcher = std::thread([this, signalFd, stopRead] {
-        pollfd fds[2] = {{signalFd, POLLIN, 0}, {stopRead, POLLIN, 0}};
-        for (;;) {
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) continue;
-                break;
+    try {
+        m_watcher = std::thread([this, signalFd, stopRead] {
+            pollfd fds[2] = {{signalFd, POLLIN, 0}, {stopRead, POLLIN, 0}};
+            for (;;) {
+                if (::poll(fds, 2, -1) < 0) {
+                    if (errno == EINTR) continue;
+                    break;
+                }
+                if (fds[0].revents & POLLIN) {
+                    m_interrupted.store(true);
+                    m_cancellation->cancel();
+                    break;
+                }
+                if (fds[1].revents) break;
             }
-            if (fds[0].revents & POLLIN) {
-                m_interrupted.store(true);
-                m_cancellation->cancel();
-                break;
-            }
-            if (fds[1].revents) break;
-        }
-        ::close(stopRead);
-    });
+            ::close(stopRead);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had (too little memory): Ctrl-C keeps ending the process the usual way.
+        for (const int fd : {stop[0], stop[1], gSignalPipe[0], gSignalPipe[1]}) ::close(fd);
+        gSignalPipe[0] = gSignalPipe[1] = -1;
+        return;
+    }
+    m_stopFd = stop[1];
 
     struct sigaction action {};
     action.sa_handler = onInterrupt;

@@ -110,6 +110,11 @@ std::optional<tarnby::TimePoint> time(const Json& object, const char* key, const
     if (!std::isfinite(seconds) || std::fabs(seconds) > 1e11) {
         throw tarnby::DecodingError(std::string("\"") + key + "\" is out of range");
     }
+    // Beyond what a time point holds (a file dated past 2262): held at the end, as the scan did.
+    constexpr auto kLimit = tarnby::kTimePointSecondsLimit;
+    if (std::fabs(seconds) >= static_cast<double>(kLimit)) {
+        return tarnby::timePointSince1970(seconds > 0 ? kLimit + 1 : -kLimit - 1, 0);
+    }
     return tarnby::TimePoint(std::chrono::duration_cast<tarnby::TimePoint::duration>(
         std::chrono::duration<double>(seconds)));
 }

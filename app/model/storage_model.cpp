@@ -34,7 +34,7 @@ tarnby::ScanResult runScan(const StorageModelSetup::ScanFunction& scanner, const
                            const tarnby::ScanConfiguration& configuration,
                            const tarnby::ScanCancellation& cancellation, const tarnby::Scanner::Progress& progress) {
     std::optional<std::string> inventoryNote;
-    const auto devices = tarnby::inventoryForScan(simulators, configuration.devicesRoot(), inventoryNote);
+    const auto devices = tarnby::inventoryForScan(simulators, configuration.devicesRoot(), inventoryNote, cancellation);
     tarnby::ScanResult result;
     try {
         result = scanner(configuration, devices, cancellation, progress);

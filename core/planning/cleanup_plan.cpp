@@ -82,6 +82,9 @@ PlannedItem decodePlannedItem(std::string_view text) {
         document = nlohmann::json::parse(text);
     } catch (const nlohmann::json::parse_error& error) {
         fail("the text is not valid JSON (at byte " + std::to_string(error.byte) + ").");
+    } catch (const nlohmann::json::exception&) {
+        // The parser also rejects numbers past the range of a double ("1e400") this way.
+        fail("the text holds a number too large to read.");
     }
     if (!document.is_object()) fail("the text is not a JSON object.");
 

@@ -35,7 +35,7 @@ void check(const StorageItem& item, const ScanConfiguration& configuration, cons
         throw StorageError::command("Simulator data loss has not been acknowledged.");
     }
     // Asked again for every device: its state may have changed since the previous item.
-    const std::vector<SimulatorDevice> devices = simulators.inventory();
+    const std::vector<SimulatorDevice> devices = simulators.cancellableInventory(abandon);
     for (const SimulatorDevice& device : devices) {
         if (!sameDeviceID(device.udid, *item.deviceID)) continue;
         if (device.state != kShutdownState) throw StorageError::simulatorRunning();

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -169,39 +170,60 @@ std::string createDirectories(const std::string& path) {
     return {};
 }
 
+namespace {
+
+// Temporary files of `path` that writers killed mid-save left behind. A writer holds a lock on
+// its temporary file until it is renamed, so one that can be locked has no writer any more.
+void removeAbandonedTemporaries(const std::string& folder, const std::string& prefix, std::size_t length) {
+    DIR* listing = ::opendir(folder.c_str());
+    if (listing == nullptr) return;
+    const int folderFd = ::dirfd(listing);
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() != length || !name.starts_with(prefix) || !name.ends_with(".tmp")) continue;
+        const int fd = ::openat(folderFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlinkat(folderFd, entry->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(listing);
+}
+
+}  // namespace
+
 std::string writeFileAtomically(const std::string& path, std::string_view data) {
-    const std::string temporary =
-        paths::parent(path) + "/." + paths::lastComponent(path) + "." + uuid::makeRandom() + ".tmp";
+    const std::string folder = paths::parent(path);
+    const std::string prefix = "." + paths::lastComponent(path) + ".";
+    const std::string temporary = folder + "/" + prefix + uuid::makeRandom() + ".tmp";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) return "“" + path + "” could not be written: " + describeErrno(errno);
+    // Held until the rename, so another save does not take this file for an abandoned one.
+    ::flock(fd, LOCK_EX);
+    const auto fail = [&](const char* what, int error) {
+        ::unlink(temporary.c_str());
+        ::close(fd);
+        return "“" + path + "” " + what + ": " + describeErrno(error);
+    };
     std::size_t written = 0;
     while (written < data.size()) {
         const ssize_t count = ::write(fd, data.data() + written, data.size() - written);
         if (count < 0) {
             if (errno == EINTR) continue;
-            const int error = errno;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return "“" + path + "” could not be written: " + describeErrno(error);
+            return fail("could not be written", errno);
         }
         written += static_cast<std::size_t>(count);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return "“" + path + "” could not be written: " + describeErrno(error);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return "“" + path + "” could not be replaced: " + describeErrno(error);
-    }
+    if (::fsync(fd) != 0) return fail("could not be written", errno);
+    if (::rename(temporary.c_str(), path.c_str()) != 0) return fail("could not be replaced", errno);
+    // The data was flushed before the rename; closing cannot lose it any more.
+    ::close(fd);
     // The rename itself is only durable once the folder is flushed too.
-    const int folder = ::open(paths::parent(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
+    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
     }
+    removeAbandonedTemporaries(folder, prefix, temporary.size() - folder.size() - 1);
     return {};
 }
 

@@ -48,13 +48,18 @@ FolderStack::FolderStack(std::size_t openLimit) : m_openLimit(std::max<std::size
 FolderStack::~FolderStack() { closeAll(); }
 
 FolderStack::FolderStack(FolderStack&& other) noexcept
-    : m_openLimit(other.m_openLimit), m_levels(std::exchange(other.m_levels, {})) {}
+    : m_openLimit(other.m_openLimit),
+      m_levels(std::exchange(other.m_levels, {})),
+      m_openCount(std::exchange(other.m_openCount, 0)),
+      m_shallowestMaybeOpen(std::exchange(other.m_shallowestMaybeOpen, 1)) {}
 
 FolderStack& FolderStack::operator=(FolderStack&& other) noexcept {
     if (this != &other) {
         closeAll();
         m_openLimit = other.m_openLimit;
         m_levels = std::exchange(other.m_levels, {});
+        m_openCount = std::exchange(other.m_openCount, 0);
+        m_shallowestMaybeOpen = std::exchange(other.m_shallowestMaybeOpen, 1);
     }
     return *this;
 }
@@ -64,6 +69,8 @@ void FolderStack::closeAll() {
         if (level.fd >= 0) ::close(level.fd);
     }
     m_levels.clear();
+    m_openCount = 0;
+    m_shallowestMaybeOpen = 1;
 }
 
 bool FolderStack::openRoot(const std::string& path, bool followLink, std::optional<Identity> expected) {
@@ -73,6 +80,7 @@ bool FolderStack::openRoot(const std::string& path, bool followLink, std::option
     root.fd = openFolder(AT_FDCWD, path.c_str(), followLink, expected, &root.identity);
     if (root.fd < 0) return false;
     m_levels.push_back(std::move(root));
+    m_openCount = 1;
     return true;
 }
 
@@ -84,14 +92,19 @@ int FolderStack::push(std::string_view name, std::optional<Identity> expected) {
     level.fd = openFolder(parent, level.name.c_str(), false, expected, &level.identity);
     if (level.fd < 0) return -1;
     m_levels.push_back(std::move(level));
+    ++m_openCount;
     closeShallowestOverLimit();
     return m_levels.back().fd;
 }
 
 void FolderStack::pop() {
     if (m_levels.empty()) return;
-    if (m_levels.back().fd >= 0) ::close(m_levels.back().fd);
+    if (m_levels.back().fd >= 0) {
+        ::close(m_levels.back().fd);
+        --m_openCount;
+    }
     m_levels.pop_back();
+    m_shallowestMaybeOpen = std::min(m_shallowestMaybeOpen, std::max<std::size_t>(m_levels.size(), 1));
 }
 
 int FolderStack::top(Failure* failure) {
@@ -110,7 +123,10 @@ int FolderStack::top(Failure* failure) {
     for (std::size_t depth = open + 1; depth <= innermost; ++depth) {
         Level& level = m_levels[depth];
         level.fd = openFolder(m_levels[depth - 1].fd, level.name.c_str(), false, level.identity);
-        if (level.fd < 0) {
+        if (level.fd >= 0) {
+            ++m_openCount;
+            m_shallowestMaybeOpen = std::min(m_shallowestMaybeOpen, depth);
+        } else {
             const int error = errno;
             for (std::size_t below = depth; below <= innermost; ++below) m_levels[below].lost = true;
             closeShallowestOverLimit();
@@ -123,22 +139,19 @@ int FolderStack::top(Failure* failure) {
     return m_levels[innermost].fd;
 }
 
-std::size_t FolderStack::openCount() const {
-    return static_cast<std::size_t>(
-        std::count_if(m_levels.begin(), m_levels.end(), [](const Level& level) { return level.fd >= 0; }));
-}
-
 void FolderStack::closeShallowestOverLimit() {
-    std::size_t open = openCount();
     // The root and the innermost open folder stay; the next one down is only ever needed once
     // the walk climbs back to it.
-    for (std::size_t depth = 1; open > m_openLimit && depth + 1 < m_levels.size(); ++depth) {
+    std::size_t depth = std::max<std::size_t>(m_shallowestMaybeOpen, 1);
+    for (; m_openCount > m_openLimit && depth + 1 < m_levels.size(); ++depth) {
         Level& level = m_levels[depth];
         if (level.fd < 0) continue;
         ::close(level.fd);
         level.fd = -1;
-        --open;
+        --m_openCount;
     }
+    // Every non-root level above `depth` is closed now, or was already.
+    m_shallowestMaybeOpen = depth;
 }
 
 }  // namespace tarnby

@@ -56,7 +56,7 @@ public:
     int top(Failure* failure = nullptr);
 
     std::size_t depth() const { return m_levels.size(); }  // folders in the chain, root included
-    std::size_t openCount() const;
+    std::size_t openCount() const { return m_openCount; }
 
 private:
     struct Level {
@@ -71,6 +71,9 @@ private:
 
     std::size_t m_openLimit;
     std::vector<Level> m_levels;
+    // Kept as counts so a walk thousands of levels deep does not rescan the chain per step.
+    std::size_t m_openCount = 0;
+    std::size_t m_shallowestMaybeOpen = 1;  // no non-root level above this one is open
 };
 
 // Opens folder `name` of the open folder `parentFd` (AT_FDCWD for a path), never through a

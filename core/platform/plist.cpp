@@ -49,11 +49,12 @@ std::optional<std::string> stringValue(std::string_view data, std::string_view k
         const std::string keyText(key);
         plist_t node = plist_dict_get_item(root, keyText.c_str());
         if (node != nullptr && plist_get_node_type(node) == PLIST_STRING) {
-            char* text = nullptr;
-            plist_get_string_val(node, &text);
-            if (text != nullptr) {
-                result = std::string(text);
-                std::free(text);
+            // plist_get_string_val asserts (ends the process) on a string holding a NUL; a
+            // value like that is no setting of ours either.
+            uint64_t length = 0;
+            const char* text = plist_get_string_ptr(node, &length);
+            if (text != nullptr && std::string_view(text, length).find('\0') == std::string_view::npos) {
+                result = std::string(text, length);
             }
         }
     }

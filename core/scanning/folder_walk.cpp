@@ -78,8 +78,7 @@ EntryStat entryStat(const struct stat& info) {
 FolderStack::Identity identityOf(const EntryStat& entry) { return {entry.device, entry.inode}; }
 
 TimePoint timePoint(std::int64_t seconds, std::uint32_t nanoseconds) {
-    return TimePoint(std::chrono::duration_cast<TimePoint::duration>(std::chrono::seconds(seconds) +
-                                                                      std::chrono::nanoseconds(nanoseconds)));
+    return timePointSince1970(seconds, nanoseconds);
 }
 
 template <typename Number>

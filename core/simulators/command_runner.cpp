@@ -35,6 +35,8 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kTimedOutText =
     "The Xcode command timed out. Nothing else was scheduled; try scanning again.";
 constexpr const char* kFailedText = "The Xcode command failed.";
+constexpr const char* kStoppedText = "The Xcode command was stopped.";
+constexpr const char* kTooMuchText = "The Xcode command printed more than 64 MiB of output.";
 
 // Longer limits are as good as none, and keep the deadline arithmetic from overflowing.
 constexpr double kLongestWaitSeconds = 365.0 * 24 * 3600;
@@ -50,6 +52,7 @@ struct OutputBox {
     std::mutex lock;
     std::condition_variable changed;
     std::string data;
+    bool overflowed = false;  // past kOutputLimit; `data` holds the start only
     bool finished = false;
 };
 
@@ -69,7 +72,11 @@ void drain(int fd, std::shared_ptr<OutputBox> box) {
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count > 0) {
             std::lock_guard guard(box->lock);
-            box->data.append(buffer, static_cast<std::size_t>(count));
+            if (box->data.size() + static_cast<std::size_t>(count) <= kOutputLimit) {
+                box->data.append(buffer, static_cast<std::size_t>(count));
+            } else {
+                box->overflowed = true;
+            }
         } else if (count < 0 && errno == EINTR) {
             continue;
         } else {
@@ -110,13 +117,18 @@ public:
         if (!m_reaped) ::kill(-m_pid, number);
     }
 
-    // True once the tool has ended (and been reaped) by `deadline`.
-    bool waitUntil(Clock::time_point deadline) {
+    enum class Wait { ended, deadline, cancelled };
+
+    // Until the tool has ended (and been reaped), `deadline` has passed or `cancellation`
+    // (when given) is cancelled, whichever comes first.
+    Wait waitUntil(Clock::time_point deadline, const ScanCancellation* cancellation = nullptr) {
         for (;;) {
-            if (tryReap()) return true;
+            if (tryReap()) return Wait::ended;
+            if (cancellation != nullptr && cancellation->isCancelled()) return Wait::cancelled;
             const auto now = Clock::now();
-            if (now >= deadline) return false;
-            const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+            if (now >= deadline) return Wait::deadline;
+            auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+            if (cancellation != nullptr) remaining = std::min(remaining, std::chrono::milliseconds(kCancelPollMilliseconds));
             if (m_pidfd >= 0) {
                 pollfd entry{m_pidfd, POLLIN, 0};
                 const int milliseconds = static_cast<int>(std::min<std::int64_t>(remaining.count(), INT_MAX));
@@ -292,7 +304,7 @@ private:
 }  // namespace
 
 std::string run(const std::string& executable, const std::vector<std::string>& arguments, double timeout,
-                const std::optional<Environment>& environment) {
+                const std::optional<Environment>& environment, const ScanCancellation* cancellation) {
     // Allocated before the tool exists, so nothing can throw between spawning and reaping.
     auto box = std::make_shared<OutputBox>();
     int fds[2];
@@ -323,30 +335,36 @@ std::string run(const std::string& executable, const std::vector<std::string>& a
         throw;
     }
 
-    if (!child.waitUntil(deadlineAfter(start, timeout))) {
+    if (const auto waited = child.waitUntil(deadlineAfter(start, timeout), cancellation);
+        waited != Child::Wait::ended) {
+        const bool stopped = waited == Child::Wait::cancelled;
         child.signal(SIGTERM);
-        if (!child.waitUntil(deadlineAfter(Clock::now(), kGraceSeconds))) {
+        if (child.waitUntil(deadlineAfter(Clock::now(), stopped ? kCancelGraceSeconds : kGraceSeconds)) !=
+            Child::Wait::ended) {
             child.signal(SIGKILL);
             child.reapBlocking();
         }
         // The group is gone, so the reader ends soon; only a process that left the group can
         // still hold the pipe, and the reader is then left to finish on its own.
-        throw StorageError::command(kTimedOutText);
+        throw StorageError::command(stopped ? kStoppedText : kTimedOutText);
     }
 
     // The rest of the group was killed when the tool ended. A process that left the group may
     // still hold the pipe: after the wait, what the tool wrote has been read and is kept.
     std::string output;
+    bool overflowed = false;
     {
         std::unique_lock guard(box->lock);
         const bool done = box->changed.wait_until(guard, deadlineAfter(Clock::now(), kReaderWaitSeconds),
                                                   [&] { return box->finished; });
         output = std::move(box->data);
         box->data.clear();
+        overflowed = box->overflowed;
         guard.unlock();
         reader.finish(done);
     }
 
+    if (overflowed) throw StorageError::command(kTooMuchText);
     if (child.exitedWithSuccess()) return output;
     if (!utf8::isValid(output)) throw StorageError::command(kFailedText);
     throw StorageError::command(utf8::prefix(utf8::trimmedWhitespace(output), kErrorTextLimit));

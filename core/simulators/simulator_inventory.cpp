@@ -57,7 +57,11 @@ bool holdsDeviceFolders(const std::string& devicesRoot) {
 }  // namespace
 
 std::vector<SimulatorDevice> SystemSimulators::inventory() const {
-    return decodeSimulatorInventory(run({"list", "devices", "--json"}));
+    return decodeSimulatorInventory(run({"list", "devices", "--json"}, nullptr));
+}
+
+std::vector<SimulatorDevice> SystemSimulators::cancellableInventory(const ScanCancellation& cancellation) const {
+    return decodeSimulatorInventory(run({"list", "devices", "--json"}, &cancellation));
 }
 
 bool SystemSimulators::toolPresent() const {
@@ -74,19 +78,21 @@ CommandRunner::Environment SystemSimulators::toolEnvironment(CommandRunner::Envi
     return environment;
 }
 
-std::string SystemSimulators::run(const std::vector<std::string>& arguments) const {
+std::string SystemSimulators::run(const std::vector<std::string>& arguments,
+                                  const ScanCancellation* cancellation) const {
     std::vector<std::string> toolArguments{"simctl"};
     toolArguments.insert(toolArguments.end(), arguments.begin(), arguments.end());
     return CommandRunner::run(m_locations.program, toolArguments, kTimeLimit,
-                              toolEnvironment(CommandRunner::currentEnvironment()));
+                              toolEnvironment(CommandRunner::currentEnvironment()), cancellation);
 }
 
 std::optional<std::vector<SimulatorDevice>> inventoryForScan(const SimulatorManaging& simulators,
                                                              const std::string& devicesRoot,
-                                                             std::optional<std::string>& note) {
+                                                             std::optional<std::string>& note,
+                                                             const ScanCancellation& cancellation) {
     try {
         if (!simulators.toolPresent() && !holdsDeviceFolders(devicesRoot)) return std::nullopt;
-        return simulators.inventory();
+        return simulators.cancellableInventory(cancellation);
     } catch (const std::exception& error) {
         note = std::string("Simulator inventory unavailable. Simulator cleanup is disabled. ") + error.what();
     }

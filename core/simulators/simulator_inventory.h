@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/records/platform.h"
+#include "core/records/scan_cancellation.h"
 #include "core/records/simulator_device.h"
 #include "core/simulators/command_runner.h"
 
@@ -18,6 +19,12 @@ public:
     // Every device the tool knows. Throws when the list cannot be had or understood
     // (LaunchError, StorageError, DecodingError). Blocks; call it off the main thread.
     virtual std::vector<SimulatorDevice> inventory() const = 0;
+    // The same, given up (with an error) soon after `cancellation` is cancelled. Sources that
+    // answer at once need not override it.
+    virtual std::vector<SimulatorDevice> cancellableInventory(const ScanCancellation& cancellation) const {
+        (void)cancellation;
+        return inventory();
+    }
     // False only for a tool that is not installed here, so that asking could only fail.
     virtual bool toolPresent() const { return true; }
 };
@@ -38,6 +45,7 @@ public:
         : m_locations(std::move(locations)), m_platform(platform) {}
 
     std::vector<SimulatorDevice> inventory() const override;
+    std::vector<SimulatorDevice> cancellableInventory(const ScanCancellation& cancellation) const override;
     // Always on macOS, where a missing tool is a fault worth a note; elsewhere whether the
     // program exists.
     bool toolPresent() const override;
@@ -47,7 +55,7 @@ public:
     CommandRunner::Environment toolEnvironment(CommandRunner::Environment environment) const;
 
 private:
-    std::string run(const std::vector<std::string>& arguments) const;
+    std::string run(const std::vector<std::string>& arguments, const ScanCancellation* cancellation) const;
 
     Locations m_locations;
     Platform m_platform = kHostPlatform;
@@ -57,10 +65,11 @@ private:
 // puts in `note` the sentence the scan's notes end with ("Simulator inventory unavailable. …"
 // followed by the error's description). When the tool is not present and `devicesRoot` holds no
 // device folder, there is nothing to inventory: it gives nothing, asks nothing and notes nothing.
-// Blocks like inventory().
+// Blocks like inventory(), and gives up soon after `cancellation` is cancelled.
 std::optional<std::vector<SimulatorDevice>> inventoryForScan(const SimulatorManaging& simulators,
                                                              const std::string& devicesRoot,
-                                                             std::optional<std::string>& note);
+                                                             std::optional<std::string>& note,
+                                                             const ScanCancellation& cancellation);
 
 // Decodes `simctl list devices --json` output: all runtimes' devices concatenated, each
 // runtime's in the tool's order. Any shape problem fails the whole list with DecodingError.

@@ -435,6 +435,21 @@ TEST(CommandLine, FolderArgumentsMustBeFoldersAsGiven) {
             "quillet plan: the project folder " + link +
                 " is a symbolic link, and roots are not followed through links; give the folder it points to: " +
                 fixture.home + "/Code\n");
+    // The core takes a linked home for unsafe and would find nothing in it: refused up front.
+    const std::string homeLink = fixture.tree.symlink(fixture.home, "home-link");
+    for (const std::string command : {"scan", "suggest", "plan"}) {
+        std::vector<std::string> arguments{command, "--home", homeLink};
+        if (command == "plan") arguments.insert(arguments.end(), {"--scan", "-", "--no-simulators", "~/x"});
+        refused(arguments, "quillet " + command + ": the home folder " + homeLink +
+                               " is a symbolic link, and home folders are not followed through links; "
+                               "give the folder it points to: " + fixture.home + "\n");
+    }
+    refused({"scan", "--home", homeLink + "/Code"},
+            "quillet scan: the home folder " + homeLink + "/Code lies behind a symbolic link, and home folders "
+            "are not followed through links; give the folder it points to: " + fixture.home + "/Code\n");
+    refused({"scan", "--home", fixture.home, "--root", homeLink + "/Code"},
+            "quillet scan: the project folder " + homeLink + "/Code lies behind a symbolic link, and roots "
+            "are not followed through links; give the folder it points to: " + fixture.home + "/Code\n");
 
     if (::geteuid() != 0) {
         const std::string locked = fixture.tree.makeDir("locked");

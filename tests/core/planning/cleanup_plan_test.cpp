@@ -59,6 +59,9 @@ TEST(CleanupPlanDecoding, RejectsEveryMalformedItemWithADecodingError) {
              R"({"estimatedBytes":1,"operation":"eraseSimulator","path":7,"title":"t"})",
              R"([{"estimatedBytes":1,"operation":"eraseSimulator","path":"/p","title":"t"}])",
              R"({"estimatedBytes":1,)",
+             // Found by fuzzing: numbers past a double's range made the parser throw its own error.
+             R"({"estimatedBytes":1.5e+340,"operation":"moveFolderToTrash","path":"/p","title":"t"})",
+             R"({"estimatedBytes":1,"operation":"eraseSimulator","path":"/p","title":"t","other":-1e999})",
          }) {
         EXPECT_THROW(decodePlannedItem(text), DecodingError) << text;
     }

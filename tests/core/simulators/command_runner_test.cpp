@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -182,6 +183,82 @@ TEST(CommandRunner, WhatTheToolStartedEndsWithItAndCannotHoldItsOutputBack) {
                   "out\ndone\n");
         EXPECT_LT(secondsSince(start), CommandRunner::kReaderWaitSeconds + 1.5);
     }
+}
+
+long peakResidentKilobytes() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Twice the cap (a string grows by doubling) and some room. The sanitizers keep freed buffers
+// in quarantine or shadow every byte, so there the bound only guards against holding everything.
+long outputMemoryBoundKilobytes() {
+    const long cap = static_cast<long>(CommandRunner::kOutputLimit / 1024);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return 10 * cap;
+#else
+    return 2 * cap + 32 * 1024;
+#endif
+}
+
+TEST(CommandRunner, FloodsOfOutputAreDrainedButNeverHeldBeyondTheLimit) {
+    TempTree tree;
+    const std::string pidFile = tree.path("pid");
+    // 100 MB then success: drained to the end, refused as too much, memory bounded by the limit.
+    const long before = peakResidentKilobytes();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(failure(writeScript(tree, "flood", "echo $$ > '" + pidFile + "'\nhead -c 100000000 /dev/zero\n"), 60.0),
+              "The Xcode command printed more than 64 MiB of output.");
+    EXPECT_LT(secondsSince(start), 30.0);
+    const long grownKilobytes = peakResidentKilobytes() - before;
+    EXPECT_LT(grownKilobytes, outputMemoryBoundKilobytes());
+    EXPECT_FALSE(living(std::atoi(fs::readFile(pidFile).value_or("0").c_str())));
+
+    // Printing without end: the time limit still holds, and nothing is left running.
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(failure(writeScript(tree, "endless", "echo $$ > '" + pidFile + "'\nexec yes quillet\n"), 0.5),
+              "The Xcode command timed out. Nothing else was scheduled; try scanning again.");
+    EXPECT_LT(secondsSince(start), 0.5 + CommandRunner::kGraceSeconds + 1.0);
+    const pid_t endless = std::atoi(fs::readFile(pidFile).value_or("0").c_str());
+    EXPECT_EQ(livingMembersAfterAMoment(endless), std::vector<pid_t>{});
+    EXPECT_LT(peakResidentKilobytes() - before, outputMemoryBoundKilobytes());
+}
+
+// A stop from another thread ends the tool's whole group within the short grace, whether
+// the tool honours the termination request or not, and says the run was stopped.
+TEST(CommandRunner, ACancelledRunEndsTheToolsGroupPromptly) {
+    TempTree tree;
+    const std::string pidFile = tree.path("pid");
+    for (const std::string body : {"exec sleep 30\n", "trap '' TERM\nsleep 30 &\nwhile :; do sleep 0.05; done\n"}) {
+        ScanCancellation cancellation;
+        const std::string tool = writeScript(tree, "tool", "echo $$ > '" + pidFile + "'\n" + body);
+        std::thread stopper([&cancellation] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            cancellation.cancel();
+        });
+        const auto start = std::chrono::steady_clock::now();
+        std::string description = "<no error>";
+        try {
+            run(tool, {}, 30.0, std::nullopt, &cancellation);
+        } catch (const StorageError& error) {
+            description = error.errorDescription();
+        }
+        const double elapsed = secondsSince(start);
+        stopper.join();
+        EXPECT_EQ(description, "The Xcode command was stopped.") << body;
+        EXPECT_TRUE(elapsed >= 0.3 && elapsed < 0.3 + CommandRunner::kCancelGraceSeconds + 0.5) << elapsed << " s";
+        const pid_t pid = std::atoi(fs::readFile(pidFile).value_or("0").c_str());
+        EXPECT_EQ(livingMembersAfterAMoment(pid), std::vector<pid_t>{}) << body;
+    }
+    // Already stopped: the tool is ended at once; a tool that ends first is not affected.
+    ScanCancellation stopped;
+    stopped.cancel();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(run(writeScript(tree, "slow", "exec sleep 30\n"), {}, 30.0, std::nullopt, &stopped), StorageError);
+    EXPECT_LT(secondsSince(start), CommandRunner::kCancelGraceSeconds + 0.5);
+    ScanCancellation idle;
+    EXPECT_EQ(run(writeScript(tree, "quick", "echo ok\n"), {}, 5.0, std::nullopt, &idle), "ok\n");
 }
 
 TEST(CommandRunner, AMissingProgramRaisesALaunchErrorNamingIt) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "core/platform/file_system.h"
 #include "core/records/storage_error.h"
@@ -82,6 +84,28 @@ echo '{"devices": {"r": [{"udid": "U", "name": "N", "state": "S"}]}}')");
     EXPECT_TRUE(has("DEVELOPER_DIR=" + (chosen ? std::string(chosen) : developer) + "\n"));
 }
 
+// The tool runs in a process group of its own, so a terminal's Ctrl-C never reaches it: the
+// scan's stop has to, and the scan goes on at once with the inventory's note.
+TEST(SimulatorInventory, AStoppedScanDoesNotWaitForTheToolsTimeLimit) {
+    testing::TempTree tree;
+    const std::string program = tree.writeFile("bin/xcrun", "#!/bin/sh\ntrap '' TERM INT\nwhile :; do sleep 0.05; done\n");
+    ::chmod(program.c_str(), 0755);
+    const SystemSimulators simulators({program, tree.path("Developer"), tree.path("Developer/simctl")});
+    ScanCancellation cancellation;
+    std::thread stopper([&cancellation] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        cancellation.cancel();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<std::string> note;
+    const auto devices = inventoryForScan(simulators, tree.path("Devices"), note, cancellation);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    stopper.join();
+    EXPECT_FALSE(devices);
+    EXPECT_EQ(note, "Simulator inventory unavailable. Simulator cleanup is disabled. The Xcode command was stopped.");
+    EXPECT_LT(elapsed, 0.2 + CommandRunner::kCancelGraceSeconds + 1.0);
+}
+
 }  // namespace
 }  // namespace tarnby
 
@@ -105,7 +129,7 @@ TEST(SimulatorInventory, WithoutTheToolOrADeviceFolderLinuxAsksNothingAndNotesNo
     const std::string prefix = "Simulator inventory unavailable. Simulator cleanup is disabled. ";
     auto noteOf = [&](const SimulatorManaging& simulators) {
         std::optional<std::string> note;
-        EXPECT_EQ(inventoryForScan(simulators, devicesRoot, note), std::nullopt);
+        EXPECT_EQ(inventoryForScan(simulators, devicesRoot, note, ScanCancellation()), std::nullopt);
         return note;
     };
 
@@ -127,7 +151,7 @@ TEST(SimulatorInventory, WithoutTheToolOrADeviceFolderLinuxAsksNothingAndNotesNo
     // A source that is not the tool (a saved list) is always asked.
     const CountingSimulators saved;
     std::optional<std::string> note;
-    EXPECT_EQ(inventoryForScan(saved, tree.path("elsewhere"), note)->size(), 1U);
+    EXPECT_EQ(inventoryForScan(saved, tree.path("elsewhere"), note, ScanCancellation())->size(), 1U);
     EXPECT_EQ(saved.calls, 1);
     EXPECT_EQ(note, std::nullopt);
 }

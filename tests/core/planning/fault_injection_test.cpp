@@ -1,0 +1,370 @@
+// What survives when the disk changes under a scan or a plan: measuring and planning through
+// their public operations while another thread or the test itself pulls the tree about.
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "core/planning/cleanup_planner.h"
+#include "core/records/storage_error.h"
+#include "core/scanning/file_inspection.h"
+#include "core/scanning/scanner.h"
+#include "tests/support/temp_tree.h"
+
+namespace tarnby {
+namespace {
+
+using testing::TempTree;
+
+const std::string kUnsafe = "This path is no longer a recognized cleanup target. Scan again.";
+const std::string kIncomplete = "This item could not be fully inspected. It has been kept.";
+const std::string kChanged = "This item changed after the scan. Scan again before cleaning it.";
+
+struct NoSimulators final : SimulatorManaging {
+    std::vector<SimulatorDevice> inventory() const override { return {}; }
+};
+
+// A project "app" under home/Code with a node_modules of `packages` packages of a few files each.
+struct Project {
+    TempTree tree;
+    std::string home = tree.makeDir("home");
+    ScanConfiguration configuration{home, {home + "/Code"}};
+    std::string modules;
+
+    explicit Project(int packages = 50) {
+        tree.writeFile("home/Code/app/package.json", "{}");
+        modules = tree.makeDir("home/Code/app/node_modules");
+        for (int i = 0; i < packages; ++i) {
+            const std::string package = "home/Code/app/node_modules/p" + std::to_string(i);
+            tree.writeFile(package + "/index.js", std::string(100 + i, 'x'));
+            tree.writeFile(package + "/lib/util.js", "u");
+        }
+    }
+
+    // The scan's item for node_modules, measured while nothing moves.
+    StorageItem scannedItem() const {
+        const ScanCancellation never;
+        const ScanResult result = Scanner::scan(configuration, std::nullopt, never, {});
+        for (const StorageItem& item : result.items) {
+            if (item.url == modules) return item;
+        }
+        ADD_FAILURE() << "the scan did not find " << modules;
+        return {};
+    }
+
+    CleanupPlan plan(const StorageItem& item) const {
+        return CleanupPlanner::make({item}, configuration, NoSimulators(), false);
+    }
+};
+
+// Runs `body` in a child process and gives its exit status, or -1 when it outlived `seconds`
+// (it is then killed): a hang must fail the test, not stall the suite.
+int exitStatusWithin(double seconds, const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(body());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(FaultInjection, ConcurrentChangesDuringMeasurementAreSeenAndThePlannerRefusesTheItem) {
+    Project project(200);
+    const StorageItem item = project.scannedItem();
+    ASSERT_TRUE(item.measurement.complete);
+
+    // Creates, renames and removes entries, files and whole folders, as fast as it can.
+    std::atomic<bool> stop{false};
+    std::atomic<long> changes{0};
+    std::thread mutator([&] {
+        std::mt19937 random(11);
+        const std::string& root = project.modules;
+        for (long round = 0; !stop.load(); ++round) {
+            const std::string package = root + "/p" + std::to_string(random() % 200);
+            const std::string fresh = root + "/new" + std::to_string(round % 64);
+            switch (round % 6) {
+                case 0: ::close(::open((fresh + ".js").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644)); break;
+                case 1: ::rename((fresh + ".js").c_str(), (fresh + ".moved").c_str()); break;
+                case 2: ::unlink((fresh + ".moved").c_str()); break;
+                case 3: ::mkdir((fresh + ".d").c_str(), 0755); break;
+                case 4: ::rename((package + "/lib").c_str(), (package + "/lib2").c_str()); break;
+                case 5:
+                    ::rename((package + "/lib2").c_str(), (package + "/lib").c_str());
+                    ::rmdir((fresh + ".d").c_str());
+                    break;
+            }
+            changes.fetch_add(1);
+        }
+    });
+    while (changes.load() < 100) std::this_thread::yield();
+
+    int differing = 0;
+    constexpr int kRounds = 20;
+    for (int i = 0; i < kRounds; ++i) {
+        const ScanCancellation never;
+        const Measurement during = FileInspection::measure(project.modules, never);
+        // Whatever was seen, the record is sane: never negative, and a fingerprint whenever a line was taken.
+        EXPECT_GE(during.bytes, 0);
+        EXPECT_GE(during.files, 0);
+        EXPECT_EQ(during.fingerprint.size(), 64u);
+        if (!during.complete || during.fingerprint != item.measurement.fingerprint) ++differing;
+    }
+    const CleanupPlan plan = project.plan(item);
+    stop = true;
+    mutator.join();
+
+    EXPECT_EQ(differing, kRounds) << "every measurement taken while the tree moved must show it";
+    EXPECT_TRUE(plan.items.empty());
+    ASSERT_EQ(plan.kept.size(), 1u);
+    const std::string reason = plan.kept[0].substr(plan.kept[0].find(": ") + 2);
+    EXPECT_TRUE(reason == kChanged || reason == kIncomplete) << plan.kept[0];
+}
+
+// Entries that vanish or become unreadable mid-walk are only visible to someone without root's
+// rights, so this half runs as "nobody" on a tree it owns.
+TEST(FaultInjection, EntriesMadeUnreadableDuringMeasurementMakeItIncompleteAndThePlanKeepsIt) {
+    Project project(200);
+    const StorageItem item = project.scannedItem();
+    for (const std::string& path : {project.tree.root(), project.home, project.home + "/Code",
+                                    project.home + "/Code/app"}) {
+        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    }
+    ASSERT_EQ(std::system(("chown -R 65534:65534 '" + project.modules + "'").c_str()), 0);
+    ASSERT_EQ(::chmod(project.tree.root().c_str(), 0755), 0);
+
+    struct Context {
+        const Project* project;
+        const StorageItem* item;
+    } context{&project, &item};
+    const int status = testing::runAsNobody(
+        [](void* raw) {
+            const auto& [owner, scanned] = *static_cast<Context*>(raw);
+            std::atomic<bool> stop{false};
+            std::thread locker([&] {
+                for (int round = 0; !stop.load(); ++round) {
+                    const std::string lib = owner->modules + "/p" + std::to_string(round % 200) + "/lib";
+                    ::chmod(lib.c_str(), round % 2 == 0 ? 0 : 0755);
+                }
+            });
+            bool allSeen = true;
+            for (int i = 0; i < 10; ++i) {
+                const ScanCancellation never;
+                allSeen = allSeen && !FileInspection::measure(owner->modules, never).complete;
+            }
+            const CleanupPlan plan = owner->plan(*scanned);
+            stop = true;
+            locker.join();
+            const bool kept = plan.items.empty() && plan.kept.size() == 1 &&
+                              (plan.kept[0].ends_with(kIncomplete) || plan.kept[0].ends_with(kChanged));
+            ::_exit(allSeen && kept ? 0 : 1);
+        },
+        &context);
+    if (status == 125) GTEST_SKIP() << "cannot run as nobody here";
+    EXPECT_EQ(status, 0) << "a measurement passed for complete, or the plan took the item";
+}
+
+TEST(FaultInjection, ATargetReplacedByASymbolicLinkBeforeThePlanIsRefusedAndNothingBehindItIsRead) {
+    Project project;
+    const StorageItem item = project.scannedItem();
+    // A folder outside the home whose last access time would move if anything listed it.
+    const std::string outside = project.tree.makeDir("outside/secrets");
+    project.tree.writeFile("outside/secrets/key", "k");
+    const auto accessed = [&outside] {
+        struct stat info {};
+        ::stat(outside.c_str(), &info);
+        return info.st_atim;
+    };
+    const auto ageAccessTime = [&outside] {
+        // Older than the last change, so that relatime records the next listing.
+        const timespec times[2] = {{1'000'000, 0}, {0, UTIME_OMIT}};
+        ::utimensat(AT_FDCWD, outside.c_str(), times, 0);
+    };
+
+    ASSERT_EQ(::rename(project.modules.c_str(), project.tree.path("moved-away").c_str()), 0);
+    for (const std::string& target : {outside, std::string("/")}) {
+        ::unlink(project.modules.c_str());
+        ASSERT_EQ(::symlink(target.c_str(), project.modules.c_str()), 0);
+        ageAccessTime();
+        const auto start = std::chrono::steady_clock::now();
+        const CleanupPlan plan = project.plan(item);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "it walked " << target;
+        EXPECT_TRUE(plan.items.empty()) << target;
+        EXPECT_EQ(plan.kept, std::vector<std::string>{item.title + ": " + kUnsafe}) << target;
+        EXPECT_EQ(accessed().tv_sec, 1'000'000) << "the folder behind the link was listed: " << target;
+    }
+
+    // The project folder itself swapped for a link to a copy: the target below it is refused too.
+    ::unlink(project.modules.c_str());
+    ASSERT_EQ(::rename(project.tree.path("moved-away").c_str(), project.modules.c_str()), 0);
+    const std::string app = project.home + "/Code/app";
+    ASSERT_EQ(::rename(app.c_str(), project.tree.path("outside/app").c_str()), 0);
+    ASSERT_EQ(::symlink(project.tree.path("outside/app").c_str(), app.c_str()), 0);
+    EXPECT_EQ(project.plan(item).kept, std::vector<std::string>{item.title + ": " + kUnsafe});
+
+    // The access-time probe works here: a real listing moves it.
+    ageAccessTime();
+    ASSERT_TRUE(FileInspection::measure(outside, ScanCancellation()).complete);
+    if (accessed().tv_sec == 1'000'000) GTEST_SKIP() << "this file system does not record listings";
+}
+
+TEST(FaultInjection, PipesSocketsAndDeviceNodesAreCountedButNeverOpened) {
+    Project project(1);
+    const std::string fifo = project.modules + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = project.modules + "/socket";
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    const bool devices = ::mknod((project.modules + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
+                         ::mknod((project.modules + "/loop").c_str(), S_IFBLK | 0600, makedev(7, 0)) == 0;
+
+    // Measuring and scanning must not block on the pipe; a reader that opened it would let this
+    // writer in, so the writer keeps knocking throughout.
+    std::atomic<bool> stop{false};
+    std::atomic<bool> openedByReader{false};
+    std::thread knocker([&] {
+        while (!stop.load()) {
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                openedByReader = true;
+                ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    const int status = exitStatusWithin(20.0, [&] {
+        const Measurement measured = FileInspection::measure(project.modules, ScanCancellation());
+        const std::int64_t expectedFiles = 2 + 2 + (devices ? 2 : 0);  // two files, fifo, socket, nodes
+        if (!measured.complete || measured.files != expectedFiles) return 1;
+        const StorageItem item = project.scannedItem();
+        return item.measurement == measured && project.plan(item).items.size() == 1 ? 0 : 2;
+    });
+    stop = true;
+    knocker.join();
+    ::close(listener);
+    EXPECT_EQ(status, 0) << "-1: hung; 1: not counted as files; 2: scan or plan disagreed";
+    EXPECT_FALSE(openedByReader.load()) << "the pipe was opened";
+    if (!devices) GTEST_SKIP() << "device nodes cannot be made here; pipes and sockets were checked";
+}
+
+TEST(FaultInjection, AwkwardNamesGiveTheSameCompleteFingerprintTwiceAndAdjacentNamesStayApart) {
+    TempTree tree;
+    const std::string root = tree.makeDir("names");
+    const std::string longName(255, 'n');
+    for (const std::string name : {"line\nbreak", "pipe|name", "\xff\xfe invalid", "a|0", "a.", "a0", "|", "\n",
+                                   "tab\there", "x|1:2|33188|5|6:7|8:9", longName.c_str()}) {
+        tree.writeFile("names/" + name, name);
+    }
+    tree.writeFile("names/a/inner", "i");  // its line "/a/inner|…" sorts between "/a|…" and "/a|0|…"
+    tree.writeFile("names/b/" + longName + "/" + longName, "deep");
+
+    const Measurement first = FileInspection::measure(root, ScanCancellation());
+    const Measurement second = FileInspection::measure(root, ScanCancellation());
+    EXPECT_TRUE(first.complete);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(first.files, 13);
+
+    // Renaming one name into its sorting neighbour's shape changes the fingerprint.
+    ASSERT_EQ(::rename(tree.path("names/a|0").c_str(), tree.path("names/a|1").c_str()), 0);
+    EXPECT_NE(FileInspection::measure(root, ScanCancellation()).fingerprint, first.fingerprint);
+}
+
+// Makes `depth` nested folders "d" below `root`, each also holding a file "f" (with `bytes`
+// bytes) and an empty folder "s", through descriptors since the path outgrows PATH_MAX.
+// Returns the allocated bytes of all the files.
+std::int64_t buildDeepTree(const std::string& root, int depth, std::size_t bytes) {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::int64_t allocated = 0;
+    const std::string contents(bytes, 'z');
+    for (int level = 0; level < depth && fd >= 0; ++level) {
+        const int file = ::openat(fd, "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (::write(file, contents.data(), contents.size()) != static_cast<ssize_t>(contents.size())) return -1;
+        struct stat info {};
+        ::fstat(file, &info);
+        allocated += static_cast<std::int64_t>(info.st_blocks) * 512;
+        ::close(file);
+        ::mkdirat(fd, "s", 0755);
+        ::mkdirat(fd, "d", 0755);
+        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd < 0) return -1;
+    ::close(fd);
+    return allocated;
+}
+
+// Takes the deep tree apart level by level from the top, with short paths only.
+void removeDeepTree(const std::string& root) {
+    const std::string top = root + "/d";
+    const std::string lifted = root + "/lifted";
+    while (::access(top.c_str(), F_OK) == 0) {
+        ::rename((top + "/d").c_str(), lifted.c_str());
+        ::unlink((top + "/f").c_str());
+        ::rmdir((top + "/s").c_str());
+        ::rmdir(top.c_str());
+        ::rename(lifted.c_str(), top.c_str());
+    }
+}
+
+TEST(FaultInjection, ATenThousandLevelTreeIsMeasuredWholeOnASmallStack) {
+    constexpr int kDepth = 10'000;
+    TempTree tree;
+    const std::string root = tree.makeDir("deep");
+    const std::int64_t allocated = buildDeepTree(root, kDepth, 10);
+    ASSERT_GT(allocated, 0);
+
+    // 256 KiB of stack: a walk that recursed once per level would overflow it long before the bottom.
+    struct Run {
+        std::string root;
+        Measurement result;
+    } run{root, {}};
+    pthread_attr_t attributes;
+    ::pthread_attr_init(&attributes);
+    ::pthread_attr_setstacksize(&attributes, 256 * 1024);
+    pthread_t thread;
+    ASSERT_EQ(::pthread_create(
+                  &thread, &attributes,
+                  [](void* raw) -> void* {
+                      auto* self = static_cast<Run*>(raw);
+                      self->result = FileInspection::measure(self->root, ScanCancellation());
+                      return nullptr;
+                  },
+                  &run),
+              0);
+    ::pthread_join(thread, nullptr);
+    ::pthread_attr_destroy(&attributes);
+
+    EXPECT_TRUE(run.result.complete);
+    EXPECT_EQ(run.result.files, kDepth);
+    EXPECT_EQ(run.result.bytes, allocated);
+    EXPECT_EQ(run.result.fingerprint, FileInspection::measure(root, ScanCancellation()).fingerprint);
+    removeDeepTree(root);
+}
+
+}  // namespace
+}  // namespace tarnby
