@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <random>
 #include <thread>
 
@@ -138,7 +140,12 @@ TEST(PreferencesFaults, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewFileNeverABr
     // Two documents of different sizes (tens of kilobytes), so a torn write could not pass for either.
     const SavedPreferences first = sample(600, "first");
     const SavedPreferences second = sample(1100, "second");
+    const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(savePreferences(home, first), std::nullopt);
+    // Kills land anywhere within a few saves, however slow a save is in this build (the
+    // sanitizers make it several times slower), so both documents get written in between.
+    const auto oneSave = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    const auto window = static_cast<unsigned>(std::max<std::int64_t>(4000, 3 * oneSave.count()));
 
     constexpr int kKills = 300;
     std::mt19937 random(2026);
@@ -149,7 +156,7 @@ TEST(PreferencesFaults, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewFileNeverABr
         if (writer == 0) {
             for (int round = 0;; ++round) savePreferences(home, round % 2 == 0 ? second : first);
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 4000));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % window));
         ::kill(writer, SIGKILL);
         ::waitpid(writer, nullptr, 0);
 
