@@ -34,7 +34,8 @@ bool mayHaveDisplay() {
 }
 
 void sayNoWindow(const QString& reason) {
-    std::fprintf(stderr, "quillet: cannot open the window: %s. The command line works without one: see \"quillet help\".\n",
+    std::fprintf(stderr,
+                 "quillet: cannot open the window: %s. The command line works without one: see \"quillet help\".\n",
                  reason.toLocal8Bit().constData());
 }
 
@@ -44,8 +45,7 @@ QStringList g_startupMessages;
 
 void startupMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtFatalMsg) {
-        sayNoWindow(g_startupMessages.isEmpty() ? message.section(QLatin1Char('\n'), 0, 0)
-                                                : g_startupMessages.first());
+        sayNoWindow(g_startupMessages.isEmpty() ? message.section(QLatin1Char('\n'), 0, 0) : g_startupMessages.first());
         std::fflush(stderr);
         std::_Exit(kNoDisplay);
     }

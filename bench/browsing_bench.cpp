@@ -18,7 +18,8 @@ using tarnby::StorageKind;
 // Titles and paths shaped like real findings: numbered projects, mixed case, a few
 // non-ASCII names, several kinds, spread sizes and dates, some undated.
 std::vector<StorageItem> makeItems(std::size_t count) {
-    static const char* const kWords[] = {"alpha", "Beta", "gamma", "Delta", "web", "api", "Über", "mobile", "core", "tools"};
+    static const char* const kWords[] = {"alpha", "Beta", "gamma",  "Delta", "web",
+                                         "api",   "Über", "mobile", "core",  "tools"};
     static const char* const kTargets[] = {"node_modules", "target", ".build", ".next"};
     std::mt19937_64 random(42);
     const auto now = std::chrono::system_clock::now();
@@ -26,7 +27,8 @@ std::vector<StorageItem> makeItems(std::size_t count) {
     items.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         StorageItem item;
-        const std::string project = std::string(kWords[random() % 10]) + "-" + kWords[random() % 10] + std::to_string(random() % 5000);
+        const std::string project =
+            std::string(kWords[random() % 10]) + "-" + kWords[random() % 10] + std::to_string(random() % 5000);
         const std::string target = kTargets[random() % 4];
         item.url = "/Users/developer/Code/client" + std::to_string(i % 97) + "/" + project + "/" + target;
         item.kind = static_cast<StorageKind>(random() % 4);

@@ -150,25 +150,88 @@ private:
 };
 
 const std::vector<std::string> kPackages = {
-    "react", "react-dom", "lodash", "@babel/core", "@babel/parser", "@babel/traverse", "@babel/types",
-    "typescript", "webpack", "postcss", "tailwindcss", "eslint", "@eslint/js", "prettier", "next",
-    "@next/env", "@swc/helpers", "chalk", "commander", "debug", "ms", "semver", "glob", "minimatch",
-    "rimraf", "uuid", "axios", "express", "body-parser", "cookie", "qs", "mime-types", "jest",
-    "@jest/core", "@types/node", "@types/react", "vite", "rollup", "esbuild", "@esbuild/linux-x64",
-    "zod", "date-fns", "classnames", "clsx", "tslib", "core-js", "regenerator-runtime", "acorn",
-    "picocolors", "nanoid", "source-map", "source-map-js", "caniuse-lite", "browserslist",
-    "electron-to-chromium", "graphql", "@apollo/client", "rxjs", "yargs", "cross-spawn", "which",
-    "fs-extra", "graceful-fs", "micromatch", "braces", "fill-range", "to-regex-range", "is-number",
-    "@radix-ui/react-dialog", "@radix-ui/react-slot", "framer-motion", "styled-components", "sharp",
+    "react",
+    "react-dom",
+    "lodash",
+    "@babel/core",
+    "@babel/parser",
+    "@babel/traverse",
+    "@babel/types",
+    "typescript",
+    "webpack",
+    "postcss",
+    "tailwindcss",
+    "eslint",
+    "@eslint/js",
+    "prettier",
+    "next",
+    "@next/env",
+    "@swc/helpers",
+    "chalk",
+    "commander",
+    "debug",
+    "ms",
+    "semver",
+    "glob",
+    "minimatch",
+    "rimraf",
+    "uuid",
+    "axios",
+    "express",
+    "body-parser",
+    "cookie",
+    "qs",
+    "mime-types",
+    "jest",
+    "@jest/core",
+    "@types/node",
+    "@types/react",
+    "vite",
+    "rollup",
+    "esbuild",
+    "@esbuild/linux-x64",
+    "zod",
+    "date-fns",
+    "classnames",
+    "clsx",
+    "tslib",
+    "core-js",
+    "regenerator-runtime",
+    "acorn",
+    "picocolors",
+    "nanoid",
+    "source-map",
+    "source-map-js",
+    "caniuse-lite",
+    "browserslist",
+    "electron-to-chromium",
+    "graphql",
+    "@apollo/client",
+    "rxjs",
+    "yargs",
+    "cross-spawn",
+    "which",
+    "fs-extra",
+    "graceful-fs",
+    "micromatch",
+    "braces",
+    "fill-range",
+    "to-regex-range",
+    "is-number",
+    "@radix-ui/react-dialog",
+    "@radix-ui/react-slot",
+    "framer-motion",
+    "styled-components",
+    "sharp",
 };
 const std::vector<std::string> kCrates = {
-    "serde", "serde_json", "tokio", "syn", "quote", "proc-macro2", "libc", "rand", "regex",
-    "clap", "anyhow", "thiserror", "hyper", "bytes", "futures", "log", "tracing", "memchr",
-    "itertools", "once_cell", "parking_lot", "smallvec", "hashbrown", "indexmap", "cc",
+    "serde",     "serde_json", "tokio",       "syn",      "quote",     "proc-macro2", "libc", "rand",    "regex",
+    "clap",      "anyhow",     "thiserror",   "hyper",    "bytes",     "futures",     "log",  "tracing", "memchr",
+    "itertools", "once_cell",  "parking_lot", "smallvec", "hashbrown", "indexmap",    "cc",
 };
 const std::vector<std::string> kSwiftPackages = {
-    "swift-argument-parser", "swift-collections", "swift-log", "swift-nio", "Alamofire",
-    "swift-syntax", "swift-crypto", "SnapKit", "Kingfisher", "swift-algorithms",
+    "swift-argument-parser", "swift-collections", "swift-log", "swift-nio",  "Alamofire",
+    "swift-syntax",          "swift-crypto",      "SnapKit",   "Kingfisher", "swift-algorithms",
 };
 
 class Builder {
@@ -266,7 +329,8 @@ public:
                     continue;
                 }
                 linked.push_back(dependencyFolder);
-                m_home.symlink("../../" + dependency + "/node_modules/" + dependencyFolder, inner + "/" + dependencyFolder);
+                m_home.symlink("../../" + dependency + "/node_modules/" + dependencyFolder,
+                               inner + "/" + dependencyFolder);
             }
             const std::string top = packageFolderParent(modules, name, scopes);
             const std::string depth = name.find('/') == std::string::npos ? "" : "../";
@@ -290,8 +354,8 @@ public:
             m_home.file(folder + "/cache/webpack/client-development/" + std::to_string(i) + ".pack",
                         m_random.between(64'000, 1'000'000));
         }
-        const char* places[] = {"/server/chunks/", "/server/pages/", "/static/chunks/", "/static/css/",
-                                "/static/media/", "/cache/images/"};
+        const char* places[] = {"/server/chunks/", "/server/pages/", "/static/chunks/",
+                                "/static/css/",    "/static/media/", "/cache/images/"};
         for (std::size_t i = 0; m_home.count() < end && !m_home.full(); ++i) {
             m_home.file(folder + places[i % 6] + m_random.hex(16) + ".js", m_random.fileSize());
         }
@@ -355,8 +419,8 @@ public:
         sources(folder + "/Sources/Kit", m_random.between(5, 25), ".swift");
         const std::string build = folder + "/.build";
         const std::string debug = build + "/arm64-apple-macosx/debug";
-        for (const char* sub : {"", "/checkouts", "/repositories", "/arm64-apple-macosx", "/arm64-apple-macosx/debug",
-                                "/artifacts"}) {
+        for (const char* sub :
+             {"", "/checkouts", "/repositories", "/arm64-apple-macosx", "/arm64-apple-macosx/debug", "/artifacts"}) {
             m_home.dir(build + sub);
         }
         // SwiftPM's own convenience link.
@@ -445,8 +509,8 @@ public:
             for (char& c : flat) {
                 if (c == '/') c = '-';
             }
-            const std::string entry = cache + "/npm-" + flat + "-" + m_random.version() + "-" + m_random.hex(40) +
-                                      "-integrity";
+            const std::string entry =
+                cache + "/npm-" + flat + "-" + m_random.version() + "-" + m_random.hex(40) + "-integrity";
             m_home.dir(entry);
             m_home.dir(entry + "/node_modules");
             scopes.clear();
@@ -475,24 +539,22 @@ public:
         const std::size_t end = m_home.count() + quota;
         const std::string folder = m_home.at("Library/Developer/Xcode/DerivedData/" + app + "-" + m_random.letters(28));
         m_home.dir(folder);
-        m_home.text(folder + "/info.plist", plist("<key>WorkspacePath</key><string>/Users/dev/Developer/" + app +
-                                                  "/" + app + ".xcodeproj</string>"));
+        m_home.text(folder + "/info.plist", plist("<key>WorkspacePath</key><string>/Users/dev/Developer/" + app + "/" +
+                                                  app + ".xcodeproj</string>"));
         const std::string objects = folder + "/Build/Intermediates.noindex/" + app + ".build/Debug-iphonesimulator/" +
                                     app + ".build/Objects-normal/arm64";
         const std::string products = folder + "/Build/Products/Debug-iphonesimulator/" + app + ".app";
         const std::string records = folder + "/Index.noindex/DataStore/v5/records";
-        for (const std::string& path : {folder + "/Build", folder + "/Build/Intermediates.noindex",
-                                        folder + "/Build/Intermediates.noindex/" + app + ".build",
-                                        folder + "/Build/Intermediates.noindex/" + app + ".build/Debug-iphonesimulator",
-                                        folder + "/Build/Intermediates.noindex/" + app +
-                                            ".build/Debug-iphonesimulator/" + app + ".build",
-                                        folder + "/Build/Intermediates.noindex/" + app +
-                                            ".build/Debug-iphonesimulator/" + app + ".build/Objects-normal",
-                                        objects, folder + "/Build/Products",
-                                        folder + "/Build/Products/Debug-iphonesimulator", products,
-                                        products + "/Frameworks", folder + "/Index.noindex",
-                                        folder + "/Index.noindex/DataStore", folder + "/Index.noindex/DataStore/v5",
-                                        records, folder + "/Logs", folder + "/Logs/Build"}) {
+        for (const std::string& path :
+             {folder + "/Build", folder + "/Build/Intermediates.noindex",
+              folder + "/Build/Intermediates.noindex/" + app + ".build",
+              folder + "/Build/Intermediates.noindex/" + app + ".build/Debug-iphonesimulator",
+              folder + "/Build/Intermediates.noindex/" + app + ".build/Debug-iphonesimulator/" + app + ".build",
+              folder + "/Build/Intermediates.noindex/" + app + ".build/Debug-iphonesimulator/" + app +
+                  ".build/Objects-normal",
+              objects, folder + "/Build/Products", folder + "/Build/Products/Debug-iphonesimulator", products,
+              products + "/Frameworks", folder + "/Index.noindex", folder + "/Index.noindex/DataStore",
+              folder + "/Index.noindex/DataStore/v5", records, folder + "/Logs", folder + "/Logs/Build"}) {
             m_home.dir(path);
         }
         m_home.file(products + "/" + app, m_random.between(128'000, 1'000'000));
@@ -626,8 +688,8 @@ private:
 
     // Small packages are a handful of files; one in ten carries hundreds, in subfolders.
     void packageFiles(const std::string& path, const std::string& name) {
-        m_home.text(path + "/package.json", "{\n  \"name\": \"" + name + "\",\n  \"version\": \"" +
-                                                 m_random.version() + "\",\n  \"main\": \"lib/index.js\"\n}\n");
+        m_home.text(path + "/package.json", "{\n  \"name\": \"" + name + "\",\n  \"version\": \"" + m_random.version() +
+                                                "\",\n  \"main\": \"lib/index.js\"\n}\n");
         m_home.file(path + "/README.md", m_random.fileSize());
         m_home.file(path + "/LICENSE", 1'070);
         m_home.dir(path + "/lib");
@@ -667,12 +729,14 @@ private:
 // Shares of the whole, by the size such folders tend to have on a working machine.
 void buildHome(Home& home, Random& random, std::size_t total) {
     Builder b(home, random);
-    auto share = [total](double percent) { return static_cast<std::size_t>(static_cast<double>(total) * percent / 100); };
-    for (const char* folder : {"Developer", "Developer/clients", "Library", "Library/Caches", "Library/pnpm",
-                               "Library/pnpm/store", "Library/pnpm/store/v3", "Library/pnpm/store/v3/files",
-                               "Library/Developer", "Library/Developer/Xcode", "Library/Developer/Xcode/DerivedData",
-                               "Library/Developer/CoreSimulator", "Library/Developer/CoreSimulator/Devices",
-                               "Library/Preferences", "Documents"}) {
+    auto share = [total](double percent) {
+        return static_cast<std::size_t>(static_cast<double>(total) * percent / 100);
+    };
+    for (const char* folder :
+         {"Developer", "Developer/clients", "Library", "Library/Caches", "Library/pnpm", "Library/pnpm/store",
+          "Library/pnpm/store/v3", "Library/pnpm/store/v3/files", "Library/Developer", "Library/Developer/Xcode",
+          "Library/Developer/Xcode/DerivedData", "Library/Developer/CoreSimulator",
+          "Library/Developer/CoreSimulator/Devices", "Library/Preferences", "Documents"}) {
         home.dir(home.at(folder));
     }
 
@@ -716,9 +780,8 @@ void buildHome(Home& home, Random& random, std::size_t total) {
     b.swiftPMCache(share(1));
     b.ordinary(home.at("Library/Caches/com.apple.Safari"), share(0.5));
 
-    for (const auto& [app, percent] : {std::pair{"Quillet", 3.0}, std::pair{"Weather", 2.0},
-                                       std::pair{"ShopKit", 1.5}, std::pair{"Sketchbook", 0.7},
-                                       std::pair{"Playground", 0.3}}) {
+    for (const auto& [app, percent] : {std::pair{"Quillet", 3.0}, std::pair{"Weather", 2.0}, std::pair{"ShopKit", 1.5},
+                                       std::pair{"Sketchbook", 0.7}, std::pair{"Playground", 0.3}}) {
         b.derivedData(app, share(percent));
     }
     b.moduleCache(share(1.5));
@@ -786,10 +849,11 @@ bool parseCount(const char* text, std::size_t& value) {
 }
 
 int usage() {
-    std::fputs("usage: generate_home DIR [--entries N | --one-target N]\n"
-               "  --entries N     about N entries in a whole developer home (default 300000)\n"
-               "  --one-target N  only one project whose node_modules holds N entries\n",
-               stderr);
+    std::fputs(
+        "usage: generate_home DIR [--entries N | --one-target N]\n"
+        "  --entries N     about N entries in a whole developer home (default 300000)\n"
+        "  --one-target N  only one project whose node_modules holds N entries\n",
+        stderr);
     return 2;
 }
 

@@ -17,7 +17,7 @@ enum class InventorySource { system, file, none };
 
 // What every command that scans needs to know.
 struct ScanSetup {
-    std::optional<std::string> home;          // absolute; none means the current user's
+    std::optional<std::string> home;                // absolute; none means the current user's
     std::optional<std::vector<std::string>> roots;  // given with --root/--no-roots; none means saved or suggested
     InventorySource inventory = InventorySource::system;
     std::string inventoryFile;

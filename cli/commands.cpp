@@ -30,9 +30,7 @@ namespace quillet::cli {
 
 namespace {
 
-void write(std::FILE* stream, const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
-}
+void write(std::FILE* stream, const std::string& text) { std::fwrite(text.data(), 1, text.size(), stream); }
 
 // A generated scan of 1,000,000 node_modules items with 60-character paths prints 530 MiB of JSON;
 // the cap leaves room for longer paths and titles.
@@ -45,7 +43,8 @@ constexpr std::size_t kScanDocumentLimit = std::size_t{1024} * 1024 * 1024;
 Input readAll(int fd, std::size_t limit) {
     tarnby::fs::ReadOutcome outcome = tarnby::fs::readAll(fd, limit);
     if (outcome.data) return Input{std::move(outcome.data), {}};
-    if (outcome.error != 0) return Input{std::nullopt, "could not be read: " + tarnby::fs::describeErrno(outcome.error)};
+    if (outcome.error != 0)
+        return Input{std::nullopt, "could not be read: " + tarnby::fs::describeErrno(outcome.error)};
     return Input{std::nullopt,
                  "is larger than " + std::to_string(limit / (1024 * 1024)) + " MiB, more than any scan document takes"};
 }
@@ -83,8 +82,8 @@ std::optional<std::string> folderProblem(const std::string& path, bool mustList)
 // A scan does not follow links, so a folder argument that is one, or lies behind one, would
 // silently find nothing: refuse it, naming where it leads. `what` names the argument, `rule`
 // says what is not followed.
-bool refuseLink(const std::string& command, const std::string& what, const std::string& rule,
-                const std::string& path, std::FILE* err) {
+bool refuseLink(const std::string& command, const std::string& what, const std::string& rule, const std::string& path,
+                std::FILE* err) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) return false;
     const bool isLink = S_ISLNK(info.st_mode);
@@ -110,8 +109,7 @@ bool acceptHome(const std::string& command, const std::optional<std::string>& ho
 }
 
 // Roots given on the command line must be folders, named as themselves.
-bool acceptRoots(const std::string& command, const std::optional<std::vector<std::string>>& roots,
-                 std::FILE* err) {
+bool acceptRoots(const std::string& command, const std::optional<std::vector<std::string>>& roots, std::FILE* err) {
     if (!roots) return true;
     for (const std::string& root : *roots) {
         if (refuseLink(command, "project folder", "roots", root, err)) return false;
@@ -225,8 +223,8 @@ int runPlan(const PlanOptions& options, std::FILE* out, std::FILE* err) {
     try {
         document = decodeScanDocument(*input.text);
     } catch (const std::exception& error) {
-        write(err, "quillet plan: " + terminalSafe(source) + " is not a document from `quillet scan --json`: " +
-                       terminalSafe(error.what()) + "\n");
+        write(err, "quillet plan: " + terminalSafe(source) +
+                       " is not a document from `quillet scan --json`: " + terminalSafe(error.what()) + "\n");
         return kUsage;
     }
 

@@ -37,9 +37,7 @@ Value timeValue(const std::optional<tarnby::TimePoint>& when) {
     return Value::number(std::to_string(seconds) + "." + digits);
 }
 
-Value optionalText(const std::optional<std::string>& text) {
-    return text ? Value(validUtf8(*text)) : Value();
-}
+Value optionalText(const std::optional<std::string>& text) { return text ? Value(validUtf8(*text)) : Value(); }
 
 Value itemValue(const tarnby::StorageItem& item) {
     Value value = Value::object();
@@ -115,8 +113,8 @@ std::optional<tarnby::TimePoint> time(const Json& object, const char* key, const
     if (std::fabs(seconds) >= static_cast<double>(kLimit)) {
         return tarnby::timePointSince1970(seconds > 0 ? kLimit + 1 : -kLimit - 1, 0);
     }
-    return tarnby::TimePoint(std::chrono::duration_cast<tarnby::TimePoint::duration>(
-        std::chrono::duration<double>(seconds)));
+    return tarnby::TimePoint(
+        std::chrono::duration_cast<tarnby::TimePoint::duration>(std::chrono::duration<double>(seconds)));
 }
 
 std::vector<std::string> texts(const Json& object, const char* key) {

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/scanning/scan_configuration.h"
 #include "core/records/scan_result.h"
+#include "core/scanning/scan_configuration.h"
 
 namespace quillet::cli {
 

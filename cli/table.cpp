@@ -17,7 +17,6 @@ namespace {
 
 constexpr std::size_t kTitleColumns = 36;
 
-
 int columnsOf(UChar32 c) {
     if (c == 0x200B || u_charType(c) == U_NON_SPACING_MARK || u_charType(c) == U_ENCLOSING_MARK) return 0;
     const auto width = static_cast<UEastAsianWidth>(u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH));

@@ -10,7 +10,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string home = [] {
         const std::string folder = quillet::fuzz::scratchFolder() + "/home";
-        for (const char* part : {"", "/Library", "/Library/Application Support", "/Library/Application Support/Tarnby"}) {
+        for (const char* part :
+             {"", "/Library", "/Library/Application Support", "/Library/Application Support/Tarnby"}) {
             ::mkdir((folder + part).c_str(), 0700);
         }
         return folder;

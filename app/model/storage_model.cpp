@@ -8,11 +8,11 @@
 #include <utility>
 
 #include "core/browsing/result_browsing.h"
-#include "core/preferences/saved_preferences.h"
 #include "core/planning/cleanup_planner.h"
 #include "core/platform/file_system.h"
 #include "core/platform/formatting.h"
 #include "core/platform/paths.h"
+#include "core/preferences/saved_preferences.h"
 #include "core/scanning/platform_locations.h"
 
 namespace quillet {
@@ -31,8 +31,8 @@ const std::string kNotStarted = "The work could not be started. Nothing was chan
 // Runs on the worker. The inventory is asked once; without it the scan goes on without
 // devices and says why after its own notes.
 tarnby::ScanResult runScan(const StorageModelSetup::ScanFunction& scanner, const tarnby::SimulatorManaging& simulators,
-                           const tarnby::ScanConfiguration& configuration,
-                           const tarnby::ScanCancellation& cancellation, const tarnby::Scanner::Progress& progress) {
+                           const tarnby::ScanConfiguration& configuration, const tarnby::ScanCancellation& cancellation,
+                           const tarnby::Scanner::Progress& progress) {
     std::optional<std::string> inventoryNote;
     const auto devices = tarnby::inventoryForScan(simulators, configuration.devicesRoot(), inventoryNote, cancellation);
     tarnby::ScanResult result;
@@ -54,25 +54,25 @@ StorageModel::StorageModel(StorageModelSetup setup, QObject* parent)
     : QObject(parent),
       m_home(setup.home.empty() ? tarnby::fs::currentUserHome() : tarnby::paths::standardized(setup.home)),
       m_simulators(setup.simulators ? std::move(setup.simulators) : std::make_shared<tarnby::SystemSimulators>()),
-      m_scanner(setup.scanner ? std::move(setup.scanner)
-                              : StorageModelSetup::ScanFunction(
-                                    [](const tarnby::ScanConfiguration& configuration,
-                                       const std::optional<std::vector<tarnby::SimulatorDevice>>& devices,
-                                       const tarnby::ScanCancellation& cancellation,
-                                       const tarnby::Scanner::Progress& progress) {
-                                        return tarnby::Scanner::scan(configuration, devices, cancellation, progress);
-                                    })),
-      m_planner(setup.planner ? std::move(setup.planner)
-                              : StorageModelSetup::PlanFunction(
-                                    [](const std::vector<tarnby::StorageItem>& items,
-                                       const tarnby::ScanConfiguration& configuration,
-                                       const tarnby::SimulatorManaging& simulators, bool acknowledge,
-                                       const tarnby::ScanCancellation& abandon) {
-                                        return tarnby::CleanupPlanner::make(items, configuration, simulators,
-                                                                            acknowledge, &abandon);
-                                    })),
-      m_availableCapacity(setup.availableCapacity ? std::move(setup.availableCapacity)
-                                                  : StorageModelSetup::CapacityFunction(&tarnby::fs::availableCapacity)),
+      m_scanner(setup.scanner
+                    ? std::move(setup.scanner)
+                    : StorageModelSetup::ScanFunction(
+                          [](const tarnby::ScanConfiguration& configuration,
+                             const std::optional<std::vector<tarnby::SimulatorDevice>>& devices,
+                             const tarnby::ScanCancellation& cancellation, const tarnby::Scanner::Progress& progress) {
+                              return tarnby::Scanner::scan(configuration, devices, cancellation, progress);
+                          })),
+      m_planner(setup.planner
+                    ? std::move(setup.planner)
+                    : StorageModelSetup::PlanFunction([](const std::vector<tarnby::StorageItem>& items,
+                                                         const tarnby::ScanConfiguration& configuration,
+                                                         const tarnby::SimulatorManaging& simulators, bool acknowledge,
+                                                         const tarnby::ScanCancellation& abandon) {
+                          return tarnby::CleanupPlanner::make(items, configuration, simulators, acknowledge, &abandon);
+                      })),
+      m_availableCapacity(setup.availableCapacity
+                              ? std::move(setup.availableCapacity)
+                              : StorageModelSetup::CapacityFunction(&tarnby::fs::availableCapacity)),
       m_environment(setup.environment ? std::move(*setup.environment) : tarnby::UserEnvironment::current()),
       m_cancellation(std::make_shared<tarnby::ScanCancellation>()),
       m_status(kReady) {
@@ -91,7 +91,8 @@ StorageModel::StorageModel(StorageModelSetup setup, QObject* parent)
     try {
         m_probe.start([this, capacity = m_availableCapacity, home = m_home] {
             const std::optional<std::int64_t> available = capacity(home);
-            QMetaObject::invokeMethod(this, [this, available] { setFreeSpace(available); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, available] { setFreeSpace(available); }, Qt::QueuedConnection);
         });
     } catch (...) {
         setFreeSpace(std::nullopt);
@@ -108,15 +109,13 @@ StorageModel::~StorageModel() {
 
 std::shared_ptr<const VisibleSnapshot> StorageModel::visibleSnapshot() const {
     if (!m_visible) {
-        m_visible =
-            std::make_shared<const VisibleSnapshot>(VisibleSnapshot{m_items, browsing::visiblePositions(*m_items, m_kept)});
+        m_visible = std::make_shared<const VisibleSnapshot>(
+            VisibleSnapshot{m_items, browsing::visiblePositions(*m_items, m_kept)});
     }
     return m_visible;
 }
 
-std::vector<tarnby::StorageItem> StorageModel::visibleItems() const {
-    return browsing::visibleItems(*m_items, m_kept);
-}
+std::vector<tarnby::StorageItem> StorageModel::visibleItems() const { return browsing::visibleItems(*m_items, m_kept); }
 
 std::vector<tarnby::StorageItem> StorageModel::selectedItems() const {
     if (!m_selectedItems) m_selectedItems = browsing::selectedItems(*m_items, m_selected);
@@ -127,9 +126,7 @@ tarnby::ScanConfiguration StorageModel::scanConfiguration() const {
     return tarnby::PlatformLocations::configuration(m_home, m_roots, m_environment);
 }
 
-std::string StorageModel::preferencesPath() const {
-    return quillet::preferencesPath(m_home);
-}
+std::string StorageModel::preferencesPath() const { return quillet::preferencesPath(m_home); }
 
 void StorageModel::scan() {
     if (m_busy) return;
@@ -246,9 +243,7 @@ void StorageModel::failPlan(const std::string& reason) {
     setBusy(false);
 }
 
-void StorageModel::keep(const tarnby::StorageItem& item) {
-    keep(std::string(item.id()));
-}
+void StorageModel::keep(const tarnby::StorageItem& item) { keep(std::string(item.id())); }
 
 void StorageModel::keep(std::string path) {
     if (!m_kept.contains(path)) {
@@ -295,9 +290,7 @@ void StorageModel::selectListed(const std::vector<tarnby::StorageItem>& listed) 
     setSelected(std::move(selected));
 }
 
-void StorageModel::clearSelection() {
-    setSelected({});
-}
+void StorageModel::clearSelection() { setSelected({}); }
 
 void StorageModel::clearKept() {
     setKept({});
@@ -361,9 +354,8 @@ void StorageModel::setStatus(const QString& status) {
 }
 
 void StorageModel::setFreeSpace(std::optional<std::int64_t> available) {
-    const QString text = available
-                             ? QString::fromStdString(tarnby::formatting::byteCount(*available) + " available")
-                             : QStringLiteral("Available space unavailable");
+    const QString text = available ? QString::fromStdString(tarnby::formatting::byteCount(*available) + " available")
+                                   : QStringLiteral("Available space unavailable");
     if (text == m_freeSpace) return;
     m_freeSpace = text;
     emit freeSpaceChanged(m_freeSpace);

@@ -15,11 +15,11 @@
 
 #include "core/planning/cleanup_plan.h"
 #include "core/records/scan_cancellation.h"
-#include "core/scanning/scan_configuration.h"
 #include "core/records/scan_result.h"
 #include "core/records/simulator_device.h"
 #include "core/records/storage_item.h"
 #include "core/scanning/platform_locations.h"
+#include "core/scanning/scan_configuration.h"
 #include "core/scanning/scanner.h"
 #include "core/simulators/simulator_inventory.h"
 
@@ -33,16 +33,16 @@ struct StorageModelSetup {
         const tarnby::ScanCancellation&, const tarnby::Scanner::Progress&)>;
     // The flag is cancelled only when the model goes away; a plan that sees it may end early.
     using PlanFunction = std::function<tarnby::CleanupPlan(
-        const std::vector<tarnby::StorageItem>&, const tarnby::ScanConfiguration&,
-        const tarnby::SimulatorManaging&, bool acknowledgeSimulatorRisk, const tarnby::ScanCancellation&)>;
+        const std::vector<tarnby::StorageItem>&, const tarnby::ScanConfiguration&, const tarnby::SimulatorManaging&,
+        bool acknowledgeSimulatorRisk, const tarnby::ScanCancellation&)>;
     using CapacityFunction = std::function<std::optional<std::int64_t>(const std::string&)>;
 
-    std::string home;                                          // empty: the current user's home folder
+    std::string home;                                             // empty: the current user's home folder
     std::shared_ptr<const tarnby::SimulatorManaging> simulators;  // null: the developer tools' simctl
-    ScanFunction scanner;                                      // null: tarnby::Scanner::scan
-    PlanFunction planner;                                      // null: tarnby::CleanupPlanner::make
-    CapacityFunction availableCapacity;                        // null: tarnby::fs::availableCapacity
-    std::optional<tarnby::UserEnvironment> environment;        // none: the process's own, read once
+    ScanFunction scanner;                                         // null: tarnby::Scanner::scan
+    PlanFunction planner;                                         // null: tarnby::CleanupPlanner::make
+    CapacityFunction availableCapacity;                           // null: tarnby::fs::availableCapacity
+    std::optional<tarnby::UserEnvironment> environment;           // none: the process's own, read once
 };
 
 // The items listed at one moment: the scan's items, shared rather than copied, and the positions

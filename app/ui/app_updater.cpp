@@ -127,8 +127,7 @@ void AppUpdater::checkForUpdates() {
     if (!m_network) m_network = std::make_unique<QNetworkAccessManager>();
     QNetworkRequest request(m_feedUrl);
     request.setTransferTimeout(kTransferTimeoutMs);
-    request.setHeader(QNetworkRequest::UserAgentHeader,
-                      QStringLiteral("Quillet/%1").arg(m_setup.runningVersion));
+    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Quillet/%1").arg(m_setup.runningVersion));
     m_feedTooLarge = false;
     QNetworkReply* reply = m_network->get(request);
     connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64) {

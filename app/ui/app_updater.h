@@ -22,10 +22,10 @@ struct UpdateCheckResult {
     enum class Outcome { upToDate, available, failed };
     Outcome outcome = Outcome::failed;
     QString runningVersion;
-    QString newVersion;  // the feed's newest version as shown to the user (available, up to date)
+    QString newVersion;        // the feed's newest version as shown to the user (available, up to date)
     bool aheadOfFeed = false;  // up to date, and newer than anything the feed lists (a pre-release)
-    QUrl downloadPage;   // available only
-    QString problem;     // failed only: one sentence
+    QUrl downloadPage;         // available only
+    QString problem;           // failed only: one sentence
 };
 
 // Where an updater's settings come from. The defaults are the application's own.

@@ -34,9 +34,9 @@ std::optional<AppcastItem> usableItem(const ItemFields& fields) {
     AppcastItem item;
     item.version = fields.version.isEmpty() ? fields.enclosureVersion : fields.version;
     if (!isVersion(item.version)) return std::nullopt;
-    item.displayVersion = !fields.shortVersion.isEmpty()          ? fields.shortVersion
+    item.displayVersion = !fields.shortVersion.isEmpty()            ? fields.shortVersion
                           : !fields.enclosureShortVersion.isEmpty() ? fields.enclosureShortVersion
-                                                                   : item.version;
+                                                                    : item.version;
     const QUrl link(fields.link, QUrl::StrictMode);
     const QUrl enclosure(fields.enclosureUrl, QUrl::StrictMode);
     if (isWebAddress(link)) {
@@ -112,7 +112,8 @@ AppcastReading readAppcast(const QByteArray& xml) {
             if (plain && reader.name() == QLatin1String("enclosure")) {
                 const auto attributes = reader.attributes();
                 fields.enclosureUrl = attributes.value(QLatin1String("url")).trimmed().toString();
-                fields.enclosureVersion = attributes.value(kSparkleNamespace, QLatin1String("version")).trimmed().toString();
+                fields.enclosureVersion =
+                    attributes.value(kSparkleNamespace, QLatin1String("version")).trimmed().toString();
                 fields.enclosureShortVersion =
                     attributes.value(kSparkleNamespace, QLatin1String("shortVersionString")).trimmed().toString();
             } else if (plain && reader.name() == QLatin1String("link")) {
@@ -143,8 +144,9 @@ AppcastReading readAppcast(const QByteArray& xml) {
     if (reader.hasError()) {
         QString reason = reader.errorString();
         if (reason.endsWith(u'.')) reason.chop(1);
-        return {std::nullopt,
-                QStringLiteral("The update feed could not be read: %1 (line %2).").arg(reason).arg(reader.lineNumber())};
+        return {
+            std::nullopt,
+            QStringLiteral("The update feed could not be read: %1 (line %2).").arg(reason).arg(reader.lineNumber())};
     }
     if (!newest) return {std::nullopt, QStringLiteral("The update feed lists no versions.")};
     return {newest, {}};

@@ -17,7 +17,7 @@ constexpr int kHeadingRow = 1;
 constexpr int kFirstKindRow = 2;
 constexpr int kRowHeight = 30;
 constexpr int kHeadingHeight = 30;
-constexpr int kRowMargin = 10;     // inside the row's highlight
+constexpr int kRowMargin = 10;  // inside the row's highlight
 constexpr int kSymbolSize = 16;
 constexpr int kSymbolGap = 8;
 constexpr qreal kHighlightRadius = 7;
@@ -29,9 +29,7 @@ std::optional<tarnby::StorageKind> kindOfRow(int row) {
     return tarnby::kAllStorageKinds[static_cast<std::size_t>(position)];
 }
 
-QString text(std::string_view value) {
-    return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
-}
+QString text(std::string_view value) { return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())); }
 
 }  // namespace
 
@@ -126,8 +124,9 @@ void CategoryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     }
 
     const QVariant kind = index.data(CategoryModel::KindRole);
-    const QColor tint = kind.isValid() ? Woodland::category(static_cast<tarnby::StorageKind>(kind.toInt())).resolve(appearance)
-                                       : Woodland::accent().resolve(appearance);
+    const QColor tint = kind.isValid()
+                            ? Woodland::category(static_cast<tarnby::StorageKind>(kind.toInt())).resolve(appearance)
+                            : Woodland::accent().resolve(appearance);
     const QString symbolName = index.data(CategoryModel::SymbolRole).toString();
     const QPixmap icon = symbol(symbolName.toStdString(), tint, kSymbolSize, painter->device()->devicePixelRatioF());
     const QRect iconRect(row.left() + kRowMargin, row.center().y() - kSymbolSize / 2, kSymbolSize, kSymbolSize);

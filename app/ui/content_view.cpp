@@ -48,15 +48,13 @@
 
 namespace quillet::ui {
 
-
-
 namespace {
 
 // Sidebar.
 constexpr int kSidebarMinimum = 205;
 constexpr int kSidebarIdeal = 220;
 constexpr int kSidebarMaximum = 260;
-constexpr int kBrandMargin = 16;       // left and right
+constexpr int kBrandMargin = 16;  // left and right
 constexpr int kBrandTop = 22;
 constexpr int kBrandSpacing = 10;
 constexpr int kBrandTextSpacing = 2;
@@ -67,8 +65,8 @@ constexpr int kSidebarFooterMargin = 16;
 constexpr int kSidebarFooterSpacing = 8;
 
 // Detail pane.
-constexpr int kPaneMargin = 24;        // left and right of every block
-constexpr int kToolbarMargin = 8;      // above and below the toolbar's buttons
+constexpr int kPaneMargin = 24;    // left and right of every block
+constexpr int kToolbarMargin = 8;  // above and below the toolbar's buttons
 constexpr int kToolbarSpacing = 6;
 constexpr int kToolbarButtonPadding = 4;
 constexpr int kHeaderSpacing = 18;
@@ -79,7 +77,7 @@ constexpr qreal kTotalPoints = 34;
 constexpr int kTotalSpacing = 12;
 constexpr int kBarHeight = 8;
 constexpr int kControlsSpacing = 10;
-constexpr int kControlsMargin = 14;    // above and below
+constexpr int kControlsMargin = 14;  // above and below
 constexpr int kSortWidth = 130;
 constexpr int kAgeWidth = 165;
 constexpr int kFooterSpacing = 12;
@@ -101,9 +99,7 @@ constexpr int kEmptyTextWidth = 400;
 const QString kPreviewNote =
     QStringLiteral("PREVIEW ONLY · No cleanup actions are available. Changed is not proven last use.");
 
-QString qt(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+QString qt(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // A size outside the type roles, grown with the desktop's font as the roles are.
 QFont fontAt(qreal points, QFont::Weight weight) {
@@ -242,9 +238,7 @@ ContentView::ContentView(StorageModel& model, Environment* environment, QWidget*
 
 ContentView::~ContentView() = default;
 
-const browsing::Choices& ContentView::choices() const {
-    return m_results->choices();
-}
+const browsing::Choices& ContentView::choices() const { return m_results->choices(); }
 
 // ---- Layout ----
 
@@ -281,7 +275,8 @@ QWidget* ContentView::makeSidebar() {
     auto* names = new QVBoxLayout;
     names->setSpacing(kBrandTextSpacing);
     names->addWidget(makeLabel(applicationName(), ui::font(TextStyle::title3, QFont::DemiBold), Woodland::ink()));
-    names->addWidget(makeLabel(QStringLiteral("A little breathing room."), ui::font(TextStyle::caption), Woodland::muted()));
+    names->addWidget(
+        makeLabel(QStringLiteral("A little breathing room."), ui::font(TextStyle::caption), Woodland::muted()));
     brand->addLayout(names, 1);
     column->addLayout(brand);
     column->addSpacing(kBrandTop);
@@ -298,8 +293,9 @@ QWidget* ContentView::makeSidebar() {
     m_categoryList->viewport()->setAutoFillBackground(false);
     m_categoryList->setAttribute(Qt::WA_Hover);
     m_categoryList->setSelectionRectVisible(false);
-    m_categoryList->selectionModel()->select(m_categories->index(m_categories->rowOf(std::string(browsing::kAllCategories))),
-                                             QItemSelectionModel::ClearAndSelect);
+    m_categoryList->selectionModel()->select(
+        m_categories->index(m_categories->rowOf(std::string(browsing::kAllCategories))),
+        QItemSelectionModel::ClearAndSelect);
     connect(m_categoryList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { showCategory(QModelIndex()); });
     auto* categories = new QVBoxLayout;
@@ -539,8 +535,8 @@ QVBoxLayout* ContentView::makeStatePage(QWidget* page, const QString& name) {
 QWidget* ContentView::makeWelcome() {
     auto* welcome = new QWidget;
     QVBoxLayout* column = makeStatePage(welcome, QStringLiteral("welcome"));
-    column->addWidget(makeLabel(QStringLiteral("Find your next few gigabytes."), ui::font(TextStyle::title2, QFont::Medium),
-                                Woodland::ink()),
+    column->addWidget(makeLabel(QStringLiteral("Find your next few gigabytes."),
+                                ui::font(TextStyle::title2, QFont::Medium), Woodland::ink()),
                       0, Qt::AlignHCenter);
     column->addLayout(centred(makeWrapped(
         QStringLiteral("We find rebuildable dependencies and build output inside suggested project locations, plus "
@@ -698,7 +694,8 @@ void ContentView::showState() {
     m_selectVisible->setEnabled(!busy && m_results->anySelectable());
 
     if (page == m_emptyPage) {
-        const browsing::EmptyState empty = browsing::emptyState(!m_results->visibleItems()->positions.empty(), m_model.kept().size());
+        const browsing::EmptyState empty =
+            browsing::emptyState(!m_results->visibleItems()->positions.empty(), m_model.kept().size());
         m_emptyTitle->setText(qt(empty.title));
         m_emptyMessage->setText(qt(empty.message));
         m_showKept->setVisible(empty.keptButton.has_value());
@@ -748,9 +745,7 @@ void ContentView::showSelection() {
         qt(browsing::selectionLine(selected.size(), browsing::totalBytes(m_model.selectedItems()))));
 }
 
-void ContentView::showPlanButton() {
-    m_viewPlan->setVisible(m_model.plan().has_value());
-}
+void ContentView::showPlanButton() { m_viewPlan->setVisible(m_model.plan().has_value()); }
 
 void ContentView::focusSearchAfterWork() {
     if (!m_model.busy() && m_model.didScan()) m_search->setFocus(Qt::OtherFocusReason);
@@ -776,13 +771,9 @@ void ContentView::applyAppearance() {
 
 // ---- Actions ----
 
-void ContentView::scan() {
-    m_model.scan();
-}
+void ContentView::scan() { m_model.scan(); }
 
-void ContentView::stopScan() {
-    m_model.stop();
-}
+void ContentView::stopScan() { m_model.stop(); }
 
 void ContentView::showContextMenu(const QPoint& position) {
     QModelIndex index = m_list->indexAt(position);
@@ -816,8 +807,9 @@ void ContentView::openLocations() {
 
 void ContentView::openReview() {
     if (m_model.busy()) return;
-    openSheet(new ReviewSheet(m_model.selectedItems(), [this](bool allowSimulators) { m_model.createPlan(allowSimulators); },
-                              m_environment, this));
+    openSheet(new ReviewSheet(
+        m_model.selectedItems(), [this](bool allowSimulators) { m_model.createPlan(allowSimulators); }, m_environment,
+        this));
 }
 
 void ContentView::openPlan() {
@@ -828,6 +820,5 @@ void ContentView::openPlan() {
 void ContentView::openDetails(const tarnby::StorageItem& item) {
     openSheet(new DetailSheet(item, m_model, m_environment, this));
 }
-
 
 }  // namespace quillet::ui

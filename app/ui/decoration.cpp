@@ -11,29 +11,29 @@ constexpr char kDecorationProperty[] = "quilletDecoration";
 
 class HiddenDecoration : public QAccessibleWidget {
 public:
-  explicit HiddenDecoration(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Graphic) {}
-  QAccessible::State state() const override {
-    QAccessible::State s = QAccessibleWidget::state();
-    s.invisible = true;
-    s.focusable = false;
-    return s;
-  }
-  QString text(QAccessible::Text) const override { return {}; }
+    explicit HiddenDecoration(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Graphic) {}
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.invisible = true;
+        s.focusable = false;
+        return s;
+    }
+    QString text(QAccessible::Text) const override { return {}; }
 };
 
 QAccessibleInterface* decorationFactory(const QString&, QObject* object) {
-  auto* widget = qobject_cast<QWidget*>(object);
-  if (widget && widget->property(kDecorationProperty).toBool()) return new HiddenDecoration(widget);
-  return nullptr;
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (widget && widget->property(kDecorationProperty).toBool()) return new HiddenDecoration(widget);
+    return nullptr;
 }
 }  // namespace
 
 void makeDecoration(QWidget& widget) {
-  static const bool installed = (QAccessible::installFactory(decorationFactory), true);
-  (void)installed;
-  widget.setProperty(kDecorationProperty, true);
-  widget.setAttribute(Qt::WA_TransparentForMouseEvents);
-  widget.setFocusPolicy(Qt::NoFocus);
+    static const bool installed = (QAccessible::installFactory(decorationFactory), true);
+    (void)installed;
+    widget.setProperty(kDecorationProperty, true);
+    widget.setAttribute(Qt::WA_TransparentForMouseEvents);
+    widget.setFocusPolicy(Qt::NoFocus);
 }
 
 bool isDecoration(const QWidget& widget) { return widget.property(kDecorationProperty).toBool(); }

@@ -37,10 +37,9 @@ void revealInFileManager(const std::string& path, const RevealRoute& route) {
     }
     // A plain method call rather than QDBusInterface, whose constructor introspects the
     // remote object synchronously.
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
-                                       QStringLiteral("/org/freedesktop/FileManager1"),
-                                       QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{fileUri(path)} << QString();
     auto* watcher = new QDBusPendingCallWatcher(route.bus.asyncCall(call, route.timeoutMs));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, folder, openFolder] {

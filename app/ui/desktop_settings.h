@@ -24,42 +24,42 @@ Appearance appearanceFromPalette(const QPalette& palette);
 // appearance without a portal preference comes from the application palette. Nothing here
 // fails loudly: an absent service or tool leaves the value as it was.
 class DesktopSettings : public QObject {
-  Q_OBJECT
+    Q_OBJECT
 public:
-  // Reads one GNOME setting ("org.gnome.desktop.interface", "enable-animations"), or nothing.
-  using Reader = std::function<std::optional<QVariant>(const QString& schema, const QString& key)>;
+    // Reads one GNOME setting ("org.gnome.desktop.interface", "enable-animations"), or nothing.
+    using Reader = std::function<std::optional<QVariant>(const QString& schema, const QString& key)>;
 
-  DesktopSettings(Environment& env, QDBusConnection bus, Reader fallback, QObject* parent = nullptr);
+    DesktopSettings(Environment& env, QDBusConnection bus, Reader fallback, QObject* parent = nullptr);
 
-  // Reads every setting again; called once on construction.
-  void refresh();
-  bool portalAnswered() const { return m_portalAnswered; }
+    // Reads every setting again; called once on construction.
+    void refresh();
+    bool portalAnswered() const { return m_portalAnswered; }
 
-  // `gsettings get`, with a short time limit; nothing when the tool is missing or fails.
-  static std::optional<QVariant> readGSettings(const QString& schema, const QString& key);
-  // The palette the desktop's theme gives, even while the application shows the woodland one.
-  static QPalette desktopPalette();
-  static bool isWoodlandPalette(const QPalette& palette);
+    // `gsettings get`, with a short time limit; nothing when the tool is missing or fails.
+    static std::optional<QVariant> readGSettings(const QString& schema, const QString& key);
+    // The palette the desktop's theme gives, even while the application shows the woodland one.
+    static QPalette desktopPalette();
+    static bool isWoodlandPalette(const QPalette& palette);
 
 protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
-  void settingChanged(const QDBusMessage& message);
+    void settingChanged(const QDBusMessage& message);
 
 private:
-  std::optional<QVariant> readPortal(const QString& name, const QString& key);
-  std::optional<QVariant> read(const QString& name, const QString& key);
-  void applyColorScheme(std::optional<Appearance> preferred);
-  void apply(const QString& name, const QString& key, const QVariant& value);
+    std::optional<QVariant> readPortal(const QString& name, const QString& key);
+    std::optional<QVariant> read(const QString& name, const QString& key);
+    void applyColorScheme(std::optional<Appearance> preferred);
+    void apply(const QString& name, const QString& key, const QVariant& value);
 
-  Environment& m_env;
-  QDBusConnection m_bus;
-  Reader m_fallback;
-  bool m_portalAnswered = false;
-  std::optional<Appearance> m_preferred;  // what the portal asked for, if anything
-  bool m_rereadPending = false;
-  static inline bool s_readingDesktop = false;
+    Environment& m_env;
+    QDBusConnection m_bus;
+    Reader m_fallback;
+    bool m_portalAnswered = false;
+    std::optional<Appearance> m_preferred;  // what the portal asked for, if anything
+    bool m_rereadPending = false;
+    static inline bool s_readingDesktop = false;
 };
 
 #ifdef Q_OS_MACOS

@@ -25,9 +25,10 @@ QString dateText(const std::optional<tarnby::TimePoint>& when, const char* absen
 }  // namespace
 
 DetailSheet::DetailSheet(const tarnby::StorageItem& item, StorageModel& model, Environment* env, QWidget* parent)
-    : WoodlandPanel(env, kWidth, parent), m_item(item), m_model(model), m_reveal([](const std::string& path) {
-          revealInFileManager(path);
-      }) {
+    : WoodlandPanel(env, kWidth, parent),
+      m_item(item),
+      m_model(model),
+      m_reveal([](const std::string& path) { revealInFileManager(path); }) {
     setObjectName(QStringLiteral("detail-sheet"));
     setWindowTitle(QString::fromStdString(m_item.title));
     QVBoxLayout* stack = content();

@@ -6,9 +6,9 @@ Environment::Environment(QObject* parent) : QObject(parent) {}
 
 template <typename T>
 void Environment::assign(T& member, T value) {
-  if (member == value) return;
-  member = value;
-  emit changed();
+    if (member == value) return;
+    member = value;
+    emit changed();
 }
 
 void Environment::setAppearance(Appearance appearance) { assign(m_appearance, appearance); }

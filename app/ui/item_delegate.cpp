@@ -26,13 +26,13 @@ namespace quillet::ui {
 
 namespace {
 
-constexpr int kListInset = 24;         // the inset list's distance from the view's edges
-constexpr int kRowMargin = 14;         // content inside the row's background, left and right
-constexpr int kRowPadding = 10;        // above and below the row's content
-constexpr int kRowSpacing = 12;        // between the row's columns
-constexpr int kSymbolFrame = 28;       // width of the kind symbol's column
-constexpr int kLineGap = 5;            // between a column's two lines
-constexpr int kDetailsButton = 24;     // the details button's square
+constexpr int kListInset = 24;      // the inset list's distance from the view's edges
+constexpr int kRowMargin = 14;      // content inside the row's background, left and right
+constexpr int kRowPadding = 10;     // above and below the row's content
+constexpr int kRowSpacing = 12;     // between the row's columns
+constexpr int kSymbolFrame = 28;    // width of the kind symbol's column
+constexpr int kLineGap = 5;         // between a column's two lines
+constexpr int kDetailsButton = 24;  // the details button's square
 constexpr int kDetailsSymbol = 16;
 constexpr qreal kCornerRadius = 10;
 constexpr qreal kRowOpacity = 0.88;
@@ -152,7 +152,8 @@ void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
         m_view->hasFocus()) {
         painter->setPen(QPen(Woodland::accent().resolve(appearance), 1.5));
         painter->setBrush(Qt::NoBrush);
-        painter->drawRoundedRect(QRectF(layout.background).adjusted(1, 1, -1, -1), kCornerRadius - 2, kCornerRadius - 2);
+        painter->drawRoundedRect(QRectF(layout.background).adjusted(1, 1, -1, -1), kCornerRadius - 2,
+                                 kCornerRadius - 2);
     }
 
     // Checkbox, drawn by the style so it matches every other checkbox of the window.
@@ -160,8 +161,8 @@ void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     QStyleOptionButton box;
     box.rect = layout.checkbox;
     box.palette = option.palette;
-    box.state = index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked ? QStyle::State_On
-                                                                                      : QStyle::State_Off;
+    box.state =
+        index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked ? QStyle::State_On : QStyle::State_Off;
     const bool checkable = flags.testFlag(Qt::ItemIsUserCheckable);
     if (checkable) {
         box.state |= QStyle::State_Enabled;
@@ -177,11 +178,12 @@ void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
 
     // Kind symbol.
     const auto kind = static_cast<tarnby::StorageKind>(index.data(ResultsModel::KindRole).toInt());
-    const QPixmap kindSymbol = symbol(tarnby::symbol(kind), Woodland::category(kind).resolve(appearance), m_symbolPixels,
-                                      painter->device()->devicePixelRatioF());
+    const QPixmap kindSymbol = symbol(tarnby::symbol(kind), Woodland::category(kind).resolve(appearance),
+                                      m_symbolPixels, painter->device()->devicePixelRatioF());
     const QSize kindSize = kindSymbol.deviceIndependentSize().toSize();
-    painter->drawPixmap(QRect(QPoint(0, 0), kindSize).translated(layout.symbol.center() - QRect(QPoint(0, 0), kindSize).center()),
-                        kindSymbol);
+    painter->drawPixmap(
+        QRect(QPoint(0, 0), kindSize).translated(layout.symbol.center() - QRect(QPoint(0, 0), kindSize).center()),
+        kindSymbol);
 
     // Texts.
     const QColor ink = Woodland::ink().resolve(appearance);
@@ -198,7 +200,8 @@ void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
                       QFontMetrics(m_captionFont).elidedText(path, Qt::ElideMiddle, layout.path.width()));
     painter->setPen(ink);
     painter->setFont(m_sizeFont);
-    painter->drawText(layout.size, Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip, index.data(ResultsModel::SizeTextRole).toString());
+    painter->drawText(layout.size, Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip,
+                      index.data(ResultsModel::SizeTextRole).toString());
     painter->setPen(muted);
     painter->setFont(m_captionFont);
     painter->drawText(layout.changed, Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip,
@@ -209,7 +212,8 @@ void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     const bool detailsPressed = enabled && m_pressIndex == index && m_pressPart == Part::details;
     if (detailsHovered || detailsPressed) {
         painter->setPen(Qt::NoPen);
-        painter->setBrush(withOpacity(Woodland::selection().resolve(appearance), detailsPressed ? kPressOpacity : kHoverOpacity));
+        painter->setBrush(
+            withOpacity(Woodland::selection().resolve(appearance), detailsPressed ? kPressOpacity : kHoverOpacity));
         painter->drawEllipse(layout.details);
     }
     const QPixmap info = symbol("info.circle", Woodland::accent().resolve(appearance), kDetailsSymbol,
@@ -268,7 +272,8 @@ bool ItemDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const Q
             if (pressed == Part::none) return false;
             m_view->update(index);
             // Like a button: it acts when released over the part it was pressed on.
-            if (!sameRow || mouse->button() != Qt::LeftButton || partAt(option.rect, mouse->position().toPoint()) != pressed) {
+            if (!sameRow || mouse->button() != Qt::LeftButton ||
+                partAt(option.rect, mouse->position().toPoint()) != pressed) {
                 return true;
             }
             if (pressed == Part::checkbox) toggle(model, index);

@@ -233,7 +233,8 @@ void LocationsSheet::findProjectLocations() {
     }
     m_find->setEnabled(false);
     m_findingGeneration = m_generation;
-    m_finding.setFuture(QtConcurrent::run([suggester = m_suggester, home = m_model.home()] { return suggester(home); }));
+    m_finding.setFuture(
+        QtConcurrent::run([suggester = m_suggester, home = m_model.home()] { return suggester(home); }));
 }
 
 void LocationsSheet::addFolders() {

@@ -25,7 +25,8 @@ public:
     static constexpr int kListHeight = 180;
 
     // The folders the user chose, in the chooser's order, or nothing when cancelled.
-    using FolderChooser = std::function<std::optional<std::vector<std::string>>(QWidget* parent, const std::string& home)>;
+    using FolderChooser =
+        std::function<std::optional<std::vector<std::string>>(QWidget* parent, const std::string& home)>;
     // Suggested project folders of a home folder; reads the disk, so runs off the main thread.
     using Suggester = std::function<std::vector<std::string>(const std::string& home)>;
 

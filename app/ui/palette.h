@@ -3,23 +3,22 @@
 #include <QColor>
 #include <QPalette>
 
-#include "core/records/storage_kind.h"
 #include "app/ui/environment.h"
+#include "core/records/storage_kind.h"
 
 namespace quillet::ui {
 
 // One colour per appearance, opaque sRGB.
 struct AdaptiveColor {
-  QRgb light;
-  QRgb dark;
-  QColor resolve(Appearance appearance) const;
-  QColor resolve(const Environment& env) const { return resolve(env.appearance()); }
+    QRgb light;
+    QRgb dark;
+    QColor resolve(Appearance appearance) const;
+    QColor resolve(const Environment& env) const { return resolve(env.appearance()); }
 };
 
 namespace MakerPalette {
 AdaptiveColor adaptive(QRgb light, QRgb dark);
-extern const AdaptiveColor canvas, sidebar, paper, row, selection, ink, muted, rule, accent, action,
-    leaf, warning;
+extern const AdaptiveColor canvas, sidebar, paper, row, selection, ink, muted, rule, accent, action, leaf, warning;
 }  // namespace MakerPalette
 
 // The names the views use.

@@ -5,10 +5,10 @@
 
 #include <utility>
 
-#include "core/browsing/result_browsing.h"
 #include "app/ui/desktop_services.h"
 #include "app/ui/sheet_parts.h"
 #include "app/ui/typography.h"
+#include "core/browsing/result_browsing.h"
 #include "core/platform/formatting.h"
 
 namespace quillet::ui {
@@ -37,9 +37,9 @@ QWidget* entryView(const tarnby::PlannedItem& entry, const std::string& home, En
     makeSelectable(*path);
     stack->addWidget(path);
 
-    QLabel* size = makeText(
-        QStringLiteral("Estimated on disk: ") + QString::fromStdString(tarnby::formatting::byteCount(entry.estimatedBytes)),
-        monospacedDigits(ui::font(TextStyle::caption)));
+    QLabel* size = makeText(QStringLiteral("Estimated on disk: ") +
+                                QString::fromStdString(tarnby::formatting::byteCount(entry.estimatedBytes)),
+                            monospacedDigits(ui::font(TextStyle::caption)));
     setForeground(*size, Woodland::muted(), env);
     stack->addWidget(size);
     return view;

@@ -14,7 +14,7 @@
 namespace quillet {
 class StorageModel;
 struct VisibleSnapshot;
-}
+}  // namespace quillet
 
 namespace quillet::ui {
 
@@ -27,12 +27,12 @@ class ResultsModel final : public QAbstractListModel {
 public:
     enum Role {
         TitleRole = Qt::UserRole + 1,
-        DisplayPathRole,   // the path with the home folder shortened to "~"
-        SizeTextRole,      // formatted byte count
-        ChangedLineRole,   // "Changed …" or "Change date unknown"
-        KindRole,          // tarnby::StorageKind as int
-        SelectableRole,    // bool: may enter a plan
-        PathRole,          // the item's path, its identity
+        DisplayPathRole,  // the path with the home folder shortened to "~"
+        SizeTextRole,     // formatted byte count
+        ChangedLineRole,  // "Changed …" or "Change date unknown"
+        KindRole,         // tarnby::StorageKind as int
+        SelectableRole,   // bool: may enter a plan
+        PathRole,         // the item's path, its identity
     };
 
     explicit ResultsModel(StorageModel& model, QObject* parent = nullptr);

@@ -51,8 +51,8 @@ QWidget* itemView(const tarnby::StorageItem& item, Environment& env) {
 
 }  // namespace
 
-ReviewSheet::ReviewSheet(std::vector<tarnby::StorageItem> items, std::function<void(bool)> perform,
-                         Environment* env, QWidget* parent)
+ReviewSheet::ReviewSheet(std::vector<tarnby::StorageItem> items, std::function<void(bool)> perform, Environment* env,
+                         QWidget* parent)
     : WoodlandPanel(env, kWidth, parent), m_items(std::move(items)), m_perform(std::move(perform)) {
     setObjectName(QStringLiteral("review-sheet"));
     setWindowTitle(QStringLiteral("Preview a cleanup plan."));

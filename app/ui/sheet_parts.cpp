@@ -115,9 +115,8 @@ BoundedScrollArea::BoundedScrollArea(int maximumHeight, int spacing, QWidget* pa
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
     // Keep trailing texts clear of the scroll bar while it shows.
-    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
-        m_content->setContentsMargins(0, 0, maximum > 0 ? kScrollBarGap : 0, 0);
-    });
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this,
+            [this](int, int maximum) { m_content->setContentsMargins(0, 0, maximum > 0 ? kScrollBarGap : 0, 0); });
 }
 
 int BoundedScrollArea::heightForWidth(int width) const {
@@ -146,9 +145,7 @@ QSize ElidedLabel::minimumSizeHint() const {
     return {fontMetrics().averageCharWidth() * 4, QLabel::minimumSizeHint().height()};
 }
 
-QSize ElidedLabel::sizeHint() const {
-    return {fontMetrics().horizontalAdvance(m_full), QLabel::sizeHint().height()};
-}
+QSize ElidedLabel::sizeHint() const { return {fontMetrics().horizontalAdvance(m_full), QLabel::sizeHint().height()}; }
 
 void ElidedLabel::resizeEvent(QResizeEvent* event) {
     QLabel::resizeEvent(event);

@@ -59,8 +59,8 @@ void TarnbyApp::buildMenu() {
     QAction* about = menu->addAction(QStringLiteral("About Quillet"), [this] { showAbout(); });
     about->setMenuRole(QAction::AboutRole);
 
-    QAction* check = menu->addAction(QStringLiteral("Check for Updates…"), m_updater.get(),
-                                     &AppUpdater::checkForUpdates);
+    QAction* check =
+        menu->addAction(QStringLiteral("Check for Updates…"), m_updater.get(), &AppUpdater::checkForUpdates);
     check->setObjectName(QStringLiteral("check-for-updates"));
     check->setMenuRole(QAction::ApplicationSpecificRole);
     check->setEnabled(m_updater->canCheck());

@@ -93,21 +93,19 @@ void UpdateDialog::showResult(const UpdateCheckResult& result) {
     m_close->setText(tr("Close"));
     m_page.clear();
     switch (result.outcome) {
-    case UpdateCheckResult::Outcome::upToDate:
-        present(tr("You’re up to date."),
-                result.aheadOfFeed
-                    ? tr("Quillet %1 is newer than the latest release, %2.").arg(result.runningVersion, result.newVersion)
-                    : tr("Quillet %1 is the newest version available.").arg(result.runningVersion));
-        break;
-    case UpdateCheckResult::Outcome::available:
-        m_page = result.downloadPage;
-        present(tr("Quillet %1 is available.").arg(result.newVersion),
-                tr("You have version %1. The download page has the new version and what changed.")
-                    .arg(result.runningVersion));
-        break;
-    case UpdateCheckResult::Outcome::failed:
-        present(tr("The update check failed."), result.problem);
-        break;
+        case UpdateCheckResult::Outcome::upToDate:
+            present(tr("You’re up to date."),
+                    result.aheadOfFeed ? tr("Quillet %1 is newer than the latest release, %2.")
+                                             .arg(result.runningVersion, result.newVersion)
+                                       : tr("Quillet %1 is the newest version available.").arg(result.runningVersion));
+            break;
+        case UpdateCheckResult::Outcome::available:
+            m_page = result.downloadPage;
+            present(tr("Quillet %1 is available.").arg(result.newVersion),
+                    tr("You have version %1. The download page has the new version and what changed.")
+                        .arg(result.runningVersion));
+            break;
+        case UpdateCheckResult::Outcome::failed: present(tr("The update check failed."), result.problem); break;
     }
 }
 

@@ -18,33 +18,32 @@ QPixmap woodlandLayer(QSize size, Surface surface, Appearance appearance, qreal 
 
 // Paints the background into `rect` (the last few layers are kept) for containers that paint it
 // themselves.
-void paintWoodlandBackground(QPainter& painter, const QRectF& rect, Surface surface,
-                             const Environment& env);
+void paintWoodlandBackground(QPainter& painter, const QRectF& rect, Surface surface, const Environment& env);
 
 // Sprig tiling, exposed for tests: spacing, and each sprig's centre, turn and opacity.
 struct SprigPlacement {
-  QPointF centre;
-  qreal turn = 0;     // radians
-  qreal opacity = 0;  // of the leaves' fill
+    QPointF centre;
+    qreal turn = 0;     // radians
+    qreal opacity = 0;  // of the leaves' fill
 };
 std::vector<SprigPlacement> sprigPlacements(QSizeF size, Surface surface, Appearance appearance);
 
 // A full-size layer that paints the background of a surface; transparent to the mouse and
 // hidden from accessibility. Place it behind the content (lower()).
 class WoodlandBackground : public QWidget {
-  Q_OBJECT
+    Q_OBJECT
 public:
-  WoodlandBackground(Surface surface, Environment* env, QWidget* parent = nullptr);
-  Surface surface() const { return m_surface; }
+    WoodlandBackground(Surface surface, Environment* env, QWidget* parent = nullptr);
+    Surface surface() const { return m_surface; }
 
 protected:
-  void paintEvent(QPaintEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
-  Surface m_surface;
-  Environment* m_env;
-  QPixmap m_layer;  // kept per widget so a resize elsewhere cannot evict it
-  QString m_layerKey;
+    Surface m_surface;
+    Environment* m_env;
+    QPixmap m_layer;  // kept per widget so a resize elsewhere cannot evict it
+    QString m_layerKey;
 };
 
 }  // namespace quillet::ui

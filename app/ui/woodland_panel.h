@@ -12,23 +12,23 @@ namespace quillet::ui {
 // accent as its tint, and the panel surface of the woodland background behind its content.
 // Sheets put their rows into content() with their own margins and spacing.
 class WoodlandPanel : public QDialog {
-  Q_OBJECT
+    Q_OBJECT
 public:
-  WoodlandPanel(Environment* env, int width, QWidget* parent = nullptr);
+    WoodlandPanel(Environment* env, int width, QWidget* parent = nullptr);
 
-  QVBoxLayout* content() const { return m_content; }
-  Environment* environment() const { return m_env; }
+    QVBoxLayout* content() const { return m_content; }
+    Environment* environment() const { return m_env; }
 
 protected:
-  void paintEvent(QPaintEvent* event) override;
-  // Called after the appearance changed and the palette was renewed; sheets re-tint icons here.
-  virtual void appearanceChanged() {}
+    void paintEvent(QPaintEvent* event) override;
+    // Called after the appearance changed and the palette was renewed; sheets re-tint icons here.
+    virtual void appearanceChanged() {}
 
 private:
-  void applyPalette();
+    void applyPalette();
 
-  Environment* m_env;
-  QVBoxLayout* m_content;
+    Environment* m_env;
+    QVBoxLayout* m_content;
 };
 
 }  // namespace quillet::ui

@@ -64,7 +64,8 @@ bool foldsToAscii(std::string_view text) {
             set.add(0x80, 0x10FFFF);  // cannot tell: send every non-ASCII text to the full test
         } else {
             for (int32_t r = 0; r < changing.getRangeCount(); ++r) {
-                for (UChar32 c = std::max<UChar32>(changing.getRangeStart(r), 0x80); c <= changing.getRangeEnd(r); ++c) {
+                for (UChar32 c = std::max<UChar32>(changing.getRangeStart(r), 0x80); c <= changing.getRangeEnd(r);
+                     ++c) {
                     icu::UnicodeString folded(c);
                     folded.foldCase();
                     for (int32_t i = 0; i < folded.length(); ++i) {
@@ -151,9 +152,9 @@ private:
     std::string_view m_query;
     bool m_ascii;
     bool m_needsNonAscii = false;
-    icu::UnicodeString m_folded;    // the query, case-folded
-    std::string m_lowered;          // an ASCII query with capitals made small
-    std::string m_text;             // reused per item
+    icu::UnicodeString m_folded;  // the query, case-folded
+    std::string m_lowered;        // an ASCII query with capitals made small
+    std::string m_text;           // reused per item
     std::u16string m_utf16;
     icu::UnicodeString m_haystack;  // reused per item
 };
@@ -223,7 +224,8 @@ struct NameEntry {
 
 std::uint64_t bigEndian(std::string_view bytes) {
     std::uint64_t value = 0;
-    for (std::size_t b = 0; b < 8; ++b) value = (value << 8) | (b < bytes.size() ? static_cast<unsigned char>(bytes[b]) : 0U);
+    for (std::size_t b = 0; b < 8; ++b)
+        value = (value << 8) | (b < bytes.size() ? static_cast<unsigned char>(bytes[b]) : 0U);
     return value;
 }
 
@@ -373,9 +375,7 @@ std::array<std::size_t, tarnby::kAllStorageKinds.size()> countKinds(const std::v
 
 }  // namespace
 
-std::int64_t totalBytes(const std::vector<StorageItem>& items) {
-    return sumBytes(items, nullptr);
-}
+std::int64_t totalBytes(const std::vector<StorageItem>& items) { return sumBytes(items, nullptr); }
 
 std::int64_t totalBytes(const std::vector<StorageItem>& items, const std::vector<std::size_t>& positions) {
     return sumBytes(items, &positions);
@@ -390,7 +390,7 @@ std::array<std::size_t, tarnby::kAllStorageKinds.size()> kindCounts(const std::v
 }
 
 std::array<std::size_t, tarnby::kAllStorageKinds.size()> kindCounts(const std::vector<StorageItem>& items,
-                                                                   const std::vector<std::size_t>& positions) {
+                                                                    const std::vector<std::size_t>& positions) {
     return countKinds(items, &positions);
 }
 

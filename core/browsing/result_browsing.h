@@ -29,7 +29,7 @@ struct Choices {
     std::optional<std::string> category = std::string(kAllCategories);
     std::string query;
     std::string order = std::string(kOrderSize);  // "size", "age" or "name"; anything else sorts as "size"
-    int age = 0;                                   // days unchanged: 0, 30 or 90
+    int age = 0;                                  // days unchanged: 0, 30 or 90
 };
 
 template <typename Value>
@@ -117,7 +117,7 @@ std::string headerLine(std::size_t visibleCount);
 std::array<std::size_t, tarnby::kAllStorageKinds.size()> kindCounts(const std::vector<tarnby::StorageItem>& visible);
 // The same for the items at `positions`.
 std::array<std::size_t, tarnby::kAllStorageKinds.size()> kindCounts(const std::vector<tarnby::StorageItem>& items,
-                                                                   const std::vector<std::size_t>& positions);
+                                                                    const std::vector<std::size_t>& positions);
 
 // "N selected · <size> estimated".
 std::string selectionLine(std::size_t selectedCount, std::int64_t selectedBytes);

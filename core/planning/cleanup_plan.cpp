@@ -13,9 +13,7 @@ namespace {
 constexpr std::string_view kMoveFolderToTrash = "moveFolderToTrash";
 constexpr std::string_view kEraseSimulator = "eraseSimulator";
 
-[[noreturn]] void fail(const std::string& reason) {
-    throw DecodingError("The plan item could not be read: " + reason);
-}
+[[noreturn]] void fail(const std::string& reason) { throw DecodingError("The plan item could not be read: " + reason); }
 
 const nlohmann::json& member(const nlohmann::json& object, const char* key) {
     const auto found = object.find(key);

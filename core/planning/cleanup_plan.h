@@ -26,9 +26,9 @@ struct PlannedItem {
 
 // The outcome of one planning run. Every input item ends in exactly one of the two lists.
 struct CleanupPlan {
-    std::string id;                   // random UUID made with the plan
-    std::vector<PlannedItem> items;   // passed, input order
-    std::vector<std::string> kept;    // "title: reason", input order
+    std::string id;                  // random UUID made with the plan
+    std::vector<PlannedItem> items;  // passed, input order
+    std::vector<std::string> kept;   // "title: reason", input order
 
     // Pretty-printed JSON array of `items` with sorted keys and escaped slashes;
     // "[]" when it cannot be written. Never throws.

@@ -64,10 +64,10 @@ CleanupPlan make(const std::vector<StorageItem>& items, const ScanConfiguration&
             try {
                 if (stop.isCancelled()) throw Abandoned();
                 check(item, configuration, simulators, acknowledgeSimulatorRisk, stop);
-                plan.items.push_back(PlannedItem{
-                    item.url, item.title,
-                    item.deviceID ? PlannedOperation::eraseSimulator : PlannedOperation::moveFolderToTrash,
-                    item.measurement.bytes});
+                plan.items.push_back(
+                    PlannedItem{item.url, item.title,
+                                item.deviceID ? PlannedOperation::eraseSimulator : PlannedOperation::moveFolderToTrash,
+                                item.measurement.bytes});
             } catch (const Abandoned&) {
                 plan.kept.push_back(item.title + ": " + kAbandonedText);
             } catch (const std::exception& error) {

@@ -4,8 +4,8 @@
 
 #include "core/planning/cleanup_plan.h"
 #include "core/records/scan_cancellation.h"
-#include "core/scanning/scan_configuration.h"
 #include "core/records/storage_item.h"
+#include "core/scanning/scan_configuration.h"
 #include "core/simulators/simulator_inventory.h"
 
 namespace tarnby::CleanupPlanner {

@@ -44,23 +44,20 @@ struct FinderCollator::Impl {
     std::unique_ptr<icu::Collator> collator;
 };
 
-FinderCollator::FinderCollator() : m_impl(std::make_unique<Impl>()) {
-    m_impl->collator = detail::makeFinderCollator();
-}
+FinderCollator::FinderCollator() : m_impl(std::make_unique<Impl>()) { m_impl->collator = detail::makeFinderCollator(); }
 
 FinderCollator::~FinderCollator() = default;
 
 int FinderCollator::compare(std::string_view a, std::string_view b) const {
     if (m_impl->collator) {
         UErrorCode status = U_ZERO_ERROR;
-        const UCollationResult result = m_impl->collator->compareUTF8(
-            icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
-            icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
+        const UCollationResult result =
+            m_impl->collator->compareUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
+                                          icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
         if (U_SUCCESS(status) && result != UCOL_EQUAL) return result == UCOL_LESS ? -1 : 1;
     }
     return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
 }
-
 
 bool localizedCaseInsensitiveContains(std::string_view text, std::string_view query) {
     if (query.empty()) return true;
@@ -70,10 +67,10 @@ bool localizedCaseInsensitiveContains(std::string_view text, std::string_view qu
         return std::search(text.begin(), text.end(), query.begin(), query.end(),
                            [&](char x, char y) { return lower(x) == lower(y); }) != text.end();
     }
-    icu::UnicodeString haystack = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-    icu::UnicodeString needle = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(query.data(), static_cast<int32_t>(query.size())));
+    icu::UnicodeString haystack =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    icu::UnicodeString needle =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(query.data(), static_cast<int32_t>(query.size())));
     haystack.foldCase();
     needle.foldCase();
     return haystack.indexOf(needle) >= 0;

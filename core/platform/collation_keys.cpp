@@ -17,9 +17,7 @@ struct FinderSortKeys::Impl {
     std::u16string text;  // reused: UTF-16 of the current text
 };
 
-FinderSortKeys::FinderSortKeys() : m_impl(std::make_unique<Impl>()) {
-    m_impl->collator = detail::makeFinderCollator();
-}
+FinderSortKeys::FinderSortKeys() : m_impl(std::make_unique<Impl>()) { m_impl->collator = detail::makeFinderCollator(); }
 
 FinderSortKeys::~FinderSortKeys() = default;
 
@@ -37,8 +35,8 @@ void FinderSortKeys::appendKey(std::string_view text, std::string& out) const {
 
     // The terminating zero byte is left out.
     std::array<uint8_t, 512> scratch;
-    const int32_t needed = m_impl->collator->getSortKey(utf16.data(), length, scratch.data(),
-                                                        static_cast<int32_t>(scratch.size()));
+    const int32_t needed =
+        m_impl->collator->getSortKey(utf16.data(), length, scratch.data(), static_cast<int32_t>(scratch.size()));
     if (needed <= 0) {
         out.append(text);
     } else if (static_cast<std::size_t>(needed) <= scratch.size()) {

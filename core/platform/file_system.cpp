@@ -39,9 +39,7 @@ EntryType typeFromDirent(unsigned char type) {
 
 // GNU strerror_r returns the text (maybe a static one); POSIX strerror_r fills the buffer.
 [[maybe_unused]] const char* pickErrorText(const char* text, const char*) { return text; }
-[[maybe_unused]] const char* pickErrorText(int status, const char* buffer) {
-    return status == 0 ? buffer : nullptr;
-}
+[[maybe_unused]] const char* pickErrorText(int status, const char* buffer) { return status == 0 ? buffer : nullptr; }
 
 bool endsWith(std::string_view text, std::string_view suffix) {
     return text.size() > suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
@@ -114,7 +112,7 @@ bool isHiddenName(std::string_view name) { return !name.empty() && name.front() 
 
 bool isPackageName(std::string_view name) {
     static constexpr std::array<std::string_view, 11> kExtensions{
-        ".app", ".framework", ".bundle", ".plugin", ".kext", ".xpc",
+        ".app",       ".framework",   ".bundle",    ".plugin",     ".kext",         ".xpc",
         ".xcodeproj", ".xcworkspace", ".xcarchive", ".playground", ".photoslibrary"};
     for (auto extension : kExtensions) {
         if (endsWith(name, extension)) return true;

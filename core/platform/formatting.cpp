@@ -48,9 +48,9 @@ icu::DateFormat* dateFormat(bool withTime) {
     Cached& slot = cache[withTime ? 1 : 0];
     const std::string locale = icu::Locale::getDefault().getName();
     if (!slot.format || slot.locale != locale) {
-        slot.format.reset(withTime
-                              ? icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort)
-                              : icu::DateFormat::createDateInstance(icu::DateFormat::kMedium));
+        slot.format.reset(
+            withTime ? icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort)
+                     : icu::DateFormat::createDateInstance(icu::DateFormat::kMedium));
         slot.locale = slot.format ? locale : std::string();
         if (!slot.format) return nullptr;
     }

@@ -80,9 +80,8 @@ private:
         std::vector<std::size_t> order(value.m_keys.size());
         std::iota(order.begin(), order.end(), std::size_t{0});
         if (m_pretty) {
-            std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-                return value.m_keys[a] < value.m_keys[b];
-            });
+            std::stable_sort(order.begin(), order.end(),
+                             [&](std::size_t a, std::size_t b) { return value.m_keys[a] < value.m_keys[b]; });
         }
         open('{');
         bool first = true;

@@ -52,8 +52,8 @@ private:
     bool m_boolean = false;
     std::int64_t m_integer = 0;
     std::string m_string;
-    std::vector<std::string> m_keys;   // object member names, parallel to m_elements
-    std::vector<Value> m_elements;     // array elements or object member values
+    std::vector<std::string> m_keys;  // object member names, parallel to m_elements
+    std::vector<Value> m_elements;    // array elements or object member values
 };
 
 enum class Layout {

@@ -74,13 +74,11 @@ std::string lastComponent(std::string_view path) {
 
 bool liesInside(std::string_view path, std::string_view folder) {
     if (folder == "/") return path.size() > 1 && path.front() == '/';
-    return path.size() > folder.size() + 1 && path.substr(0, folder.size()) == folder &&
-           path[folder.size()] == '/';
+    return path.size() > folder.size() + 1 && path.substr(0, folder.size()) == folder && path[folder.size()] == '/';
 }
 
 std::string abbreviatingHome(std::string_view path, std::string_view home) {
-    if (!home.empty() && path.size() > home.size() && path.substr(0, home.size()) == home &&
-        path[home.size()] == '/') {
+    if (!home.empty() && path.size() > home.size() && path.substr(0, home.size()) == home && path[home.size()] == '/') {
         return "~" + std::string(path.substr(home.size()));
     }
     return std::string(path);

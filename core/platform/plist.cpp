@@ -30,8 +30,8 @@ std::optional<TimePoint> dateValue(const std::string& path, std::string_view key
             int32_t seconds = 0;
             int32_t microseconds = 0;
             plist_get_date_val(node, &seconds, &microseconds);
-            const auto since1970 = std::chrono::seconds(kReferenceDateOffset + seconds) +
-                                   std::chrono::microseconds(microseconds);
+            const auto since1970 =
+                std::chrono::seconds(kReferenceDateOffset + seconds) + std::chrono::microseconds(microseconds);
             result = TimePoint(std::chrono::duration_cast<TimePoint::duration>(since1970));
         }
     }

@@ -8,8 +8,8 @@
 namespace tarnby {
 
 struct ScanResult {
-    std::vector<StorageItem> items;   // largest first, stable
-    std::vector<std::string> notes;   // in the order they arose
+    std::vector<StorageItem> items;  // largest first, stable
+    std::vector<std::string> notes;  // in the order they arose
     bool cancelled = false;
 };
 

@@ -11,8 +11,8 @@ namespace tarnby {
 struct SimulatorDevice {
     std::string udid;
     std::string name;
-    std::string state;                 // the tool's own word, e.g. kShutdownState
-    std::optional<bool> isAvailable;   // none when the tool omitted it
+    std::string state;                // the tool's own word, e.g. kShutdownState
+    std::optional<bool> isAvailable;  // none when the tool omitted it
 
     friend bool operator==(const SimulatorDevice&, const SimulatorDevice&) = default;
 };

@@ -16,9 +16,9 @@ struct StorageItem {
     std::string explanation;
     std::string rebuild;
     Measurement measurement;
-    std::optional<std::string> deviceID;     // simulator udid; none for folders
-    std::optional<TimePoint> lastBoot;       // simulators only, when known
-    std::optional<std::string> protection;   // why the item must never be cleaned
+    std::optional<std::string> deviceID;    // simulator udid; none for folders
+    std::optional<TimePoint> lastBoot;      // simulators only, when known
+    std::optional<std::string> protection;  // why the item must never be cleaned
 
     // The item's identity in lists, selection, kept set and saved preferences.
     const std::string& id() const { return url; }

@@ -9,8 +9,8 @@ namespace tarnby {
 // Category of a finding. The raw values are stored and exchanged as text.
 enum class StorageKind { dependencies, builds, caches, simulators };
 
-inline constexpr std::array<StorageKind, 4> kAllStorageKinds{
-    StorageKind::dependencies, StorageKind::builds, StorageKind::caches, StorageKind::simulators};
+inline constexpr std::array<StorageKind, 4> kAllStorageKinds{StorageKind::dependencies, StorageKind::builds,
+                                                             StorageKind::caches, StorageKind::simulators};
 
 std::string_view rawValue(StorageKind kind);
 // Plural, sentence-case display name ("Build outputs").

@@ -23,7 +23,7 @@ bool safePath(const std::string& path);
 // several threads started for the call; `threads` 0 picks their number, 1 keeps the walk on
 // the caller's thread, and equal trees give equal measurements whatever the number.
 // `entryLimit` and `threads` are seams for tests.
-Measurement measure(const std::string& path, const ScanCancellation& cancellation,
-                    std::size_t entryLimit = kEntryLimit, std::size_t threads = 0);
+Measurement measure(const std::string& path, const ScanCancellation& cancellation, std::size_t entryLimit = kEntryLimit,
+                    std::size_t threads = 0);
 
 }  // namespace tarnby::FileInspection

@@ -141,12 +141,12 @@ enum class FolderState { pending, claimed, listed, abandoned };
 // them in the order their lines sort (see Walk) and frees the folder.
 struct Folder {
     Folder* parent = nullptr;
-    std::uint32_t index = 0;  // its entry among the parent's children
+    std::uint32_t index = 0;         // its entry among the parent's children
     FolderStack::Identity identity;  // as listed in the parent; only that folder is entered
     std::atomic<FolderState> state{FolderState::pending};
     std::atomic<int> fd{-1};
     std::atomic<std::uint32_t> unopened{0};  // subfolders not yet opened through fd
-    bool preopened = false;  // fd was opened with the parent's listing and not yet taken
+    bool preopened = false;                  // fd was opened with the parent's listing and not yet taken
 
     std::string names;  // entry names back to back: one buffer instead of one string each
     std::string tails;  // each entry's "|device:inode|mode|size|modified|changed", back to back
@@ -207,8 +207,8 @@ struct Tally {
 // tree and a bounded number of folders listed ahead are held at a time.
 class Walk {
 public:
-    Walk(const std::string& rootPath, const ScanCancellation& cancellation, std::size_t entryLimit,
-         std::size_t threads, bool spreadAtOnce)
+    Walk(const std::string& rootPath, const ScanCancellation& cancellation, std::size_t entryLimit, std::size_t threads,
+         bool spreadAtOnce)
         : m_rootPath(rootPath),
           m_cancellation(cancellation),
           m_entryLimit(entryLimit),
@@ -490,8 +490,8 @@ private:
         Folder& parent = *folder.parent;
         const std::string name(folder.name());
         const int parentFd = parent.fd.load(std::memory_order_acquire);
-        int fd = parentFd >= 0 ? openFolder(parentFd, name.c_str(), false, folder.identity)
-                               : openThroughAncestors(folder);
+        int fd =
+            parentFd >= 0 ? openFolder(parentFd, name.c_str(), false, folder.identity) : openThroughAncestors(folder);
         if (fd >= 0) folder.fd.store(fd, std::memory_order_release);
         if (parent.unopened.fetch_sub(1, std::memory_order_acq_rel) == 1 && &parent != &m_root) {
             std::lock_guard guard(m_descriptorLock);
@@ -644,8 +644,8 @@ std::size_t automaticThreads() {
 
 }  // namespace
 
-void measure(const std::string& path, const ScanCancellation& cancellation, std::size_t entryLimit,
-             std::size_t threads, Measurement& result) {
+void measure(const std::string& path, const ScanCancellation& cancellation, std::size_t entryLimit, std::size_t threads,
+             Measurement& result) {
     try {
         const std::size_t count = threads == 0 ? automaticThreads() : threads;
         Walk walk(path, cancellation, entryLimit, count, threads != 0);

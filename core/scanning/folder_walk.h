@@ -19,7 +19,7 @@ inline constexpr std::size_t kMaxThreads = 8;
 // proves large, then up to the hardware's count (capped); any other value uses exactly that
 // many from the start. The result is the same for every thread count except which entries
 // get lines before a stop (cancellation, the entry limit). Never throws.
-void measure(const std::string& path, const ScanCancellation& cancellation, std::size_t entryLimit,
-             std::size_t threads, Measurement& result);
+void measure(const std::string& path, const ScanCancellation& cancellation, std::size_t entryLimit, std::size_t threads,
+             Measurement& result);
 
 }  // namespace tarnby::FolderWalk

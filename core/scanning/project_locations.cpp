@@ -16,9 +16,9 @@ namespace tarnby::ProjectLocations {
 namespace {
 
 // Both "Code" and "code": on a case-sensitive disk they are different folders.
-constexpr std::array<std::string_view, 12> kCustomaryNames{
-    "Developer", "Projects", "Code", "code", "dev", "devperso",
-    "src", "repos", "Repositories", "workspace", "Workspaces", "GitHub"};
+constexpr std::array<std::string_view, 12> kCustomaryNames{"Developer",    "Projects",  "Code",       "code",
+                                                           "dev",          "devperso",  "src",        "repos",
+                                                           "Repositories", "workspace", "Workspaces", "GitHub"};
 
 // Personal and system folders of a home are never proposed, whatever they hold.
 constexpr std::array<std::string_view, 9> kPersonalNames{

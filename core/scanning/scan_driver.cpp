@@ -4,13 +4,13 @@
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
-#include <thread>
-#include <cstdint>
 #include <new>
 #include <set>
 #include <string_view>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 
@@ -28,8 +28,8 @@ namespace {
 
 // Character count of UTF-8 path text: every byte that does not continue a sequence.
 std::size_t scalarCount(std::string_view text) {
-    return static_cast<std::size_t>(std::count_if(
-        text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 bool walkSkipsName(std::string_view name) { return name == ".git" || name == ".Trash" || name == "Library"; }
@@ -160,12 +160,10 @@ public:
             settle();
             m_result.cancelled = m_cancellation.isCancelled();
             // Stable, so equal sizes keep phase and walking order.
-            std::stable_sort(m_result.items.begin(), m_result.items.end(),
-                             [](const StorageItem& a, const StorageItem& b) {
-                                 return a.measurement.bytes > b.measurement.bytes;
-                             });
-        } catch (...) {
-        }
+            std::stable_sort(
+                m_result.items.begin(), m_result.items.end(),
+                [](const StorageItem& a, const StorageItem& b) { return a.measurement.bytes > b.measurement.bytes; });
+        } catch (...) {}
         return std::move(m_result);
     }
 
@@ -222,9 +220,8 @@ private:
         roots.reserve(m_configuration.roots().size());
         for (const auto& root : m_configuration.roots()) roots.push_back(paths::standardized(root));
         // Shortest first, so a root nested in another is met after it and walked only once.
-        std::stable_sort(roots.begin(), roots.end(), [](const std::string& a, const std::string& b) {
-            return scalarCount(a) < scalarCount(b);
-        });
+        std::stable_sort(roots.begin(), roots.end(),
+                         [](const std::string& a, const std::string& b) { return scalarCount(a) < scalarCount(b); });
 
         std::vector<std::string> accepted;
         for (const auto& root : roots) {
@@ -252,7 +249,8 @@ private:
         const std::size_t namesNeeded =
             m_limits.rootEntries < SIZE_MAX ? m_limits.rootEntries + 1 : m_limits.rootEntries;
         ProjectWalk walk(
-            root, [this](const std::string& path, int error) { note("Skipped " + path + ": " + fs::describeErrno(error)); },
+            root,
+            [this](const std::string& path, int error) { note("Skipped " + path + ": " + fs::describeErrno(error)); },
             namesNeeded);
         if (walk.failed()) {
             note("Could not read " + root);
@@ -319,8 +317,8 @@ private:
             std::string title = paths::lastComponent(inspected->first);
             append(StorageItem{std::move(inspected->first), StorageKind::caches, std::move(title),
                                std::string(TargetCatalogue::kCacheExplanation),
-                               std::string(TargetCatalogue::kCacheRebuild), Measurement{},
-                               std::nullopt, std::nullopt, std::nullopt},
+                               std::string(TargetCatalogue::kCacheRebuild), Measurement{}, std::nullopt, std::nullopt,
+                               std::nullopt},
                    inspected->second);
         }
     }
@@ -336,8 +334,8 @@ private:
             if (!inspected) continue;
             append(StorageItem{std::move(inspected->first), StorageKind::builds, entry.name,
                                std::string(TargetCatalogue::kDerivedDataExplanation),
-                               std::string(TargetCatalogue::kDerivedDataRebuild), Measurement{},
-                               std::nullopt, std::nullopt, std::nullopt},
+                               std::string(TargetCatalogue::kDerivedDataRebuild), Measurement{}, std::nullopt,
+                               std::nullopt, std::nullopt},
                    inspected->second);
         }
     }
@@ -379,8 +377,8 @@ private:
             auto lastBoot = plist::dateValue(paths::appending(inspected->first, "device.plist"), "lastBootedAt");
             append(StorageItem{std::move(inspected->first), StorageKind::simulators, std::move(title),
                                std::string(TargetCatalogue::kSimulatorExplanation),
-                               std::string(TargetCatalogue::kSimulatorRebuild), Measurement{},
-                               std::move(deviceID), lastBoot, std::move(protection)},
+                               std::string(TargetCatalogue::kSimulatorRebuild), Measurement{}, std::move(deviceID),
+                               lastBoot, std::move(protection)},
                    inspected->second);
         }
     }
@@ -394,7 +392,7 @@ private:
     std::vector<const Measurement*> m_measurements;  // one per item, filled by the pool
     std::vector<PendingNote> m_notes;
     std::unordered_set<std::string> m_seen;  // standardized paths of recorded items, all phases
-    MeasurementPool m_pool;  // last, so it finishes before what its slots feed is gone
+    MeasurementPool m_pool;                  // last, so it finishes before what its slots feed is gone
 };
 
 }  // namespace
@@ -408,8 +406,7 @@ ScanResult scan(const ScanConfiguration& configuration, const std::optional<std:
         ScanResult result;
         try {
             result.cancelled = cancellation.isCancelled();
-        } catch (...) {
-        }
+        } catch (...) {}
         return result;
     }
 }

@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "core/records/scan_cancellation.h"
-#include "core/scanning/scan_configuration.h"
 #include "core/records/scan_result.h"
 #include "core/records/simulator_device.h"
 #include "core/records/storage_item.h"
 #include "core/records/storage_kind.h"
 #include "core/scanning/file_inspection.h"
+#include "core/scanning/scan_configuration.h"
 
 namespace tarnby {
 
@@ -25,9 +25,9 @@ struct Classification {
 
 // The fixed limits of a scan; tests shrink them instead of building a million files.
 struct ScanLimits {
-    std::size_t rootEntries = 1'000'000;             // per project-root walk
+    std::size_t rootEntries = 1'000'000;  // per project-root walk
     std::size_t measuredEntries = FileInspection::kEntryLimit;
-    std::size_t progressInterval = 1000;             // entries between "Looking through" texts
+    std::size_t progressInterval = 1000;  // entries between "Looking through" texts
     // Threads measuring findings while the walk goes on, each measurement walking as many:
     // 0 lets the hardware decide, 1 does everything on the scanning thread. The result is the
     // same either way.
@@ -54,10 +54,8 @@ using Progress = std::function<void(const std::string&)>;
 // Project roots, package caches, DerivedData folders, simulator devices, in that order;
 // items sorted by size, largest first (stable). Never throws; `devices` is nothing when there
 // is no inventory. Blocks while it walks the disk.
-ScanResult scan(const ScanConfiguration& configuration,
-                const std::optional<std::vector<SimulatorDevice>>& devices,
-                const ScanCancellation& cancellation, const Progress& progress,
-                const ScanLimits& limits = {});
+ScanResult scan(const ScanConfiguration& configuration, const std::optional<std::vector<SimulatorDevice>>& devices,
+                const ScanCancellation& cancellation, const Progress& progress, const ScanLimits& limits = {});
 
 }  // namespace Scanner
 }  // namespace tarnby

@@ -25,12 +25,10 @@ inline constexpr std::array<WalkedTarget, 4> kWalkedTargets{{
      "credentials. Unrecorded local edits will be lost.",
      ""},
     {".build", "Package.swift", StorageKind::builds,
-     "Swift build products and dependency checkouts. Save any local checkout edits before cleaning.",
-     "swift build"},
-    {"target", "Cargo.toml", StorageKind::builds,
-     "Rust compiler output. Recreated by your next Cargo build.", "cargo build"},
-    {".next", "package.json", StorageKind::builds,
-     "Next.js build output. Stop the development server before cleaning.",
+     "Swift build products and dependency checkouts. Save any local checkout edits before cleaning.", "swift build"},
+    {"target", "Cargo.toml", StorageKind::builds, "Rust compiler output. Recreated by your next Cargo build.",
+     "cargo build"},
+    {".next", "package.json", StorageKind::builds, "Next.js build output. Stop the development server before cleaning.",
      "Run your project's Next.js build or dev command"},
 }};
 
@@ -67,7 +65,7 @@ inline constexpr std::string_view kNoInventoryProtection = "Inventory unavailabl
 inline constexpr std::string_view kUnlistedSimulatorTitlePrefix = "Simulator ";
 
 // Never searched or proposed, in the order they are tested.
-inline constexpr std::array<std::string_view, 7> kProtectedLocations{
-    "/System", "/Library", "/Applications", "/bin", "/sbin", "/usr", "/etc"};
+inline constexpr std::array<std::string_view, 7> kProtectedLocations{"/System", "/Library", "/Applications", "/bin",
+                                                                     "/sbin",   "/usr",     "/etc"};
 
 }  // namespace tarnby::TargetCatalogue

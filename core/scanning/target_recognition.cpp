@@ -34,10 +34,9 @@ std::optional<Classification> classify(const std::string& path) {
 
 bool protectedSystemPath(const std::string& path) {
     const std::string standard = paths::standardized(path);
-    return std::any_of(TargetCatalogue::kProtectedLocations.begin(), TargetCatalogue::kProtectedLocations.end(),
-                       [&](std::string_view location) {
-                           return standard == location || paths::liesInside(standard, location);
-                       });
+    return std::any_of(
+        TargetCatalogue::kProtectedLocations.begin(), TargetCatalogue::kProtectedLocations.end(),
+        [&](std::string_view location) { return standard == location || paths::liesInside(standard, location); });
 }
 
 namespace {
@@ -54,9 +53,8 @@ bool recognizedUnguarded(const StorageItem& item, const ScanConfiguration& confi
             [[fallthrough]];
         case StorageKind::dependencies: {
             const auto& roots = configuration.roots();
-            const bool insideRoot = std::any_of(roots.begin(), roots.end(), [&](const std::string& root) {
-                return paths::liesInside(url, root);
-            });
+            const bool insideRoot = std::any_of(roots.begin(), roots.end(),
+                                                [&](const std::string& root) { return paths::liesInside(url, root); });
             if (!insideRoot) return false;
             const auto classification = classify(url);
             return classification && classification->kind == item.kind;

@@ -32,8 +32,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kTimedOutText =
-    "The Xcode command timed out. Nothing else was scheduled; try scanning again.";
+constexpr const char* kTimedOutText = "The Xcode command timed out. Nothing else was scheduled; try scanning again.";
 constexpr const char* kFailedText = "The Xcode command failed.";
 constexpr const char* kStoppedText = "The Xcode command was stopped.";
 constexpr const char* kTooMuchText = "The Xcode command printed more than 64 MiB of output.";
@@ -128,7 +127,8 @@ public:
             const auto now = Clock::now();
             if (now >= deadline) return Wait::deadline;
             auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-            if (cancellation != nullptr) remaining = std::min(remaining, std::chrono::milliseconds(kCancelPollMilliseconds));
+            if (cancellation != nullptr)
+                remaining = std::min(remaining, std::chrono::milliseconds(kCancelPollMilliseconds));
             if (m_pidfd >= 0) {
                 pollfd entry{m_pidfd, POLLIN, 0};
                 const int milliseconds = static_cast<int>(std::min<std::int64_t>(remaining.count(), INT_MAX));
@@ -148,8 +148,7 @@ public:
 
     // Only after SIGKILL, which nothing can ignore.
     void reapBlocking() {
-        while (!reap(0)) {
-        }
+        while (!reap(0)) {}
     }
 
 private:

@@ -18,7 +18,7 @@ inline constexpr std::size_t kErrorTextLimit = 400;
 // run fails, so a tool that never stops printing cannot fill the memory.
 inline constexpr std::size_t kOutputLimit = std::size_t{64} * 1024 * 1024;
 inline constexpr double kCancelGraceSeconds = 0.5;  // after SIGTERM for a stopped run
-inline constexpr int kCancelPollMilliseconds = 50;   // how soon a stop is noticed
+inline constexpr int kCancelPollMilliseconds = 50;  // how soon a stop is noticed
 
 // Runs `executable` (an absolute path) with `arguments` and returns what it wrote to standard
 // output and standard error together, in the order written, when it exits with status 0.
@@ -31,9 +31,8 @@ inline constexpr int kCancelPollMilliseconds = 50;   // how soon a stop is notic
 // A given `cancellation` is polled while the tool runs: once it is cancelled the group is
 // asked to end, killed kCancelGraceSeconds later, and StorageError::command says so. (The
 // tool's own group does not get the terminal's Ctrl-C; this is how a stop reaches it.)
-std::string run(const std::string& executable, const std::vector<std::string>& arguments,
-                double timeout, const std::optional<Environment>& environment,
-                const ScanCancellation* cancellation = nullptr);
+std::string run(const std::string& executable, const std::vector<std::string>& arguments, double timeout,
+                const std::optional<Environment>& environment, const ScanCancellation* cancellation = nullptr);
 
 // The calling process's environment as a map.
 Environment currentEnvironment();

@@ -64,9 +64,7 @@ std::vector<SimulatorDevice> SystemSimulators::cancellableInventory(const ScanCa
     return decodeSimulatorInventory(run({"list", "devices", "--json"}, &cancellation));
 }
 
-bool SystemSimulators::toolPresent() const {
-    return m_platform == Platform::macOS || fs::exists(m_locations.program);
-}
+bool SystemSimulators::toolPresent() const { return m_platform == Platform::macOS || fs::exists(m_locations.program); }
 
 CommandRunner::Environment SystemSimulators::toolEnvironment(CommandRunner::Environment environment) const {
     // A device set chosen for some other purpose must not replace the user's own devices.

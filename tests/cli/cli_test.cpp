@@ -16,9 +16,9 @@
 #include <gtest/gtest.h>
 
 #include "cli/commands.h"
-#include "core/preferences/saved_preferences.h"
 #include "cli/scan_document.h"
 #include "core/platform/file_system.h"
+#include "core/preferences/saved_preferences.h"
 #include "core/scanning/file_inspection.h"
 #include "tests/support/temp_tree.h"
 
@@ -123,9 +123,13 @@ struct FixtureHome {
 
 TEST(CommandLine, RefusesBadArgumentsWithOneLineAndStatusTwo) {
     TempTree scratch;
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {"frobnicate"}, {"scan", "--bogus"}, {"scan", "--home"}, {"scan", "--simulators", "f", "--no-simulators"},
-             {"scan", "--root", "/x", "--no-roots"}, {"plan", "/x"}, {"plan", "--scan", "/absent.json", "/x"}}) {
+    for (const auto& arguments : std::vector<std::vector<std::string>>{{"frobnicate"},
+                                                                       {"scan", "--bogus"},
+                                                                       {"scan", "--home"},
+                                                                       {"scan", "--simulators", "f", "--no-simulators"},
+                                                                       {"scan", "--root", "/x", "--no-roots"},
+                                                                       {"plan", "/x"},
+                                                                       {"plan", "--scan", "/absent.json", "/x"}}) {
         SCOPED_TRACE(arguments.front() + " " + (arguments.size() > 1 ? arguments[1] : ""));
         const Outcome run = quillet(scratch, arguments);
         EXPECT_EQ(run.status, 2);
@@ -141,7 +145,7 @@ TEST(CommandLine, RefusesBadArgumentsWithOneLineAndStatusTwo) {
 TEST(CommandLine, ScanJsonDescribesEveryItemAndEndsWithTheInventoryNote) {
     FixtureHome fixture;
     const Outcome run = quillet(fixture.tree, {"scan", "--json", "--no-simulators", "--home", fixture.home, "--root",
-                                           fixture.home + "/Code", "--root", "/"});
+                                               fixture.home + "/Code", "--root", "/"});
     ASSERT_EQ(run.status, 0) << run.err;
     const Json document = Json::parse(run.out);
     EXPECT_EQ(document["home"], fixture.home);
@@ -150,7 +154,8 @@ TEST(CommandLine, ScanJsonDescribesEveryItemAndEndsWithTheInventoryNote) {
     const auto& notes = document["notes"];
     ASSERT_EQ(notes.size(), 2U);
     EXPECT_EQ(notes[0], "Choose a project folder instead of a system location: /");
-    EXPECT_EQ(notes[1].get<std::string>().rfind("Simulator inventory unavailable. Simulator cleanup is disabled. ", 0), 0U);
+    EXPECT_EQ(notes[1].get<std::string>().rfind("Simulator inventory unavailable. Simulator cleanup is disabled. ", 0),
+              0U);
 
     const auto& items = document["items"];
     ASSERT_EQ(items.size(), 3U);
@@ -165,8 +170,8 @@ TEST(CommandLine, ScanJsonDescribesEveryItemAndEndsWithTheInventoryNote) {
     EXPECT_EQ((*modules)["fingerprint"], measured.fingerprint);
     EXPECT_EQ((*modules)["bytes"], measured.bytes);
     EXPECT_TRUE((*modules)["modified"].is_number_float());
-    for (const char* key : {"explanation", "rebuild", "files", "complete", "selectable", "deviceID", "lastBoot",
-                            "protection"}) {
+    for (const char* key :
+         {"explanation", "rebuild", "files", "complete", "selectable", "deviceID", "lastBoot", "protection"}) {
         EXPECT_TRUE(modules->contains(key)) << key;
     }
 }
@@ -176,8 +181,8 @@ TEST(CommandLine, OutputStaysValidWhateverBytesANameHolds) {
     const std::string odd = "home/Code/bad\xff\nname";
     fixture.tree.writeFile(odd + "/package.json", "{}");
     fixture.tree.writeFile(odd + "/node_modules/x", "x");
-    const Outcome run = quillet(fixture.tree, {"scan", "--json", "--no-simulators", "--home", fixture.home, "--root",
-                                           fixture.home + "/Code"});
+    const Outcome run = quillet(
+        fixture.tree, {"scan", "--json", "--no-simulators", "--home", fixture.home, "--root", fixture.home + "/Code"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Json::accept(run.out));  // rejects invalid UTF-8
     EXPECT_NE(run.out.find("\"title\":\"bad\xEF\xBF\xBD\\nname \\/ node_modules\""), std::string::npos);
@@ -191,8 +196,8 @@ TEST(CommandLine, OutputStaysValidWhateverBytesANameHolds) {
     EXPECT_EQ(plan.status, 1);
     EXPECT_NE(plan.err.find("could not be written as JSON text"), std::string::npos) << plan.err;
 
-    const Outcome table = quillet(fixture.tree, {"scan", "--no-simulators", "--home", fixture.home, "--root",
-                                             fixture.home + "/Code"});
+    const Outcome table =
+        quillet(fixture.tree, {"scan", "--no-simulators", "--home", fixture.home, "--root", fixture.home + "/Code"});
     EXPECT_NE(table.out.find("bad\\xff\\nname / node_modules"), std::string::npos) << table.out;
 }
 
@@ -233,8 +238,8 @@ TEST(CommandLine, SuggestListsProjectFoldersInOrder) {
 
 TEST(CommandLine, PlanPipedFromScanGivesTheExactPlanText) {
     FixtureHome fixture;
-    const Outcome scan = quillet(fixture.tree, {"scan", "--json", "--no-simulators", "--home", fixture.home, "--root",
-                                            fixture.home + "/Code"});
+    const Outcome scan = quillet(
+        fixture.tree, {"scan", "--json", "--no-simulators", "--home", fixture.home, "--root", fixture.home + "/Code"});
     ASSERT_EQ(scan.status, 0);
     const std::string modules = fixture.project + "/node_modules";
     const Json document = Json::parse(scan.out);
@@ -273,17 +278,18 @@ TEST(CommandLine, CtrlCStopsTheScanAndPrintsThePartialResult) {
     // The inventory file is a FIFO, so the scan waits on it until the test has sent Ctrl-C.
     const std::string fifo = fixture.tree.path("devices.fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    const Outcome run = quillet(fixture.tree, {"scan", "--json", "--simulators", fifo, "--home", fixture.home, "--root",
-                                           fixture.home + "/Code"},
-                            {}, [&](pid_t child) {
-                                std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                                ::kill(child, SIGINT);
-                                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                                const int fd = ::open(fifo.c_str(), O_WRONLY);
-                                const std::string list = R"({"devices": {}})";
-                                [[maybe_unused]] auto written = ::write(fd, list.data(), list.size());
-                                ::close(fd);
-                            });
+    const Outcome run =
+        quillet(fixture.tree,
+                {"scan", "--json", "--simulators", fifo, "--home", fixture.home, "--root", fixture.home + "/Code"}, {},
+                [&](pid_t child) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                    ::kill(child, SIGINT);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    const int fd = ::open(fifo.c_str(), O_WRONLY);
+                    const std::string list = R"({"devices": {}})";
+                    [[maybe_unused]] auto written = ::write(fd, list.data(), list.size());
+                    ::close(fd);
+                });
     EXPECT_EQ(run.status, 130) << run.err;
     const Json document = Json::parse(run.out);
     EXPECT_EQ(document["cancelled"], true);
@@ -292,8 +298,8 @@ TEST(CommandLine, CtrlCStopsTheScanAndPrintsThePartialResult) {
 
 // The scan of a fixture home, as `quillet scan --json` prints it.
 std::string scanDocument(const FixtureHome& fixture) {
-    const Outcome scan = quillet(fixture.tree, {"scan", "--json", "--no-simulators", "--home", fixture.home, "--root",
-                                                fixture.home + "/Code"});
+    const Outcome scan = quillet(
+        fixture.tree, {"scan", "--json", "--no-simulators", "--home", fixture.home, "--root", fixture.home + "/Code"});
     EXPECT_EQ(scan.status, 0) << scan.err;
     return scan.out;
 }
@@ -354,14 +360,14 @@ TEST(CommandLine, AnOutputThatCannotBeWrittenFailsEveryCommand) {
     FixtureHome fixture;
     const std::string document = scanDocument(fixture);
     const std::string modules = fixture.project + "/node_modules";
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {"scan", "--json", "--no-simulators", "--home", fixture.home},
-             {"scan", "--no-simulators", "--home", fixture.home},
-             {"suggest", "--home", fixture.home},
-             {"plan", "--scan", "-", "--no-simulators", modules},
-             {"help"},
-             {"scan", "--help"},
-             {"--version"}}) {
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{"scan", "--json", "--no-simulators", "--home", fixture.home},
+                                               {"scan", "--no-simulators", "--home", fixture.home},
+                                               {"suggest", "--home", fixture.home},
+                                               {"plan", "--scan", "-", "--no-simulators", modules},
+                                               {"help"},
+                                               {"scan", "--help"},
+                                               {"--version"}}) {
         SCOPED_TRACE(arguments.front() + " " + arguments.back());
         Wiring full;
         full.outPath = "/dev/full";
@@ -388,11 +394,15 @@ TEST(CommandLine, TableEscapesWhatWouldRestyleOrReorderTheTerminal) {
     FixtureHome fixture;
     // CSI as one C1 character, right-to-left override, left-to-right isolate and its pop, a
     // right-to-left mark, the Arabic letter mark, a line separator and a lone invalid byte.
-    const std::string name = "a\xC2\x9B" "31m\xE2\x80\xAE" "b\xE2\x81\xA6\xE2\x81\xA9\xE2\x80\x8F\xD8\x9C\xE2\x80\xA8\xC0" "é";
+    const std::string name =
+        "a\xC2\x9B"
+        "31m\xE2\x80\xAE"
+        "b\xE2\x81\xA6\xE2\x81\xA9\xE2\x80\x8F\xD8\x9C\xE2\x80\xA8\xC0"
+        "é";
     fixture.tree.writeFile("home/Code/" + name + "/package.json", "{}");
     fixture.tree.writeFile("home/Code/" + name + "/node_modules/x", "x");
-    const Outcome run = quillet(fixture.tree, {"scan", "--no-simulators", "--home", fixture.home, "--root",
-                                               fixture.home + "/Code"});
+    const Outcome run =
+        quillet(fixture.tree, {"scan", "--no-simulators", "--home", fixture.home, "--root", fixture.home + "/Code"});
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string shown = "a\\u009b31m\\u202eb\\u2066\\u2069\\u200f\\u061c\\u2028\\xc0é";
     EXPECT_NE(run.out.find("~/Code/" + shown + "/node_modules"), std::string::npos) << run.out;
@@ -442,14 +452,19 @@ TEST(CommandLine, FolderArgumentsMustBeFoldersAsGiven) {
         if (command == "plan") arguments.insert(arguments.end(), {"--scan", "-", "--no-simulators", "~/x"});
         refused(arguments, "quillet " + command + ": the home folder " + homeLink +
                                " is a symbolic link, and home folders are not followed through links; "
-                               "give the folder it points to: " + fixture.home + "\n");
+                               "give the folder it points to: " +
+                               fixture.home + "\n");
     }
     refused({"scan", "--home", homeLink + "/Code"},
-            "quillet scan: the home folder " + homeLink + "/Code lies behind a symbolic link, and home folders "
-            "are not followed through links; give the folder it points to: " + fixture.home + "/Code\n");
+            "quillet scan: the home folder " + homeLink +
+                "/Code lies behind a symbolic link, and home folders "
+                "are not followed through links; give the folder it points to: " +
+                fixture.home + "/Code\n");
     refused({"scan", "--home", fixture.home, "--root", homeLink + "/Code"},
-            "quillet scan: the project folder " + homeLink + "/Code lies behind a symbolic link, and roots "
-            "are not followed through links; give the folder it points to: " + fixture.home + "/Code\n");
+            "quillet scan: the project folder " + homeLink +
+                "/Code lies behind a symbolic link, and roots "
+                "are not followed through links; give the folder it points to: " +
+                fixture.home + "/Code\n");
 
     if (::geteuid() != 0) {
         const std::string locked = fixture.tree.makeDir("locked");
@@ -464,8 +479,9 @@ TEST(CommandLine, PlanTakesThePathsTheTableShows) {
     FixtureHome fixture;
     const std::string document = scanDocument(fixture);
     const std::string link = fixture.tree.symlink(fixture.home + "/Code", "code-link");
-    const Outcome run = quillet(fixture.tree, {"plan", "--scan", "-", "--no-simulators", "~/Code/site/node_modules",
-                                               link + "/site/.next"}, document);
+    const Outcome run =
+        quillet(fixture.tree,
+                {"plan", "--scan", "-", "--no-simulators", "~/Code/site/node_modules", link + "/site/.next"}, document);
     ASSERT_EQ(run.status, 0) << run.err;
     const Json plan = Json::parse(run.out);
     ASSERT_EQ(plan.size(), 2U);
@@ -488,8 +504,8 @@ TEST(CommandLine, HelpAndVersionWhenAskedFor) {
     EXPECT_EQ(quillet(scratch, {"-h"}).out, help.out);
 
     // A subcommand's help, whatever else is on the line (plan without its required --scan, too).
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {"plan", "-h"}, {"plan", "--bogus", "--help"}, {"help", "plan"}}) {
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{"plan", "-h"}, {"plan", "--bogus", "--help"}, {"help", "plan"}}) {
         const Outcome run = quillet(scratch, arguments);
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.out.rfind("usage: quillet plan --scan FILE", 0), 0U) << run.out;

@@ -41,14 +41,13 @@ void expectSameText(const std::string& actual, const std::string& expected) {
     std::size_t at = 0;
     while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
     const std::size_t from = at < 120 ? 0 : at - 120;
-    ADD_FAILURE() << "differs at " << at << "\n  actual:   …" << actual.substr(from, 240)
-                  << "\n  expected: …" << expected.substr(from, 240);
+    ADD_FAILURE() << "differs at " << at << "\n  actual:   …" << actual.substr(from, 240) << "\n  expected: …"
+                  << expected.substr(from, 240);
 }
 
 void compareWithoutPrivileges(void* context) {
     const auto& tree = *static_cast<const TempTree*>(context);
-    const tarnby::ScanConfiguration configuration(tree.path("home"),
-                                                  {tree.path("home/code"), tree.path("home/more")});
+    const tarnby::ScanConfiguration configuration(tree.path("home"), {tree.path("home/code"), tree.path("home/more")});
     const Run sequential = scanWith(configuration, 1);
     for (std::size_t threads : {0U, 2U, 4U}) {
         for (int round = 0; round < 3; ++round) {
@@ -67,8 +66,8 @@ void compareWithoutPrivileges(void* context) {
 TEST(ParallelScan, GivesTheSequentialResultNotesAndProgress) {
     TempTree tree;
     for (int project = 0; project < 30; ++project) {
-        const std::string base = "home/" + std::string(project % 2 == 0 ? "code" : "more") + "/p" +
-                                 std::to_string(project);
+        const std::string base =
+            "home/" + std::string(project % 2 == 0 ? "code" : "more") + "/p" + std::to_string(project);
         tree.writeFile(base + "/package.json", "{}");
         for (int file = 0; file < project * 2; ++file) {
             tree.writeFile(base + "/node_modules/m" + std::to_string(file % 5) + "/f" + std::to_string(file),

@@ -39,8 +39,9 @@ struct Finished {
 
 // Runs the binary in `workingFolder` with its temporary folder pointed at `temporary`, under `limits`
 // (soft and hard, so it cannot raise them again), with `input` on standard input.
-Finished runQuillet(const TempTree& scratch, const std::vector<std::string>& arguments, const std::string& workingFolder,
-                    const std::string& temporary, const Limits& limits = {}, const std::string& input = {}) {
+Finished runQuillet(const TempTree& scratch, const std::vector<std::string>& arguments,
+                    const std::string& workingFolder, const std::string& temporary, const Limits& limits = {},
+                    const std::string& input = {}) {
     const std::string in = scratch.writeFile("stdin", input);
     const std::string out = scratch.path("stdout");
     const std::string err = scratch.path("stderr");
@@ -177,7 +178,8 @@ void addBulk(const Home& fixture) {
         const std::string base = "home/Code/p" + std::to_string(project);
         fixture.tree.writeFile(base + "/package.json", "{}");
         for (int file = 0; file < 40; ++file) {
-            fixture.tree.writeFile(base + "/node_modules/m" + std::to_string(file % 8) + "/f" + std::to_string(file), "x");
+            fixture.tree.writeFile(base + "/node_modules/m" + std::to_string(file % 8) + "/f" + std::to_string(file),
+                                   "x");
         }
     }
     std::string deep = "home/Code/deep/node_modules";
@@ -198,8 +200,8 @@ TEST(Robustness, FewDescriptorsGiveAWholeResultAndLittleMemoryAClearEndNeverACra
     EXPECT_EQ(fingerprints(few.out), fingerprints(free.out));
     // Even fewer: the scan cannot be whole, and says so rather than crashing.
     for (const rlim_t descriptors : {12, 8, 5}) {
-        const Finished starved = runQuillet(fixture.streams, fixture.scan(false), fixture.work, fixture.temporary,
-                                            {descriptors});
+        const Finished starved =
+            runQuillet(fixture.streams, fixture.scan(false), fixture.work, fixture.temporary, {descriptors});
         EXPECT_EQ(starved.signal, 0) << descriptors << " descriptors: " << starved.err;
         if (starved.exitStatus != 0) {
             EXPECT_FALSE(starved.err.empty()) << descriptors << " descriptors";
@@ -280,8 +282,8 @@ TEST(Robustness, AScanAndAPlanChangeNothingOnDisk) {
     EXPECT_EQ(table.exitStatus, 0) << table.err;
     const Finished json = runQuillet(fixture.streams, fixture.scan(true), fixture.work, fixture.temporary);
     ASSERT_EQ(json.exitStatus, 0) << json.err;
-    const Finished suggest = runQuillet(fixture.streams, {"suggest", "--home", fixture.home}, fixture.work,
-                                        fixture.temporary);
+    const Finished suggest =
+        runQuillet(fixture.streams, {"suggest", "--home", fixture.home}, fixture.work, fixture.temporary);
     EXPECT_EQ(suggest.exitStatus, 0) << suggest.err;
     std::vector<std::string> plan{"plan", "--scan", "-", "--no-simulators", "--acknowledge-simulator-risk"};
     for (const auto& [path, fingerprint] : fingerprints(json.out)) plan.push_back(path);

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/preferences/saved_preferences.h"
 #include "app/model/storage_model.h"
+#include "core/preferences/saved_preferences.h"
 #include "core/records/storage_error.h"
 
 using namespace std::chrono_literals;
@@ -103,7 +103,8 @@ struct UncopyableScan {
     UncopyableScan() = default;
     UncopyableScan(UncopyableScan&&) = default;
     UncopyableScan(const UncopyableScan&) { throw std::bad_alloc(); }
-    tarnby::ScanResult operator()(const tarnby::ScanConfiguration&, const std::optional<std::vector<tarnby::SimulatorDevice>>&,
+    tarnby::ScanResult operator()(const tarnby::ScanConfiguration&,
+                                  const std::optional<std::vector<tarnby::SimulatorDevice>>&,
                                   const tarnby::ScanCancellation&, const tarnby::Scanner::Progress&) const {
         return {};
     }
@@ -120,7 +121,9 @@ void writeFile(const std::string& path, const std::string& contents) {
     std::ofstream(path) << contents;
 }
 
-bool idle(const StorageModel& model) { return QTest::qWaitFor([&] { return !model.busy(); }, 10000); }
+bool idle(const StorageModel& model) {
+    return QTest::qWaitFor([&] { return !model.busy(); }, 10000);
+}
 
 const QString kComplete = QStringLiteral("Scan complete. Nothing was changed.");
 const QString kStopped = QStringLiteral("Scan stopped. Showing partial results.");
@@ -136,8 +139,12 @@ class StorageModelTest : public QObject {
     std::string home() const { return m_home->path().toStdString(); }
     StorageModelSetup setup(FakeScan* scanner = nullptr, FakePlan* planner = nullptr,
                             std::shared_ptr<FakeSimulators> simulators = std::make_shared<FakeSimulators>()) const {
-        return {home(), std::move(simulators), scanner ? scanner->function() : nullptr,
-                planner ? planner->function() : nullptr, nullptr, tarnby::UserEnvironment{}};
+        return {home(),
+                std::move(simulators),
+                scanner ? scanner->function() : nullptr,
+                planner ? planner->function() : nullptr,
+                nullptr,
+                tarnby::UserEnvironment{}};
     }
 
 private slots:
@@ -221,7 +228,8 @@ private slots:
         StorageModel model(setup(&scanner, nullptr, simulators));
         model.scan();
         QVERIFY(idle(model));
-        QCOMPARE(model.notes(), (std::vector<std::string>{"Could not inspect /x fully.", kInventoryNote + "xcrun: error"}));
+        QCOMPARE(model.notes(),
+                 (std::vector<std::string>{"Could not inspect /x fully.", kInventoryNote + "xcrun: error"}));
         QVERIFY(!scanner.devices);  // no inventory, not an empty one
 
         // A working inventory reaches the scanner and adds no note.
@@ -314,10 +322,11 @@ private slots:
         StorageItem partial = makeItem("/h/docs");
         partial.measurement.complete = false;
         FakeScan scanner;  // scan order differs from path order
-        scanner.result = {{makeItem("/h/web"), guarded, makeItem("/h/api"), partial, makeItem("/h/cli")},
-                          {"scan note"}, false};
+        scanner.result = {
+            {makeItem("/h/web"), guarded, makeItem("/h/api"), partial, makeItem("/h/cli")}, {"scan note"}, false};
         FakePlan planner;
-        planner.plan = {"plan-1", {{"/h/api", "api", tarnby::PlannedOperation::moveFolderToTrash, 20}},
+        planner.plan = {"plan-1",
+                        {{"/h/api", "api", tarnby::PlannedOperation::moveFolderToTrash, 20}},
                         {"cli: This item changed after the scan.", "web: Gone."}};
         StorageModel model(setup(&scanner, &planner));
         model.scan();
@@ -331,14 +340,16 @@ private slots:
         QCOMPARE(model.plan()->id, std::string("plan-1"));
         QCOMPARE(model.status(), QStringLiteral("Preview ready for 1 items. No files moved or deleted."));
         QCOMPARE(model.selected().size(), std::size_t(3));  // a plan leaves the selection alone
-        QCOMPARE(model.notes(), (std::vector<std::string>{"scan note", "cli: This item changed after the scan.", "web: Gone."}));
+        QCOMPARE(model.notes(),
+                 (std::vector<std::string>{"scan note", "cli: This item changed after the scan.", "web: Gone."}));
 
         planner.plan.id = "plan-2";
         model.createPlan(false);
         QVERIFY(idle(model));
         QCOMPARE(model.plan()->id, std::string("plan-2"));
-        QCOMPARE(model.notes(), (std::vector<std::string>{"scan note", "cli: This item changed after the scan.", "web: Gone.",
-                                                          "cli: This item changed after the scan.", "web: Gone."}));
+        QCOMPARE(model.notes(),
+                 (std::vector<std::string>{"scan note", "cli: This item changed after the scan.", "web: Gone.",
+                                           "cli: This item changed after the scan.", "web: Gone."}));
     }
 
     void emptySelectionGivesAnEmptyPreview() {
@@ -435,7 +446,10 @@ private slots:
         QTRY_COMPARE(scanner.calls.load(), 1);
 
         // The worker is released only after the destructor has begun waiting for it.
-        std::thread release([gate = scanner.gate] { std::this_thread::sleep_for(100ms); gate->release(); });
+        std::thread release([gate = scanner.gate] {
+            std::this_thread::sleep_for(100ms);
+            gate->release();
+        });
         model.reset();
         release.join();
         QVERIFY(scanner.sawCancellation);  // the destructor stopped the scan

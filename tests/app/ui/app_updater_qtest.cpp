@@ -18,8 +18,9 @@ namespace {
 QString keyOfLength(int bytes) { return QString::fromLatin1(QByteArray(bytes, '\x5a').toBase64()); }
 
 QByteArray infoPlist(const std::optional<QString>& key, const std::optional<QString>& feed) {
-    QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                      "<key>CFBundleName</key><string>Quillet</string>";
+    QByteArray text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        "<key>CFBundleName</key><string>Quillet</string>";
     if (key) text += "<key>SUPublicEDKey</key><string>" + key->toUtf8() + "</string>";
     if (feed) text += "<key>SUFeedURL</key><string>" + feed->toUtf8() + "</string>";
     return text + "</dict></plist>\n";
@@ -33,8 +34,8 @@ QByteArray feed(const QByteArray& items) {
 }
 
 QByteArray item(const QByteArray& version, const QByteArray& link, const QByteArray& extra = {}) {
-    return "<item><title>Quillet " + version + "</title><sparkle:version>" + version +
-           "</sparkle:version><link>" + link + "</link>" + extra + "</item>";
+    return "<item><title>Quillet " + version + "</title><sparkle:version>" + version + "</sparkle:version><link>" +
+           link + "</link>" + extra + "</item>";
 }
 
 // Answers every HTTP GET with one fixed response, and counts the requests.
@@ -48,9 +49,10 @@ public:
                     m_request += socket->readAll();
                     if (!m_request.contains("\r\n\r\n")) return;
                     ++requests;
-                    socket->write("HTTP/1.1 " + m_status + "\r\nContent-Type: application/rss+xml\r\n"
-                                  "Content-Length: " + QByteArray::number(m_body.size()) +
-                                  "\r\nConnection: close\r\n\r\n" + m_body);
+                    socket->write("HTTP/1.1 " + m_status +
+                                  "\r\nContent-Type: application/rss+xml\r\n"
+                                  "Content-Length: " +
+                                  QByteArray::number(m_body.size()) + "\r\nConnection: close\r\n\r\n" + m_body);
                     socket->disconnectFromHost();
                 });
                 QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -113,13 +115,15 @@ private slots:
     }
 
     void feedPicksTheHighestUsableRelease() {
-        const auto reading = readAppcast(feed(
-            item("1.9", "https://example.org/1.9") +
-            item("1.10", "https://example.org/1.10", "<sparkle:shortVersionString>1.10 (spring)</sparkle:shortVersionString>") +
-            item("1.2", "https://example.org/1.2") +
-            // Pre-releases of a named channel, unusable addresses and versions are passed over.
-            item("9.0", "https://example.org/beta", "<sparkle:channel>beta</sparkle:channel>") +
-            item("8.0", "javascript:alert(1)") + item("7.0", "file:///etc/passwd") + item("6.0b", "https://example.org/b")));
+        const auto reading =
+            readAppcast(feed(item("1.9", "https://example.org/1.9") +
+                             item("1.10", "https://example.org/1.10",
+                                  "<sparkle:shortVersionString>1.10 (spring)</sparkle:shortVersionString>") +
+                             item("1.2", "https://example.org/1.2") +
+                             // Pre-releases of a named channel, unusable addresses and versions are passed over.
+                             item("9.0", "https://example.org/beta", "<sparkle:channel>beta</sparkle:channel>") +
+                             item("8.0", "javascript:alert(1)") + item("7.0", "file:///etc/passwd") +
+                             item("6.0b", "https://example.org/b")));
         QVERIFY2(reading.newest, qPrintable(reading.error));
         QCOMPARE(reading.newest->version, QStringLiteral("1.10"));
         QCOMPARE(reading.newest->displayVersion, QStringLiteral("1.10 (spring)"));
@@ -127,9 +131,10 @@ private slots:
     }
 
     void feedTakesVersionAndAddressFromTheEnclosure() {
-        const auto reading = readAppcast(feed(
-            "<item><title>Quillet 2.0</title><enclosure url=\"https://example.org/quillet-2.0.tar.gz\" "
-            "sparkle:version=\"2.0.1\" sparkle:shortVersionString=\"2.0\" length=\"1\" type=\"application/octet-stream\"/></item>"));
+        const auto reading = readAppcast(
+            feed("<item><title>Quillet 2.0</title><enclosure url=\"https://example.org/quillet-2.0.tar.gz\" "
+                 "sparkle:version=\"2.0.1\" sparkle:shortVersionString=\"2.0\" length=\"1\" "
+                 "type=\"application/octet-stream\"/></item>"));
         QVERIFY2(reading.newest, qPrintable(reading.error));
         QCOMPARE(reading.newest->version, QStringLiteral("2.0.1"));
         QCOMPARE(reading.newest->displayVersion, QStringLiteral("2.0"));
@@ -139,7 +144,8 @@ private slots:
     void unreadableFeedsSayWhy() {
         const auto broken = readAppcast(feed(item("1.0", "https://example.org/")).replace("</channel>", ""));
         QVERIFY(!broken.newest);
-        QVERIFY2(broken.error.startsWith(QStringLiteral("The update feed could not be read: ")), qPrintable(broken.error));
+        QVERIFY2(broken.error.startsWith(QStringLiteral("The update feed could not be read: ")),
+                 qPrintable(broken.error));
         QVERIFY2(broken.error.contains(QStringLiteral("(line 2).")) && !broken.error.contains(QStringLiteral(". (")),
                  qPrintable(broken.error));
 
@@ -160,17 +166,21 @@ private slots:
         QVERIFY(!isPublicEdKey(keyOfLength(33)));
         QVERIFY(!isPublicEdKey(QString()));
         const QString key = keyOfLength(32);
-        QVERIFY(!isPublicEdKey(key.left(43)));                          // padding left out
-        QVERIFY(!isPublicEdKey(key.left(20) + u'\n' + key.mid(20)));    // a line break
-        QVERIFY(!isPublicEdKey(u' ' + key));                            // whitespace
-        QVERIFY(!isPublicEdKey(QString(key).replace(u'a', u'-')));       // URL-safe alphabet
-        QVERIFY(!isPublicEdKey(key.left(42) + QStringLiteral("p=")));   // stray bits in the last character
+        QVERIFY(!isPublicEdKey(key.left(43)));                         // padding left out
+        QVERIFY(!isPublicEdKey(key.left(20) + u'\n' + key.mid(20)));   // a line break
+        QVERIFY(!isPublicEdKey(u' ' + key));                           // whitespace
+        QVERIFY(!isPublicEdKey(QString(key).replace(u'a', u'-')));     // URL-safe alphabet
+        QVERIFY(!isPublicEdKey(key.left(42) + QStringLiteral("p=")));  // stray bits in the last character
     }
 
     void updatesNeedAValidKeyAndAFeed() {
         const QString good = keyOfLength(32);
         const QString feedUrl = QStringLiteral("https://updates.example.org/appcast.xml");
-        struct Case { const char* name; QByteArray plist; bool configured; };
+        struct Case {
+            const char* name;
+            QByteArray plist;
+            bool configured;
+        };
         const Case cases[] = {
             {"no key", infoPlist(std::nullopt, feedUrl), false},
             {"31 bytes", infoPlist(keyOfLength(31), feedUrl), false},
@@ -178,8 +188,10 @@ private slots:
             {"empty key", infoPlist(QString(), feedUrl), false},
             {"no feed", infoPlist(good, std::nullopt), false},
             {"plain http feed elsewhere", infoPlist(good, QStringLiteral("http://updates.example.org/a.xml")), false},
-            {"key as data", QByteArray(infoPlist(std::nullopt, feedUrl)).replace(
-                                "</dict>", "<key>SUPublicEDKey</key><data>" + good.toLatin1() + "</data></dict>"), false},
+            {"key as data",
+             QByteArray(infoPlist(std::nullopt, feedUrl))
+                 .replace("</dict>", "<key>SUPublicEDKey</key><data>" + good.toLatin1() + "</data></dict>"),
+             false},
             {"not a property list", "SUPublicEDKey=" + good.toLatin1(), false},
             {"32 bytes", infoPlist(good, feedUrl), true},
             {"32 bytes, local http feed", infoPlist(good, QStringLiteral("http://127.0.0.1:8080/a.xml")), true},
@@ -206,7 +218,8 @@ private slots:
     }
 
     void upToDate() {
-        FeedServer server("200 OK", feed(item("1.2.0", "https://example.org/1.2") + item("1.1", "https://example.org/1.1")));
+        FeedServer server("200 OK",
+                          feed(item("1.2.0", "https://example.org/1.2") + item("1.1", "https://example.org/1.1")));
         AppUpdater updater(AppUpdaterSetup{infoPlist(keyOfLength(32), server.url()), QStringLiteral("1.2"), {}});
         const Check check = runCheck(updater);
         QCOMPARE(check.headline, QStringLiteral("You’re up to date."));
@@ -217,7 +230,8 @@ private slots:
     }
 
     void feedsAreJudgedAgainstTheRunningVersion() {
-        const QByteArray releases = feed(item("1.9", "https://example.org/1.9") + item("1.10", "https://example.org/1.10"));
+        const QByteArray releases =
+            feed(item("1.9", "https://example.org/1.9") + item("1.10", "https://example.org/1.10"));
         const auto ahead = judgeFeed(releases, QStringLiteral("1.11"));
         QCOMPARE(ahead.outcome, UpdateCheckResult::Outcome::upToDate);
         QVERIFY(ahead.aheadOfFeed);
@@ -239,7 +253,8 @@ private slots:
     }
 
     void newerVersionOffersItsDownloadPage() {
-        FeedServer server("200 OK", feed(item("1.9", "https://example.org/1.9") + item("1.10", "https://example.org/1.10")));
+        FeedServer server("200 OK",
+                          feed(item("1.9", "https://example.org/1.9") + item("1.10", "https://example.org/1.10")));
         QList<QUrl> opened;
         AppUpdater updater(AppUpdaterSetup{infoPlist(keyOfLength(32), server.url()), QStringLiteral("1.9"),
                                            [&opened](const QUrl& url) { opened.append(url); }});
@@ -266,7 +281,8 @@ private slots:
             AppUpdater updater(AppUpdaterSetup{infoPlist(keyOfLength(32), server.url()), QStringLiteral("1.0"), {}});
             const Check check = runCheck(updater);
             QCOMPARE(check.headline, QStringLiteral("The update check failed."));
-            QCOMPARE(check.detail, QStringLiteral("The update server answered “404 Not Found” for %1.").arg(server.url()));
+            QCOMPARE(check.detail,
+                     QStringLiteral("The update server answered “404 Not Found” for %1.").arg(server.url()));
             QVERIFY(!check.offersDownload);
         }
         {
@@ -274,12 +290,16 @@ private slots:
             AppUpdater updater(AppUpdaterSetup{infoPlist(keyOfLength(32), server.url()), QStringLiteral("1.0"), {}});
             const Check check = runCheck(updater);
             QCOMPARE(check.headline, QStringLiteral("The update check failed."));
-            QVERIFY2(check.detail.startsWith(QStringLiteral("The update feed could not be read: ")), qPrintable(check.detail));
+            QVERIFY2(check.detail.startsWith(QStringLiteral("The update feed could not be read: ")),
+                     qPrintable(check.detail));
         }
         {
             // Nothing listens on the port any more.
             QString url;
-            { FeedServer gone("200 OK", {}); url = gone.url(); }
+            {
+                FeedServer gone("200 OK", {});
+                url = gone.url();
+            }
             AppUpdater updater(AppUpdaterSetup{infoPlist(keyOfLength(32), url), QStringLiteral("1.0"), {}});
             const Check check = runCheck(updater);
             QCOMPARE(check.headline, QStringLiteral("The update check failed."));
@@ -295,7 +315,8 @@ private slots:
         QVERIFY(silent.listen(QHostAddress::LocalHost));
         AppUpdater updater(AppUpdaterSetup{
             infoPlist(keyOfLength(32), QStringLiteral("http://127.0.0.1:%1/a.xml").arg(silent.serverPort())),
-            QStringLiteral("1.0"), {}});
+            QStringLiteral("1.0"),
+            {}});
         QSignalSpy finished(&updater, &AppUpdater::checkFinished);
         updater.checkForUpdates();
         QVERIFY(!updater.canCheck());

@@ -43,9 +43,7 @@ Widget* child(const QWidget& window, const char* name) {
     return found;
 }
 
-QString text(const QWidget& window, const char* name) {
-    return child<QLabel>(window, name)->text();
-}
+QString text(const QWidget& window, const char* name) { return child<QLabel>(window, name)->text(); }
 
 // The page the results area shows: "welcome", "results" or "empty".
 QString shownPage(const QWidget& window) {
@@ -72,7 +70,8 @@ class ContentViewTest : public QObject {
 
     // One of each kind under the home folder, plus a protected and an incompletely measured item.
     void prepareItems() {
-        auto locked = item(home() + "/Library/Developer/CoreSimulator/Devices/A", "iPhone 15", StorageKind::simulators, 700);
+        auto locked =
+            item(home() + "/Library/Developer/CoreSimulator/Devices/A", "iPhone 15", StorageKind::simulators, 700);
         locked.protection = "This simulator is running.";
         auto partial = item(home() + "/Code/web/.next", "web .next", StorageKind::builds, 600);
         partial.measurement.complete = false;
@@ -105,7 +104,8 @@ private slots:
         QTRY_COMPARE(text(window, "free-space"), QStringLiteral("123 GB available"));
         // An empty fixture home suggests nothing.
         QCOMPARE(text(window, "suggested-locations"),
-                 QStringLiteral("Known caches and Xcode locations are ready to scan. Add a custom project location anytime."));
+                 QStringLiteral(
+                     "Known caches and Xcode locations are ready to scan. Add a custom project location anytime."));
 
         QVERIFY(QDir().mkpath(QString::fromStdString(home() + "/Work")));
         QVERIFY(QDir().mkpath(QString::fromStdString(home() + "/Code")));
@@ -300,7 +300,9 @@ private slots:
 
         auto* categories = child<QListView>(window, "categories");
         auto* sidebar = qobject_cast<quillet::ui::CategoryModel*>(categories->model());
-        auto count = [&](const char* kind) { return sidebar->index(sidebar->rowOf(kind)).data(quillet::ui::CategoryModel::CountRole).toInt(); };
+        auto count = [&](const char* kind) {
+            return sidebar->index(sidebar->rowOf(kind)).data(quillet::ui::CategoryModel::CountRole).toInt();
+        };
         QCOMPARE(count("builds"), 2);
         child<QLineEdit>(window, "search")->setText(QStringLiteral("tool"));
         categories->setCurrentIndex(sidebar->index(sidebar->rowOf("caches")));
@@ -344,7 +346,8 @@ private slots:
         m_home->plan.release();
         QVERIFY(idle(model));
         // The selection went to the planner in scan order, without the simulator acknowledgement.
-        QCOMPARE(m_home->plan.given, (std::vector<std::string>{home() + "/Code/app/node_modules", home() + "/Code/tool/target"}));
+        QCOMPARE(m_home->plan.given,
+                 (std::vector<std::string>{home() + "/Code/app/node_modules", home() + "/Code/tool/target"}));
         QVERIFY(!m_home->plan.acknowledged);
 
         // The plan does not open by itself; "View plan" opens it.

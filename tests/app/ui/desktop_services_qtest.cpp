@@ -42,7 +42,8 @@ private slots:
         if (daemon.isEmpty()) {
             QSKIP("dbus-daemon is not installed");
         }
-        m_daemon.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+        m_daemon.start(daemon,
+                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
         QVERIFY(m_daemon.waitForStarted());
         QVERIFY(m_daemon.waitForReadyRead(5000));
         m_address = QString::fromLatin1(m_daemon.readLine()).trimmed();

@@ -81,10 +81,10 @@ private slots:
         DetailSheet sheet(item, *m_model, &env);
         QVERIFY(openSheet(sheet));
         QCOMPARE(sheet.width(), 600);
-        QCOMPARE(values(sheet), (QStringList{QStringLiteral("Estimated on disk=734 MB"),
-                                             QStringLiteral("Files=") + QString::fromStdString(
-                                                                            tarnby::formatting::integer(48'213)),
-                                             QStringLiteral("Last changed=Unknown")}));
+        QCOMPARE(values(sheet),
+                 (QStringList{QStringLiteral("Estimated on disk=734 MB"),
+                              QStringLiteral("Files=") + QString::fromStdString(tarnby::formatting::integer(48'213)),
+                              QStringLiteral("Last changed=Unknown")}));
         QVERIFY(sheet.findChild<QLabel*>(QStringLiteral("device-note")) == nullptr);
         QVERIFY(sheet.findChild<QWidget*>(QStringLiteral("detail-protection")) == nullptr);
         auto* path = sheet.findChild<QLabel*>(QStringLiteral("detail-path"));
@@ -103,8 +103,9 @@ private slots:
                               QStringLiteral("Files=") + QString::fromStdString(tarnby::formatting::integer(9'120)),
                               QStringLiteral("Last changed=") + dateWithTime(*booted.measurement.modified),
                               QStringLiteral("Last boot (metadata)=") + dateWithTime(*booted.lastBoot)}));
-        QCOMPARE(sheet.findChild<QLabel*>(QStringLiteral("device-note"))->text(),
-                 QStringLiteral("A device's metadata may omit its last boot. A change/access date is not proof of use."));
+        QCOMPARE(
+            sheet.findChild<QLabel*>(QStringLiteral("device-note"))->text(),
+            QStringLiteral("A device's metadata may omit its last boot. A change/access date is not proof of use."));
 
         const tarnby::StorageItem neverBooted = fixtures::simulator(home(), "iPhone 15", false, false);
         DetailSheet second(neverBooted, *m_model, &env);

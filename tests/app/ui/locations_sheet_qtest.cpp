@@ -131,7 +131,7 @@ private slots:
         QPushButton* find = button(sheet, "find-project-locations");
         find->click();
         QVERIFY(!find->isEnabled());  // while the disk is read
-        find->click();                 // and a second press starts nothing
+        find->click();                // and a second press starts nothing
         release.release();
         QTRY_VERIFY(find->isEnabled());
         // Once each, in plain byte order: upper case before lower case.

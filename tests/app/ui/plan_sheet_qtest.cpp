@@ -7,9 +7,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "core/browsing/result_browsing.h"
 #include "app/ui/environment.h"
 #include "app/ui/plan_sheet.h"
+#include "core/browsing/result_browsing.h"
 #include "tests/app/ui/sheet_fixtures.h"
 #include "tests/app/ui/sheet_test_support.h"
 
@@ -105,7 +105,8 @@ private slots:
         plan.kept = {"site / node_modules: Changed since the scan"};
         PlanSheet sheet(plan, kHome, &env);
         QVERIFY(openSheet(sheet));
-        QVERIFY(sheet.findChild<QScrollArea*>(QStringLiteral("plan-items"))->widget()->findChildren<QLabel*>().isEmpty());
+        QVERIFY(
+            sheet.findChild<QScrollArea*>(QStringLiteral("plan-items"))->widget()->findChildren<QLabel*>().isEmpty());
         QVERIFY(quillet::ui::testing::visibleInside(*sheet.findChild<QWidget*>(QStringLiteral("plan-done")), sheet));
         QGuiApplication::clipboard()->setText(QStringLiteral("earlier"));
         sheet.findChild<QPushButton*>(QStringLiteral("copy-plan"))->click();

@@ -17,7 +17,8 @@ struct Run {
 // Runs quillet with a fixture home and no display of any kind, plus `extra`.
 Run runQuillet(const QStringList& arguments, const QString& home, const QStringList& extra = {}) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(QString::fromLatin1(name));
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
     environment.insert(QStringLiteral("HOME"), home);
     for (const QString& pair : extra) environment.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
     QProcess process;
@@ -46,7 +47,8 @@ class ProgramTest : public QObject {
 private slots:
     void subcommandsRunWithoutADisplay() {
         QVERIFY(QDir(m_home.path()).mkpath(QStringLiteral("Developer/app")));
-        const Run suggest = runQuillet({QStringLiteral("suggest"), QStringLiteral("--home"), m_home.path()}, m_home.path());
+        const Run suggest =
+            runQuillet({QStringLiteral("suggest"), QStringLiteral("--home"), m_home.path()}, m_home.path());
         QCOMPARE(suggest.exit, QProcess::NormalExit);
         QCOMPARE(suggest.status, 0);
         QVERIFY2(suggest.out.contains(m_home.path() + QStringLiteral("/Developer")), qPrintable(suggest.out));

@@ -82,14 +82,21 @@ int main(int argc, char** argv) {
          }},
         {"review-simulator-acknowledged",
          [&](Environment& env) {
-             auto sheet = std::make_unique<quillet::ui::ReviewSheet>(mixed, [](bool) {}, &env);
+             auto sheet = std::make_unique<quillet::ui::ReviewSheet>(
+                 mixed, [](bool) {}, &env);
              sheet->findChild<QCheckBox*>(QStringLiteral("erase-ack"))->setChecked(true);
              return sheet;
          }},
         {"review-simulator-unacknowledged",
-         [&](Environment& env) { return std::make_unique<quillet::ui::ReviewSheet>(mixed, [](bool) {}, &env); }},
+         [&](Environment& env) {
+             return std::make_unique<quillet::ui::ReviewSheet>(
+                 mixed, [](bool) {}, &env);
+         }},
         {"review-long",
-         [&](Environment& env) { return std::make_unique<quillet::ui::ReviewSheet>(many, [](bool) {}, &env); }},
+         [&](Environment& env) {
+             return std::make_unique<quillet::ui::ReviewSheet>(
+                 many, [](bool) {}, &env);
+         }},
         {"plan-empty",
          [&](Environment& env) {
              return std::make_unique<quillet::ui::PlanSheet>(fixtures::plan(kHome, 0, false), kHome, &env);
@@ -101,10 +108,10 @@ int main(int argc, char** argv) {
         {"locations-many",
          [&](Environment& env) {
              std::vector<std::string> roots;
-             for (const char* name :
-                  {"Code", "Developer", "GitHub", "Projects", "Repositories", "code", "dev", "src", "website",
-                   "workspace", "Workspaces", "work/clients/northwind-traders/very/deeply/nested/monorepo/packages/"
-                   "frontend-application"}) {
+             for (const char* name : {"Code", "Developer", "GitHub", "Projects", "Repositories", "code", "dev", "src",
+                                      "website", "workspace", "Workspaces",
+                                      "work/clients/northwind-traders/very/deeply/nested/monorepo/packages/"
+                                      "frontend-application"}) {
                  roots.push_back(setup.home + "/" + name);
              }
              model.save(roots);

@@ -56,8 +56,9 @@ void renderAll(Appearance appearance, const QString& folder) {
 
     home.scan.gate.reset();
     home.scan.result.items = sampleItems(home.path(), 2000);
-    home.scan.result.notes = {"Skipped " + home.path() + "/Code/private: permission denied.",
-                              "Simulator inventory unavailable. Simulator cleanup is disabled. The developer tools are not installed."};
+    home.scan.result.notes = {
+        "Skipped " + home.path() + "/Code/private: permission denied.",
+        "Simulator inventory unavailable. Simulator cleanup is disabled. The developer tools are not installed."};
     model.scan();
     idle(model);
     const auto& items = model.items();

@@ -29,7 +29,8 @@ class ResultsModelTest : public QObject {
     // Items under the fixture home, one outside it, one protected and one incompletely measured.
     void prepare() {
         const std::string home = m_home->path();
-        auto locked = item(home + "/Library/Developer/CoreSimulator/Devices/A", "iPhone 15", StorageKind::simulators, 700);
+        auto locked =
+            item(home + "/Library/Developer/CoreSimulator/Devices/A", "iPhone 15", StorageKind::simulators, 700);
         locked.protection = "This simulator is running.";
         auto partial = item(home + "/Library/Caches/Yarn", "Yarn cache", StorageKind::caches, 500, std::nullopt);
         partial.measurement.complete = false;
@@ -80,7 +81,8 @@ private slots:
             choices.query = typed;
             results.setChoices(choices);
             QStringList expected;
-            for (const auto& listed : quillet::browsing::filtered(model.visibleItems(), choices, std::chrono::system_clock::now()))
+            for (const auto& listed :
+                 quillet::browsing::filtered(model.visibleItems(), choices, std::chrono::system_clock::now()))
                 expected << QString::fromStdString(listed.title);
             QCOMPARE(titles(results), expected);
         }
@@ -116,8 +118,10 @@ private slots:
         QVERIFY(first.data(ResultsModel::ChangedLineRole).toString().startsWith(QStringLiteral("Changed ")));
         QCOMPARE(first.data(ResultsModel::KindRole).toInt(), static_cast<int>(StorageKind::dependencies));
         // A path outside the home folder is shown as it is.
-        QCOMPARE(results.index(1).data(ResultsModel::DisplayPathRole).toString(), QStringLiteral("/opt/work/site/.next"));
-        QCOMPARE(results.index(3).data(ResultsModel::ChangedLineRole).toString(), QStringLiteral("Change date unknown"));
+        QCOMPARE(results.index(1).data(ResultsModel::DisplayPathRole).toString(),
+                 QStringLiteral("/opt/work/site/.next"));
+        QCOMPARE(results.index(3).data(ResultsModel::ChangedLineRole).toString(),
+                 QStringLiteral("Change date unknown"));
         // Only the home folder itself followed by "/" is shortened, not a sibling that starts alike.
         QCOMPARE(results.index(6).data(ResultsModel::DisplayPathRole).toString(),
                  QString::fromStdString(m_home->path() + "-old/cache"));

@@ -125,12 +125,13 @@ private slots:
         quillet::ui::Environment env;
         int calls = 0;
         QPointer<ReviewSheet> sheet;
-        sheet = new ReviewSheet({fixtures::folder(kHome, "site")},
-                                [&](bool) {
-                                    ++calls;
-                                    delete sheet.data();
-                                },
-                                &env);
+        sheet = new ReviewSheet(
+            {fixtures::folder(kHome, "site")},
+            [&](bool) {
+                ++calls;
+                delete sheet.data();
+            },
+            &env);
         sheet->findChild<QPushButton*>(QStringLiteral("confirm-cleanup"))->click();
         QCOMPARE(calls, 1);
         QVERIFY(sheet.isNull());

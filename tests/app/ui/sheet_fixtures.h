@@ -16,7 +16,8 @@ inline tarnby::TimePoint dayTime(int year, int month, int day, int hour) {
     return sys_days{std::chrono::year{year} / month / day} + hours{hour};
 }
 
-inline tarnby::StorageItem folder(const std::string& home, const std::string& project, std::int64_t bytes = 734'003'200) {
+inline tarnby::StorageItem folder(const std::string& home, const std::string& project,
+                                  std::int64_t bytes = 734'003'200) {
     const auto& target = tarnby::TargetCatalogue::kWalkedTargets[0];
     tarnby::StorageItem item;
     item.url = home + "/Code/" + project + "/node_modules";
@@ -58,11 +59,13 @@ inline tarnby::CleanupPlan plan(const std::string& home, int folders, bool withS
     result.id = "7D7B4F52-3C0E-4A43-9A43-0F4B3B0A9E11";
     for (int i = 0; i < folders; ++i) {
         const tarnby::StorageItem item = folder(home, "site-" + std::to_string(i + 1), 120'000'000 + i * 7'300'000);
-        result.items.push_back({item.url, item.title, tarnby::PlannedOperation::moveFolderToTrash, item.measurement.bytes});
+        result.items.push_back(
+            {item.url, item.title, tarnby::PlannedOperation::moveFolderToTrash, item.measurement.bytes});
     }
     if (withSimulator) {
         const tarnby::StorageItem item = simulator(home, "iPhone 15", false);
-        result.items.push_back({item.url, item.title, tarnby::PlannedOperation::eraseSimulator, item.measurement.bytes});
+        result.items.push_back(
+            {item.url, item.title, tarnby::PlannedOperation::eraseSimulator, item.measurement.bytes});
     }
     return result;
 }

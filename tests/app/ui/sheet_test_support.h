@@ -2,8 +2,8 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QStringList>
 #include <QDialog>
+#include <QStringList>
 #include <QTest>
 #include <QWidget>
 

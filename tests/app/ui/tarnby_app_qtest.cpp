@@ -16,7 +16,8 @@ namespace {
 QByteArray infoPlist(const QString& key) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
            "<key>SUFeedURL</key><string>https://updates.example.org/appcast.xml</string>"
-           "<key>SUPublicEDKey</key><string>" + key.toUtf8() + "</string></dict></plist>\n";
+           "<key>SUPublicEDKey</key><string>" +
+           key.toUtf8() + "</string></dict></plist>\n";
 }
 
 QString keyOfLength(int bytes) { return QString::fromLatin1(QByteArray(bytes, '\x07').toBase64()); }
@@ -67,7 +68,8 @@ private slots:
         QVERIFY(menu);
         QCOMPARE(menu->title(), QStringLiteral("Quillet"));
         QStringList texts;
-        for (QAction* action : menu->actions()) texts.append(action->isSeparator() ? QStringLiteral("—") : action->text());
+        for (QAction* action : menu->actions())
+            texts.append(action->isSeparator() ? QStringLiteral("—") : action->text());
         QCOMPARE(texts, (QStringList{QStringLiteral("About Quillet"), QStringLiteral("Check for Updates…"),
                                      QStringLiteral("Made by the Quillet team"), QStringLiteral("—"),
                                      QStringLiteral("Quit Quillet")}));
@@ -96,7 +98,9 @@ private slots:
         QTest::addColumn<std::optional<QByteArray>>("plist");
         QTest::addColumn<bool>("enabled");
         QTest::newRow("shipped list") << std::optional<QByteArray>() << false;
-        QTest::newRow("missing key") << std::optional<QByteArray>(QByteArray(infoPlist({})).replace("SUPublicEDKey", "Other")) << false;
+        QTest::newRow("missing key") << std::optional<QByteArray>(
+                                            QByteArray(infoPlist({})).replace("SUPublicEDKey", "Other"))
+                                     << false;
         QTest::newRow("31 bytes") << std::optional<QByteArray>(infoPlist(keyOfLength(31))) << false;
         QTest::newRow("33 bytes") << std::optional<QByteArray>(infoPlist(keyOfLength(33))) << false;
         QTest::newRow("32 bytes") << std::optional<QByteArray>(infoPlist(keyOfLength(32))) << true;

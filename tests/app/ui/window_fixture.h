@@ -96,19 +96,23 @@ struct Home {
 
     std::string path() const { return folder.path().toStdString(); }
     quillet::StorageModelSetup setup() {
-        return {path(), std::make_shared<NoSimulators>(), scan.function(), plan.function(),
-                [](const std::string&) { return std::optional<std::int64_t>(123'000'000'000); }, std::nullopt};
+        return {path(),
+                std::make_shared<NoSimulators>(),
+                scan.function(),
+                plan.function(),
+                [](const std::string&) { return std::optional<std::int64_t>(123'000'000'000); },
+                std::nullopt};
     }
 };
 
 // A long, realistic list: projects under the home folder, every kind, spread sizes and dates,
 // some undated, some protected or incompletely measured. The same list for the same count.
 inline std::vector<tarnby::StorageItem> sampleItems(const std::string& home, std::size_t count) {
-    static const char* const kWords[] = {"atlas", "Beacon", "cedar", "Drift", "ember", "fjord", "Grove", "harbor",
-                                         "Über-app", "juniper"};
+    static const char* const kWords[] = {"atlas", "Beacon", "cedar",  "Drift",    "ember",
+                                         "fjord", "Grove",  "harbor", "Über-app", "juniper"};
     static const char* const kTargets[] = {"node_modules", "target", ".build", ".next"};
     static const tarnby::StorageKind kKinds[] = {tarnby::StorageKind::dependencies, tarnby::StorageKind::builds,
-                                                  tarnby::StorageKind::builds, tarnby::StorageKind::builds};
+                                                 tarnby::StorageKind::builds, tarnby::StorageKind::builds};
     std::vector<tarnby::StorageItem> items;
     items.reserve(count);
     std::uint64_t state = 42;
@@ -120,7 +124,8 @@ inline std::vector<tarnby::StorageItem> sampleItems(const std::string& home, std
         const std::size_t target = next() % 4;
         const std::string project = std::string(kWords[next() % 10]) + "-" + kWords[next() % 10] + std::to_string(i);
         std::string path = home + "/Code/client" + std::to_string(i % 37) + "/" + project + "/" + kTargets[target];
-        const std::optional<int> age = next() % 9 == 0 ? std::nullopt : std::optional<int>(static_cast<int>(next() % 400));
+        const std::optional<int> age =
+            next() % 9 == 0 ? std::nullopt : std::optional<int>(static_cast<int>(next() % 400));
         tarnby::StorageItem made = item(std::move(path), project + " " + kTargets[target], kKinds[target],
                                         static_cast<std::int64_t>(next() % 4'000'000'000ULL), age);
         if (i % 11 == 5) {

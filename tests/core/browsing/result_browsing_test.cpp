@@ -82,8 +82,8 @@ TEST_F(ResultBrowsing, CategorySearchAndAgeChooseTheListedItems) {
 
 TEST_F(ResultBrowsing, SortsAreStableWithUndatedLastAndNamesNumericIgnoringCase) {
     const TimePoint base = std::chrono::system_clock::from_time_t(1'700'000'000);
-    const std::vector<StorageItem> visible{makeItem("proj10", 5), makeItem("Zeta", 9, base + 2h), makeItem("beta", 5, base),
-                                           makeItem("proj2", 9), makeItem("alpha", 5, base)};
+    const std::vector<StorageItem> visible{makeItem("proj10", 5), makeItem("Zeta", 9, base + 2h),
+                                           makeItem("beta", 5, base), makeItem("proj2", 9), makeItem("alpha", 5, base)};
     expectListed(visible,
                  {{{"all", "", "size", 0}, {"Zeta", "proj2", "proj10", "beta", "alpha"}},
                   {{"all", "", "age", 0}, {"beta", "alpha", "Zeta", "proj10", "proj2"}},
@@ -98,9 +98,11 @@ TEST_F(ResultBrowsing, SortsAreStableWithUndatedLastAndNamesNumericIgnoringCase)
 TEST_F(ResultBrowsing, KeyedAndUnkeyedListsAgreeWithAPlainFilterAndStableSort) {
     // Case-only twins, numbers, accents, and characters whose case folding gives ASCII
     // ("ß" to "ss", the Kelvin sign to "k", the "fi" ligature); every title comes twice.
-    const char* const words[] = {"app", "App", "x9", "x10", "über", "Uber", "éclair", "Eclair", "Straße", "\u212Aelvin", "\uFB01le", "İstanbul"};
+    const char* const words[] = {"app",    "App",    "x9",     "x10",         "über",     "Uber",
+                                 "éclair", "Eclair", "Straße", "\u212Aelvin", "\uFB01le", "İstanbul"};
     std::vector<StorageItem> visible;
-    for (std::size_t i = 0; i < 2 * 144; ++i) visible.push_back(makeItem(std::string(words[i % 12]) + " " + words[i / 12 % 12]));
+    for (std::size_t i = 0; i < 2 * 144; ++i)
+        visible.push_back(makeItem(std::string(words[i % 12]) + " " + words[i / 12 % 12]));
     const auto keys = nameKeys(visible);
     ASSERT_EQ(keys.size(), visible.size());
     const std::vector<std::string> stale(visible.size() + 1);  // kept from another list, so not used
@@ -108,7 +110,8 @@ TEST_F(ResultBrowsing, KeyedAndUnkeyedListsAgreeWithAPlainFilterAndStableSort) {
     for (const std::string query : {"", "SS", "k", "FILE", "ist", "ÜBER", "x1", "\xC3"}) {
         std::vector<std::size_t> expected;
         for (std::size_t i = 0; i < visible.size(); ++i) {
-            if (tarnby::localizedCaseInsensitiveContains(visible[i].title + visible[i].url, query)) expected.push_back(i);
+            if (tarnby::localizedCaseInsensitiveContains(visible[i].title + visible[i].url, query))
+                expected.push_back(i);
         }
         // Titles the collator calls equal keep their scan order.
         std::stable_sort(expected.begin(), expected.end(), [&](std::size_t a, std::size_t b) {
@@ -121,38 +124,40 @@ TEST_F(ResultBrowsing, KeyedAndUnkeyedListsAgreeWithAPlainFilterAndStableSort) {
 
 TEST_F(ResultBrowsing, FilteringASortedWholeListOrTheRowsOfAShorterQueryMatchesListing) {
     const TimePoint now = std::chrono::system_clock::from_time_t(1'710'259'200);
-    const char* const words[] = {"app", "App", "x9", "x10", "über", "Straße", "web", "Web", "\u212Aelvin", "\uFB01le", "İstanbul"};
+    const char* const words[] = {"app", "App", "x9",          "x10",      "über",    "Straße",
+                                 "web", "Web", "\u212Aelvin", "\uFB01le", "İstanbul"};
     std::vector<StorageItem> visible;
     for (std::size_t i = 0; i < 121; ++i) {
         const std::optional<TimePoint> changed = i % 5 == 0 ? std::nullopt : std::optional(now - (i % 60) * 24h);
-        visible.push_back(makeItem(std::string(words[i % 11]) + " " + words[i / 11 % 11], static_cast<std::int64_t>(i % 7), changed,
-                                   tarnby::kAllStorageKinds[i % 4], "/h/Code/p" + std::to_string(i % 11) + "/target"));
+        visible.push_back(makeItem(std::string(words[i % 11]) + " " + words[i / 11 % 11],
+                                   static_cast<std::int64_t>(i % 7), changed, tarnby::kAllStorageKinds[i % 4],
+                                   "/h/Code/p" + std::to_string(i % 11) + "/target"));
     }
     const auto keys = nameKeys(visible);
     const auto texts = searchTexts(visible);
     const std::vector<SearchText> stale(visible.size() - 1);  // prepared for another list, so not used
     for (const char* order : {"size", "age", "name"}) {
         const std::vector<std::size_t> whole = listedIndices(visible, {"all", "", order, 0}, now, &keys);
-        for (const std::optional<std::string>& category : {std::optional<std::string>("all"), std::optional<std::string>("builds"),
-                                                          std::optional<std::string>()}) {
+        for (const std::optional<std::string>& category :
+             {std::optional<std::string>("all"), std::optional<std::string>("builds"), std::optional<std::string>()}) {
             for (const int age : {0, 30}) {
                 // Typing: each query extends the one before, so its rows are among those listed.
-                for (const auto& typed : {std::vector<std::string>{"", "w", "WE", "web", "web a"},
-                                          std::vector<std::string>{"", "s", "SS", "sse"},
-                                          std::vector<std::string>{"", "p", "p1", "p10"},
-                                          std::vector<std::string>{"", "k", "KE", "kel"},
-                                          std::vector<std::string>{"", "ü", "ÜB", "über"},
-                                          std::vector<std::string>{"", "f", "FIL", "file"},
-                                          std::vector<std::string>{"", "i", "is", "ist"},
-                                          std::vector<std::string>{"", "İ", "İst"}}) {
+                for (const auto& typed :
+                     {std::vector<std::string>{"", "w", "WE", "web", "web a"},
+                      std::vector<std::string>{"", "s", "SS", "sse"}, std::vector<std::string>{"", "p", "p1", "p10"},
+                      std::vector<std::string>{"", "k", "KE", "kel"}, std::vector<std::string>{"", "ü", "ÜB", "über"},
+                      std::vector<std::string>{"", "f", "FIL", "file"}, std::vector<std::string>{"", "i", "is", "ist"},
+                      std::vector<std::string>{"", "İ", "İst"}}) {
                     std::vector<std::size_t> listed = whole;
                     for (const std::string& query : typed) {
                         const Choices choices{category, query, order, age};
                         const auto expected = listedIndices(visible, choices, now, &keys);
                         EXPECT_EQ(passingIndices(visible, choices, now, whole), expected) << order << " " << query;
                         EXPECT_EQ(passingIndices(visible, choices, now, listed), expected) << order << " " << query;
-                        EXPECT_EQ(passingIndices(visible, choices, now, listed, &texts), expected) << order << " " << query;
-                        EXPECT_EQ(passingIndices(visible, choices, now, whole, &stale), expected) << order << " " << query;
+                        EXPECT_EQ(passingIndices(visible, choices, now, listed, &texts), expected)
+                            << order << " " << query;
+                        EXPECT_EQ(passingIndices(visible, choices, now, whole, &stale), expected)
+                            << order << " " << query;
                         listed = expected;
                     }
                 }
@@ -164,10 +169,9 @@ TEST_F(ResultBrowsing, FilteringASortedWholeListOrTheRowsOfAShorterQueryMatchesL
 }
 
 TEST_F(ResultBrowsing, TotalsAndTextsBesideTheList) {
-    const std::vector<StorageItem> items{makeItem("a", 1'000'000, {}, StorageKind::dependencies),
-                                         makeItem("b", 200'000, {}, StorageKind::caches),
-                                         makeItem("c", 5'000'000'000, {}, StorageKind::caches),
-                                         makeItem("d", 7, {}, StorageKind::simulators)};
+    const std::vector<StorageItem> items{
+        makeItem("a", 1'000'000, {}, StorageKind::dependencies), makeItem("b", 200'000, {}, StorageKind::caches),
+        makeItem("c", 5'000'000'000, {}, StorageKind::caches), makeItem("d", 7, {}, StorageKind::simulators)};
     // Kept items leave the totals; a kept path hides its own item only, not those below it.
     const auto visible = visibleItems(items, {"/h/c", "/h"});
     EXPECT_EQ(totalBytes(visible), std::int64_t(1'200'007));

@@ -53,8 +53,9 @@ struct CleanupPlannerTest : ::testing::Test {
         m_tree.writeFile(folder + "/data/a.db", "r");
         const std::string url = m_tree.path(folder);
         const StorageKind kind = id ? StorageKind::simulators : StorageKind::dependencies;
-        return StorageItem{url, kind, title, "", "", FileInspection::measure(url, ScanCancellation{}),
-                           std::move(id), std::nullopt, std::nullopt};
+        return StorageItem{
+            url,           kind,         title,       "", "", FileInspection::measure(url, ScanCancellation{}),
+            std::move(id), std::nullopt, std::nullopt};
     }
     CleanupPlan make(const std::vector<StorageItem>& items, const SimulatorManaging& tool, bool ack = true) const {
         return CleanupPlanner::make(items, m_configuration, tool, ack);
@@ -88,18 +89,18 @@ TEST_F(CleanupPlannerTest, EachItemIsPlannedOrKeptByTheFirstCheckItFailsInInputO
     guardedPad.measurement.fingerprint = "stale";
     const StorageItem phone = simulator(kPhone, "iPhone", "5e3c2a51-0B8D-4c9e-9F1A-2d7b6c4e8a10");
 
-    const CleanupPlan plan = make({resized, edited, partial, unmarked, guardedPad, phone, simulator(kPad, "iPad"),
-                                   simulator(kVision, "Vision"), simulator(kWatch, "Watch"),
-                                   simulator("ABCDEF01-2345-4678-89AB-CDEF01234567", "Old phone"), resized, edited},
-                                  simulators);
+    const CleanupPlan plan = make(
+        {resized, edited, partial, unmarked, guardedPad, phone, simulator(kPad, "iPad"), simulator(kVision, "Vision"),
+         simulator(kWatch, "Watch"), simulator("ABCDEF01-2345-4678-89AB-CDEF01234567", "Old phone"), resized, edited},
+        simulators);
     const PlannedItem trash{resized.url, "site / node_modules", PlannedOperation::moveFolderToTrash, 123};
     const PlannedItem erase{phone.url, "iPhone", PlannedOperation::eraseSimulator, phone.measurement.bytes};
     EXPECT_EQ(plan.items, (std::vector<PlannedItem>{trash, erase, trash}));
-    EXPECT_EQ(plan.kept, (Lines{"blog / node_modules" + kChanged, "b / node_modules" + kUnsafe,
-                                "c / node_modules" + kUnsafe, "Guarded iPad" + kUnsafe, "iPad" + kRunning,
-                                "Vision" + kRunning, "Watch" + kRunning,
-                                "Old phone: The simulator inventory is unavailable. Nothing was deleted.",
-                                "blog / node_modules" + kChanged}));
+    EXPECT_EQ(plan.kept,
+              (Lines{"blog / node_modules" + kChanged, "b / node_modules" + kUnsafe, "c / node_modules" + kUnsafe,
+                     "Guarded iPad" + kUnsafe, "iPad" + kRunning, "Vision" + kRunning, "Watch" + kRunning,
+                     "Old phone: The simulator inventory is unavailable. Nothing was deleted.",
+                     "blog / node_modules" + kChanged}));
     EXPECT_EQ(simulators.calls, 5) << "asked afresh for every unprotected device, never for folders";
     EXPECT_TRUE(uuid::isUUID(plan.id) && plan.id != make({}, simulators).id) << "a fresh random id: " << plan.id;
 }
@@ -138,8 +139,8 @@ TEST_F(CleanupPlannerTest, AnAbandonedPlanKeepsEveryItemNotYetChecked) {
 
     ScanCancellation abandon;
     const AbandoningSimulators simulators(abandon);
-    const CleanupPlan plan = CleanupPlanner::make({site, phone, site, folder("blog")}, m_configuration, simulators,
-                                                  true, &abandon);
+    const CleanupPlan plan =
+        CleanupPlanner::make({site, phone, site, folder("blog")}, m_configuration, simulators, true, &abandon);
     const PlannedItem trash{site.url, site.title, PlannedOperation::moveFolderToTrash, site.measurement.bytes};
     const PlannedItem erase{phone.url, "iPhone 15", PlannedOperation::eraseSimulator, phone.measurement.bytes};
     EXPECT_EQ(plan.items, (std::vector<PlannedItem>{trash, erase}));
@@ -161,7 +162,9 @@ TEST_F(CleanupPlannerTest, AFolderThatCannotBeWalkedAgainIsKeptAsIncomplete) {
             const auto& [test, item] = *static_cast<std::pair<const CleanupPlannerTest*, StorageItem>*>(raw);
             const CleanupPlan plan = test->make({item}, FakeSimulators());
             ::_exit(plan.items.empty() && plan.kept == Lines{"locked / node_modules: This item could not be fully "
-                                                               "inspected. It has been kept."} ? 0 : 1);
+                                                             "inspected. It has been kept."}
+                        ? 0
+                        : 1);
         },
         &context);
     ::chmod(secret.c_str(), 0755);
@@ -175,9 +178,9 @@ TEST(CleanupPlannerLinux, PlansACacheAtAnXdgLocationOnlyUnderTheSameLocations) {
     const std::string folder = tree.path("data/pnpm/store");
     const UserEnvironment own{Platform::linuxDesktop, {home}, std::nullopt, tree.path("data")};
     const auto configuration = PlatformLocations::configuration(home, {}, own);
-    const StorageItem item{folder, StorageKind::caches, "store", "", "",
-                           FileInspection::measure(folder, ScanCancellation{}), std::nullopt, std::nullopt,
-                           std::nullopt};
+    const StorageItem item{
+        folder,       StorageKind::caches, "store",     "", "", FileInspection::measure(folder, ScanCancellation{}),
+        std::nullopt, std::nullopt,        std::nullopt};
 
     const CleanupPlan plan = CleanupPlanner::make({item}, configuration, FakeSimulators(), false);
     ASSERT_EQ(plan.items.size(), 1U);
@@ -185,9 +188,9 @@ TEST(CleanupPlannerLinux, PlansACacheAtAnXdgLocationOnlyUnderTheSameLocations) {
     EXPECT_EQ(plan.items.front().estimatedBytes, item.measurement.bytes);
 
     // Another user's home, or macOS conventions: the caller's XDG folder is no cache location.
-    for (const UserEnvironment& other : {UserEnvironment{Platform::linuxDesktop, {"/elsewhere"}, std::nullopt,
-                                                         tree.path("data")},
-                                         UserEnvironment{Platform::macOS, {home}, std::nullopt, tree.path("data")}}) {
+    for (const UserEnvironment& other :
+         {UserEnvironment{Platform::linuxDesktop, {"/elsewhere"}, std::nullopt, tree.path("data")},
+          UserEnvironment{Platform::macOS, {home}, std::nullopt, tree.path("data")}}) {
         const CleanupPlan refused =
             CleanupPlanner::make({item}, PlatformLocations::configuration(home, {}, other), FakeSimulators(), false);
         EXPECT_TRUE(refused.items.empty());

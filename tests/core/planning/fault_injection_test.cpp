@@ -145,8 +145,8 @@ TEST(FaultInjection, ConcurrentChangesDuringMeasurementAreSeenAndThePlannerRefus
 TEST(FaultInjection, EntriesMadeUnreadableDuringMeasurementMakeItIncompleteAndThePlanKeepsIt) {
     Project project(200);
     const StorageItem item = project.scannedItem();
-    for (const std::string& path : {project.tree.root(), project.home, project.home + "/Code",
-                                    project.home + "/Code/app"}) {
+    for (const std::string& path :
+         {project.tree.root(), project.home, project.home + "/Code", project.home + "/Code/app"}) {
         ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
     }
     ASSERT_EQ(std::system(("chown -R 65534:65534 '" + project.modules + "'").c_str()), 0);

@@ -15,8 +15,8 @@ int sign(int value) { return (value > 0) - (value < 0); }
 
 TEST(FinderCollator, NumbersByValueCaseIgnoredAccentsSecondary) {
     // Holds under the C locale too, where ICU's default collation would put all capitals first.
-    std::vector<std::string> texts{"x100", "delta", "x20", "Charlie", "élan", "elbe", "x3", "elan", "ALPHA", "proj10",
-                                   "proj2"};
+    std::vector<std::string> texts{"x100", "delta", "x20",   "Charlie", "élan", "elbe",
+                                   "x3",   "elan",  "ALPHA", "proj10",  "proj2"};
     const FinderCollator collator;
     std::sort(texts.begin(), texts.end(), [&](const auto& a, const auto& b) { return collator(a, b); });
     EXPECT_EQ(texts, (std::vector<std::string>{"ALPHA", "Charlie", "delta", "elan", "élan", "elbe", "proj2", "proj10",
@@ -27,8 +27,9 @@ TEST(FinderCollator, NumbersByValueCaseIgnoredAccentsSecondary) {
 }
 
 TEST(FinderSortKeys, KeysOrderEveryPairLikeTheCollator) {
-    const std::vector<std::string> texts{"app", "App", "äpp", "apps", "app2", "app10", "App10", "app 2", "Zeta",
-                                         "élan", "Elan", "x9", "x09", ".build", "Σίσυφος", "σίσυφος", "日本", "", "a b"};
+    const std::vector<std::string> texts{"app",     "App",     "äpp",  "apps", "app2", "app10", "App10",
+                                         "app 2",   "Zeta",    "élan", "Elan", "x9",   "x09",   ".build",
+                                         "Σίσυφος", "σίσυφος", "日本", "",     "a b"};
     const FinderCollator collator;
     const FinderSortKeys keys;
     for (const auto& a : texts) {

@@ -14,11 +14,22 @@ namespace {
 TEST(ByteCount, DecimalUnitsWithPerUnitPrecisionAndCarry) {
     constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
     const std::pair<std::int64_t, const char*> cases[] = {
-        {0, "Zero KB"}, {1, "1 byte"}, {999, "999 bytes"}, {1000, "1 KB"},
-        {12'499, "12 KB"}, {12'500, "13 KB"},                    // halves round up
-        {1'200'000, "1.2 MB"}, {2'150'000'000, "2.15 GB"}, {2'100'000'000, "2.1 GB"}, {3'000'000'000, "3 GB"},
-        {999'499, "999 KB"}, {999'500, "1 MB"}, {999'960'000, "1 GB"},  // a rounded 1000 moves up a unit
-        {-1'200'000, "-1.2 MB"}, {kMax, "9.22 EB"}, {-kMax - 1, "-9.22 EB"},
+        {0, "Zero KB"},
+        {1, "1 byte"},
+        {999, "999 bytes"},
+        {1000, "1 KB"},
+        {12'499, "12 KB"},
+        {12'500, "13 KB"},  // halves round up
+        {1'200'000, "1.2 MB"},
+        {2'150'000'000, "2.15 GB"},
+        {2'100'000'000, "2.1 GB"},
+        {3'000'000'000, "3 GB"},
+        {999'499, "999 KB"},
+        {999'500, "1 MB"},
+        {999'960'000, "1 GB"},  // a rounded 1000 moves up a unit
+        {-1'200'000, "-1.2 MB"},
+        {kMax, "9.22 EB"},
+        {-kMax - 1, "-9.22 EB"},
     };
     for (const auto& [bytes, text] : cases) EXPECT_EQ(byteCount(bytes), text) << bytes;
 }

@@ -42,7 +42,8 @@ TEST(JsonText, CompactLayoutKeepsMemberOrderAndHasNoWhitespace) {
 
 TEST(JsonText, EscapesCompactlyKeepsNonAsciiAndRefusesInvalidUtf8) {
     const std::string text = "a\"b\\c/d\b\f\n\r\t\x01\x1f\x7f Café ✓ 🌲";
-    EXPECT_EQ(compact(Value(text)), R"("a\"b\\c\/d\b\f\n\r\t\u0001\u001f)" "\x7f Café ✓ 🌲\"");
+    EXPECT_EQ(compact(Value(text)), R"("a\"b\\c\/d\b\f\n\r\t\u0001\u001f)"
+                                    "\x7f Café ✓ 🌲\"");
     EXPECT_EQ(nlohmann::json::parse(compact(Value(text))).get<std::string>(), text);
     EXPECT_FALSE(write(Value::array().append("ok").append("bad \xC3"), Layout::prettySortedKeys));
     EXPECT_FALSE(write(Value::object().set("\xFF", 1), Layout::compact));

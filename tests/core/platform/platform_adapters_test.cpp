@@ -88,7 +88,8 @@ TEST(Plist, ReadsADateOnlyFromANonEmptyDictionary) {
 }
 
 TEST(Plist, ReadsAStringValueAndRefusesOneHoldingANul) {
-    const std::string head = R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>SUPublicEDKey</key><string>)";
+    const std::string head =
+        R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>SUPublicEDKey</key><string>)";
     EXPECT_EQ(plist::stringValue(head + "abc=</string></dict></plist>", "SUPublicEDKey"), "abc=");
     // Found by fuzzing: libplist's own reader aborted the process on this.
     EXPECT_EQ(plist::stringValue(head + std::string("abc=\0\0</string></dict></plist>", 30), "SUPublicEDKey"),

@@ -31,8 +31,8 @@ std::string tarnbyFolder(const std::string& home) { return home + "/Library/Appl
 // Entries of the preferences folder other than the file itself (temporary files left behind).
 std::vector<std::string> strays(const std::string& home) {
     std::vector<std::string> names;
-    for (const auto& entry : tarnby::fs::listDirectory(tarnbyFolder(home), false).value_or(
-             std::vector<tarnby::fs::DirectoryEntry>{})) {
+    for (const auto& entry :
+         tarnby::fs::listDirectory(tarnbyFolder(home), false).value_or(std::vector<tarnby::fs::DirectoryEntry>{})) {
         if (entry.name != "preferences.json") names.push_back(entry.name);
     }
     return names;
@@ -65,9 +65,8 @@ TEST(PreferencesFaults, AReadOnlyFolderOrFileKeepsTheOldFileAndGivesOneNote) {
         [](void* raw) {
             auto* self = static_cast<Context*>(raw);
             const auto note = savePreferences(self->home, sample(5, "new"));
-            ::_exit(note && note->starts_with(kNotePrefix) && note->find("Permission denied") != std::string::npos
-                        ? 0
-                        : 1);
+            ::_exit(note && note->starts_with(kNotePrefix) && note->find("Permission denied") != std::string::npos ? 0
+                                                                                                                   : 1);
         },
         &context);
     if (status == 125) GTEST_SKIP() << "cannot run as nobody here";
@@ -100,8 +99,7 @@ TEST(PreferencesFaults, AFullDiskKeepsTheOldFileWholeAndLeavesNoTemporaryFile) {
         FILE* file = std::fopen(filler.c_str(), "w");
         const std::string block(512, 'f');
         while (file != nullptr && std::fwrite(block.data(), 1, block.size(), file) == block.size() &&
-               std::fflush(file) == 0) {
-        }
+               std::fflush(file) == 0) {}
         if (file != nullptr) std::fclose(file);
         const auto note = savePreferences(home, sample(400, "new"));
         if (!note || !note->starts_with(kNotePrefix) || note->find("No space left on device") == std::string::npos) {
@@ -144,7 +142,8 @@ TEST(PreferencesFaults, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewFileNeverABr
     ASSERT_EQ(savePreferences(home, first), std::nullopt);
     // Kills land anywhere within a few saves, however slow a save is in this build (the
     // sanitizers make it several times slower), so both documents get written in between.
-    const auto oneSave = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    const auto oneSave =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
     const auto window = static_cast<unsigned>(std::max<std::int64_t>(4000, 3 * oneSave.count()));
 
     constexpr int kKills = 300;

@@ -39,9 +39,9 @@ TEST_F(SavedPreferencesTest, StoredValuesAreTakenAsTheyAreAndAnythingButAComplet
     EXPECT_FALSE(tarnby::fs::exists(m_home + "/Library")) << "loading must not write";
 
     const std::string file = "home/Library/Application Support/Tarnby/preferences.json";
-    for (const std::string text : {R"({"roots":["\/a"]})", R"({"kept":[]})", R"({"roots":["\/a",7],"kept":[]})",
-                                   R"({"roots":"\/a","kept":[]})", R"({"roots":["\/a"],"kept":{"\/b":true}})",
-                                   R"([["\/a"],[]])", R"({"roots":["\/a"],"kept":[])", ""}) {
+    for (const std::string text :
+         {R"({"roots":["\/a"]})", R"({"kept":[]})", R"({"roots":["\/a",7],"kept":[]})", R"({"roots":"\/a","kept":[]})",
+          R"({"roots":["\/a"],"kept":{"\/b":true}})", R"([["\/a"],[]])", R"({"roots":["\/a"],"kept":[])", ""}) {
         m_tree.writeFile(file, text);
         EXPECT_EQ(fields(loadPreferences(m_home)), fields(defaults)) << text;
         EXPECT_EQ(stored(), text) << "loading must not rewrite";
@@ -56,8 +56,8 @@ TEST_F(SavedPreferencesTest, AFailedSaveGivesOneNoteAndLeavesTheDiskAsItWas) {
     const std::string blocked = m_tree.writeFile("blocked/Library", "not a folder");
     const std::string prefix = "Could not save settings: ";
     // A folder that cannot be created, and a path that is not UTF-8 (which must not replace the old file).
-    for (const auto& [home, root, file] : {std::tuple{m_tree.path("blocked"), "/a", blocked},
-                                           std::tuple{m_home, "/caf\xE9", preferencesPath(m_home)}}) {
+    for (const auto& [home, root, file] :
+         {std::tuple{m_tree.path("blocked"), "/a", blocked}, std::tuple{m_home, "/caf\xE9", preferencesPath(m_home)}}) {
         const auto before = tarnby::fs::readFile(file);
         const std::string note = savePreferences(home, {{"/a", root}, {"/k"}}).value_or("");
         EXPECT_TRUE(note.starts_with(prefix) && note.size() > prefix.size() + 1 && note.back() == '.') << note;

@@ -108,7 +108,7 @@ TEST(FileInspectionMeasure, MatchesSortedLinesForAwkwardNamesLinksAndHardLinks) 
     tree.writeFile("project/line\nbreak", "5");
     tree.writeFile(std::string("project/not-utf8-\xff\xfe"), "6");
     tree.makeDir("project/émigré/ü");
-    tree.symlink("/usr", "project/a/usr-link");          // one file, never followed
+    tree.symlink("/usr", "project/a/usr-link");             // one file, never followed
     tree.hardLink("project/a-b", "project/a/second-name");  // counted once, two lines
 
     const Measurement expected = recompute(root);
@@ -151,7 +151,7 @@ TEST(FileInspectionMeasure, CancellationAndTheEntryLimitStopTheWalk) {
     const Measurement stopped = FileInspection::measure(root, cancelled);
     EXPECT_FALSE(stopped.complete);
     EXPECT_EQ(stopped.files, 0);
-    EXPECT_TRUE(stopped.modified.has_value());  // the folder itself was inspected
+    EXPECT_TRUE(stopped.modified.has_value());                        // the folder itself was inspected
     EXPECT_TRUE(FileInspection::measure(empty, cancelled).complete);  // no entry reached, nothing missed
 
     EXPECT_TRUE(measure(root, 10).complete);  // 9 entries + the folder = 10 lines

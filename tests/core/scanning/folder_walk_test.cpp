@@ -18,8 +18,7 @@ namespace {
 
 using testing::TempTree;
 
-Measurement measureWith(const std::string& path, std::size_t threads,
-                        std::size_t limit = FileInspection::kEntryLimit) {
+Measurement measureWith(const std::string& path, std::size_t threads, std::size_t limit = FileInspection::kEntryLimit) {
     ScanCancellation cancellation;
     return FileInspection::measure(path, cancellation, limit, threads);
 }

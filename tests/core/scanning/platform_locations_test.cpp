@@ -104,9 +104,9 @@ TEST(PlatformLocationsTest, LinuxHomeListsEveryCacheOnceAndPlansThem) {
     // macOS conventions: only the fixed locations.
     const auto macOS = PlatformLocations::configuration(home, {}, {Platform::macOS, {}, std::nullopt, std::nullopt});
     EXPECT_EQ(cacheTitles(scanOf(macOS)), (std::map<std::string, std::string>{
-                                               {home + "/Library/Caches/Yarn", "Yarn"},
-                                               {home + "/.npm/_cacache", "_cacache"},
-                                           }));
+                                              {home + "/Library/Caches/Yarn", "Yarn"},
+                                              {home + "/.npm/_cacache", "_cacache"},
+                                          }));
 }
 
 TEST(PlatformLocationsTest, XdgFoldersElsewhereAreScannedButNotThroughALink) {
@@ -116,7 +116,7 @@ TEST(PlatformLocationsTest, XdgFoldersElsewhereAreScannedButNotThroughALink) {
     tree.writeFile("xdg/cache/yarn/x", "yarn 1");
     tree.writeFile("xdg/cache/org.swift.swiftpm/x", "swiftpm");
     tree.writeFile("real/pnpm/store/x", "pnpm");
-    tree.symlink(tree.path("real"), "xdg/data");              // the data folder itself is a link
+    tree.symlink(tree.path("real"), "xdg/data");  // the data folder itself is a link
     tree.writeFile("berry-elsewhere/x", "berry");
     tree.symlink(tree.path("berry-elsewhere"), "home/.yarn/berry/cache");  // the location is a link
 

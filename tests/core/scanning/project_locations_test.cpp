@@ -27,7 +27,7 @@ TEST(ProjectLocationsTest, CustomaryFoldersAndProjectLikeChildrenOnceInFinderOrd
     tree.writeFile("home/Code");  // a file, not a folder
     tree.writeFile("elsewhere/package.json");
     tree.symlink(tree.path("elsewhere"), "home/workspace");  // customary and project-like, but a link
-    tree.writeFile("home/Projects/Cargo.toml");             // customary and project-like: once
+    tree.writeFile("home/Projects/Cargo.toml");              // customary and project-like: once
     tree.writeFile("home/website/package.json");
     tree.writeFile("home/Tool/Package.swift");
     tree.writeFile("home/worktree/.git", "gitdir: /elsewhere");  // a file is enough

@@ -26,17 +26,23 @@ using Devices = std::optional<std::vector<SimulatorDevice>>;
 const std::string kDerived = "home/Library/Developer/Xcode/DerivedData";
 const std::string kDevices = "home/Library/Developer/CoreSimulator/Devices/";
 
-struct ScanRecord { ScanResult result; std::vector<std::string> progress; };
+struct ScanRecord {
+    ScanResult result;
+    std::vector<std::string> progress;
+};
 
 // Records every progress text, then calls `onProgress`, which may cancel.
 ScanRecord runScan(const ScanConfiguration& configuration, const Devices& devices = {}, ScanLimits limits = {},
                    const std::function<void(ScanCancellation&)>& onProgress = {}) {
     ScanRecord record;
     ScanCancellation cancellation;
-    record.result = Scanner::scan(configuration, devices, cancellation, [&](const std::string& text) {
-        record.progress.push_back(text);
-        if (onProgress) onProgress(cancellation);
-    }, limits);
+    record.result = Scanner::scan(
+        configuration, devices, cancellation,
+        [&](const std::string& text) {
+            record.progress.push_back(text);
+            if (onProgress) onProgress(cancellation);
+        },
+        limits);
     return record;
 }
 
@@ -176,8 +182,11 @@ TEST(ScanTest, DeviceInventoryDecidesTitleProtectionAndDeviceID) {
     for (const auto& folder : {on, unlisted, "ABC"s}) tree.makeDir(kDevices + folder);  // "ABC" is not a device
     const std::string inUse(TargetCatalogue::kInUseProtection), none(TargetCatalogue::kNoInventoryProtection);
     const auto lastBoot = std::chrono::system_clock::from_time_t(1704164645);  // 2024-01-02T03:04:05Z
-    struct Expected { std::string folder, title, deviceID; std::optional<std::string> protection;
-                      std::optional<TimePoint> lastBoot = std::nullopt; };  // read from the device's property list
+    struct Expected {
+        std::string folder, title, deviceID;
+        std::optional<std::string> protection;
+        std::optional<TimePoint> lastBoot = std::nullopt;
+    };  // read from the device's property list
     const std::vector<Expected> unknown{{off, "Simulator 8A3F1C2E", off, none, lastBoot},
                                         {on, "Simulator 11111111", on, none},
                                         {unlisted, "Simulator ABCDEF01", unlisted, none}};
@@ -185,7 +194,8 @@ TEST(ScanTest, DeviceInventoryDecidesTitleProtectionAndDeviceID) {
     const std::pair<Devices, std::vector<Expected>> runs[] = {
         {std::vector<SimulatorDevice>{{offLower, "iPhone 15", "Shutdown", false}, {on, "iPad Air", "shutdown", true}},
          {{off, "iPhone 15", offLower, std::nullopt, lastBoot}, {on, "iPad Air", on, inUse}, unknown[2]}},
-        {std::nullopt, unknown}, {std::vector<SimulatorDevice>{}, unknown}};
+        {std::nullopt, unknown},
+        {std::vector<SimulatorDevice>{}, unknown}};
 
     for (const auto& [devices, expected] : runs) {
         const auto result = runScan(ScanConfiguration(tree.path("home"), {}), devices).result;
@@ -193,7 +203,8 @@ TEST(ScanTest, DeviceInventoryDecidesTitleProtectionAndDeviceID) {
         for (const auto& device : expected) {
             const auto& item = itemAt(result, tree.path(kDevices + device.folder));
             EXPECT_EQ(std::tie(item.title, item.deviceID, item.protection, item.lastBoot),
-                      std::tie(device.title, device.deviceID, device.protection, device.lastBoot)) << device.folder;
+                      std::tie(device.title, device.deviceID, device.protection, device.lastBoot))
+                << device.folder;
         }
     }
 }

@@ -13,33 +13,41 @@ using enum StorageKind;
 
 TEST(ClassifyTest, ExactNameBesideAnExistingMarkerAndFirstLockFileDecidesReinstall) {
     TempTree tree;
-    for (const char* file : {"pnpm/pnpm-lock.yaml", "pnpm/yarn.lock", "pnpm/package-lock.json", "pnpm/package.json",
-                             "yarn/yarn.lock", "yarn/package-lock.json", "yarn/package.json", "npm/package-lock.json",
-                             "npm/package.json", "web/package.json", "nomarker/yarn.lock", "rust/Cargo.toml",
-                             "swift/Package.swift"})
+    for (const char* file :
+         {"pnpm/pnpm-lock.yaml", "pnpm/yarn.lock", "pnpm/package-lock.json", "pnpm/package.json", "yarn/yarn.lock",
+          "yarn/package-lock.json", "yarn/package.json", "npm/package-lock.json", "npm/package.json",
+          "web/package.json", "nomarker/yarn.lock", "rust/Cargo.toml", "swift/Package.swift"})
         tree.writeFile(file);
     tree.symlink(tree.path("nowhere/Package.swift"), "dangling/Package.swift");
 
-    const struct { const char* path; StorageKind kind; const char* rebuild; } targets[] = {
-        {"pnpm/node_modules", dependencies, "pnpm install --frozen-lockfile"},
-        {"yarn/node_modules", dependencies, "yarn install"}, {"npm/node_modules", dependencies, "npm ci"},
-        {"web/node_modules", dependencies, "npm install"}, {"web/.next", builds, nullptr},
-        {"rust/target", builds, nullptr}, {"swift/.build", builds, nullptr}};
+    const struct {
+        const char* path;
+        StorageKind kind;
+        const char* rebuild;
+    } targets[] = {{"pnpm/node_modules", dependencies, "pnpm install --frozen-lockfile"},
+                   {"yarn/node_modules", dependencies, "yarn install"},
+                   {"npm/node_modules", dependencies, "npm ci"},
+                   {"web/node_modules", dependencies, "npm install"},
+                   {"web/.next", builds, nullptr},
+                   {"rust/target", builds, nullptr},
+                   {"swift/.build", builds, nullptr}};
     for (const auto& target : targets) {
         const auto found = Scanner::classify(tree.path(target.path));
         ASSERT_TRUE(found) << target.path;
         EXPECT_EQ(found->kind, target.kind) << target.path;
-        if (target.rebuild) { EXPECT_EQ(found->rebuild, target.rebuild) << target.path; }
+        if (target.rebuild) {
+            EXPECT_EQ(found->rebuild, target.rebuild) << target.path;
+        }
     }
     // No marker, letter case, another target's marker, a dangling marker.
-    for (const char* path : {"nomarker/node_modules", "rust/Target", "rust/node_modules", "swift/target", "web/.build",
-                             "dangling/.build"})
+    for (const char* path :
+         {"nomarker/node_modules", "rust/Target", "rust/node_modules", "swift/target", "web/.build", "dangling/.build"})
         EXPECT_FALSE(Scanner::classify(tree.path(path))) << path;
 }
 
 TEST(ProtectedSystemPathTest, MatchesWholeComponentsOfTheStandardizedPath) {
-    for (const char* path : {"/System/Library", "/Library", "/Applications", "/bin", "/sbin", "/usr/local/lib",
-                             "/etc", "/home/../usr/share"})
+    for (const char* path : {"/System/Library", "/Library", "/Applications", "/bin", "/sbin", "/usr/local/lib", "/etc",
+                             "/home/../usr/share"})
         EXPECT_TRUE(Scanner::protectedSystemPath(path)) << path;
     for (const char* path : {"/", "/Applications.old", "/usrdata", "/Users/me/Library", "/system", "/usr/../home"})
         EXPECT_FALSE(Scanner::protectedSystemPath(path)) << path;
@@ -61,14 +69,25 @@ TEST(RecognizedTest, EachKindMustStillBeATargetOfThisConfiguration) {
         return Scanner::recognized({tree.path(relative), kind, "", "", "", {}, std::move(id), {}, {}}, configuration);
     };
 
-    const struct { std::string path; StorageKind kind; std::optional<std::string> id; bool expected; } cases[] = {
-        {"home/code/web/node_modules", dependencies, {}, true}, {"home/code/web/node_modules", builds, {}, false},
-        {"home/code/web/.next", builds, {}, true}, {"home/other/node_modules", dependencies, {}, false},
+    const struct {
+        std::string path;
+        StorageKind kind;
+        std::optional<std::string> id;
+        bool expected;
+    } cases[] = {
+        {"home/code/web/node_modules", dependencies, {}, true},
+        {"home/code/web/node_modules", builds, {}, false},
+        {"home/code/web/.next", builds, {}, true},
+        {"home/other/node_modules", dependencies, {}, false},
         {"home/code/alias/node_modules", dependencies, {}, false},
         {"home/code/web/../web/node_modules", dependencies, {}, false},
-        {derived, builds, {}, true}, {derived, dependencies, {}, false}, {derived + "/Build", builds, {}, false},
-        {"home/.npm/_cacache", caches, {}, true}, {"other/.npm/_cacache", caches, {}, false},
-        {device, simulators, "8a3f1c2e-0b4d-4e5f-9a6b-7c8d9e0f1a2b", true}, {device, simulators, {}, false},
+        {derived, builds, {}, true},
+        {derived, dependencies, {}, false},
+        {derived + "/Build", builds, {}, false},
+        {"home/.npm/_cacache", caches, {}, true},
+        {"other/.npm/_cacache", caches, {}, false},
+        {device, simulators, "8a3f1c2e-0b4d-4e5f-9a6b-7c8d9e0f1a2b", true},
+        {device, simulators, {}, false},
         {device, simulators, "11111111-2222-3333-4444-555555555555", false},
         {devices + "ABC", simulators, "ABC", false},  // not a UUID
     };

@@ -5,11 +5,11 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <dirent.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -21,8 +21,8 @@
 namespace tarnby {
 namespace {
 
-using testing::TempTree;
 using CommandRunner::run;
+using testing::TempTree;
 
 std::string writeScript(const TempTree& tree, const std::string& name, const std::string& body) {
     const std::string path = tree.writeFile(name, "#!/bin/sh\n" + body);
@@ -147,11 +147,10 @@ TEST(CommandRunner, WhatTheToolStartedEndsWithItAndCannotHoldItsOutputBack) {
     // Time-out: the shell's child holds the pipe, and must go with the shell.
     auto start = std::chrono::steady_clock::now();
     try {
-        run("/bin/sh", {"-c", "echo $$ > '" + pidFile + "'; sleep 40 & echo $! >> '" + pidFile + "'; wait; echo"},
-            0.5, std::nullopt);
+        run("/bin/sh", {"-c", "echo $$ > '" + pidFile + "'; sleep 40 & echo $! >> '" + pidFile + "'; wait; echo"}, 0.5,
+            std::nullopt);
         ADD_FAILURE() << "did not time out";
-    } catch (const StorageError&) {
-    }
+    } catch (const StorageError&) {}
     EXPECT_LT(secondsSince(start), 0.5 + CommandRunner::kGraceSeconds);
     pid_t shell = 0, helper = 0;
     std::istringstream(fs::readFile(pidFile).value_or("")) >> shell >> helper;
@@ -162,10 +161,11 @@ TEST(CommandRunner, WhatTheToolStartedEndsWithItAndCannotHoldItsOutputBack) {
     // Success: a helper started in the background keeps the pipe open; the output written
     // before the tool exited comes back at once, and the helper does not outlive the run.
     start = std::chrono::steady_clock::now();
-    EXPECT_EQ(run("/bin/sh",
-                  {"-c", "echo $$ > '" + pidFile + "'; echo before; sleep 40 & echo $! >> '" + pidFile + "'; echo after"},
-                  5.0, std::nullopt),
-              "before\nafter\n");
+    EXPECT_EQ(
+        run("/bin/sh",
+            {"-c", "echo $$ > '" + pidFile + "'; echo before; sleep 40 & echo $! >> '" + pidFile + "'; echo after"},
+            5.0, std::nullopt),
+        "before\nafter\n");
     EXPECT_LT(secondsSince(start), CommandRunner::kReaderWaitSeconds);
     std::istringstream(fs::readFile(pidFile).value_or("")) >> shell >> helper;
     EXPECT_EQ(livingMembersAfterAMoment(shell), std::vector<pid_t>{});

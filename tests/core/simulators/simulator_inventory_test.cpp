@@ -28,8 +28,10 @@ TEST(SimulatorInventory, DecodesEveryDeviceInTheToolsOrderOrFailsTheWholeList) {
                     "iOS-17": [{"udid": "D4", "name": "15", "state": "Shutdown", "dataPath": "/x", "size": 1},
                                {"udid": "C3", "name": "15", "state": "Creating", "isAvailable": null}]},
                   "pairs": []})",
-              Devices{{"B2", "16", "Booted", true}, {"A1", "iPad", "Shutdown", false},
-                      {"D4", "15", "Shutdown", std::nullopt}, {"C3", "15", "Creating", std::nullopt}}},
+              Devices{{"B2", "16", "Booted", true},
+                      {"A1", "iPad", "Shutdown", false},
+                      {"D4", "15", "Shutdown", std::nullopt},
+                      {"C3", "15", "Creating", std::nullopt}}},
              {R"({"devices": {"r": [)" + encodeSimulatorDevice(quoted) + "]}}", Devices{quoted}},
              {R"({"devices":{"r":[{"udid":"U","name":"N","state":"S"},{"udid":"U","name":"N"}]}})", std::nullopt},
              {R"({"devices":{"r":[{"udid":"U","name":"N","state":"S"},"device"]}})", std::nullopt},
@@ -88,7 +90,8 @@ echo '{"devices": {"r": [{"udid": "U", "name": "N", "state": "S"}]}}')");
 // scan's stop has to, and the scan goes on at once with the inventory's note.
 TEST(SimulatorInventory, AStoppedScanDoesNotWaitForTheToolsTimeLimit) {
     testing::TempTree tree;
-    const std::string program = tree.writeFile("bin/xcrun", "#!/bin/sh\ntrap '' TERM INT\nwhile :; do sleep 0.05; done\n");
+    const std::string program =
+        tree.writeFile("bin/xcrun", "#!/bin/sh\ntrap '' TERM INT\nwhile :; do sleep 0.05; done\n");
     ::chmod(program.c_str(), 0755);
     const SystemSimulators simulators({program, tree.path("Developer"), tree.path("Developer/simctl")});
     ScanCancellation cancellation;
