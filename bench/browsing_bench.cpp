@@ -11,9 +11,9 @@
 
 namespace {
 
-using quillet::browsing::Choices;
 using tarnby::StorageItem;
 using tarnby::StorageKind;
+using tarnby::browsing::Choices;
 
 // Titles and paths shaped like real findings: numbered projects, mixed case, a few
 // non-ASCII names, several kinds, spread sizes and dates, some undated.
@@ -51,7 +51,7 @@ const std::vector<StorageItem>& hundredThousand() {
 
 // The name keys the window keeps beside the list, made once when the list changes.
 const std::vector<std::string>& hundredThousandKeys() {
-    static const std::vector<std::string> keys = quillet::browsing::nameKeys(hundredThousand());
+    static const std::vector<std::string> keys = tarnby::browsing::nameKeys(hundredThousand());
     return keys;
 }
 
@@ -62,7 +62,7 @@ void listed(benchmark::State& state, Choices choices) {
     const auto now = std::chrono::system_clock::now();
     std::size_t count = 0;
     for (auto _ : state) {
-        const auto order = quillet::browsing::listedIndices(items, choices, now, &keys);
+        const auto order = tarnby::browsing::listedIndices(items, choices, now, &keys);
         count = order.size();
         benchmark::DoNotOptimize(order.data());
     }
@@ -74,7 +74,7 @@ void listedWithoutKeys(benchmark::State& state, Choices choices) {
     const auto& items = hundredThousand();
     const auto now = std::chrono::system_clock::now();
     for (auto _ : state) {
-        const auto order = quillet::browsing::listedIndices(items, choices, now);
+        const auto order = tarnby::browsing::listedIndices(items, choices, now);
         benchmark::DoNotOptimize(order.data());
     }
 }
@@ -83,7 +83,7 @@ void listedWithoutKeys(benchmark::State& state, Choices choices) {
 void makingNameKeys(benchmark::State& state) {
     const auto& items = hundredThousand();
     for (auto _ : state) {
-        const auto keys = quillet::browsing::nameKeys(items);
+        const auto keys = tarnby::browsing::nameKeys(items);
         benchmark::DoNotOptimize(keys.data());
     }
 }
@@ -93,7 +93,7 @@ void filteredCopies(benchmark::State& state, Choices choices) {
     const auto& keys = hundredThousandKeys();
     const auto now = std::chrono::system_clock::now();
     for (auto _ : state) {
-        const auto list = quillet::browsing::filtered(items, choices, now, &keys);
+        const auto list = tarnby::browsing::filtered(items, choices, now, &keys);
         benchmark::DoNotOptimize(list.data());
     }
 }

@@ -175,7 +175,7 @@ private:
 int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
     if (!acceptSetup("scan", options.setup, err)) return kUsage;
     const std::string home = options.setup.home.value_or(tarnby::fs::currentUserHome());
-    const SavedPreferences preferences = loadPreferences(home);
+    const tarnby::SavedPreferences preferences = tarnby::loadPreferences(home);
     const tarnby::ScanConfiguration configuration = tarnby::PlatformLocations::configuration(
         home, options.setup.roots.value_or(preferences.roots), tarnby::UserEnvironment::current());
     if (!tarnby::fs::exists(configuration.home())) {

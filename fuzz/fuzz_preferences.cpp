@@ -16,12 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         return folder;
     }();
-    const std::string file = quillet::preferencesPath(home);
+    const std::string file = tarnby::preferencesPath(home);
     quillet::fuzz::writeWhole(file, quillet::fuzz::text(data, size));
 
-    const quillet::SavedPreferences loaded = quillet::loadPreferences(home);
-    if (const auto note = quillet::savePreferences(home, loaded)) quillet::fuzz::violated(note->c_str());
-    const quillet::SavedPreferences again = quillet::loadPreferences(home);
+    const tarnby::SavedPreferences loaded = tarnby::loadPreferences(home);
+    if (const auto note = tarnby::savePreferences(home, loaded)) quillet::fuzz::violated(note->c_str());
+    const tarnby::SavedPreferences again = tarnby::loadPreferences(home);
     if (again.roots != loaded.roots || again.kept != loaded.kept) {
         quillet::fuzz::violated("saved preferences do not load back the same");
     }

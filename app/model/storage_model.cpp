@@ -76,7 +76,7 @@ StorageModel::StorageModel(StorageModelSetup setup, QObject* parent)
       m_environment(setup.environment ? std::move(*setup.environment) : tarnby::UserEnvironment::current()),
       m_cancellation(std::make_shared<tarnby::ScanCancellation>()),
       m_status(kReady) {
-    SavedPreferences preferences = loadPreferences(m_home);
+    tarnby::SavedPreferences preferences = tarnby::loadPreferences(m_home);
     m_roots = std::move(preferences.roots);
     m_kept = std::move(preferences.kept);
 
@@ -110,15 +110,17 @@ StorageModel::~StorageModel() {
 std::shared_ptr<const VisibleSnapshot> StorageModel::visibleSnapshot() const {
     if (!m_visible) {
         m_visible = std::make_shared<const VisibleSnapshot>(
-            VisibleSnapshot{m_items, browsing::visiblePositions(*m_items, m_kept)});
+            VisibleSnapshot{m_items, tarnby::browsing::visiblePositions(*m_items, m_kept)});
     }
     return m_visible;
 }
 
-std::vector<tarnby::StorageItem> StorageModel::visibleItems() const { return browsing::visibleItems(*m_items, m_kept); }
+std::vector<tarnby::StorageItem> StorageModel::visibleItems() const {
+    return tarnby::browsing::visibleItems(*m_items, m_kept);
+}
 
 std::vector<tarnby::StorageItem> StorageModel::selectedItems() const {
-    if (!m_selectedItems) m_selectedItems = browsing::selectedItems(*m_items, m_selected);
+    if (!m_selectedItems) m_selectedItems = tarnby::browsing::selectedItems(*m_items, m_selected);
     return *m_selectedItems;
 }
 
@@ -126,7 +128,7 @@ tarnby::ScanConfiguration StorageModel::scanConfiguration() const {
     return tarnby::PlatformLocations::configuration(m_home, m_roots, m_environment);
 }
 
-std::string StorageModel::preferencesPath() const { return quillet::preferencesPath(m_home); }
+std::string StorageModel::preferencesPath() const { return tarnby::preferencesPath(m_home); }
 
 void StorageModel::scan() {
     if (m_busy) return;
@@ -257,13 +259,13 @@ void StorageModel::keep(std::string path) {
 
 void StorageModel::save(std::optional<std::vector<std::string>> roots) {
     if (roots) {
-        std::vector<std::string> normalized = normalizedRoots(*roots);
+        std::vector<std::string> normalized = tarnby::normalizedRoots(*roots);
         if (normalized != m_roots) {
             m_roots = std::move(normalized);
             emit rootsChanged();
         }
     }
-    if (std::optional<std::string> note = savePreferences(m_home, SavedPreferences{m_roots, m_kept})) {
+    if (std::optional<std::string> note = tarnby::savePreferences(m_home, tarnby::SavedPreferences{m_roots, m_kept})) {
         appendNotes({std::move(*note)});
     }
 }

@@ -42,7 +42,7 @@ void CategoryModel::setCounts(const Counts& counts) {
 }
 
 int CategoryModel::rowOf(const std::string& tag) const {
-    if (tag == browsing::kAllCategories) return kAllRow;
+    if (tag == tarnby::browsing::kAllCategories) return kAllRow;
     if (const auto kind = tarnby::storageKindFromRawValue(tag)) return kFirstKindRow + static_cast<int>(*kind);
     return -1;
 }
@@ -57,14 +57,14 @@ QVariant CategoryModel::data(const QModelIndex& index, int role) const {
     const std::optional<tarnby::StorageKind> kind = kindOfRow(row);
     switch (role) {
         case Qt::DisplayRole:
-            if (row == kAllRow) return text(browsing::kAllCategoriesLabel);
+            if (row == kAllRow) return text(tarnby::browsing::kAllCategoriesLabel);
             if (row == kHeadingRow) return QStringLiteral("Browse");
             return text(tarnby::title(*kind));
         case Qt::AccessibleDescriptionRole:
             if (!kind) return {};
             return QStringLiteral("%1 items").arg(m_counts[static_cast<std::size_t>(*kind)]);
         case TagRole:
-            if (row == kAllRow) return text(browsing::kAllCategories);
+            if (row == kAllRow) return text(tarnby::browsing::kAllCategories);
             return kind ? text(tarnby::rawValue(*kind)) : QString();
         case CountRole:
             if (!kind) return {};

@@ -238,7 +238,7 @@ ContentView::ContentView(StorageModel& model, Environment* environment, QWidget*
 
 ContentView::~ContentView() = default;
 
-const browsing::Choices& ContentView::choices() const { return m_results->choices(); }
+const tarnby::browsing::Choices& ContentView::choices() const { return m_results->choices(); }
 
 // ---- Layout ----
 
@@ -294,7 +294,7 @@ QWidget* ContentView::makeSidebar() {
     m_categoryList->setAttribute(Qt::WA_Hover);
     m_categoryList->setSelectionRectVisible(false);
     m_categoryList->selectionModel()->select(
-        m_categories->index(m_categories->rowOf(std::string(browsing::kAllCategories))),
+        m_categories->index(m_categories->rowOf(std::string(tarnby::browsing::kAllCategories))),
         QItemSelectionModel::ClearAndSelect);
     connect(m_categoryList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { showCategory(QModelIndex()); });
@@ -424,17 +424,18 @@ QWidget* ContentView::makeControls() {
     for (QToolButton* clear : m_search->findChildren<QToolButton*>()) {
         clear->setAccessibleName(QStringLiteral("Clear search"));
     }
-    connect(m_search, &QLineEdit::textChanged, this,
-            [this](const QString& text) { setChoice([&](browsing::Choices& c) { c.query = text.toStdString(); }); });
+    connect(m_search, &QLineEdit::textChanged, this, [this](const QString& text) {
+        setChoice([&](tarnby::browsing::Choices& c) { c.query = text.toStdString(); });
+    });
     row->addWidget(m_search, 1);
 
     m_order = new QComboBox;
     m_order->setObjectName(QStringLiteral("sort"));
     m_order->setAccessibleName(QStringLiteral("Sort"));
     m_order->setFixedWidth(kSortWidth);
-    for (const auto& option : browsing::kOrderOptions) m_order->addItem(qt(option.label), qt(option.value));
+    for (const auto& option : tarnby::browsing::kOrderOptions) m_order->addItem(qt(option.label), qt(option.value));
     connect(m_order, &QComboBox::currentIndexChanged, this, [this] {
-        setChoice([&](browsing::Choices& c) { c.order = m_order->currentData().toString().toStdString(); });
+        setChoice([&](tarnby::browsing::Choices& c) { c.order = m_order->currentData().toString().toStdString(); });
     });
     row->addWidget(m_order);
 
@@ -442,9 +443,9 @@ QWidget* ContentView::makeControls() {
     m_age->setObjectName(QStringLiteral("age"));
     m_age->setAccessibleName(QStringLiteral("Age"));
     m_age->setFixedWidth(kAgeWidth);
-    for (const auto& option : browsing::kAgeOptions) m_age->addItem(qt(option.label), option.value);
+    for (const auto& option : tarnby::browsing::kAgeOptions) m_age->addItem(qt(option.label), option.value);
     connect(m_age, &QComboBox::currentIndexChanged, this,
-            [this] { setChoice([&](browsing::Choices& c) { c.age = m_age->currentData().toInt(); }); });
+            [this] { setChoice([&](tarnby::browsing::Choices& c) { c.age = m_age->currentData().toInt(); }); });
     row->addWidget(m_age);
 
     m_selectVisible = new QPushButton(QStringLiteral("Select visible"));
@@ -643,15 +644,15 @@ QWidget* ContentView::makeFooter() {
 
 // ---- Choices ----
 
-void ContentView::setChoice(const std::function<void(browsing::Choices&)>& change) {
-    browsing::Choices choices = m_results->choices();
+void ContentView::setChoice(const std::function<void(tarnby::browsing::Choices&)>& change) {
+    tarnby::browsing::Choices choices = m_results->choices();
     change(choices);
     m_results->setChoices(std::move(choices));
 }
 
 void ContentView::showCategory(const QModelIndex&) {
     const QModelIndexList chosen = m_categoryList->selectionModel()->selectedIndexes();
-    setChoice([&](browsing::Choices& c) {
+    setChoice([&](tarnby::browsing::Choices& c) {
         if (chosen.isEmpty()) {
             c.category.reset();
         } else {
@@ -664,10 +665,11 @@ void ContentView::showCategory(const QModelIndex&) {
 
 void ContentView::showVisibleItems() {
     const auto visible = m_results->visibleItems();
-    m_total->setText(qt(tarnby::formatting::byteCount(browsing::totalBytes(*visible->items, visible->positions))));
-    m_headerLine->setText(qt(browsing::headerLine(visible->positions.size())));
+    m_total->setText(
+        qt(tarnby::formatting::byteCount(tarnby::browsing::totalBytes(*visible->items, visible->positions))));
+    m_headerLine->setText(qt(tarnby::browsing::headerLine(visible->positions.size())));
     m_bar->setItems(*visible->items, visible->positions);
-    m_categories->setCounts(browsing::kindCounts(*visible->items, visible->positions));
+    m_categories->setCounts(tarnby::browsing::kindCounts(*visible->items, visible->positions));
 }
 
 void ContentView::showRoots() {
@@ -694,8 +696,8 @@ void ContentView::showState() {
     m_selectVisible->setEnabled(!busy && m_results->anySelectable());
 
     if (page == m_emptyPage) {
-        const browsing::EmptyState empty =
-            browsing::emptyState(!m_results->visibleItems()->positions.empty(), m_model.kept().size());
+        const tarnby::browsing::EmptyState empty =
+            tarnby::browsing::emptyState(!m_results->visibleItems()->positions.empty(), m_model.kept().size());
         m_emptyTitle->setText(qt(empty.title));
         m_emptyMessage->setText(qt(empty.message));
         m_showKept->setVisible(empty.keptButton.has_value());
@@ -742,7 +744,7 @@ void ContentView::showSelection() {
     m_selectionBar->setVisible(!selected.empty());
     if (selected.empty()) return;
     m_selectionLine->setText(
-        qt(browsing::selectionLine(selected.size(), browsing::totalBytes(m_model.selectedItems()))));
+        qt(tarnby::browsing::selectionLine(selected.size(), tarnby::browsing::totalBytes(m_model.selectedItems()))));
 }
 
 void ContentView::showPlanButton() { m_viewPlan->setVisible(m_model.plan().has_value()); }

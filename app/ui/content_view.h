@@ -45,7 +45,7 @@ public:
     ContentView(StorageModel& model, Environment* environment, QWidget* parent = nullptr);
     ~ContentView() override;
 
-    const browsing::Choices& choices() const;
+    const tarnby::browsing::Choices& choices() const;
     ResultsModel& results() { return *m_results; }
     // Whether a sheet of this window is open.
     bool sheetOpen() const { return m_openSheets > 0; }
@@ -74,7 +74,7 @@ private:
     QLabel* makeWrapped(const QString& text, const QFont& font, const AdaptiveColor& colour, int width);
     QVBoxLayout* makeStatePage(QWidget* page, const QString& name);
 
-    void setChoice(const std::function<void(browsing::Choices&)>& change);
+    void setChoice(const std::function<void(tarnby::browsing::Choices&)>& change);
     void showCategory(const QModelIndex& current);
     void showVisibleItems();
     void showRoots();

@@ -31,8 +31,8 @@ QWidget* entryView(const tarnby::PlannedItem& entry, const std::string& home, En
                                   : QStringLiteral("Would move this folder to Trash"),
                               ui::font(TextStyle::callout)));
 
-    QLabel* path =
-        makeText(QString::fromStdString(browsing::displayPath(entry.path, home)), monospaced(TextStyle::caption));
+    QLabel* path = makeText(QString::fromStdString(tarnby::browsing::displayPath(entry.path, home)),
+                            monospaced(TextStyle::caption));
     path->setToolTip(QString::fromStdString(entry.path));
     makeSelectable(*path);
     stack->addWidget(path);

@@ -32,7 +32,7 @@ void ResultsModel::takeVisibleItems() {
     emit visibleItemsChanged();
 }
 
-void ResultsModel::setChoices(browsing::Choices choices) {
+void ResultsModel::setChoices(tarnby::browsing::Choices choices) {
     m_choices = std::move(choices);
     derive();
 }
@@ -59,7 +59,7 @@ namespace {
 // Whether rows listed for `before` hold every row for `after`: only the search text changed, and
 // it grew around the old text (a text containing the new one contains the old one). Not with an
 // age filter, whose cutoff moves with the clock.
-bool onlyNarrowed(const browsing::Choices& before, const browsing::Choices& after) {
+bool onlyNarrowed(const tarnby::browsing::Choices& before, const tarnby::browsing::Choices& after) {
     return before.category == after.category && before.order == after.order && before.age == 0 && after.age == 0 &&
            after.query.find(before.query) != std::string::npos;
 }
@@ -71,10 +71,11 @@ void ResultsModel::derive() {
     const std::vector<tarnby::StorageItem>& items = *m_visible->items;
     const auto now = std::chrono::system_clock::now();
     if (!m_sorted || m_sortedOrder != m_choices.order) {
-        if (m_choices.order == browsing::kOrderName && !m_nameKeys) m_nameKeys = browsing::nameKeys(items);
-        browsing::Choices everything;
+        if (m_choices.order == tarnby::browsing::kOrderName && !m_nameKeys)
+            m_nameKeys = tarnby::browsing::nameKeys(items);
+        tarnby::browsing::Choices everything;
         everything.order = m_choices.order;
-        m_sorted = browsing::listedIndices(items, everything, now, m_nameKeys ? &*m_nameKeys : nullptr);
+        m_sorted = tarnby::browsing::listedIndices(items, everything, now, m_nameKeys ? &*m_nameKeys : nullptr);
         m_sortedOrder = m_choices.order;
         m_listedFrom.reset();
     }
@@ -94,9 +95,9 @@ void ResultsModel::derive() {
     } else {
         candidates = m_visible->positions;
     }
-    if (!m_choices.query.empty() && !m_searchTexts) m_searchTexts = browsing::searchTexts(items);
-    for (std::size_t position :
-         browsing::passingIndices(items, m_choices, now, candidates, m_searchTexts ? &*m_searchTexts : nullptr)) {
+    if (!m_choices.query.empty() && !m_searchTexts) m_searchTexts = tarnby::browsing::searchTexts(items);
+    for (std::size_t position : tarnby::browsing::passingIndices(items, m_choices, now, candidates,
+                                                                 m_searchTexts ? &*m_searchTexts : nullptr)) {
         marked[position] = 1;
     }
     std::vector<std::size_t> rows;
@@ -136,13 +137,13 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
         case TitleRole: return QString::fromStdString(item->title);
         case Qt::AccessibleDescriptionRole:
-            return QString::fromStdString(browsing::displayPath(item->url, m_model.home()) + " · " +
+            return QString::fromStdString(tarnby::browsing::displayPath(item->url, m_model.home()) + " · " +
                                           tarnby::formatting::byteCount(item->measurement.bytes));
         case Qt::ToolTipRole:
         case PathRole: return QString::fromStdString(item->url);
-        case DisplayPathRole: return QString::fromStdString(browsing::displayPath(item->url, m_model.home()));
+        case DisplayPathRole: return QString::fromStdString(tarnby::browsing::displayPath(item->url, m_model.home()));
         case SizeTextRole: return QString::fromStdString(tarnby::formatting::byteCount(item->measurement.bytes));
-        case ChangedLineRole: return QString::fromStdString(browsing::changedLine(item->measurement));
+        case ChangedLineRole: return QString::fromStdString(tarnby::browsing::changedLine(item->measurement));
         case KindRole: return static_cast<int>(item->kind);
         case SelectableRole: return item->selectable();
         case Qt::CheckStateRole: return m_model.selected().contains(item->url) ? Qt::Checked : Qt::Unchecked;

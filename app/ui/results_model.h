@@ -37,8 +37,8 @@ public:
 
     explicit ResultsModel(StorageModel& model, QObject* parent = nullptr);
 
-    const browsing::Choices& choices() const { return m_choices; }
-    void setChoices(browsing::Choices choices);
+    const tarnby::browsing::Choices& choices() const { return m_choices; }
+    void setChoices(tarnby::browsing::Choices choices);
 
     // A copy of the item at `row`, none outside the list. A copy, because the storage
     // model replaces its lists on every change.
@@ -70,7 +70,7 @@ private:
     void refreshAll(const QList<int>& roles);
 
     StorageModel& m_model;
-    browsing::Choices m_choices;
+    tarnby::browsing::Choices m_choices;
     std::shared_ptr<const VisibleSnapshot> m_visible;
     std::vector<std::size_t> m_rows;
     // The caches below cover all of the snapshot's items, visible or not, so a keep, which
@@ -79,13 +79,13 @@ private:
     // never per keystroke.
     std::optional<std::vector<std::string>> m_nameKeys;
     // What the search looks in, prepared on the first search of each scan's items.
-    std::optional<std::vector<browsing::SearchText>> m_searchTexts;
+    std::optional<std::vector<tarnby::browsing::SearchText>> m_searchTexts;
     // All the items in the chosen order, sorted once per scan and order: the filters do not
     // change the order, so a keystroke only filters (the rows listed now, when the search text
     // grew) and never sorts.
     std::optional<std::vector<std::size_t>> m_sorted;
     std::string m_sortedOrder;
-    std::optional<browsing::Choices> m_listedFrom;  // the choices m_rows were derived with
+    std::optional<tarnby::browsing::Choices> m_listedFrom;  // the choices m_rows were derived with
     bool m_anySelectable = false;
 };
 

@@ -124,14 +124,14 @@ BENCHMARK(TypeToRedraw)->Unit(benchmark::kMillisecond);
 void DeriveOnly(benchmark::State& state, const char* order) {
     Window& w = window();
     const std::vector<tarnby::StorageItem> visible = w.model->visibleItems();
-    const std::vector<std::string> keys = quillet::browsing::nameKeys(visible);
-    quillet::browsing::Choices choices;
+    const std::vector<std::string> keys = tarnby::browsing::nameKeys(visible);
+    tarnby::browsing::Choices choices;
     choices.order = order;
     bool typed = false;
     for (auto _ : state) {
         choices.query = typed ? "client1" : "atlas";
         typed = !typed;
-        const auto rows = quillet::browsing::listedIndices(visible, choices, std::chrono::system_clock::now(), &keys);
+        const auto rows = tarnby::browsing::listedIndices(visible, choices, std::chrono::system_clock::now(), &keys);
         benchmark::DoNotOptimize(rows.data());
     }
 }

@@ -19,7 +19,7 @@
 #include "core/platform/paths.h"
 #include "core/platform/utf8.h"
 
-namespace quillet::browsing {
+namespace tarnby::browsing {
 
 using tarnby::StorageItem;
 using tarnby::TimePoint;
@@ -420,4 +420,4 @@ std::string changedLine(const tarnby::Measurement& measurement) {
     return "Changed " + tarnby::formatting::date(*measurement.modified, false);
 }
 
-}  // namespace quillet::browsing
+}  // namespace tarnby::browsing

@@ -16,7 +16,7 @@
 // How the window turns the model's items into the listed items, and the counts and texts
 // it shows beside the list. Plain functions over values: no Qt, no state, no disk, and no
 // threads of their own; any thread may call them while nothing changes their arguments.
-namespace quillet::browsing {
+namespace tarnby::browsing {
 
 inline constexpr std::string_view kAllCategories = "all";
 inline constexpr std::string_view kOrderSize = "size";
@@ -137,4 +137,4 @@ std::string displayPath(std::string_view path, std::string_view home);
 // "Changed <date>" or "Change date unknown", the line under a row's size.
 std::string changedLine(const tarnby::Measurement& measurement);
 
-}  // namespace quillet::browsing
+}  // namespace tarnby::browsing

@@ -8,7 +8,7 @@
 #include "core/platform/paths.h"
 #include "core/scanning/project_locations.h"
 
-namespace quillet {
+namespace tarnby {
 
 namespace {
 
@@ -98,4 +98,4 @@ std::optional<std::string> savePreferences(const std::string& home, const SavedP
     }
 }
 
-}  // namespace quillet
+}  // namespace tarnby

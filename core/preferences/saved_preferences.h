@@ -9,7 +9,7 @@
 // kept out of cleanup, in one compact JSON file under the home folder. Plain C++, shared by the
 // window's model and the command line. Synchronous; callers need no lock as long as one thread
 // saves at a time (each save replaces the whole file, the last one wins).
-namespace quillet {
+namespace tarnby {
 
 struct SavedPreferences {
     std::vector<std::string> roots;  // absolute paths, in the order the caller holds them
@@ -35,4 +35,4 @@ std::vector<std::string> normalizedRoots(const std::vector<std::string>& roots);
 // "Could not save settings: " and the reason.
 std::optional<std::string> savePreferences(const std::string& home, const SavedPreferences& preferences);
 
-}  // namespace quillet
+}  // namespace tarnby

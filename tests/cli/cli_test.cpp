@@ -203,10 +203,10 @@ TEST(CommandLine, OutputStaysValidWhateverBytesANameHolds) {
 
 TEST(CommandLine, TableShowsHomeAsTildeTotalsAndHidesKeptItems) {
     FixtureHome fixture;
-    SavedPreferences saved;
+    tarnby::SavedPreferences saved;
     saved.roots = {fixture.home + "/Code"};
     saved.kept = {fixture.project + "/.next"};
-    ASSERT_FALSE(savePreferences(fixture.home, saved).has_value());
+    ASSERT_FALSE(tarnby::savePreferences(fixture.home, saved).has_value());
 
     const Outcome run = quillet(fixture.tree, {"scan", "--no-simulators", "--home", fixture.home});
     ASSERT_EQ(run.status, 0) << run.err;

@@ -285,7 +285,7 @@ private slots:
         writeFile(home() + "/Code/app/node_modules/index.js", std::string(20000, 'x'));
         writeFile(home() + "/Code/site/package.json", "{}");
         writeFile(home() + "/Code/site/node_modules/a.js", "x");
-        QVERIFY(!quillet::savePreferences(home(), {{home() + "/Code"}, {}}));
+        QVERIFY(!tarnby::savePreferences(home(), {{home() + "/Code"}, {}}));
         const std::string app = home() + "/Code/app/node_modules", site = home() + "/Code/site/node_modules";
         StorageModel model(setup());
         model.scan();
@@ -308,12 +308,12 @@ private slots:
         QCOMPARE(model.selected(), std::set<std::string>{site});
         QCOMPARE(ids(model.visibleItems()), std::vector<std::string>{site});
         QCOMPARE(model.items().size(), std::size_t(2));
-        QCOMPARE(quillet::loadPreferences(home()).kept, model.kept());
+        QCOMPARE(tarnby::loadPreferences(home()).kept, model.kept());
         QCOMPARE(StorageModel(setup()).kept(), model.kept());  // a restarted model loads it
 
         // Forgetting every kept path saves at once too.
         model.clearKept();
-        QVERIFY(quillet::loadPreferences(home()).kept.empty());
+        QVERIFY(tarnby::loadPreferences(home()).kept.empty());
     }
 
     void planTakesSelectableItemsInScanOrderAndAppendsKeptLinesEachTime() {

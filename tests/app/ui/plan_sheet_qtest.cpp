@@ -92,7 +92,7 @@ private slots:
         QVERIFY(inside->textInteractionFlags() & Qt::TextSelectableByKeyboard);
         // The edge cases go through the shared rule, whatever it decides.
         for (const std::string& path : {kHome, kHome + "son/site/.next"}) {
-            const QString expected = QString::fromStdString(quillet::browsing::displayPath(path, kHome));
+            const QString expected = QString::fromStdString(tarnby::browsing::displayPath(path, kHome));
             const QLabel* label = labelWithText(sheet, expected);
             QVERIFY2(label != nullptr, path.c_str());
             QCOMPARE(label->toolTip(), QString::fromStdString(path));

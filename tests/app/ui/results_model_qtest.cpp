@@ -63,7 +63,7 @@ private slots:
         QCOMPARE(titles(results), (QStringList{"app node_modules", "site .next", "iPhone 15", "Yarn cache",
                                                "tool2 target", "Tool10 target", "old cache"}));
 
-        quillet::browsing::Choices choices;
+        tarnby::browsing::Choices choices;
         choices.category = "builds";
         choices.order = "name";
         results.setChoices(choices);
@@ -82,7 +82,7 @@ private slots:
             results.setChoices(choices);
             QStringList expected;
             for (const auto& listed :
-                 quillet::browsing::filtered(model.visibleItems(), choices, std::chrono::system_clock::now()))
+                 tarnby::browsing::filtered(model.visibleItems(), choices, std::chrono::system_clock::now()))
                 expected << QString::fromStdString(listed.title);
             QCOMPARE(titles(results), expected);
         }

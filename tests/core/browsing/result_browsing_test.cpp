@@ -14,7 +14,7 @@
 #include "core/platform/collation.h"
 #include "core/platform/collation_keys.h"
 
-namespace quillet::browsing {
+namespace tarnby::browsing {
 namespace {
 
 using namespace std::chrono_literals;
@@ -195,4 +195,4 @@ TEST_F(ResultBrowsing, TotalsAndTextsBesideTheList) {
 }
 
 }  // namespace
-}  // namespace quillet::browsing
+}  // namespace tarnby::browsing

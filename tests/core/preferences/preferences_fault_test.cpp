@@ -19,7 +19,7 @@
 #include "core/preferences/saved_preferences.h"
 #include "tests/support/temp_tree.h"
 
-namespace quillet {
+namespace tarnby {
 namespace {
 
 using tarnby::testing::TempTree;
@@ -180,4 +180,4 @@ TEST(PreferencesFaults, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewFileNeverABr
 }
 
 }  // namespace
-}  // namespace quillet
+}  // namespace tarnby

@@ -9,7 +9,7 @@
 #include "core/scanning/project_locations.h"
 #include "tests/support/temp_tree.h"
 
-namespace quillet {
+namespace tarnby {
 namespace {
 
 auto fields(const SavedPreferences& preferences) { return std::pair(preferences.roots, preferences.kept); }
@@ -94,4 +94,4 @@ TEST_F(SavedPreferencesTest, AReaderNeverSeesAHalfWrittenFile) {
 }
 
 }  // namespace
-}  // namespace quillet
+}  // namespace tarnby
