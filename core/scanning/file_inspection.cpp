@@ -52,7 +52,7 @@ Measurement measure(const std::string& path, const ScanCancellation& cancellatio
         result.complete = false;
         return result;
     }
-    FolderWalk::measure(path, cancellation, entryLimit, threads, result);
+    FolderWalk::measure(path, cancellation, {.entries = entryLimit, .threads = threads, .descriptors = {}}, result);
     return result;
 }
 
