@@ -52,6 +52,15 @@ Value itemValue(const tarnby::StorageItem& item) {
     value.set("modified", timeValue(item.measurement.modified));
     value.set("fingerprint", item.measurement.fingerprint);
     value.set("complete", item.measurement.complete);
+    value.set("freedBytes", item.measurement.freedBytes);
+    Value largest = Value::array();
+    for (const tarnby::ChildBytes& child : item.measurement.largest) {
+        Value entry = Value::object();
+        entry.set("name", validUtf8(child.name));
+        entry.set("bytes", child.bytes);
+        largest.append(std::move(entry));
+    }
+    value.set("largest", std::move(largest));
     value.set("selectable", item.selectable());
     value.set("deviceID", optionalText(item.deviceID));
     value.set("lastBoot", timeValue(item.lastBoot));
@@ -149,6 +158,15 @@ tarnby::StorageItem decodeItem(const Json& object) {
     item.measurement.modified = time(object, "modified", kWhere);
     item.measurement.fingerprint = text(object, "fingerprint", kWhere);
     item.measurement.complete = boolean(object, "complete", kWhere);
+    // Documents from before these keys still read: nothing was known then of sharing or children.
+    if (object.contains("freedBytes")) item.measurement.freedBytes = integer(object, "freedBytes", kWhere);
+    if (const auto largest = object.find("largest"); largest != object.end()) {
+        if (!largest->is_array()) throw tarnby::DecodingError("\"largest\" is not an array");
+        for (const Json& child : *largest) {
+            if (!child.is_object()) throw tarnby::DecodingError("a child in \"largest\" is not an object");
+            item.measurement.largest.push_back({text(child, "name", "a child"), integer(child, "bytes", "a child")});
+        }
+    }
     item.deviceID = optionalText(object, "deviceID", kWhere);
     item.lastBoot = time(object, "lastBoot", kWhere);
     item.protection = optionalText(object, "protection", kWhere);

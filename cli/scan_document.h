@@ -24,7 +24,8 @@ struct ScanDocument {
 // in hexadecimal, so it can still be named and planned.
 std::string encodeScanDocument(const ScanDocument& document);
 
-// Reads a document printed by encodeScanDocument, rebuilding every item field.
+// Reads a document printed by encodeScanDocument, rebuilding every item field it holds
+// ("freedBytes" and "largest" may be missing, as in documents from earlier versions).
 // Throws tarnby::DecodingError with a one-line reason when it does not have that shape.
 ScanDocument decodeScanDocument(std::string_view json);
 

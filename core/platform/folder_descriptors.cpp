@@ -186,15 +186,18 @@ bool FolderDescriptors::reopen(Folder& target, Failure* failure, std::unique_loc
 }
 
 bool FolderDescriptors::climb(Folder& from, Folder& target, std::unique_lock<std::mutex>& lock) {
-    use(from);
-    int fd = from.m_fd;
-    for (Folder* step = from.parent;; step = step->parent) {
-        const int next = openBelow(fd, "..", step->identity, lock);
-        if (fd != from.m_fd) ::close(fd);
+    // `from` and the folders up to the target may be finished with and gone by the time the
+    // steps are taken, so the steps take a copy of its descriptor and the identities to expect.
+    std::vector<std::optional<FolderIdentity>> steps;
+    for (const Folder* step = from.parent; step != &target; step = step->parent) steps.push_back(step->identity);
+    steps.push_back(target.identity);
+    int fd = ::fcntl(from.m_fd, F_DUPFD_CLOEXEC, 0);
+    for (const auto& identity : steps) {
+        if (fd < 0) return false;
+        const int next = openBelow(fd, "..", identity, lock);
+        ::close(fd);
         fd = next;
-        if (fd < 0 || step == &target) break;
     }
-    unuse(from);
     if (fd < 0) return false;
     keep(target, fd);
     return target.m_fd >= 0;

@@ -13,12 +13,13 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "core/platform/file_system.h"
 #include "core/platform/folder_listing.h"
 #include "core/scanning/ordered_digest.h"
+#include "core/scanning/walk_tally.h"
 #include "core/scanning/walk_tree.h"
 
 namespace tarnby::FolderWalk {
@@ -29,6 +30,7 @@ using walk::Child;
 using walk::EntryStat;
 using walk::Folder;
 using walk::FolderState;
+using walk::Tally;
 
 // Below this many listed entries a measurement stays on the calling thread: starting threads
 // costs more than a small folder takes.
@@ -41,45 +43,11 @@ constexpr std::size_t kPendingBudget = 100'000;
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
 
+// Files below this are not asked how many of their bytes are their own: a clone saves little
+// there, and the question costs a system call per file.
+constexpr std::int64_t kPrivateBytesFrom = 64 * 1024;
+
 FolderIdentity identityOf(const EntryStat& entry) { return {entry.device, entry.inode}; }
-
-using Identity = std::pair<std::uint64_t, std::uint64_t>;
-
-struct IdentityHash {
-    std::size_t operator()(const Identity& identity) const {
-        return std::hash<std::uint64_t>()(identity.first * 0x9E3779B97F4A7C15ULL ^ identity.second);
-    }
-};
-
-// What one thread counted. Files with one link are summed at once; files with several links
-// are kept by identity, since another thread may meet another link to the same file.
-struct Tally {
-    std::int64_t bytes = 0;
-    std::int64_t files = 0;
-    std::optional<TimePoint> modified;
-    std::unordered_map<Identity, std::int64_t, IdentityHash> linked;  // identity -> 512-byte blocks
-    bool complete = true;
-
-    void noteModified(const EntryStat& entry) {
-        const TimePoint when = timePointSince1970(entry.modifiedSeconds, entry.modifiedNanoseconds);
-        if (!modified || *modified < when) modified = when;
-    }
-
-    void combine(Tally& part) {
-        bytes += part.bytes;
-        files += part.files;
-        if (part.modified && (!modified || *modified < *part.modified)) modified = part.modified;
-        complete = complete && part.complete;
-        for (const auto& [identity, blocks] : part.linked) {
-            // Another link to a file another thread already counted.
-            if (linked.emplace(identity, blocks).second) {
-                files += 1;
-                bytes += 512 * blocks;
-            }
-        }
-        part.linked.clear();
-    }
-};
 
 // Lists folders on any number of threads, each folder by one, depth first, while whichever
 // thread is free advances the ordered digest (one at a time) over what has been listed.
@@ -107,6 +75,9 @@ public:
         }
         while (!left.empty()) left.pop_back();
     }
+
+    const Folder& root() const { return m_root; }
+    std::vector<std::int64_t>& childBytes() { return m_childBytes; }
 
     // Inspects the root itself; false when it is not a folder that can be walked.
     bool inspectRoot(Tally& tally) {
@@ -263,6 +234,7 @@ private:
             tally.complete = false;
             return false;
         }
+        const bool isRoot = &folder == &m_root;
         const int error = listing.list(fd, [&](const char* name, unsigned char type) {
             if (shouldStop()) {
                 stop(tally);
@@ -290,22 +262,32 @@ private:
             walk::appendNumbers(folder.tails, stat);
             child.tailEnd = static_cast<std::uint32_t>(folder.tails.size());
             tally.noteModified(stat);
+            const auto index = static_cast<std::uint32_t>(folder.children.size());
+            const auto blocks = static_cast<std::int64_t>(info.st_blocks);
+            std::int64_t single = 0;
             if (S_ISDIR(info.st_mode)) {
                 child.folder = static_cast<std::uint32_t>(folder.subfolders.size());
                 auto sub = std::make_unique<Folder>();
                 sub->parent = &folder;
-                sub->index = static_cast<std::uint32_t>(folder.children.size());
+                sub->index = index;
+                sub->top = isRoot ? index : folder.top;
                 sub->descriptor.parent = &folder.descriptor;
                 sub->descriptor.identity = identityOf(stat);
                 if (opened >= 0) m_descriptors.adopt(sub->descriptor, opened);
                 folder.subfolders.push_back(std::move(sub));
             } else if (info.st_nlink > 1) {
-                tally.linked.emplace(Identity(stat.device, stat.inode), static_cast<std::int64_t>(info.st_blocks));
+                tally.addLinked({stat.device, stat.inode}, blocks, static_cast<std::uint32_t>(info.st_nlink),
+                                isRoot ? index : folder.top);
             } else {
-                tally.files += 1;
-                tally.bytes += 512 * static_cast<std::int64_t>(info.st_blocks);
+                single = 512 * blocks;
+                tally.addSingle(blocks, S_ISREG(info.st_mode) ? freedBytes(fd, name, single) : single);
             }
             folder.children.push_back(child);
+            if (isRoot) {
+                m_childBytes.push_back(single);
+            } else {
+                folder.ownBytes += single;
+            }
             return true;
         });
         if (error != 0) tally.complete = false;
@@ -329,14 +311,22 @@ private:
         return fd;
     }
 
-    // The digest is through with `folder`: its entries no longer wait, and the walk goes on in
-    // its parent.
+    // What removing a file with one link frees: its blocks, unless the file system says it
+    // shares some with clones. Asked only of files large enough for that to matter.
+    static std::int64_t freedBytes(int folderFd, const char* name, std::int64_t allocated) {
+        if constexpr (fs::kKnowsPrivateBytes) {
+            if (allocated >= kPrivateBytesFrom) return fs::privateBytes(folderFd, name).value_or(allocated);
+        }
+        return allocated;
+    }
+
+    // The digest is through with `folder`: its entries no longer wait, its files count for the
+    // root's child it lies in, and the walk goes on in its parent.
     void finished(Folder& folder) {
         m_pendingEntries.fetch_sub(folder.children.size(), std::memory_order_relaxed);
-        if (&folder == &m_root) return;
-        if (!m_stopped.load(std::memory_order_relaxed) && folder.state.load() == FolderState::listed) {
-            m_descriptors.leave(folder.descriptor);
-        }
+        if (&folder == &m_root || folder.state.load(std::memory_order_relaxed) != FolderState::listed) return;
+        m_childBytes[folder.top] += folder.ownBytes;
+        if (!m_stopped.load(std::memory_order_relaxed)) m_descriptors.leave(folder.descriptor);
     }
 
     const std::string& m_rootPath;
@@ -349,7 +339,8 @@ private:
     EntryStat m_rootStat;
     Folder m_root;
     std::optional<walk::OrderedDigest> m_digest;
-    std::vector<Tally> m_tallies;  // one per thread, combined at the end
+    std::vector<Tally> m_tallies;            // one per thread, combined at the end
+    std::vector<std::int64_t> m_childBytes;  // per child of the root; by the root's lister, then the digest
     std::vector<std::thread> m_helpers;
 
     std::atomic<std::size_t> m_lines{0};           // lines taken, by all threads
@@ -386,8 +377,7 @@ void measure(const std::string& path, const ScanCancellation& cancellation, cons
             return;
         }
         std::optional<std::string> fingerprint = walk.run(tally);
-        result.bytes = tally.bytes;
-        result.files = tally.files;
+        walk::settle(tally, walk.root(), walk.childBytes(), limits.sharedLinks, result);
         result.modified = tally.modified;
         result.complete = tally.complete && fingerprint.has_value();
         if (fingerprint) result.fingerprint = std::move(*fingerprint);

@@ -46,6 +46,8 @@ enum class FolderState { pending, claimed, listed, abandoned };
 struct Folder {
     Folder* parent = nullptr;
     std::uint32_t index = 0;               // its entry among the parent's children
+    std::uint32_t top = 0;                 // the root's child it lies in
+    std::int64_t ownBytes = 0;             // files with one link directly inside
     FolderDescriptors::Folder descriptor;  // named once the parent's listing is done
     std::atomic<FolderState> state{FolderState::pending};
 

@@ -106,7 +106,8 @@ Outcome quilletReading(const TempTree& scratch, const std::vector<std::string>& 
 
 bool isOneLine(const std::string& text) { return !text.empty() && text.find('\n') == text.size() - 1; }
 
-// A home with one project holding node_modules and .next, and an npm cache.
+// A home with one project holding node_modules and .next, and an npm cache sharing a file
+// with node_modules through a hard link.
 struct FixtureHome {
     TempTree tree;
     std::string home = tree.makeDir("home");
@@ -118,6 +119,7 @@ struct FixtureHome {
         tree.writeFile("home/Code/site/node_modules/left-pad/index.js", std::string(9000, 'x'));
         tree.writeFile("home/Code/site/.next/cache/a", "x");
         tree.writeFile("home/.npm/_cacache/index", std::string(20000, 'y'));
+        tree.hardLink("home/Code/site/node_modules/left-pad/index.js", "home/.npm/_cacache/content/left-pad");
     }
 };
 
@@ -169,6 +171,10 @@ TEST(CommandLine, ScanJsonDescribesEveryItemAndEndsWithTheInventoryNote) {
     const auto measured = tarnby::FileInspection::measure(fixture.project + "/node_modules", cancellation);
     EXPECT_EQ((*modules)["fingerprint"], measured.fingerprint);
     EXPECT_EQ((*modules)["bytes"], measured.bytes);
+    EXPECT_EQ((*modules)["freedBytes"], measured.freedBytes);
+    EXPECT_LT(measured.freedBytes, measured.bytes);  // the cache holds a link to its file
+    EXPECT_EQ((*modules)["largest"],
+              Json::parse(R"([{"name": "left-pad", "bytes": )" + std::to_string(measured.bytes) + "}]"));
     EXPECT_TRUE((*modules)["modified"].is_number_float());
     for (const char* key :
          {"explanation", "rebuild", "files", "complete", "selectable", "deviceID", "lastBoot", "protection"}) {
@@ -213,6 +219,8 @@ TEST(CommandLine, TableShowsHomeAsTildeTotalsAndHidesKeptItems) {
     EXPECT_NE(run.out.find("~/Code/site/node_modules"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("~/Code/site/.next"), std::string::npos);  // kept, so hidden
     EXPECT_NE(run.out.find("2 items (1 kept item hidden"), std::string::npos) << run.out;
+    // Both listed items hold the shared file; cleaning both frees it once.
+    EXPECT_NE(run.out.find("\nCleaning them all would free "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Simulator inventory unavailable."), std::string::npos);
 
     const Outcome all = quillet(fixture.tree, {"scan", "--all", "--no-simulators", "--home", fixture.home});
@@ -257,6 +265,14 @@ TEST(CommandLine, PlanPipedFromScanGivesTheExactPlanText) {
                                 "\",\n    \"title\" : \"site \\/ node_modules\"\n  }";
     EXPECT_EQ(plan.out, "[\n" + element + ",\n" + element + "\n]\n");
     EXPECT_EQ(plan.err, "");
+    // A document from before items said what they free and hold plans the same.
+    Json older = document;
+    for (auto& item : older["items"]) {
+        item.erase("freedBytes");
+        item.erase("largest");
+    }
+    EXPECT_EQ(quillet(fixture.tree, {"plan", "--scan", "-", "--no-simulators", modules, modules}, older.dump()).out,
+              plan.out);
 
     // A change after the scan keeps the item out, with the reason on standard error.
     fixture.tree.writeFile("home/Code/site/node_modules/new-file", "z");

@@ -105,7 +105,9 @@ TEST(ParallelMeasure, AnyDescriptorBudgetGivesTheSameMeasurementOnEveryThreadCou
         for (const FolderBudget budget : {FolderBudget{1, 0}, FolderBudget{2, 1}, FolderBudget{5, 3}}) {
             SCOPED_TRACE("threads " + std::to_string(threads) + ", budget " + std::to_string(budget.open));
             Measurement tight;
-            FolderWalk::measure(root, ScanCancellation(), {FileInspection::kEntryLimit, threads, budget}, tight);
+            FolderWalk::measure(root, ScanCancellation(),
+                                {FileInspection::kEntryLimit, threads, budget, FileInspection::kSharedLinkLimit},
+                                tight);
             expectSameMeasurement(tight, generous);
         }
     }
