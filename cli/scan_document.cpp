@@ -173,6 +173,21 @@ tarnby::StorageItem decodeItem(const Json& object) {
     return item;
 }
 
+// Every text is made valid before it goes in, so the writer has nothing to refuse.
+std::string compact(const Value& value) {
+    return tarnby::json::write(value, tarnby::json::Layout::compact).value_or("{}");
+}
+
+Value documentValue(const ScanDocument& document) {
+    Value root = Value::object();
+    root.set("home", validUtf8(document.home));
+    root.set("roots", textArray(document.roots));
+    root.set("kept", textArray(document.kept));
+    root.set("cancelled", document.result.cancelled);
+    root.set("notes", textArray(document.result.notes));
+    return root;
+}
+
 }  // namespace
 
 std::string validUtf8(std::string_view input) {
@@ -194,16 +209,14 @@ std::string validUtf8(std::string_view input) {
 std::string encodeScanDocument(const ScanDocument& document) {
     Value items = Value::array();
     for (const auto& item : document.result.items) items.append(itemValue(item));
-    Value root = Value::object();
-    root.set("home", validUtf8(document.home));
-    root.set("roots", textArray(document.roots));
-    root.set("kept", textArray(document.kept));
-    root.set("cancelled", document.result.cancelled);
-    root.set("notes", textArray(document.result.notes));
+    Value root = documentValue(document);
     root.set("items", std::move(items));
-    // Every text was made valid above, so the writer has nothing to refuse.
-    return tarnby::json::write(root, tarnby::json::Layout::compact).value_or("{}");
+    return compact(root);
 }
+
+std::string encodeStreamedItem(const tarnby::StorageItem& item) { return compact(itemValue(item)); }
+
+std::string encodeStreamEnd(const ScanDocument& document) { return compact(documentValue(document)); }
 
 ScanDocument decodeScanDocument(std::string_view json) {
     Json root;

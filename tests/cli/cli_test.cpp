@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -310,6 +311,105 @@ TEST(CommandLine, CtrlCStopsTheScanAndPrintsThePartialResult) {
     const Json document = Json::parse(run.out);
     EXPECT_EQ(document["cancelled"], true);
     EXPECT_TRUE(document["items"].empty());
+}
+
+// Each line of `text` as JSON.
+std::vector<Json> jsonLines(const std::string& text) {
+    std::vector<Json> lines;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(Json::parse(text.substr(start, end - start)));
+    }
+    return lines;
+}
+
+// What --json says of the same home: the streamed items, sorted as the document sorts them, and
+// the last line, the document without its items.
+void expectStreamOf(std::vector<Json> streamed, Json document) {
+    ASSERT_FALSE(streamed.empty());
+    Json last = streamed.back();
+    streamed.pop_back();
+    EXPECT_FALSE(last.contains("items"));
+    std::ranges::stable_sort(streamed, std::ranges::greater(),
+                             [](const Json& item) { return item["bytes"].get<std::int64_t>(); });
+    EXPECT_EQ(Json(streamed), document["items"]);
+    document.erase("items");
+    EXPECT_EQ(last, document);
+}
+
+TEST(CommandLine, JsonStreamGivesEachItemAsMeasuredThenTheDocumentWithoutItems) {
+    FixtureHome fixture;
+    for (int project = 0; project < 6; ++project) {  // equal sizes, to keep their finding order
+        const std::string base = "home/Code/p" + std::to_string(project);
+        fixture.tree.writeFile(base + "/package.json", "{}");
+        fixture.tree.writeFile(base + "/node_modules/x",
+                               std::string(static_cast<std::size_t>(project % 2) * 9000, 'x'));
+    }
+    const std::vector<std::string> scan{"scan",       "--no-simulators", "--home",
+                                        fixture.home, "--root",          fixture.home + "/Code"};
+    std::vector<std::string> asJson = scan, asStream = scan;
+    asJson.push_back("--json");
+    asStream.push_back("--json-stream");
+    const Outcome whole = quillet(fixture.tree, asJson);
+    const Outcome stream = quillet(fixture.tree, asStream);
+    ASSERT_EQ(stream.status, 0) << stream.err;
+    expectStreamOf(jsonLines(stream.out), Json::parse(whole.out));
+}
+
+TEST(CommandLine, CtrlCMidStreamKeepsWhatWasMeasuredAndEndsWithAValidLastLine) {
+    TempTree tree;
+    const std::string home = tree.makeDir("home");
+    for (int project = 0; project < 60; ++project) {
+        const std::string base = "home/Code/p" + std::to_string(project);
+        tree.writeFile(base + "/package.json", "{}");
+        for (int file = 0; file < 100; ++file) tree.writeFile(base + "/node_modules/f" + std::to_string(file), "m");
+    }
+    const std::vector<std::string> scan{"scan", "--no-simulators", "--home", home, "--root", home + "/Code"};
+    std::vector<std::string> asJson = scan, asStream = scan;
+    asJson.push_back("--json");
+    asStream.push_back("--json-stream");
+    const Json document = Json::parse(quillet(tree, asJson).out);
+    std::map<std::string, Json> whole;
+    for (const Json& item : document["items"]) whole[item["path"].get<std::string>()] = item;
+
+    // Through a pipe of one page, the scan can only be a few lines ahead of what was read: the
+    // Ctrl-C after the tenth line comes while most items are still to come.
+    const std::string fifo = tree.path("stream.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    std::string streamed;
+    Wiring wiring;
+    wiring.outPath = fifo;
+    const Outcome run = quillet(
+        tree, asStream, {},
+        [&](pid_t child) {
+            const int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+            ::fcntl(fd, F_SETPIPE_SZ, 4096);
+            char chunk[512];
+            bool stopped = false;
+            for (ssize_t count; (count = ::read(fd, chunk, sizeof chunk)) > 0;) {
+                streamed.append(chunk, static_cast<std::size_t>(count));
+                if (!stopped && std::ranges::count(streamed, '\n') >= 10) stopped = ::kill(child, SIGINT) == 0;
+            }
+            ::close(fd);
+        },
+        wiring);
+    EXPECT_EQ(run.status, 130) << run.err;
+    std::vector<Json> lines = jsonLines(streamed);
+    ASSERT_GT(lines.size(), 10u);
+    const Json last = lines.back();
+    EXPECT_EQ(last["cancelled"], true);
+    lines.pop_back();
+    std::size_t incomplete = 0;
+    for (const Json& item : lines) {
+        if (item["complete"]) {
+            EXPECT_EQ(item, whole[item["path"].get<std::string>()]);  // as a whole scan measures it
+        } else {
+            ++incomplete;  // in progress at the stop
+            const Json note =
+                "Could not fully inspect " + item["path"].get<std::string>() + ". Cleanup disabled for this item.";
+            EXPECT_EQ(std::count(last["notes"].begin(), last["notes"].end(), note), 1);
+        }
+    }
+    EXPECT_LE(incomplete, std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8));
 }
 
 // The scan of a fixture home, as `quillet scan --json` prints it.
