@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,14 +46,58 @@ int openFolder(int parentFd, const char* name, bool followLink, std::optional<Fo
     return fd;
 }
 
+// The lock for one call; descriptors given up meanwhile are closed once it is let go, so no
+// other thread waits on a close().
+class FolderDescriptors::Locked {
+public:
+    explicit Locked(FolderDescriptors& owner) : m_owner(owner), lock(owner.m_lock) {}
+    ~Locked() {
+        if (m_owner.m_closing.empty()) return;
+        thread_local std::vector<int> closing;
+        closing.swap(m_owner.m_closing);
+        if (lock.owns_lock()) lock.unlock();
+        for (const int fd : closing) ::close(fd);
+        closing.clear();
+    }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    FolderDescriptors& m_owner;
+
+public:
+    std::unique_lock<std::mutex> lock;
+};
+
+void FolderDescriptors::closeDiscarded() {
+    for (const int fd : m_closing) ::close(fd);
+    m_closing.clear();
+}
+
+void FolderDescriptors::discard(int fd) {
+    try {
+        m_closing.push_back(fd);
+    } catch (...) {
+        ::close(fd);  // no room to put it off: closed now, lock or not
+    }
+}
+
 FolderDescriptors::Folder::~Folder() {
     if (m_owner == nullptr) return;
-    std::lock_guard guard(m_owner->m_lock);
+    Locked locked(*m_owner);
     if (parent != nullptr && parent->m_lastChild == this) parent->m_lastChild = nullptr;
     m_owner->close(*this);
 }
 
 FolderDescriptors::FolderDescriptors(FolderBudget budget) : m_budget(budget) {
+    // Several walks run at once beside the process's other files: each keeps a small share of
+    // what the process may open.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        const auto share = static_cast<std::size_t>(limit.rlim_cur / 16);
+        m_budget.open = std::min(m_budget.open, share);
+        m_budget.ahead = std::min(m_budget.ahead, share / 2);
+    }
     m_budget.open = std::max<std::size_t>(m_budget.open, 1);
 }
 
@@ -63,12 +108,13 @@ std::size_t FolderDescriptors::openCount() const {
 
 bool FolderDescriptors::openRoot(Folder& root, const std::string& path, bool followLink,
                                  std::optional<FolderIdentity> expected) {
-    std::lock_guard guard(m_lock);
+    Locked locked(*this);
     close(root);
     FolderIdentity opened;
     int fd = openFolder(AT_FDCWD, path.c_str(), followLink, expected, &opened);
     while (fd < 0 && (errno == EMFILE || errno == ENFILE) && m_oldest != nullptr) {
         evict(*m_oldest);
+        closeDiscarded();
         fd = openFolder(AT_FDCWD, path.c_str(), followLink, expected, &opened);
     }
     if (fd < 0) return false;
@@ -103,6 +149,7 @@ int FolderDescriptors::openBelow(int baseFd, std::string_view name, const std::o
             return -1;
         }
         evict(*m_oldest);
+        closeDiscarded();
         m_budget.open = std::max<std::size_t>(m_idle, 1);
     }
 }
@@ -204,7 +251,8 @@ bool FolderDescriptors::climb(Folder& from, Folder& target, std::unique_lock<std
 }
 
 int FolderDescriptors::acquire(Folder& folder, Failure* failure) {
-    std::unique_lock lock(m_lock);
+    Locked locked(*this);
+    std::unique_lock<std::mutex>& lock = locked.lock;
     if (folder.m_fd >= 0) {
         use(folder);
         return folder.m_fd;
@@ -237,23 +285,35 @@ int FolderDescriptors::acquire(Folder& folder, Failure* failure) {
 }
 
 void FolderDescriptors::release(Folder& folder) {
-    std::lock_guard guard(m_lock);
+    Locked locked(*this);
     if (folder.m_uses > 0) unuse(folder);
 }
 
-void FolderDescriptors::adopt(Folder& folder, int fd) {
-    std::lock_guard guard(m_lock);
-    if (folder.m_fd >= 0 || m_ahead.load(std::memory_order_relaxed) >= m_budget.ahead) {
-        ::close(fd);
-        return;
+bool FolderDescriptors::reserveAhead() {
+    std::size_t reserved = m_ahead.load(std::memory_order_relaxed);
+    while (reserved < m_budget.ahead) {
+        if (m_ahead.compare_exchange_weak(reserved, reserved + 1, std::memory_order_relaxed)) return true;
     }
-    folder.m_ahead = true;
-    m_ahead.fetch_add(1, std::memory_order_relaxed);
-    keep(folder, fd);
+    return false;
+}
+
+void FolderDescriptors::adopt(std::span<const std::pair<Folder*, int>> opened) {
+    if (opened.empty()) return;
+    Locked locked(*this);
+    for (const auto& [folder, fd] : opened) {
+        if (folder->m_fd >= 0) {
+            discard(fd);
+            unreserveAhead();
+            continue;
+        }
+        folder->m_ahead = true;  // its room is given back when it is used or closed
+        keep(*folder, fd);
+    }
 }
 
 void FolderDescriptors::leave(Folder& folder) {
-    std::unique_lock lock(m_lock);
+    Locked locked(*this);
+    std::unique_lock<std::mutex>& lock = locked.lock;
     Folder* parent = folder.parent;
     if (folder.m_fd >= 0 && parent != nullptr && parent->m_fd < 0 && !parent->m_lost && parent->identity) {
         use(folder);
@@ -262,11 +322,13 @@ void FolderDescriptors::leave(Folder& folder) {
         if (fd >= 0) keep(*parent, fd);
     }
     close(folder);
+    if (parent != nullptr && parent->m_lastChild == &folder) parent->m_lastChild = nullptr;
+    folder.m_owner = nullptr;
 }
 
 void FolderDescriptors::keep(Folder& folder, int fd) {
     if (folder.m_fd >= 0) {  // another thread opened it meanwhile
-        ::close(fd);
+        discard(fd);
         return;
     }
     folder.m_owner = this;
@@ -315,7 +377,7 @@ void FolderDescriptors::trim() {
 
 void FolderDescriptors::evict(Folder& folder) {
     unlinkIdle(folder);
-    ::close(folder.m_fd);
+    discard(folder.m_fd);
     folder.m_fd = -1;
     --m_open;
 }
@@ -326,7 +388,7 @@ void FolderDescriptors::close(Folder& folder) {
         evict(folder);
         return;
     }
-    ::close(folder.m_fd);
+    discard(folder.m_fd);
     folder.m_fd = -1;
     folder.m_uses = 0;
     --m_open;

@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tarnby {
 
@@ -23,7 +26,7 @@ struct FolderIdentity {
 int openFolder(int parentFd, const char* name, bool followLink, std::optional<FolderIdentity> expected,
                FolderIdentity* identity = nullptr);
 
-// How many folder descriptors a walk keeps open.
+// How many folder descriptors a walk keeps open, at most a sixteenth of the process's limit.
 struct FolderBudget {
     std::size_t open = 96;   // kept open besides those in use (at least 1)
     std::size_t ahead = 32;  // of them, opened for a folder before it was needed
@@ -91,19 +94,26 @@ public:
     int acquire(Folder& folder, Failure* failure = nullptr);
     void release(Folder& folder);
 
-    // Whether a descriptor opened before it is needed would be kept (see adopt()).
-    bool wantsAhead() const { return m_ahead.load(std::memory_order_relaxed) < m_budget.ahead; }
-    // Takes `fd`, already opened for `folder` (a subfolder opened while its parent is listed),
-    // for its first acquire(); closes it at once when the budget for such descriptors is spent.
-    void adopt(Folder& folder, int fd);
+    // Room for one descriptor opened before it is needed (a subfolder opened while its parent is
+    // listed): true when the budget for those has some, which is then held for adopt().
+    bool reserveAhead();
+    // Gives back room reserved for a descriptor that could not be opened after all.
+    void unreserveAhead() { m_ahead.fetch_sub(1, std::memory_order_relaxed); }
+    // Takes descriptors opened in reserved room, each for its folder's first acquire(); one
+    // call for a whole listing, since every call takes the lock the walk's threads share.
+    void adopt(std::span<const std::pair<Folder*, int>> opened);
 
     // The walk is done with `folder` for good: its descriptor is closed, and when its parent was
     // closed it is reopened through "..", since a walk leaving a folder goes on in its parent.
+    // Nothing is asked of the manager when the folder then goes.
     void leave(Folder& folder);
 
     std::size_t openCount() const;
 
 private:
+    class Locked;
+    void discard(int fd);        // closed once the lock is let go
+    void closeDiscarded();       // now, lock held: out of descriptors
     void close(Folder& folder);  // with m_lock held
     void use(Folder& folder);
     void unuse(Folder& folder);
@@ -127,6 +137,7 @@ private:
     std::size_t m_idle = 0;  // folders on that list
     std::size_t m_open = 0;  // descriptors open, in use or not
     std::uint64_t m_search = 0;
+    std::vector<int> m_closing;  // given up, to close once the lock is let go
     std::atomic<std::size_t> m_ahead{0};
 };
 

@@ -109,11 +109,17 @@ public:
     }
 
 private:
+    // What one thread reuses from folder to folder.
+    struct Scratch {
+        FolderListing listing;
+        std::vector<std::pair<FolderDescriptors::Folder*, int>> ahead;  // subfolders opened while listed
+    };
+
     void work(std::size_t thread) {
         Tally& tally = m_tallies[thread];
         std::unique_lock lock(m_lock);
+        Scratch scratch;
         try {
-            FolderListing listing;
             for (;;) {
                 if (m_finished || m_failed) break;
                 if (!m_merging && ready(m_needed)) {
@@ -130,7 +136,7 @@ private:
                 }
                 if (Folder* folder = take()) {
                     lock.unlock();
-                    const bool listed = list(*folder, tally, listing);
+                    const bool listed = list(*folder, tally, scratch);
                     lock.lock();
                     publish(*folder, listed);
                     if (thread == 0) spread();
@@ -143,6 +149,7 @@ private:
             }
         } catch (...) {
             // Out of memory: every thread stops, and the measurement says it could not see it all.
+            for (const auto& [folder, fd] : scratch.ahead) ::close(fd);
             if (!lock.owns_lock()) lock.lock();
             m_failed = true;
             m_stopped = true;
@@ -227,7 +234,7 @@ private:
     // Lists and inspects every entry of a claimed folder, then orders them for the digest.
     // False when it could not be opened. Its state is left to publish(), since the digest may
     // free a folder as soon as it sees it finished.
-    bool list(Folder& folder, Tally& tally, FolderListing& listing) {
+    bool list(Folder& folder, Tally& tally, Scratch& scratch) {
         // Only the folder that was listed in its parent is entered, never through a link.
         const int fd = m_descriptors.acquire(folder.descriptor);
         if (fd < 0) {
@@ -235,7 +242,9 @@ private:
             return false;
         }
         const bool isRoot = &folder == &m_root;
-        const int error = listing.list(fd, [&](const char* name, unsigned char type) {
+        auto& ahead = scratch.ahead;
+        ahead.clear();
+        const int error = scratch.listing.list(fd, [&](const char* name, unsigned char type) {
             if (shouldStop()) {
                 stop(tally);
                 return false;
@@ -247,7 +256,11 @@ private:
                 return false;
             }
             struct stat info {};
-            const int opened = type == DT_DIR && m_descriptors.wantsAhead() ? openAhead(fd, name, info) : -1;
+            int opened = -1;
+            if (type == DT_DIR && m_descriptors.reserveAhead()) {
+                opened = openAhead(fd, name, info);
+                if (opened < 0) m_descriptors.unreserveAhead();
+            }
             if (opened < 0 && ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
                 m_lines.fetch_sub(1, std::memory_order_relaxed);
                 tally.complete = false;  // vanished or unreadable: it contributes nothing
@@ -273,7 +286,7 @@ private:
                 sub->top = isRoot ? index : folder.top;
                 sub->descriptor.parent = &folder.descriptor;
                 sub->descriptor.identity = identityOf(stat);
-                if (opened >= 0) m_descriptors.adopt(sub->descriptor, opened);
+                if (opened >= 0) ahead.emplace_back(&sub->descriptor, opened);
                 folder.subfolders.push_back(std::move(sub));
             } else if (info.st_nlink > 1) {
                 tally.addLinked({stat.device, stat.inode}, blocks, static_cast<std::uint32_t>(info.st_nlink),
@@ -293,6 +306,8 @@ private:
         if (error != 0) tally.complete = false;
         // Names are final now that the listing no longer grows their buffer.
         for (const auto& sub : folder.subfolders) sub->descriptor.name = sub->name();
+        m_descriptors.adopt(ahead);
+        ahead.clear();
         m_descriptors.release(folder.descriptor);
         walk::sortForDigest(folder);
         return true;

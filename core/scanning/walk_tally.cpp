@@ -18,8 +18,8 @@ void keepLargest(std::vector<SharedLink>& shared, std::size_t limit, bool& cut) 
         };
         std::nth_element(shared.begin(), shared.begin() + static_cast<std::ptrdiff_t>(limit), shared.end(), larger);
         shared.resize(limit);
-        shared.shrink_to_fit();
     }
+    shared.shrink_to_fit();  // kept with the item for as long as the scan's result lives
     std::ranges::sort(shared, {}, identity);
 }
 

@@ -68,13 +68,15 @@ TEST(FolderDescriptors, WalksPastPathMaxWithinItsBudgetAndFindsClosedFoldersFrom
             ASSERT_GE(descriptors.acquire(next), 0) << level;
             descriptors.release(next);
             levels.push_back(&next);
-            // Opened ahead: one is kept within its own budget, a second is closed at once.
-            const int parentFd = descriptors.acquire(*levels[level - 1]);
-            for (int extra = 0; extra < 2; ++extra) {
-                descriptors.adopt(child(folders, *levels[level - 1], side),
-                                  ::openat(parentFd, side.c_str(), O_RDONLY | O_DIRECTORY));
+            // Opened ahead: room for one while another waits to be used.
+            if (descriptors.reserveAhead()) {
+                const int parentFd = descriptors.acquire(*levels[level - 1]);
+                const std::pair<Folder*, int> opened{&child(folders, *levels[level - 1], side),
+                                                     ::openat(parentFd, side.c_str(), O_RDONLY | O_DIRECTORY)};
+                descriptors.adopt({&opened, 1});
+                descriptors.release(*levels[level - 1]);
+                EXPECT_FALSE(descriptors.reserveAhead());
             }
-            descriptors.release(*levels[level - 1]);
             ASSERT_LE(descriptors.openCount(), 3u);  // the root and two kept
         }
         EXPECT_EQ(openDescriptors() - baseline, 3);
