@@ -82,7 +82,8 @@ ResultsArea::ResultsArea(StorageModel& model, ResultsModel& results, Environment
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, &ResultsArea::showContextMenu);
     // Return or Enter (and a double click) opens the current row's details, as does Ctrl+I.
-    connect(m_list, &QAbstractItemView::activated, this, [this](const QModelIndex& index) { requestDetails(index.row()); });
+    connect(m_list, &QAbstractItemView::activated, this,
+            [this](const QModelIndex& index) { requestDetails(index.row()); });
     connect(m_delegate, &ItemDelegate::detailsRequested, this,
             [this](const QModelIndex& index) { requestDetails(index.row()); });
     auto* details = new QAction(QStringLiteral("Details"), m_list);

@@ -115,10 +115,9 @@ void Sidebar::applyAppearance() {
     // The application's own icon; a symbol stands in where the icon was not built in.
     const qreal ratio = devicePixelRatioF();
     const QPixmap icon = QIcon(kAppIconResource).pixmap(QSize(kAppIcon, kAppIcon), ratio);
-    m_icon->setPixmap(
-        icon.isNull() ? symbol("square.stack.3d.up", Woodland::accent().resolve(m_environment->appearance()), kAppIcon,
-                               ratio)
-                      : icon);
+    m_icon->setPixmap(icon.isNull() ? symbol("square.stack.3d.up",
+                                             Woodland::accent().resolve(m_environment->appearance()), kAppIcon, ratio)
+                                    : icon);
 }
 
 }  // namespace quillet::ui

@@ -22,9 +22,7 @@ class Environment;
 
 constexpr int kPaneMargin = 24;  // left and right of every block of the detail pane
 
-inline QString qt(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+inline QString qt(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // A size outside the type roles, grown with the desktop's font as the roles are.
 QFont fontAt(qreal points, QFont::Weight weight);
