@@ -22,10 +22,12 @@
 #include "app/look/palette.h"
 #include "app/look/woodland_motion.h"
 #include "app/model/storage_model.h"
+#include "app/sheets/sheet_parts.h"
 #include "app/window/category_list.h"
 #include "app/window/content_view.h"
 #include "app/window/item_delegate.h"
 #include "app/window/results_model.h"
+#include "core/browsing/platform_texts.h"
 #include "tests/app/window/window_fixture.h"
 
 using namespace window_fixture;
@@ -424,7 +426,7 @@ private slots:
             QVERIFY(menu);
             QStringList texts;
             for (QAction* action : menu->actions()) texts << action->text();
-            QCOMPARE(texts, (QStringList{"Reveal in Finder", "Keep this item"}));
+            QCOMPARE(texts, (QStringList{quillet::ui::qt(tarnby::browsing::platformTexts().reveal), "Keep this item"}));
             menu->actions().at(1)->trigger();
             menu->close();
         });
