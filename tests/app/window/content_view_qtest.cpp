@@ -619,6 +619,7 @@ private slots:
         QCOMPARE(list->indexOfChild(row), 0);
         QAccessibleInterface* select = row->child(0);
         QAccessibleInterface* details = row->child(1);
+        QVERIFY(select != nullptr && details != nullptr);
         QCOMPARE(select->parent(), row);
         QCOMPARE(select->role(), QAccessible::CheckBox);
         QCOMPARE(select->text(QAccessible::Name), QStringLiteral("Select app node_modules"));
