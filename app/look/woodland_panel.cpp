@@ -2,6 +2,8 @@
 
 #include <QPainter>
 #include <QPen>
+#include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "app/look/focus_ring.h"
@@ -33,6 +35,17 @@ void WoodlandPanel::applyPalette() {
     QPalette p = woodlandPalette(*m_env);
     p.setColor(QPalette::Window, Woodland::panel().resolve(*m_env));
     setPalette(p);
+}
+
+void WoodlandPanel::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (event->spontaneous()) return;
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        if (button->isDefault()) {
+            button->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
 }
 
 void WoodlandPanel::paintEvent(QPaintEvent*) {

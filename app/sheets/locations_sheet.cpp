@@ -170,8 +170,6 @@ void LocationsSheet::showEvent(QShowEvent* event) {
     m_find->setEnabled(!m_finding.isRunning());
     setDraft(m_model.roots());
     updateKeptButton();
-    // Return saves, as it would anywhere but on another button.
-    m_save->setFocus(Qt::OtherFocusReason);
 }
 
 void LocationsSheet::setDraft(std::vector<std::string> draft) {

@@ -338,7 +338,8 @@ private slots:
     // Every hop of a redirect keeps to the feed's rules, and a server that trickles is given up on.
     void redirectsAndSlowServersAreHeldToTheRules() {
         QVERIFY(isRedirectAllowed(QUrl(QStringLiteral("http://127.0.0.1/a")), QUrl(QStringLiteral("https://x.org/a"))));
-        QVERIFY(!isRedirectAllowed(QUrl(QStringLiteral("https://x.org/a")), QUrl(QStringLiteral("http://127.0.0.1/a"))));
+        QVERIFY(
+            !isRedirectAllowed(QUrl(QStringLiteral("https://x.org/a")), QUrl(QStringLiteral("http://127.0.0.1/a"))));
         QVERIFY(!isRedirectAllowed(QUrl(QStringLiteral("http://127.0.0.1/a")), QUrl(QStringLiteral("http://x.org/a"))));
 
         FeedServer target("200 OK", feed(item("1.0", "https://example.org/1.0")));
@@ -370,7 +371,9 @@ private slots:
         drip.start(50);
         AppUpdater patient(AppUpdaterSetup{
             infoPlist(keyOfLength(32), QStringLiteral("http://127.0.0.1:%1/a.xml").arg(trickle.serverPort())),
-            QStringLiteral("1.0"), {}, std::chrono::milliseconds(600)});
+            QStringLiteral("1.0"),
+            {},
+            std::chrono::milliseconds(600)});
         QElapsedTimer clock;
         clock.start();
         const Check slow = runCheck(patient);

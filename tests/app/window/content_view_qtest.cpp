@@ -39,10 +39,10 @@
 
 using namespace window_fixture;
 using quillet::StorageModel;
-using quillet::ui::ContentView;
-using quillet::ui::ResultsModel;
 using quillet::ui::Appearance;
+using quillet::ui::ContentView;
 using quillet::ui::LeafSet;
+using quillet::ui::ResultsModel;
 using tarnby::StorageKind;
 
 namespace {
