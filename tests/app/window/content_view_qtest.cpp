@@ -32,6 +32,7 @@
 #include "app/window/category_list.h"
 #include "app/window/content_view.h"
 #include "app/window/item_delegate.h"
+#include "app/window/results_area.h"
 #include "app/window/results_model.h"
 #include "core/browsing/platform_texts.h"
 #include "tests/app/window/window_fixture.h"
@@ -457,6 +458,14 @@ private slots:
         QApplication::sendEvent(list->viewport(), &request);
         QCOMPARE(model.kept(), (std::set<std::string>{home() + "/Code/tool/target"}));
         QVERIFY(model.selected().empty());  // keeping also deselects
+
+        // A reveal no file manager answered is said under the status, until the status moves on.
+        auto* notice = child<QLabel>(window, "notice");
+        emit window.findChild<quillet::ui::ResultsArea*>()->revealFailed();
+        QVERIFY(notice->isVisible());
+        QCOMPARE(notice->text(), quillet::ui::qt(tarnby::browsing::platformTexts().revealFailed));
+        scanAndWait(model);
+        QVERIFY(!notice->isVisible());
     }
 
     // The idle leaf drifts above the background; during a scan the busy leaves join it.
