@@ -31,9 +31,6 @@ public:
 
     FocusRing(Environment* env, QWidget* window);
 
-    // The control the ring is drawn around; none while no ring shows.
-    QWidget* target() const { return isVisible() ? m_target.data() : nullptr; }
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;

@@ -38,7 +38,6 @@ public:
 private:
     struct Entry {
         std::array<QObject*, 3> objects{};
-        QString path;
         bool checked = false;
         Qt::ItemFlags flags;
     };
@@ -284,12 +283,12 @@ QAccessibleInterface* Rows::part(int row, Part which) {
     QObject*& object = entry.objects[static_cast<std::size_t>(which)];
     if (object == nullptr) {
         const QModelIndex index = m_model->index(row, 0);
-        entry.path = index.data(ResultsModel::PathRole).toString();
         entry.checked = index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked;
         entry.flags = index.flags();
         object = new QObject(this);
         static const QString kPrefixes[] = {QString(), QStringLiteral("select-"), QStringLiteral("details-")};
-        object->setObjectName(kPrefixes[static_cast<std::size_t>(which)] + entry.path);
+        object->setObjectName(kPrefixes[static_cast<std::size_t>(which)] +
+                              index.data(ResultsModel::PathRole).toString());
         // Registered now, so the interface is the one found for the object, and goes with it.
         QAccessible::registerAccessibleInterface(new RowPart(this, object, row, which));
     }
@@ -321,6 +320,8 @@ void Rows::forget() {
 
 void Rows::tell(int first, int last) {
     if (!m_model) return;
+    // Told after the walk: a listener may ask for more parts, which would change the entries.
+    QList<std::pair<QPointer<QObject>, QAccessible::State>> changes;
     for (auto entry = m_entries.begin(); entry != m_entries.end(); ++entry) {
         const int row = entry.key();
         if (row < first || row > last || row >= m_model->rowCount()) continue;
@@ -335,10 +336,13 @@ void Rows::tell(int first, int last) {
         if (!changed.checked && !changed.disabled) continue;
         // Only parts someone asked for have interfaces to tell about.
         for (QObject* object : {entry->objects[0], entry->objects[1]}) {
-            if (object == nullptr) continue;
-            QAccessibleStateChangeEvent event(object, changed);
-            QAccessible::updateAccessibility(&event);
+            if (object != nullptr) changes.append({object, changed});
         }
+    }
+    for (const auto& [object, changed] : changes) {
+        if (!object) continue;
+        QAccessibleStateChangeEvent event(object, changed);
+        QAccessible::updateAccessibility(&event);
     }
 }
 

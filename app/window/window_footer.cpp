@@ -85,7 +85,7 @@ WindowFooter::WindowFooter(Environment* environment, QWidget* parent) : QWidget(
     statusTexts->addWidget(m_status);
     statusTexts->addWidget(makeLabel(kPreviewNote, ui::font(TextStyle::caption), Woodland::muted(), env));
     m_notice = makeLabel(QString(), ui::font(TextStyle::caption), Woodland::warning(), env);
-    m_notice->setObjectName(QStringLiteral("notice"));
+    m_notice->setObjectName(QStringLiteral("status-notice"));
     m_notice->hide();
     statusTexts->addWidget(m_notice);
     statusRow->addLayout(statusTexts, 1);

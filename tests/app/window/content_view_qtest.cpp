@@ -460,7 +460,7 @@ private slots:
         QVERIFY(model.selected().empty());  // keeping also deselects
 
         // A reveal no file manager answered is said under the status, until the status moves on.
-        auto* notice = child<QLabel>(window, "notice");
+        auto* notice = child<QLabel>(window, "status-notice");
         emit window.findChild<quillet::ui::ResultsArea*>()->revealFailed();
         QVERIFY(notice->isVisible());
         QCOMPARE(notice->text(), quillet::ui::qt(tarnby::browsing::platformTexts().revealFailed));
