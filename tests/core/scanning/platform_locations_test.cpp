@@ -25,6 +25,10 @@ UserEnvironment linuxEnvironment(Paths ownHomes = {}, std::optional<std::string>
     return {Platform::linuxDesktop, std::move(ownHomes), std::move(cache), std::move(data)};
 }
 
+Paths firstFour(const Paths& paths) {
+    return Paths(paths.begin(), paths.begin() + std::min<std::size_t>(4, paths.size()));
+}
+
 ScanResult scanOf(const ScanConfiguration& configuration) {
     ScanCancellation cancellation;
     return Scanner::scan(configuration, std::nullopt, cancellation, {});
@@ -44,24 +48,29 @@ TEST(PlatformLocationsTest, XdgFoldersCountOnlyForTheCallersOwnHomeAndOnlyWhenAb
     const Paths defaults{"/h/.cache/yarn", "/h/.yarn/berry/cache", "/h/.local/share/pnpm/store",
                          "/h/.cache/org.swift.swiftpm"};
     const auto elsewhere = linuxEnvironment({"/home/me"}, "/x/cache", "/x/data");
-    EXPECT_EQ(PlatformLocations::cacheTargets("/h", elsewhere), defaults);
-    EXPECT_TRUE(PlatformLocations::cacheTargets("/h", {Platform::macOS, {"/h"}, "/x/cache", "/x/data"}).empty());
+    EXPECT_EQ(firstFour(PlatformLocations::cacheTargets("/h", elsewhere)), defaults);
+    const Paths macOS = PlatformLocations::cacheTargets("/h", {Platform::macOS, {"/h"}, "/x/cache", "/x/data"});
+    EXPECT_EQ(macOS, PlatformLocations::cacheTargets("/h", {Platform::macOS, {}, std::nullopt, std::nullopt}));
+    EXPECT_EQ(std::count(macOS.begin(), macOS.end(), "/h/.yarn/berry/cache"), 0);
 
     // Own home, however its text is written on either side.
     const auto own = linuxEnvironment({"/other", "/h/sub/.."}, "/x/./cache", "/x/data");
-    EXPECT_EQ(PlatformLocations::cacheTargets("/h/", own),
+    EXPECT_EQ(firstFour(PlatformLocations::cacheTargets("/h/", own)),
               (Paths{"/x/cache/yarn", "/h/.yarn/berry/cache", "/x/data/pnpm/store", "/x/cache/org.swift.swiftpm"}));
-    EXPECT_EQ(PlatformLocations::cacheTargets("/h", linuxEnvironment({"/h"}, "cache", "")), defaults);
+    EXPECT_EQ(firstFour(PlatformLocations::cacheTargets("/h", linuxEnvironment({"/h"}, "cache", ""))), defaults);
 
     // A folder already among the fixed ones, or a system location, is not added again.
-    EXPECT_EQ(PlatformLocations::cacheTargets("/h", linuxEnvironment({"/h"}, "/h/Library/Caches", "/usr/share")),
-              (Paths{"/h/Library/Caches/yarn", "/h/.yarn/berry/cache"}));
+    const Paths moved =
+        PlatformLocations::cacheTargets("/h", linuxEnvironment({"/h"}, "/h/Library/Caches", "/usr/share"));
+    EXPECT_EQ(Paths(moved.begin(), moved.begin() + 2), (Paths{"/h/Library/Caches/yarn", "/h/.yarn/berry/cache"}));
+    EXPECT_EQ(std::count(moved.begin(), moved.end(), "/h/Library/Caches/org.swift.swiftpm"), 0);
 
     const auto configuration = PlatformLocations::configuration("/h", {"/h/code"}, elsewhere);
     Paths expected = ScanConfiguration("/h", {}).cacheTargets();
     EXPECT_EQ(expected.size(), ScanConfiguration::kFixedCacheCount);
     expected.insert(expected.end(), defaults.begin(), defaults.end());
-    EXPECT_EQ(configuration.cacheTargets(), expected);
+    const Paths targets = configuration.cacheTargets();
+    EXPECT_EQ(Paths(targets.begin(), targets.begin() + 8), expected);
     EXPECT_EQ(configuration.roots(), Paths{"/h/code"});
 }
 
@@ -81,10 +90,10 @@ TEST(PlatformLocationsTest, LinuxHomeListsEveryCacheOnceAndPlansThem) {
     const ScanResult result = scanOf(configuration);
     EXPECT_TRUE(result.notes.empty());
     EXPECT_EQ(cacheTitles(result), (std::map<std::string, std::string>{
-                                       {home + "/.cache/yarn", "yarn"},
-                                       {home + "/.yarn/berry/cache", "cache"},
-                                       {home + "/.local/share/pnpm/store", "store"},
-                                       {home + "/.cache/org.swift.swiftpm", "org.swift.swiftpm"},
+                                       {home + "/.cache/yarn", "Yarn cache"},
+                                       {home + "/.yarn/berry/cache", "Yarn Berry cache"},
+                                       {home + "/.local/share/pnpm/store", "pnpm store"},
+                                       {home + "/.cache/org.swift.swiftpm", "SwiftPM cache"},
                                        {home + "/Library/Caches/Yarn", "Yarn"},
                                        {home + "/.npm/_cacache", "_cacache"},
                                    }));
@@ -97,7 +106,7 @@ TEST(PlatformLocationsTest, LinuxHomeListsEveryCacheOnceAndPlansThem) {
     // Recognition, which the planner re-checks with, accepts every one under the same locations.
     for (const auto& item : result.items) EXPECT_TRUE(Scanner::recognized(item, configuration)) << item.url;
     const auto pnpm = std::find_if(result.items.begin(), result.items.end(),
-                                   [](const StorageItem& item) { return item.title == "store"; });
+                                   [](const StorageItem& item) { return item.title == "pnpm store"; });
     ASSERT_NE(pnpm, result.items.end());
     EXPECT_FALSE(Scanner::recognized(*pnpm, ScanConfiguration(home, {})));
 
@@ -123,8 +132,8 @@ TEST(PlatformLocationsTest, XdgFoldersElsewhereAreScannedButNotThroughALink) {
     const auto own = linuxEnvironment({home}, tree.path("xdg/cache"), tree.path("xdg/data"));
     const ScanResult result = scanOf(PlatformLocations::configuration(home, {}, own));
     EXPECT_EQ(cacheTitles(result), (std::map<std::string, std::string>{
-                                       {tree.path("xdg/cache/yarn"), "yarn"},
-                                       {tree.path("xdg/cache/org.swift.swiftpm"), "org.swift.swiftpm"},
+                                       {tree.path("xdg/cache/yarn"), "Yarn cache"},
+                                       {tree.path("xdg/cache/org.swift.swiftpm"), "SwiftPM cache"},
                                    }));
     EXPECT_TRUE(result.notes.empty());
 }
@@ -158,7 +167,7 @@ TEST(PlatformLocationsTest, AFolderAlreadyScannedIsScannedOnce) {
     EXPECT_EQ(cacheTitles(scanOf(PlatformLocations::configuration(home, {}, own))),
               (std::map<std::string, std::string>{
                   {home + "/Library/Caches/org.swift.swiftpm", "org.swift.swiftpm"},
-                  {home + "/Library/Caches/yarn", "yarn"},
+                  {home + "/Library/Caches/yarn", "Yarn cache"},
               }));
 
     // The same folder under another path text: a bind mount of the macOS location on the Linux one.
