@@ -192,13 +192,16 @@ TEST(PlatformLocationsTest, ToolCachesWhereEachSystemKeepsThemMovedOnlyForTheOwn
     EXPECT_EQ(listed(defaults, "/h/.cache/go-build"), "Go build cache");
     EXPECT_EQ(listed(defaults, "/h/Library/Caches/go-build"), "Go build cache");
     EXPECT_EQ(listed(defaults, "/h/.cache/uv"), "uv cache");
-    EXPECT_EQ(std::count_if(defaults.begin(), defaults.end(), [](const CacheLocation& l) { return l.title == "uv cache"; }), 1);
+    EXPECT_EQ(
+        std::count_if(defaults.begin(), defaults.end(), [](const CacheLocation& l) { return l.title == "uv cache"; }),
+        1);
 
     // A variable replaces the default: the first of a list, never one that is relative, a system
     // location, the home or what holds it, or what holds or lies in a location listed before.
     auto own = linuxEnvironment({"/h"});
-    own.cacheVariables = {{"GOMODCACHE", "relative"},  {"GOPATH", "/gp:/second"},      {"CARGO_HOME", "/c/./"},
-                          {"GOCACHE", "/gc"},          {"PIP_CACHE_DIR", "/"},          {"UV_CACHE_DIR", "/h/.npm"},
+    own.cacheVariables = {{"GOMODCACHE", "relative"},    {"GOPATH", "/gp:/second"},
+                          {"CARGO_HOME", "/c/./"},       {"GOCACHE", "/gc"},
+                          {"PIP_CACHE_DIR", "/"},        {"UV_CACHE_DIR", "/h/.npm"},
                           {"PUB_CACHE", "/usr/lib/pub"}, {"NUGET_PACKAGES", "/gp/pkg/mod/nuget"}};
     const auto moved = PlatformLocations::cacheLocations("/h", own);
     for (const char* path : {"/gp/pkg/mod", "/c/registry", "/c/git", "/gc", "/h/Library/Caches/go-build"})
@@ -316,12 +319,12 @@ TEST(PlatformLocationsTest, EveryToolCacheIsListedOnceTitledAndNotWalkedIntoOnLi
     // macOS conventions: the locations a Mac uses, no Linux ones.
     std::map<std::string, std::string> macOS;
     for (const auto& [path, title] : kMacOSOnlyToolCaches) macOS.emplace(home + "/" + path, title);
-    for (const char* path : {".npm/_npx", ".bun/install/cache", ".cargo/registry", ".cargo/git", "go/pkg/mod",
-                             ".cache/uv", ".gradle/caches", ".gradle/wrapper/dists", ".m2/repository", ".pub-cache",
-                             ".nuget/packages"})
+    for (const char* path :
+         {".npm/_npx", ".bun/install/cache", ".cargo/registry", ".cargo/git", "go/pkg/mod", ".cache/uv",
+          ".gradle/caches", ".gradle/wrapper/dists", ".m2/repository", ".pub-cache", ".nuget/packages"})
         macOS.emplace(home + "/" + path, kLinuxToolCaches.at(path));
-    EXPECT_EQ(cacheTitles(scanOf(PlatformLocations::configuration(
-                  home, {}, {Platform::macOS, {}, std::nullopt, std::nullopt}))),
+    EXPECT_EQ(cacheTitles(scanOf(
+                  PlatformLocations::configuration(home, {}, {Platform::macOS, {}, std::nullopt, std::nullopt}))),
               macOS);
 }
 

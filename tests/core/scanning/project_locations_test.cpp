@@ -52,8 +52,8 @@ TEST(ProjectLocationsTest, CustomaryFoldersAndProjectLikeChildrenOnceInFinderOrd
 
 TEST(ProjectLocationsTest, EcosystemProjectFoldersWhereTheyExistAndNotThroughALink) {
     TempTree tree;
-    for (const char* folder : {"home/AndroidStudioProjects", "home/IdeaProjects", "home/go/src", "home/go/pkg/mod",
-                               "elsewhere/repos"})
+    for (const char* folder :
+         {"home/AndroidStudioProjects", "home/IdeaProjects", "home/go/src", "home/go/pkg/mod", "elsewhere/repos"})
         tree.makeDir(folder);
     tree.symlink(tree.path("elsewhere"), "home/source");  // source/repos passes through a link
     EXPECT_EQ(ProjectLocations::suggested(tree.path("home")),
