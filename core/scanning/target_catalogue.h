@@ -37,6 +37,10 @@ inline constexpr std::array<std::string_view, 5> kPythonProject{"pyproject.toml"
                                                                 "requirements.txt"};
 inline constexpr std::array<std::string_view, 5> kGradleProject{"build.gradle", "build.gradle.kts", "settings.gradle",
                                                                 "settings.gradle.kts"};
+inline constexpr std::string_view kVirtualEnvironmentExplanation =
+    "Python virtual environment. Reinstalling needs network access; packages installed by hand or "
+    "edited in place inside it will be lost.";
+
 inline constexpr std::array<std::string_view, 5> kDotNetProject{"*.csproj", "*.fsproj", "*.vbproj"};
 
 // Rows are tried in this order for a name; the first whose marker exists decides.
@@ -62,15 +66,13 @@ inline constexpr std::array<WalkedTarget, 34> kWalkedTargets{{
     {".venv",
      {"pyvenv.cfg"},
      dependencies,
-     "Python virtual environment. Reinstalling needs network access; packages installed by hand or "
-     "edited in place inside it will be lost.",
+     kVirtualEnvironmentExplanation,
      "python3 -m venv .venv, then reinstall the project's requirements",
      MarkerPlace::inside},
     {"venv",
      {"pyvenv.cfg"},
      dependencies,
-     "Python virtual environment. Reinstalling needs network access; packages installed by hand or "
-     "edited in place inside it will be lost.",
+     kVirtualEnvironmentExplanation,
      "python3 -m venv venv, then reinstall the project's requirements",
      MarkerPlace::inside},
     {".tox", kPythonProject, builds,
