@@ -129,7 +129,11 @@ TEST(CommandLine, RefusesBadArgumentsWithOneLineAndStatusTwo) {
                                                                        {"scan", "--simulators", "f", "--no-simulators"},
                                                                        {"scan", "--root", "/x", "--no-roots"},
                                                                        {"plan", "/x"},
-                                                                       {"plan", "--scan", "/absent.json", "/x"}}) {
+                                                                       {"plan", "--scan", "/absent.json", "/x"},
+                                                                       {"scan", "--root", ""},
+                                                                       {"scan", "--home="},
+                                                                       {"suggest", "--home", ""},
+                                                                       {"plan", "--scan", "-", ""}}) {
         SCOPED_TRACE(arguments.front() + " " + (arguments.size() > 1 ? arguments[1] : ""));
         const Outcome run = quillet(scratch, arguments);
         EXPECT_EQ(run.status, 2);
