@@ -283,7 +283,7 @@ TEST(PlatformLocationsTest, EveryToolCacheIsListedOnceTitledAndNotWalkedIntoOnLi
     for (const auto* caches : {&kLinuxToolCaches, &kMacOSOnlyToolCaches}) {
         for (const auto& [path, title] : *caches) tree.writeFile("home/" + path + "/entry", title);
     }
-    // Unpacked projects inside caches, and one outside, under a root that holds them all.
+    // Unpacked projects inside caches, and a project outside them, under a root that holds them all.
     const std::string module = "home/go/pkg/mod/example.com/m@v1.0.0";
     tree.writeFile(module + "/go.mod", "module example.com/m");
     tree.writeFile(module + "/web/package.json", "{}");
@@ -292,6 +292,10 @@ TEST(PlatformLocationsTest, EveryToolCacheIsListedOnceTitledAndNotWalkedIntoOnLi
     tree.writeFile(module + "/web/node_modules/x/index.js");
     tree.writeFile("home/code/web/package.json", "{}");
     tree.writeFile("home/code/web/node_modules/x/index.js");
+    // A target inside another, and one that is a link.
+    tree.writeFile("home/code/web/node_modules/x/.venv/pyvenv.cfg");
+    tree.writeFile("venv-elsewhere/pyvenv.cfg");
+    tree.symlink(tree.path("venv-elsewhere"), "home/code/web/.venv");
     const auto readOnly = [&](const std::string& relative) {
         for (const auto& entry : std::filesystem::recursive_directory_iterator(tree.path(relative)))
             ::chmod(entry.path().c_str(), entry.is_directory() ? 0555 : 0444);
