@@ -5,6 +5,7 @@
 #include <climits>
 #include <string_view>
 
+#include "cli/recognised_text.h"
 #include "core/platform/paths.h"
 
 namespace quillet::cli {
@@ -307,7 +308,7 @@ std::string usageText() {
 }
 
 std::string helpText(const std::string& command) {
-    if (command == "scan") return std::string(kScanHelp) + "\n" + kExitStatus;
+    if (command == "scan") return std::string(kScanHelp) + "\n" + recognisedText() + "\n" + kExitStatus;
     if (command == "plan") return std::string(kPlanHelp) + "\n" + kExitStatus;
     if (command == "suggest") return std::string(kSuggestHelp) + "\n" + kExitStatus;
     return "Quillet finds reclaimable developer storage under your home folder.\n"
