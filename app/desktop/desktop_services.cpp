@@ -24,13 +24,15 @@ QString fileUri(const std::string& path) {
 }
 
 RevealRoute desktopRevealRoute() {
-    return RevealRoute{QDBusConnection::sessionBus(), [](const QUrl& folder) { QDesktopServices::openUrl(folder); },
-                       kRevealTimeoutMs};
+    return RevealRoute{QDBusConnection::sessionBus(),
+                       [](const QUrl& folder) { return QDesktopServices::openUrl(folder); }, kRevealTimeoutMs};
 }
 
-void revealInFileManager(const std::string& path, const RevealRoute& route) {
+void revealInFileManager(const std::string& path, const RevealRoute& route, std::function<void()> failed) {
     const QUrl folder = QUrl::fromEncoded(fileUri(tarnby::paths::parent(path)).toLatin1());
-    auto openFolder = route.openFolder;
+    auto openFolder = [open = route.openFolder, failed = std::move(failed)](const QUrl& url) {
+        if (!open(url) && failed) failed();
+    };
     if (!route.bus.isConnected()) {
         openFolder(folder);
         return;
@@ -50,12 +52,14 @@ void revealInFileManager(const std::string& path, const RevealRoute& route) {
     });
 }
 
-void revealInFileManager(const std::string& path) {
+void revealInFileManager(const std::string& path, std::function<void()> failed) {
 #ifdef Q_OS_MACOS
     // `open` hands the request to the Finder and exits; detached, so it is reaped by launchd.
-    QProcess::startDetached(QStringLiteral("/usr/bin/open"), {QStringLiteral("-R"), QString::fromStdString(path)});
+    const bool started =
+        QProcess::startDetached(QStringLiteral("/usr/bin/open"), {QStringLiteral("-R"), QString::fromStdString(path)});
+    if (!started && failed) failed();
 #else
-    revealInFileManager(path, desktopRevealRoute());
+    revealInFileManager(path, desktopRevealRoute(), std::move(failed));
 #endif
 }
 

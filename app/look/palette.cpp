@@ -79,8 +79,10 @@ QPalette woodlandPalette(Appearance a) {
     p.setColor(QPalette::Button, panel);
     p.setColor(QPalette::ButtonText, ink);
     p.setColor(QPalette::BrightText, onAction);
-    p.setColor(QPalette::Highlight, selection);
-    p.setColor(QPalette::HighlightedText, ink);
+    // Strong enough for the style's own focus and selection marks; the window's lists paint
+    // their pale selection themselves.
+    p.setColor(QPalette::Highlight, accent);
+    p.setColor(QPalette::HighlightedText, a == Appearance::dark ? canvas : panel);
     p.setColor(QPalette::Link, accent);
     p.setColor(QPalette::LinkVisited, accent);
     // Fusion derives bevels from these.
@@ -94,7 +96,7 @@ QPalette woodlandPalette(Appearance a) {
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
         p.setColor(QPalette::Disabled, role, disabledText);
     }
-    p.setColor(QPalette::Disabled, QPalette::Highlight, withOpacity(selection, 0.6));
+    p.setColor(QPalette::Disabled, QPalette::Highlight, selection);
     return p;
 }
 

@@ -2,8 +2,11 @@
 
 #include <QPainter>
 #include <QPen>
+#include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "app/look/focus_ring.h"
 #include "app/look/palette.h"
 #include "app/look/woodland_background.h"
 
@@ -20,6 +23,7 @@ WoodlandPanel::WoodlandPanel(Environment* env, int width, QWidget* parent)
     m_content->setContentsMargins(0, 0, 0, 0);
     m_content->setSpacing(0);
     applyPalette();
+    new FocusRing(m_env, this);
     connect(m_env, &Environment::changed, this, [this] {
         applyPalette();
         appearanceChanged();
@@ -29,13 +33,19 @@ WoodlandPanel::WoodlandPanel(Environment* env, int width, QWidget* parent)
 
 void WoodlandPanel::applyPalette() {
     QPalette p = woodlandPalette(*m_env);
-    const QColor accent = Woodland::accent().resolve(*m_env);
     p.setColor(QPalette::Window, Woodland::panel().resolve(*m_env));
-    // Text roles stay as woodlandPalette sets them: ink, and dimmed ink in the disabled group.
-    p.setColor(QPalette::Link, accent);
-    p.setColor(QPalette::Highlight, accent);
-    p.setColor(QPalette::HighlightedText, Woodland::panel().resolve(*m_env));
     setPalette(p);
+}
+
+void WoodlandPanel::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (event->spontaneous()) return;
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        if (button->isDefault()) {
+            button->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
 }
 
 void WoodlandPanel::paintEvent(QPaintEvent*) {
@@ -43,7 +53,7 @@ void WoodlandPanel::paintEvent(QPaintEvent*) {
     paintWoodlandBackground(painter, rect(), Surface::panel, *m_env);
     // A hairline edge keeps the sheet apart from the window behind it where no window manager
     // draws a frame or shadow.
-    painter.setPen(QPen(Woodland::rule().resolve(*m_env), 1));
+    painter.setPen(QPen((m_env->increasedContrast() ? Woodland::ink() : Woodland::rule()).resolve(*m_env), 1));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
 }

@@ -21,6 +21,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Each opening hands the keyboard to the default button, if the sheet has one.
+    void showEvent(QShowEvent* event) override;
     // Called after the appearance changed and the palette was renewed; sheets re-tint icons here.
     virtual void appearanceChanged() {}
 

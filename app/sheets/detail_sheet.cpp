@@ -9,6 +9,8 @@
 #include "app/look/decoration.h"
 #include "app/look/typography.h"
 #include "app/sheets/sheet_parts.h"
+#include "core/browsing/platform_texts.h"
+#include "core/browsing/result_browsing.h"
 #include "core/platform/formatting.h"
 
 namespace quillet::ui {
@@ -28,7 +30,8 @@ DetailSheet::DetailSheet(const tarnby::StorageItem& item, StorageModel& model, E
     : WoodlandPanel(env, kWidth, parent),
       m_item(item),
       m_model(model),
-      m_reveal([](const std::string& path) { revealInFileManager(path); }) {
+      m_reveal(
+          [](const std::string& path, std::function<void()> failed) { revealInFileManager(path, std::move(failed)); }) {
     setObjectName(QStringLiteral("detail-sheet"));
     setWindowTitle(QString::fromStdString(m_item.title));
     QVBoxLayout* stack = content();
@@ -77,17 +80,26 @@ DetailSheet::DetailSheet(const tarnby::StorageItem& item, StorageModel& model, E
     makeSelectable(*rebuild);
     stack->addWidget(rebuild);
 
-    if (m_item.protection) {
-        auto* protection = new SymbolLabel("lock.fill", QString::fromStdString(*m_item.protection),
-                                           ui::font(TextStyle::body), Woodland::warning(), *env);
+    // A protected item, or one that could not be fully read, has a disabled checkbox in its row;
+    // this is where the reason shows.
+    if (const auto reason = tarnby::browsing::unselectableReason(m_item)) {
+        auto* protection = new SymbolLabel("lock.fill", QString::fromStdString(*reason), ui::font(TextStyle::body),
+                                           Woodland::warning(), *env);
         protection->setObjectName(QStringLiteral("detail-protection"));
         stack->addWidget(protection);
     }
 
     auto* buttons = new QHBoxLayout;
-    QPushButton* reveal = makeButton(QStringLiteral("Reveal in Finder"));
+    const tarnby::browsing::PlatformTexts& texts = tarnby::browsing::platformTexts();
+    QPushButton* reveal = makeButton(qt(texts.reveal));
     reveal->setObjectName(QStringLiteral("detail-reveal"));
-    connect(reveal, &QPushButton::clicked, this, [this] { m_reveal(m_item.url); });
+    QLabel* notice = makeNotice(*env);
+    connect(reveal, &QPushButton::clicked, this, [this, notice, failed = qt(texts.revealFailed)] {
+        // The answer may come after the sheet closed.
+        m_reveal(m_item.url, [notice = QPointer<QLabel>(notice), failed] {
+            if (notice) say(*notice, failed);
+        });
+    });
     QPushButton* keep = makeButton(QStringLiteral("Keep this item"));
     keep->setObjectName(QStringLiteral("detail-keep"));
     connect(keep, &QPushButton::clicked, this, &DetailSheet::keepItem);
@@ -100,6 +112,7 @@ DetailSheet::DetailSheet(const tarnby::StorageItem& item, StorageModel& model, E
     buttons->addStretch(1);
     buttons->addWidget(done);
     stack->addLayout(buttons);
+    stack->addWidget(notice);
 
     fitHeightToContent(*this);
 }

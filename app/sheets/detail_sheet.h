@@ -18,7 +18,8 @@ class DetailSheet final : public WoodlandPanel {
     Q_OBJECT
 public:
     static constexpr int kWidth = 600;
-    using Reveal = std::function<void(const std::string& path)>;
+    // Shows `path` in the file manager; calls `failed` when nothing could be asked to.
+    using Reveal = std::function<void(const std::string& path, std::function<void()> failed)>;
 
     DetailSheet(const tarnby::StorageItem& item, StorageModel& model, Environment* env, QWidget* parent = nullptr);
 

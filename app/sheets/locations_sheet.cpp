@@ -59,6 +59,8 @@ LocationsSheet::LocationsSheet(StorageModel& model, Environment* env, QWidget* p
     list->setWidgetResizable(true);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list->setFrameShape(QFrame::StyledPanel);
+    // Its remove buttons take the keyboard and scroll into view; the area has nothing to offer.
+    list->setFocusPolicy(Qt::NoFocus);
     list->viewport()->setBackgroundRole(QPalette::Base);
     list->viewport()->setAutoFillBackground(true);
     auto* body = new QWidget;
@@ -73,11 +75,11 @@ LocationsSheet::LocationsSheet(StorageModel& model, Environment* env, QWidget* p
     m_find = makeButton(QStringLiteral("Find project locations"));
     m_find->setObjectName(QStringLiteral("find-project-locations"));
     connect(m_find, &QPushButton::clicked, this, &LocationsSheet::findProjectLocations);
-    QPushButton* add = makeButton(QStringLiteral("Add folder\u2026"));
-    add->setObjectName(QStringLiteral("add-folder"));
-    connect(add, &QPushButton::clicked, this, &LocationsSheet::addFolders);
+    m_add = makeButton(QStringLiteral("Add folder\u2026"));
+    m_add->setObjectName(QStringLiteral("add-folder"));
+    connect(m_add, &QPushButton::clicked, this, &LocationsSheet::addFolders);
     tools->addWidget(m_find);
-    tools->addWidget(add);
+    tools->addWidget(m_add);
     tools->addStretch(1);
     stack->addLayout(tools);
 
@@ -95,17 +97,17 @@ LocationsSheet::LocationsSheet(StorageModel& model, Environment* env, QWidget* p
     m_showKept = makeButton(QStringLiteral("Show all kept items"));
     m_showKept->setObjectName(QStringLiteral("show-kept"));
     connect(m_showKept, &QPushButton::clicked, this, [this] { m_model.clearKept(); });
-    QPushButton* cancel = makeButton(QStringLiteral("Cancel"));
-    cancel->setObjectName(QStringLiteral("locations-cancel"));
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    QPushButton* saveButton = makeProminentButton(QStringLiteral("Save locations"), *env);
-    saveButton->setObjectName(QStringLiteral("locations-save"));
-    saveButton->setDefault(true);
-    connect(saveButton, &QPushButton::clicked, this, &LocationsSheet::save);
+    m_cancel = makeButton(QStringLiteral("Cancel"));
+    m_cancel->setObjectName(QStringLiteral("locations-cancel"));
+    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+    m_save = makeProminentButton(QStringLiteral("Save locations"), *env);
+    m_save->setObjectName(QStringLiteral("locations-save"));
+    m_save->setDefault(true);
+    connect(m_save, &QPushButton::clicked, this, &LocationsSheet::save);
     buttons->addWidget(m_showKept);
     buttons->addStretch(1);
-    buttons->addWidget(cancel);
-    buttons->addWidget(saveButton);
+    buttons->addWidget(m_cancel);
+    buttons->addWidget(m_save);
     stack->addLayout(buttons);
 
     connect(&m_model, &StorageModel::keptChanged, this, &LocationsSheet::updateKeptButton);
@@ -200,12 +202,14 @@ void LocationsSheet::showRows(int focusPosition) {
         remove->setToolTip(removeName(path));
         remove->setIcon(symbolIcon("minus.circle", Woodland::muted().resolve(env), kRemoveSymbolSize));
         remove->setIconSize(QSize(kRemoveSymbolSize, kRemoveSymbolSize));
+        answerReturn(*remove);
         connect(remove, &QToolButton::clicked, this, [this, position] { removeRoot(position); });
         line->addWidget(remove);
         m_rows->addWidget(row);
         row->show();  // at once, not on the layout's next turn: focus may move to it below
     }
     m_rows->addStretch(1);
+    orderTabs();
     if (focusPosition < 0) {
         return;
     }
@@ -259,5 +263,15 @@ void LocationsSheet::save() {
 }
 
 void LocationsSheet::updateKeptButton() { m_showKept->setVisible(!m_model.kept().empty()); }
+
+void LocationsSheet::orderTabs() {
+    // Rows are made after the buttons below them; the keyboard follows the screen instead.
+    QList<QWidget*> order;
+    for (int i = 0; i < m_rows->count(); ++i) {
+        if (QWidget* row = m_rows->itemAt(i)->widget()) order += row->findChild<QToolButton*>();
+    }
+    order += {m_find, m_add, m_showKept, m_cancel, m_save};
+    for (qsizetype i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+}
 
 }  // namespace quillet::ui

@@ -55,6 +55,7 @@ private:
     void addFolders();
     void save();
     void updateKeptButton();
+    void orderTabs();
 
     StorageModel& m_model;
     std::vector<std::string> m_draft;
@@ -67,7 +68,10 @@ private:
 
     QVBoxLayout* m_rows = nullptr;
     QPushButton* m_find = nullptr;
+    QPushButton* m_add = nullptr;
     QPushButton* m_showKept = nullptr;
+    QPushButton* m_cancel = nullptr;
+    QPushButton* m_save = nullptr;
 };
 
 }  // namespace quillet::ui

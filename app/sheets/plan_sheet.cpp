@@ -50,7 +50,7 @@ QWidget* entryView(const tarnby::PlannedItem& entry, const std::string& home, En
 PlanSheet::PlanSheet(tarnby::CleanupPlan plan, std::string home, Environment* env, QWidget* parent)
     : WoodlandPanel(env, kWidth, parent), m_plan(std::move(plan)), m_home(std::move(home)) {
     setObjectName(QStringLiteral("plan-sheet"));
-    setWindowTitle(QStringLiteral("Preview only. Nothing changed."));
+    setWindowTitle(QStringLiteral("Preview plan"));
     QVBoxLayout* stack = content();
     stack->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
     stack->setSpacing(kSpacing);
@@ -74,7 +74,12 @@ PlanSheet::PlanSheet(tarnby::CleanupPlan plan, std::string home, Environment* en
     auto* buttons = new QHBoxLayout;
     QPushButton* copy = makeButton(QStringLiteral("Copy plan as JSON"));
     copy->setObjectName(QStringLiteral("copy-plan"));
-    connect(copy, &QPushButton::clicked, this, [this] { copyPlainText(QString::fromStdString(m_plan.json())); });
+    QLabel* copied = makeNotice(*env);
+    copied->setObjectName(QStringLiteral("plan-copied"));
+    connect(copy, &QPushButton::clicked, this, [this, copied] {
+        copyPlainText(QString::fromStdString(m_plan.json()));
+        say(*copied, QStringLiteral("Copied the plan to the clipboard as JSON."));
+    });
     QPushButton* done = makeButton(QStringLiteral("Done"));
     done->setObjectName(QStringLiteral("plan-done"));
     done->setDefault(true);
@@ -83,6 +88,7 @@ PlanSheet::PlanSheet(tarnby::CleanupPlan plan, std::string home, Environment* en
     buttons->addStretch(1);
     buttons->addWidget(done);
     stack->addLayout(buttons);
+    stack->addWidget(copied);
 
     fitHeightToContent(*this);
 }

@@ -10,6 +10,7 @@
 
 #include "app/look/typography.h"
 #include "app/sheets/sheet_parts.h"
+#include "core/browsing/platform_texts.h"
 #include "core/platform/formatting.h"
 
 namespace quillet::ui {
@@ -55,7 +56,7 @@ ReviewSheet::ReviewSheet(std::vector<tarnby::StorageItem> items, std::function<v
                          QWidget* parent)
     : WoodlandPanel(env, kWidth, parent), m_items(std::move(items)), m_perform(std::move(perform)) {
     setObjectName(QStringLiteral("review-sheet"));
-    setWindowTitle(QStringLiteral("Preview a cleanup plan."));
+    setWindowTitle(QStringLiteral("Preview a cleanup plan"));
     m_hasSimulators = std::any_of(m_items.begin(), m_items.end(),
                                   [](const tarnby::StorageItem& item) { return item.deviceID.has_value(); });
 
@@ -78,10 +79,7 @@ ReviewSheet::ReviewSheet(std::vector<tarnby::StorageItem> items, std::function<v
     }
     stack->addWidget(list);
 
-    QLabel* caution = makeText(QStringLiteral("Changed items are kept. Close builds and development servers first. "
-                                              "Disk-space estimates can differ because of shared APFS blocks and "
-                                              "hard links."),
-                               ui::font(TextStyle::caption));
+    QLabel* caution = makeText(qt(tarnby::browsing::platformTexts().estimateCaution), ui::font(TextStyle::caption));
     setForeground(*caution, Woodland::muted(), *env);
     stack->addWidget(caution);
 
@@ -89,11 +87,10 @@ ReviewSheet::ReviewSheet(std::vector<tarnby::StorageItem> items, std::function<v
         auto* acknowledgement = new WrappingCheckBox(
             QStringLiteral("I understand that actually erasing a simulator would permanently lose its apps and data. "
                            "This is a preview only."),
-            ui::font(TextStyle::body));
+            ui::font(TextStyle::body), Woodland::warning(), *env);
         m_acknowledgement = acknowledgement->box();
         m_acknowledgement->setObjectName(QStringLiteral("erase-ack"));
         setForeground(*acknowledgement->label(), Woodland::warning(), *env);
-        setForeground(*m_acknowledgement, Woodland::warning(), *env);
         connect(m_acknowledgement, &QCheckBox::toggled, this, &ReviewSheet::updateConfirm);
         stack->addWidget(acknowledgement);
     }

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLayout>
 #include <QMouseEvent>
 #include <QResizeEvent>
@@ -11,12 +12,30 @@
 
 #include <algorithm>
 
+#include "app/look/check_box.h"
 #include "app/look/decoration.h"
 #include "app/look/symbols.h"
+#include "app/look/typography.h"
 
 namespace quillet::ui {
 namespace {
 constexpr int kScrollBarGap = 10;
+
+class ReturnPresses final : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
+            (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+            return false;
+        }
+        auto* button = static_cast<QAbstractButton*>(watched);
+        if (button->isEnabled() && !key->isAutoRepeat()) button->click();
+        return true;
+    }
+};
 }  // namespace
 
 QLabel* makeText(const QString& text, const QFont& font, QWidget* parent) {
@@ -47,10 +66,29 @@ void setForeground(QWidget& widget, const AdaptiveColor& color, Environment& env
     QObject::connect(&env, &Environment::changed, &widget, apply);
 }
 
+void answerReturn(QAbstractButton& button) { button.installEventFilter(new ReturnPresses(&button)); }
+
 QPushButton* makeButton(const QString& text, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
+    // Not auto-default: Qt would make the first such button of a sheet its default, and Return
+    // would press it where the sheet has no default of its own.
     button->setAutoDefault(false);
+    answerReturn(*button);
     return button;
+}
+
+QLabel* makeNotice(Environment& env) {
+    QLabel* notice = makeText(QString(), font(TextStyle::caption));
+    notice->setObjectName(QStringLiteral("notice"));
+    setForeground(*notice, Woodland::muted(), env);
+    notice->hide();
+    return notice;
+}
+
+void say(QLabel& notice, const QString& text) {
+    notice.setText(text);
+    notice.show();
+    fitHeightToContent(*notice.window());
 }
 
 QPushButton* makeProminentButton(const QString& text, Environment& env, QWidget* parent) {
@@ -159,8 +197,9 @@ void ElidedLabel::elide() {
     }
 }
 
-WrappingCheckBox::WrappingCheckBox(const QString& text, const QFont& font, QWidget* parent)
-    : QWidget(parent), m_box(new QCheckBox(this)), m_label(new QLabel(this)) {
+WrappingCheckBox::WrappingCheckBox(const QString& text, const QFont& font, const AdaptiveColor& tint, Environment& env,
+                                   QWidget* parent)
+    : QWidget(parent), m_box(new CheckBox(&env, tint, this)), m_label(new QLabel(this)) {
     // Marked before it has any text: an accessibility interface made for it earlier (when the
     // text is set while accessibility is on) would be kept, and it would be read after all.
     makeDecoration(*m_label);

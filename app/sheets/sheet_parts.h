@@ -12,6 +12,7 @@
 #include "app/look/environment.h"
 #include "app/look/palette.h"
 
+class QAbstractButton;
 class QCheckBox;
 class QVBoxLayout;
 
@@ -19,6 +20,8 @@ class QVBoxLayout;
 // text, a scroll area that grows to a limit, a middle-truncated line and a wrapping checkbox.
 // Colours follow the environment's appearance while the widget lives.
 namespace quillet::ui {
+
+inline QString qt(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // Word-wrapped text in `font`.
 QLabel* makeText(const QString& text, const QFont& font, QWidget* parent = nullptr);
@@ -28,10 +31,19 @@ void makeSelectable(QLabel& label);
 // the appearance.
 void setForeground(QWidget& widget, const AdaptiveColor& color, Environment& env);
 
-// A push button that leaves the Return key to the sheet's default button.
+// Return and Enter press `button` while it has the keyboard, as Space does.
+void answerReturn(QAbstractButton& button);
+// A push button that answers Return while it has the keyboard; elsewhere in a sheet Return
+// goes to the sheet's default button, if it has one.
 QPushButton* makeButton(const QString& text, QWidget* parent = nullptr);
 // The prominent action button, filled with the action colour.
 QPushButton* makeProminentButton(const QString& text, Environment& env, QWidget* parent = nullptr);
+
+// A short caption that says what just happened ("Copied …"), hidden until there is something
+// to say; plain text.
+QLabel* makeNotice(Environment& env);
+// Shows `text` in a sheet's notice, and grows the sheet to fit it.
+void say(QLabel& notice, const QString& text);
 
 // A symbol drawn in front of a text, as a label with an icon: screen readers read the text.
 class SymbolLabel : public QWidget {
@@ -92,7 +104,8 @@ private:
 class WrappingCheckBox : public QWidget {
     Q_OBJECT
 public:
-    WrappingCheckBox(const QString& text, const QFont& font, QWidget* parent = nullptr);
+    WrappingCheckBox(const QString& text, const QFont& font, const AdaptiveColor& tint, Environment& env,
+                     QWidget* parent = nullptr);
     QCheckBox* box() const { return m_box; }
     QLabel* label() const { return m_label; }
 

@@ -7,6 +7,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 
 #include <string_view>
 
@@ -55,6 +56,11 @@ bool isFeedAddress(const QUrl& url) {
     if (url.scheme() != QLatin1String("http")) return false;
     const QHostAddress host(url.host());
     return url.host() == QLatin1String("localhost") || (!host.isNull() && host.isLoopback());
+}
+
+bool isRedirectAllowed(const QUrl& from, const QUrl& to) {
+    const bool downgrade = from.scheme() == QLatin1String("https") && to.scheme() != QLatin1String("https");
+    return isFeedAddress(to) && !downgrade;
 }
 
 UpdateCheckResult judgeFeed(const QByteArray& feed, const QString& runningVersion) {
@@ -126,22 +132,47 @@ void AppUpdater::checkForUpdates() {
 
     if (!m_network) m_network = std::make_unique<QNetworkAccessManager>();
     QNetworkRequest request(m_feedUrl);
+    // An idle server is given up on after a while; a trickling one by the deadline below.
     request.setTransferTimeout(kTransferTimeoutMs);
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Quillet/%1").arg(m_setup.runningVersion));
-    m_feedTooLarge = false;
+    // Every hop is held to the rule the feed address is.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    m_stopped.clear();
     QNetworkReply* reply = m_network->get(request);
     connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64) {
-        if (received > kMaximumFeedBytes && !m_feedTooLarge) {
-            m_feedTooLarge = true;
-            reply->abort();
+        if (received > kMaximumFeedBytes)
+            stop(reply, QStringLiteral("The update feed is larger than any feed Quillet reads."));
+    });
+    connect(reply, &QNetworkReply::redirected, this, [this, reply, from = m_feedUrl](const QUrl& to) mutable {
+        if (!isRedirectAllowed(from, to)) {
+            stop(reply, QStringLiteral("The update server sent the check on to %1, where Quillet does not fetch from.")
+                            .arg(to.toDisplayString()));
+            return;
         }
+        from = to;
+        emit reply->redirectAllowed();
     });
     connect(reply, &QNetworkReply::finished, this, &AppUpdater::finishCheck);
+    if (!m_deadline) {
+        m_deadline = new QTimer(this);
+        m_deadline->setSingleShot(true);
+        connect(m_deadline, &QTimer::timeout, this, [this] {
+            if (m_reply) stop(m_reply, QStringLiteral("The update server took too long to send the feed."));
+        });
+    }
+    m_deadline->start(m_setup.deadline);
     setReply(reply);
+}
+
+void AppUpdater::stop(QNetworkReply* reply, const QString& why) {
+    if (!m_stopped.isEmpty()) return;
+    m_stopped = why;
+    reply->abort();
 }
 
 void AppUpdater::cancelCheck() {
     if (!m_reply) return;
+    m_deadline->stop();
     QNetworkReply* reply = m_reply;
     reply->disconnect(this);
     reply->abort();
@@ -153,10 +184,11 @@ void AppUpdater::finishCheck() {
     QNetworkReply* reply = m_reply;
     if (!reply) return;
     reply->deleteLater();
+    m_deadline->stop();
     UpdateCheckResult result;
     result.runningVersion = m_setup.runningVersion;
-    if (m_feedTooLarge) {
-        result.problem = QStringLiteral("The update feed is larger than any feed Quillet reads.");
+    if (!m_stopped.isEmpty()) {
+        result.problem = m_stopped;
     } else if (const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(); status >= 400) {
         result.problem = QStringLiteral("The update server answered “%1 %2” for %3.")
                              .arg(status)

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "app/shell/update_dialog.h"
 
 class QNetworkAccessManager;
+class QTimer;
 
 namespace quillet::ui {
 
@@ -37,6 +39,8 @@ struct AppUpdaterSetup {
     QString runningVersion;
     // Opens a download page; null: QDesktopServices::openUrl.
     std::function<void(const QUrl&)> openUrl;
+    // The longest a whole check may take, however steadily the server trickles.
+    std::chrono::milliseconds deadline = std::chrono::seconds(60);
 };
 
 // Whether `text` is standard base64 (RFC 4648 alphabet, padded, no whitespace or line breaks)
@@ -45,6 +49,9 @@ bool isPublicEdKey(const QString& text);
 
 // Whether the feed address may be fetched: https, or plain http to this machine only.
 bool isFeedAddress(const QUrl& url);
+// Whether a fetch of `from` may follow a redirect to `to`: to a feed address, and never from
+// https down to plain http.
+bool isRedirectAllowed(const QUrl& from, const QUrl& to);
 
 // The update checker. Configured only when the property list holds a valid "SUPublicEDKey"
 // and a feed address ("SUFeedURL"); otherwise it stays idle for the whole run. It never
@@ -82,13 +89,17 @@ private:
     void finishCheck();
     void cancelCheck();
     void setReply(QNetworkReply* reply);
+    // Breaks off the running check, saying `why` in its result.
+    void stop(QNetworkReply* reply, const QString& why);
 
     AppUpdaterSetup m_setup;
     bool m_configured = false;
     QUrl m_feedUrl;
     std::unique_ptr<QNetworkAccessManager> m_network;
     QPointer<QNetworkReply> m_reply;
-    bool m_feedTooLarge = false;
+    QTimer* m_deadline = nullptr;
+    // Why the running check was broken off, if it was.
+    QString m_stopped;
     QPointer<QWidget> m_dialogParent;
     QPointer<UpdateDialog> m_dialog;
 };

@@ -34,6 +34,9 @@ UpdateDialog::UpdateDialog(QWidget* parent)
     QFont bold = m_headline->font();
     bold.setBold(true);
     m_headline->setFont(bold);
+    // The feed and the server write parts of both texts: never read them as markup.
+    m_headline->setTextFormat(Qt::PlainText);
+    m_detail->setTextFormat(Qt::PlainText);
     m_headline->setObjectName(QStringLiteral("update-headline"));
     m_headline->setWordWrap(true);
     m_headline->setFixedWidth(kTextWidth);

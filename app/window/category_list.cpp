@@ -3,6 +3,7 @@
 #include <QPainter>
 
 #include "app/look/environment.h"
+#include "app/look/focus_ring.h"
 #include "app/look/palette.h"
 #include "app/look/symbols.h"
 #include "app/look/typography.h"
@@ -62,7 +63,7 @@ QVariant CategoryModel::data(const QModelIndex& index, int role) const {
             return text(tarnby::title(*kind));
         case Qt::AccessibleDescriptionRole:
             if (!kind) return {};
-            return QStringLiteral("%1 items").arg(m_counts[static_cast<std::size_t>(*kind)]);
+            return text(tarnby::browsing::itemCount(m_counts[static_cast<std::size_t>(*kind)]));
         case TagRole:
             if (row == kAllRow) return text(tarnby::browsing::kAllCategories);
             return kind ? text(tarnby::rawValue(*kind)) : QString();
@@ -118,9 +119,7 @@ void CategoryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     }
     if (option.state.testFlag(QStyle::State_HasFocus) && option.state.testFlag(QStyle::State_KeyboardFocusChange) &&
         option.widget && option.widget->hasFocus()) {
-        painter->setPen(QPen(Woodland::accent().resolve(appearance), 1.5));
-        painter->setBrush(Qt::NoBrush);
-        painter->drawRoundedRect(QRectF(row).adjusted(1, 1, -1, -1), kHighlightRadius - 1, kHighlightRadius - 1);
+        paintFocus(*painter, row, kHighlightRadius, *m_environment);
     }
 
     const QVariant kind = index.data(CategoryModel::KindRole);
@@ -150,8 +149,9 @@ void CategoryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     painter->restore();
 }
 
-QSize CategoryDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
-    return {option.rect.width(), index.data(CategoryModel::HeadingRole).toBool() ? kHeadingHeight : kRowHeight};
+QSize CategoryDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const {
+    // No width of its own: a row spans the list at whatever width the sidebar has now.
+    return {1, index.data(CategoryModel::HeadingRole).toBool() ? kHeadingHeight : kRowHeight};
 }
 
 }  // namespace quillet::ui

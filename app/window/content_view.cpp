@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/look/environment.h"
+#include "app/look/focus_ring.h"
 #include "app/look/woodland_background.h"
 #include "app/look/woodland_motion.h"
 #include "app/model/storage_model.h"
@@ -22,6 +23,7 @@
 #include "app/window/window_header.h"
 #include "app/window/window_parts.h"
 #include "app/window/window_toolbar.h"
+#include "core/browsing/platform_texts.h"
 
 namespace quillet::ui {
 
@@ -50,6 +52,7 @@ ContentView::ContentView(StorageModel& model, Environment* environment, QWidget*
     split->setStretchFactor(1, 1);
     split->setSizes({kSidebarIdeal, 10 * kSidebarIdeal});
     setCentralWidget(split);
+    new FocusRing(m_environment, this);
 
     connect(m_sidebar, &Sidebar::categoryChanged, this,
             [this] { setChoice([category = m_sidebar->category()](auto& c) { c.category = category; }); });
@@ -62,6 +65,8 @@ ContentView::ContentView(StorageModel& model, Environment* environment, QWidget*
     connect(m_resultsArea, &ResultsArea::scanRequested, this, &ContentView::scan);
     connect(m_resultsArea, &ResultsArea::locationsRequested, this, &ContentView::openLocations);
     connect(m_resultsArea, &ResultsArea::detailsRequested, this, &ContentView::openDetails);
+    connect(m_resultsArea, &ResultsArea::revealFailed, this,
+            [this] { m_footer->showNotice(qt(tarnby::browsing::platformTexts().revealFailed)); });
     connect(m_footer, &WindowFooter::viewPlanRequested, this, &ContentView::openPlan);
     connect(m_footer, &WindowFooter::reviewRequested, this, &ContentView::openReview);
     connect(m_footer, &WindowFooter::clearSelectionRequested, this, [this] { m_model.clearSelection(); });

@@ -1,20 +1,22 @@
 #include "app/window/item_delegate.h"
 
 #include <QAbstractItemView>
-#include <QAccessible>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyle>
-#include <QStyleOptionButton>
+#include <QToolTip>
 
 #include <algorithm>
 #include <chrono>
 #include <string>
 
+#include "app/look/check_box.h"
 #include "app/look/environment.h"
+#include "app/look/focus_ring.h"
 #include "app/look/palette.h"
 #include "app/look/symbols.h"
 #include "app/look/typography.h"
@@ -79,14 +81,11 @@ ItemDelegate::RowLayout ItemDelegate::rowLayout(const QRect& row) const {
     RowLayout layout;
     layout.background = row.adjusted(kListInset, 0, -kListInset, 0);
     const QRect content = layout.background.adjusted(kRowMargin, kRowPadding, -kRowMargin, -kRowPadding);
-    const QStyle* style = m_view->style();
-    const int box = style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, m_view);
-    const int boxHeight = style->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, m_view);
     const int middle = content.center().y();
 
     int left = content.left();
-    layout.checkbox = QRect(left, middle - boxHeight / 2, box, boxHeight);
-    left += box + kRowSpacing;
+    layout.checkbox = QRect(left, middle - kCheckBoxSize / 2, kCheckBoxSize, kCheckBoxSize);
+    left += kCheckBoxSize + kRowSpacing;
     layout.symbol = QRect(left, content.top(), kSymbolFrame, content.height());
     left += kSymbolFrame + kRowSpacing;
 
@@ -150,30 +149,17 @@ void ItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     }
     if (option.state.testFlag(QStyle::State_HasFocus) && option.state.testFlag(QStyle::State_KeyboardFocusChange) &&
         m_view->hasFocus()) {
-        painter->setPen(QPen(Woodland::accent().resolve(appearance), 1.5));
-        painter->setBrush(Qt::NoBrush);
-        painter->drawRoundedRect(QRectF(layout.background).adjusted(1, 1, -1, -1), kCornerRadius - 2,
-                                 kCornerRadius - 2);
+        paintFocus(*painter, layout.background, kCornerRadius, *m_environment);
     }
 
-    // Checkbox, drawn by the style so it matches every other checkbox of the window.
-    const Qt::ItemFlags flags = index.flags();
-    QStyleOptionButton box;
-    box.rect = layout.checkbox;
-    box.palette = option.palette;
-    box.state =
-        index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked ? QStyle::State_On : QStyle::State_Off;
-    const bool checkable = flags.testFlag(Qt::ItemIsUserCheckable);
-    if (checkable) {
-        box.state |= QStyle::State_Enabled;
-        if (m_hoverIndex == index && m_hoverPart == Part::checkbox) box.state |= QStyle::State_MouseOver;
-        if (m_pressIndex == index && m_pressPart == Part::checkbox) box.state |= QStyle::State_Sunken;
-    } else {
-        box.palette.setCurrentColorGroup(QPalette::Disabled);
-    }
-    // The style draws a disabled box much like an enabled one; fading it says "not selectable".
+    // Checkbox: faded where the row cannot be selected, which its detail sheet explains.
+    const bool checkable = index.flags().testFlag(Qt::ItemIsUserCheckable);
+    CheckBoxState box;
+    box.checked = index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked;
+    box.hovered = checkable && m_hoverIndex == index && m_hoverPart == Part::checkbox;
+    box.pressed = checkable && m_pressIndex == index && m_pressPart == Part::checkbox;
     if (!checkable && enabled) painter->setOpacity(kDisabledOpacity);
-    m_view->style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, m_view);
+    paintCheckBox(*painter, layout.checkbox, box, Woodland::accent(), *m_environment);
     if (!checkable && enabled) painter->setOpacity(1.0);
 
     // Kind symbol.
@@ -231,18 +217,33 @@ QSize ItemDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) co
 void ItemDelegate::toggle(QAbstractItemModel* model, const QModelIndex& index) {
     if (!index.isValid() || !index.flags().testFlag(Qt::ItemIsUserCheckable)) return;
     const bool checked = index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked;
-    if (!model->setData(index, checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole)) return;
-    // A changed model value reaches a screen reader as a data change only: say that the row's
-    // checked state changed, so the reader announces "checked" or "not checked" on Space.
-    if (!QAccessible::isActive()) return;
-    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(m_view);
-    QAccessibleTableInterface* table = list != nullptr ? list->tableInterface() : nullptr;
-    QAccessibleInterface* row = table != nullptr ? table->cellAt(index.row(), index.column()) : nullptr;
-    if (row == nullptr) return;
-    QAccessible::State changed;
-    changed.checked = true;
-    QAccessibleStateChangeEvent event(row, changed);
-    QAccessible::updateAccessibility(&event);
+    // The row's accessible parts announce the new state (results_accessibility).
+    model->setData(index, checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+}
+
+bool ItemDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                             const QModelIndex& index) {
+    if (event->type() != QEvent::ToolTip || !index.isValid()) {
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    }
+    const RowLayout layout = rowLayout(option.rect);
+    QString tip;
+    QRect area;
+    switch (partAt(option.rect, event->pos())) {
+        case Part::details:
+            tip = detailsHelp();
+            area = layout.details;
+            break;
+        case Part::checkbox: {
+            const QString reason = index.data(ResultsModel::UnselectableReasonRole).toString();
+            tip = reason.isEmpty() ? selectName(index.data(ResultsModel::TitleRole).toString()) : reason;
+            area = layout.checkbox;
+            break;
+        }
+        case Part::none: return QStyledItemDelegate::helpEvent(event, view, option, index);
+    }
+    QToolTip::showText(event->globalPos(), tip, view->viewport(), area);
+    return true;
 }
 
 bool ItemDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,

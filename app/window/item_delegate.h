@@ -34,6 +34,11 @@ public:
     // Follows the pointer over `view`'s rows for hover and press feedback.
     ItemDelegate(Environment* environment, QAbstractItemView* view);
 
+    // What tool tips and assistive technology call a row's checkbox and details button.
+    static QString selectName(const QString& title) { return QStringLiteral("Select ") + title; }
+    static QString detailsName(const QString& title) { return QStringLiteral("Details for ") + title; }
+    static QString detailsHelp() { return QStringLiteral("Details and rebuild instructions"); }
+
     RowLayout rowLayout(const QRect& row) const;
     Part partAt(const QRect& row, const QPoint& point) const;
     int rowHeight() const { return m_rowHeight; }
@@ -43,8 +48,11 @@ public:
     bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                      const QModelIndex& index) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The checkbox and the details button have tips of their own; the rest of the row shows its path.
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
 
-    // Turns the row's checkbox over, if the row may be selected now, and tells assistive technology.
+    // Turns the row's checkbox over, if the row may be selected now.
     void toggle(QAbstractItemModel* model, const QModelIndex& index);
 
 signals:

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -20,8 +21,10 @@
 #include "app/model/storage_model.h"
 #include "app/sheets/sheet_parts.h"
 #include "app/window/item_delegate.h"
+#include "app/window/results_accessibility.h"
 #include "app/window/results_model.h"
 #include "app/window/window_parts.h"
+#include "core/browsing/platform_texts.h"
 #include "core/browsing/result_browsing.h"
 
 namespace quillet::ui {
@@ -66,9 +69,10 @@ ResultsArea::ResultsArea(StorageModel& model, ResultsModel& results, Environment
 
     m_list = new QListView;
     m_list->setObjectName(QStringLiteral("results"));
+    m_delegate = new ItemDelegate(m_environment, m_list);
+    makeRowsAccessible(*m_list, m_results, *m_delegate);
     m_list->setAccessibleName(QStringLiteral("Results"));
     m_list->setModel(&m_results);
-    m_delegate = new ItemDelegate(m_environment, m_list);
     m_list->setItemDelegate(m_delegate);
     m_list->setUniformItemSizes(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -119,7 +123,7 @@ QWidget* ResultsArea::makeWelcome() {
     start->setObjectName(QStringLiteral("start-scan"));
     connect(start, &QPushButton::clicked, this, &ResultsArea::scanRequested);
     column->addWidget(start, 0, Qt::AlignHCenter);
-    auto* locations = new QPushButton(QStringLiteral("Review scan locations…"));
+    QPushButton* locations = makeButton(QStringLiteral("Review scan locations…"));
     locations->setObjectName(QStringLiteral("review-locations"));
     connect(locations, &QPushButton::clicked, this, &ResultsArea::locationsRequested);
     column->addWidget(locations, 0, Qt::AlignHCenter);
@@ -140,7 +144,7 @@ QWidget* ResultsArea::makeEmpty() {
         makeWrapped(QString(), ui::font(TextStyle::body), Woodland::muted(), kEmptyTextWidth, *m_environment);
     m_emptyMessage->setObjectName(QStringLiteral("empty-message"));
     column->addLayout(centred(m_emptyMessage));
-    m_showKept = new QPushButton;
+    m_showKept = makeButton(QString());
     m_showKept->setObjectName(QStringLiteral("show-kept-items"));
     connect(m_showKept, &QPushButton::clicked, this, [this] { m_model.clearKept(); });
     column->addWidget(m_showKept, 0, Qt::AlignHCenter);
@@ -204,7 +208,11 @@ void ResultsArea::showContextMenu(const QPoint& position) {
     if (!item || m_model.busy()) return;
     QMenu menu(this);
     // The menu keeps its own copy of the path: the list may change while it is open.
-    menu.addAction(QStringLiteral("Reveal in Finder"), this, [path = item->url] { revealInFileManager(path); });
+    menu.addAction(qt(tarnby::browsing::platformTexts().reveal), this, [this, path = item->url] {
+        revealInFileManager(path, [area = QPointer<ResultsArea>(this)] {
+            if (area) emit area->revealFailed();
+        });
+    });
     menu.addAction(QStringLiteral("Keep this item"), this, [this, path = item->url] { m_model.keep(path); });
     const QPoint at = m_list->indexAt(position).isValid() ? position : m_list->visualRect(index).center();
     menu.exec(m_list->viewport()->mapToGlobal(at));

@@ -38,6 +38,8 @@ signals:
     void scanRequested();
     void locationsRequested();
     void detailsRequested(const tarnby::StorageItem& item);
+    // No file manager could be asked to show the item the menu was opened on.
+    void revealFailed();
 
 private:
     QWidget* makeWelcome();

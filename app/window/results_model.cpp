@@ -146,6 +146,8 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
         case ChangedLineRole: return QString::fromStdString(tarnby::browsing::changedLine(item->measurement));
         case KindRole: return static_cast<int>(item->kind);
         case SelectableRole: return item->selectable();
+        case UnselectableReasonRole:
+            return QString::fromStdString(tarnby::browsing::unselectableReason(*item).value_or(std::string()));
         case Qt::CheckStateRole: return m_model.selected().contains(item->url) ? Qt::Checked : Qt::Unchecked;
         default: return {};
     }
@@ -181,6 +183,7 @@ QHash<int, QByteArray> ResultsModel::roleNames() const {
     names.insert(KindRole, "kind");
     names.insert(SelectableRole, "selectable");
     names.insert(PathRole, "path");
+    names.insert(UnselectableReasonRole, "unselectableReason");
     return names;
 }
 

@@ -27,12 +27,13 @@ class ResultsModel final : public QAbstractListModel {
 public:
     enum Role {
         TitleRole = Qt::UserRole + 1,
-        DisplayPathRole,  // the path with the home folder shortened to "~"
-        SizeTextRole,     // formatted byte count
-        ChangedLineRole,  // "Changed …" or "Change date unknown"
-        KindRole,         // tarnby::StorageKind as int
-        SelectableRole,   // bool: may enter a plan
-        PathRole,         // the item's path, its identity
+        DisplayPathRole,         // the path with the home folder shortened to "~"
+        SizeTextRole,            // formatted byte count
+        ChangedLineRole,         // "Changed …" or "Change date unknown"
+        KindRole,                // tarnby::StorageKind as int
+        SelectableRole,          // bool: may enter a plan
+        PathRole,                // the item's path, its identity
+        UnselectableReasonRole,  // why the item cannot be selected; empty when it can
     };
 
     explicit ResultsModel(StorageModel& model, QObject* parent = nullptr);

@@ -16,6 +16,7 @@
 #include "app/model/storage_model.h"
 #include "app/sheets/sheet_parts.h"
 #include "app/window/window_parts.h"
+#include "core/browsing/platform_texts.h"
 #include "core/browsing/result_browsing.h"
 
 namespace quillet::ui {
@@ -88,10 +89,10 @@ Sidebar::Sidebar(StorageModel& model, Environment* environment, QWidget* parent)
     auto* footer = new QVBoxLayout;
     footer->setContentsMargins(kFooterMargin, kFooterMargin, kFooterMargin, kFooterMargin);
     footer->setSpacing(kFooterSpacing);
-    footer->addWidget(new SymbolLabel("lock.shield", QStringLiteral("On this Mac"),
+    const tarnby::browsing::PlatformTexts& texts = tarnby::browsing::platformTexts();
+    footer->addWidget(new SymbolLabel("lock.shield", qt(texts.privacyTitle),
                                       ui::font(TextStyle::caption, QFont::Medium), Woodland::ink(), *m_environment));
-    QLabel* privacy = makeLabel(QStringLiteral("Scans stay on your Mac. No telemetry or background cleanup."),
-                                ui::font(TextStyle::caption), Woodland::muted(), *m_environment);
+    QLabel* privacy = makeLabel(qt(texts.privacyNote), ui::font(TextStyle::caption), Woodland::muted(), *m_environment);
     privacy->setWordWrap(true);
     footer->addWidget(privacy);
     QLabel* freeSpace =

@@ -56,7 +56,7 @@ WindowControls::WindowControls(QWidget* parent) : QWidget(parent) {
             [this] { emit choiceChanged([age = m_age->currentData().toInt()](Choices& c) { c.age = age; }); });
     row->addWidget(m_age);
 
-    m_selectVisible = new QPushButton(QStringLiteral("Select visible"));
+    m_selectVisible = makeButton(QStringLiteral("Select visible"));
     m_selectVisible->setObjectName(QStringLiteral("select-visible"));
     connect(m_selectVisible, &QPushButton::clicked, this, &WindowControls::selectVisibleRequested);
     row->addWidget(m_selectVisible);

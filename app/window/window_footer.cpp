@@ -64,6 +64,7 @@ WindowFooter::WindowFooter(Environment* environment, QWidget* parent) : QWidget(
     m_notesToggle->setAutoRaise(true);
     m_notesToggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_notesToggle->setArrowType(Qt::RightArrow);
+    answerReturn(*m_notesToggle);
     setForeground(*m_notesToggle, Woodland::ink(), env);
     m_notesArea = new BoundedScrollArea(kNotesMaximum, kNotesSpacing);
     m_notesArea->setObjectName(QStringLiteral("scan-notes-list"));
@@ -83,8 +84,12 @@ WindowFooter::WindowFooter(Environment* environment, QWidget* parent) : QWidget(
     m_status->setObjectName(QStringLiteral("status"));
     statusTexts->addWidget(m_status);
     statusTexts->addWidget(makeLabel(kPreviewNote, ui::font(TextStyle::caption), Woodland::muted(), env));
+    m_notice = makeLabel(QString(), ui::font(TextStyle::caption), Woodland::warning(), env);
+    m_notice->setObjectName(QStringLiteral("status-notice"));
+    m_notice->hide();
+    statusTexts->addWidget(m_notice);
     statusRow->addLayout(statusTexts, 1);
-    m_viewPlan = new QPushButton(QStringLiteral("View plan"));
+    m_viewPlan = makeButton(QStringLiteral("View plan"));
     m_viewPlan->setObjectName(QStringLiteral("view-plan"));
     connect(m_viewPlan, &QPushButton::clicked, this, &WindowFooter::viewPlanRequested);
     statusRow->addWidget(m_viewPlan, 0, Qt::AlignVCenter);
@@ -97,7 +102,7 @@ WindowFooter::WindowFooter(Environment* environment, QWidget* parent) : QWidget(
     m_selectionLine = makeLabel(QString(), ui::font(TextStyle::callout, QFont::Medium), Woodland::ink(), env);
     m_selectionLine->setObjectName(QStringLiteral("selection-line"));
     bar->addWidget(m_selectionLine, 1, Qt::AlignVCenter);
-    auto* clear = new QPushButton(QStringLiteral("Clear"));
+    QPushButton* clear = makeButton(QStringLiteral("Clear"));
     clear->setObjectName(QStringLiteral("clear-selection"));
     connect(clear, &QPushButton::clicked, this, &WindowFooter::clearSelectionRequested);
     bar->addWidget(clear, 0, Qt::AlignVCenter);
@@ -108,7 +113,15 @@ WindowFooter::WindowFooter(Environment* environment, QWidget* parent) : QWidget(
     column->addWidget(m_selectionBar);
 }
 
-void WindowFooter::setStatus(const QString& status) { m_status->setText(status); }
+void WindowFooter::setStatus(const QString& status) {
+    m_status->setText(status);
+    m_notice->hide();
+}
+
+void WindowFooter::showNotice(const QString& notice) {
+    m_notice->setText(notice);
+    m_notice->show();
+}
 
 void WindowFooter::showNotes(const std::vector<std::string>& notes) {
     QVBoxLayout* lines = m_notesArea->content();

@@ -24,7 +24,10 @@ class WindowFooter final : public QWidget {
 public:
     explicit WindowFooter(Environment* environment, QWidget* parent = nullptr);
 
+    // A new status also takes away the last notice.
     void setStatus(const QString& status);
+    // A short line under the status about something the window just tried.
+    void showNotice(const QString& notice);
     void showNotes(const std::vector<std::string>& notes);
     // `count` paths selected, `bytes` their total; none selected hides the bar.
     void showSelection(std::size_t count, std::int64_t bytes);
@@ -41,6 +44,7 @@ private:
     QToolButton* m_notesToggle = nullptr;
     BoundedScrollArea* m_notesArea = nullptr;
     QLabel* m_status = nullptr;
+    QLabel* m_notice = nullptr;
     QPushButton* m_viewPlan = nullptr;
     QWidget* m_selectionBar = nullptr;
     QLabel* m_selectionLine = nullptr;

@@ -21,7 +21,10 @@ QFont fontAt(qreal points, QFont::Weight weight) {
 }
 
 QLabel* makeLabel(const QString& text, const QFont& labelFont, const AdaptiveColor& colour, Environment& environment) {
-    auto* label = new QLabel(text);
+    auto* label = new QLabel;
+    // Paths and folder names reach these labels: never read them as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
     label->setFont(labelFont);
     setForeground(*label, colour, environment);
     return label;
@@ -84,7 +87,9 @@ QWidget* layered(std::initializer_list<QWidget*> layers, QWidget* content) {
     stack->setStackingMode(QStackedLayout::StackAll);
     for (QWidget* layer : layers) stack->addWidget(layer);
     stack->addWidget(content);
-    stack->setCurrentWidget(content);
+    // Adding lowers each widget below those already there; stack them as listed, content on top.
+    for (QWidget* layer : layers) layer->raise();
+    content->raise();
     return holder;
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/look/palette.h"
+#include "app/sheets/sheet_parts.h"
 
 class QHBoxLayout;
 class QLabel;
@@ -21,8 +22,6 @@ namespace quillet::ui {
 class Environment;
 
 constexpr int kPaneMargin = 24;  // left and right of every block of the detail pane
-
-inline QString qt(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // A size outside the type roles, grown with the desktop's font as the roles are.
 QFont fontAt(qreal points, QFont::Weight weight);
@@ -59,7 +58,8 @@ QHBoxLayout* centred(QWidget* widget);
 // window's minimum size up. Transparent, so the background shows through.
 QScrollArea* scrollable(QWidget* page);
 
-// Puts `content` over decorative layers, all filling the same area.
+// Puts `content` over decorative layers, all filling the same area; the layers are stacked in
+// the order given, the first at the bottom.
 QWidget* layered(std::initializer_list<QWidget*> layers, QWidget* content);
 
 }  // namespace quillet::ui

@@ -39,6 +39,7 @@ WindowToolbar::WindowToolbar(Environment* environment, QWidget* parent)
     // Command-R on macOS, Ctrl+R elsewhere: Qt maps CTRL to the Command key there. A hidden or
     // disabled action ignores its shortcut, so the key does nothing while a scan or plan runs.
     m_scan->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    m_scan->setToolTip(QStringLiteral("Scan (%1)").arg(m_scan->shortcut().toString(QKeySequence::NativeText)));
     const std::pair<QAction*, QString> names[] = {
         {m_locations, QStringLiteral("locations")},
         {m_stop, QStringLiteral("stop-scan")},
@@ -51,6 +52,7 @@ WindowToolbar::WindowToolbar(Environment* environment, QWidget* parent)
         button->setDefaultAction(action);
         button->setAutoRaise(true);
         button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        answerReturn(*button);
         setForeground(*button, Woodland::ink(), *environment);
         // A tool button outside a QToolBar does not follow its action's visibility by itself.
         connect(action, &QAction::changed, button, [button, action] { button->setVisible(action->isVisible()); });

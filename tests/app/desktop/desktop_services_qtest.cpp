@@ -74,7 +74,10 @@ private slots:
         QDBusConnection client = QDBusConnection::connectToBus(m_address, QStringLiteral("client"));
         QVERIFY(client.isConnected());
         std::optional<QUrl> opened;
-        const auto record = [&opened](const QUrl& folder) { opened = folder; };
+        const auto record = [&opened](const QUrl& folder) {
+            opened = folder;
+            return true;
+        };
         // Long enough that a loaded machine never times out an answer; the hanging case below
         // uses a short one.
         RevealRoute route{client, record, 10000};
@@ -113,13 +116,23 @@ private slots:
         QCOMPARE(opened->toLocalFile(), QStringLiteral("/srv/work/app"));
     }
 
-    void revealWithoutABusOpensTheFolderAtOnce() {
+    void revealWithoutABusOpensTheFolderAtOnceAndSaysWhenNothingCould() {
         std::optional<QUrl> opened;
+        bool opens = true;
+        int failures = 0;
         RevealRoute route{QDBusConnection(QStringLiteral("not-connected")),
-                          [&opened](const QUrl& folder) { opened = folder; }, 400};
-        quillet::ui::revealInFileManager("/srv/work/site/.next", route);
+                          [&](const QUrl& folder) {
+                              opened = folder;
+                              return opens;
+                          },
+                          400};
+        quillet::ui::revealInFileManager("/srv/work/site/.next", route, [&failures] { ++failures; });
         QVERIFY(opened.has_value());
         QCOMPARE(opened->toLocalFile(), QStringLiteral("/srv/work/site"));
+        QCOMPARE(failures, 0);
+        opens = false;
+        quillet::ui::revealInFileManager("/srv/work/site/.next", route, [&failures] { ++failures; });
+        QCOMPARE(failures, 1);
     }
 
 private:

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "app/model/storage_model.h"
 #include "app/sheets/detail_sheet.h"
 #include "app/sheets/sheet_parts.h"
+#include "core/browsing/platform_texts.h"
 #include "core/platform/formatting.h"
 #include "tests/app/sheets/sheet_fixtures.h"
 #include "tests/app/sheets/sheet_test_support.h"
@@ -146,25 +148,49 @@ private slots:
         QVERIFY(QFile::exists(QString::fromStdString(m_model->preferencesPath())));
     }
 
-    void revealLeavesTheSheetOpenAndReturnCloses() {
+    void revealLeavesTheSheetOpenSaysWhenNothingAnsweredAndReturnPressesTheFocusedButton() {
         quillet::ui::Environment env;
         const tarnby::StorageItem item = fixtures::folder(home(), "site");
         DetailSheet sheet(item, *m_model, &env);
         std::vector<std::string> revealed;
-        sheet.setReveal([&revealed](const std::string& path) { revealed.push_back(path); });
+        std::function<void()> unanswered;
+        sheet.setReveal([&](const std::string& path, std::function<void()> failed) {
+            revealed.push_back(path);
+            unanswered = std::move(failed);
+        });
         QVERIFY(openSheet(sheet));
         auto* reveal = sheet.findChild<QPushButton*>(QStringLiteral("detail-reveal"));
-        QCOMPARE(reveal->text(), QStringLiteral("Reveal in Finder"));
+        QCOMPARE(reveal->text(), quillet::ui::qt(tarnby::browsing::platformTexts().reveal));
         reveal->click();
         QCOMPARE(revealed, std::vector<std::string>{item.url});
         QVERIFY(sheet.isVisible());
+        auto* notice = sheet.findChild<QLabel*>(QStringLiteral("notice"));
+        QVERIFY(!notice->isVisible());
+        unanswered();
+        QCOMPARE(notice->text(), quillet::ui::qt(tarnby::browsing::platformTexts().revealFailed));
+        QVERIFY(quillet::ui::testing::visibleInside(*notice, sheet));
 
+        // Return presses the focused button; with the keyboard elsewhere, the sheet's default, Done.
         QSignalSpy finished(&sheet, &QDialog::finished);
-        reveal->setFocus();  // Return still answers Done, not the focused button
+        reveal->setFocus();
+        press(sheet, Qt::Key_Return);
+        QCOMPARE(revealed.size(), std::size_t{2});
+        QCOMPARE(finished.count(), 0);
+        sheet.findChild<QLabel*>(QStringLiteral("detail-path"))->setFocus();
         press(sheet, Qt::Key_Return);
         QCOMPARE(finished.count(), 1);
-        QCOMPARE(revealed.size(), std::size_t{1});
         QVERIFY(m_model->kept().empty());
+    }
+
+    void anUnselectableItemSaysWhy() {
+        quillet::ui::Environment env;
+        tarnby::StorageItem partial = fixtures::folder(home(), "site");
+        partial.measurement.complete = false;
+        DetailSheet sheet(partial, *m_model, &env);
+        auto* reason = sheet.findChild<quillet::ui::SymbolLabel*>(QStringLiteral("detail-protection"));
+        QVERIFY(reason != nullptr);
+        QCOMPARE(reason->text()->text(),
+                 QStringLiteral("This item could not be fully inspected, so it cannot be selected."));
     }
 };
 

@@ -104,11 +104,32 @@ private slots:
         QVERIFY(removeButton(sheet, 1) == nullptr);
         QVERIFY(removeButton(sheet, 0)->isVisible());
 
-        // Return saves, even with a remove button focused.
+        // Return presses the focused button; with the keyboard on no button, it saves.
+        sheet.reject();
+        m_model->save(Paths{at("alpha"), at("beta")});
+        QVERIFY(openSheet(sheet));
         removeButton(sheet, 0)->setFocus();
+        press(sheet, Qt::Key_Return);
+        QCOMPARE(sheet.draft(), Paths{at("beta")});
+        QVERIFY(sheet.isVisible());
+        sheet.setFocus();
         press(sheet, Qt::Key_Return);
         QVERIFY(!sheet.isVisible());
         QCOMPARE(m_model->roots(), Paths{at("beta")});
+    }
+
+    void tabFollowsTheScreenAndTheSheetOpensOnSave() {
+        quillet::ui::Environment env;
+        LocationsSheet sheet(*m_model, &env);
+        QVERIFY(openSheet(sheet));
+        QCOMPARE(sheet.focusWidget(), button(sheet, "locations-save"));
+        QStringList visited;
+        for (int i = 0; i < 7; ++i) {
+            press(sheet, Qt::Key_Tab);
+            visited << sheet.focusWidget()->objectName();
+        }
+        QCOMPARE(visited, (QStringList{"remove-root-0", "remove-root-1", "remove-root-2", "find-project-locations",
+                                       "add-folder", "locations-cancel", "locations-save"}));
     }
 
     void findProjectLocationsMergesOffTheMainThreadAndSorts() {

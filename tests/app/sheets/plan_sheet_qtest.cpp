@@ -109,23 +109,30 @@ private slots:
             sheet.findChild<QScrollArea*>(QStringLiteral("plan-items"))->widget()->findChildren<QLabel*>().isEmpty());
         QVERIFY(quillet::ui::testing::visibleInside(*sheet.findChild<QWidget*>(QStringLiteral("plan-done")), sheet));
         QGuiApplication::clipboard()->setText(QStringLiteral("earlier"));
+        auto* copied = sheet.findChild<QLabel*>(QStringLiteral("plan-copied"));
+        QVERIFY(!copied->isVisible());
         sheet.findChild<QPushButton*>(QStringLiteral("copy-plan"))->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(plan.json()));
         QVERIFY(!QGuiApplication::clipboard()->text().contains(QStringLiteral("Changed")));
+        // It says so, in the sheet.
+        QVERIFY(quillet::ui::testing::visibleInside(*copied, sheet));
+        QCOMPARE(copied->text(), QStringLiteral("Copied the plan to the clipboard as JSON."));
     }
 
-    void returnCloses() {
+    void returnPressesTheFocusedButtonElseCloses() {
         quillet::ui::Environment env;
         PlanSheet sheet(fixtures::plan(kHome, 1, false), kHome, &env);
         QVERIFY(openSheet(sheet));
         QSignalSpy finished(&sheet, &QDialog::finished);
-        // Even with the copy button focused, Return answers the sheet's default button.
+        QGuiApplication::clipboard()->setText(QStringLiteral("earlier"));
         sheet.findChild<QPushButton*>(QStringLiteral("copy-plan"))->setFocus();
-        const QString before = QGuiApplication::clipboard()->text();
+        press(sheet, Qt::Key_Return);
+        QCOMPARE(finished.count(), 0);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(fixtures::plan(kHome, 1, false).json()));
+        sheet.findChild<QScrollArea*>(QStringLiteral("plan-items"))->findChild<QLabel*>()->setFocus();
         press(sheet, Qt::Key_Return);
         QCOMPARE(finished.count(), 1);
         QCOMPARE(finished.at(0).at(0).toInt(), int(QDialog::Accepted));
-        QCOMPARE(QGuiApplication::clipboard()->text(), before);
     }
 };
 

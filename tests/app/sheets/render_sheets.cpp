@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyleFactory>
@@ -75,6 +76,12 @@ int main(int argc, char** argv) {
              item.measurement.modified.reset();
              return std::make_unique<quillet::ui::DetailSheet>(item, model, &env);
          }},
+        {"detail-partial-folder",
+         [&](Environment& env) {
+             auto item = fixtures::folder(kHome, "site");
+             item.measurement.complete = false;
+             return std::make_unique<quillet::ui::DetailSheet>(item, model, &env);
+         }},
         {"detail-protected-simulator",
          [&](Environment& env) {
              return std::make_unique<quillet::ui::DetailSheet>(fixtures::simulator(kHome, "iPhone 15", true, false),
@@ -97,9 +104,11 @@ int main(int argc, char** argv) {
              return std::make_unique<quillet::ui::ReviewSheet>(
                  many, [](bool) {}, &env);
          }},
-        {"plan-empty",
+        {"plan-empty-copied",
          [&](Environment& env) {
-             return std::make_unique<quillet::ui::PlanSheet>(fixtures::plan(kHome, 0, false), kHome, &env);
+             auto sheet = std::make_unique<quillet::ui::PlanSheet>(fixtures::plan(kHome, 0, false), kHome, &env);
+             sheet->findChild<QPushButton*>(QStringLiteral("copy-plan"))->click();
+             return sheet;
          }},
         {"plan-long",
          [&](Environment& env) {

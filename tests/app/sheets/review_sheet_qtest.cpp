@@ -13,6 +13,7 @@
 #include "app/sheets/review_sheet.h"
 #include "tests/app/sheets/sheet_fixtures.h"
 #include "tests/app/sheets/sheet_test_support.h"
+#include "tests/support/contrast.h"
 
 using quillet::ui::ReviewSheet;
 using quillet::ui::testing::openSheet;
@@ -66,6 +67,13 @@ private slots:
         QVERIFY(acknowledgement->accessibleName().startsWith(
             QStringLiteral("I understand that actually erasing a simulator would permanently lose")));
         QVERIFY(!acknowledgement->isChecked());
+        // Its box stands out from the sheet, in the dark appearance too.
+        env.setAppearance(quillet::ui::Appearance::dark);
+        const QImage shown = sheet.grab().toImage();
+        const QRect box(acknowledgement->mapTo(&sheet, QPoint(0, 0)), acknowledgement->size());
+        QVERIFY(quillet::testing::strongestContrast(shown, box, shown.pixelColor(box.left() - 3, box.center().y())) >=
+                3);
+        env.setAppearance(quillet::ui::Appearance::light);
         QVERIFY(!confirm->isEnabled());
         // And it looks disabled: its label is drawn dimmer than an enabled one.
         QVERIFY(confirm->palette().color(QPalette::Disabled, QPalette::ButtonText).alpha() <

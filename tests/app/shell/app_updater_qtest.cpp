@@ -1,11 +1,16 @@
 // The update check: what configures it, how the feed is read, and the dialog's three outcomes
 // against a feed served on 127.0.0.1.
+#include <QAccessible>
+#include <QElapsedTimer>
 #include <QHostAddress>
+#include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 #include "app/shell/app_updater.h"
 #include "app/shell/appcast.h"
@@ -41,7 +46,8 @@ QByteArray item(const QByteArray& version, const QByteArray& link, const QByteAr
 // Answers every HTTP GET with one fixed response, and counts the requests.
 class FeedServer : public QObject {
 public:
-    FeedServer(QByteArray status, QByteArray body) : m_status(std::move(status)), m_body(std::move(body)) {
+    FeedServer(QByteArray status, QByteArray body, QByteArray headers = {})
+        : m_status(std::move(status)), m_body(std::move(body)), m_headers(std::move(headers)) {
         QVERIFY(m_server.listen(QHostAddress::LocalHost));
         QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = m_server.nextPendingConnection()) {
@@ -49,8 +55,8 @@ public:
                     m_request += socket->readAll();
                     if (!m_request.contains("\r\n\r\n")) return;
                     ++requests;
-                    socket->write("HTTP/1.1 " + m_status +
-                                  "\r\nContent-Type: application/rss+xml\r\n"
+                    socket->write("HTTP/1.1 " + m_status + "\r\n" + m_headers +
+                                  "Content-Type: application/rss+xml\r\n"
                                   "Content-Length: " +
                                   QByteArray::number(m_body.size()) + "\r\nConnection: close\r\n\r\n" + m_body);
                     socket->disconnectFromHost();
@@ -66,6 +72,7 @@ private:
     QTcpServer m_server;
     QByteArray m_status;
     QByteArray m_body;
+    QByteArray m_headers;
     QByteArray m_request;
 };
 
@@ -307,6 +314,71 @@ private slots:
                          check.detail.endsWith(u'.') && !check.detail.endsWith(QStringLiteral("..")),
                      qPrintable(check.detail));
         }
+    }
+
+    void textFromTheFeedStaysPlain() {
+        UpdateDialog dialog;
+        UpdateCheckResult result;
+        result.outcome = UpdateCheckResult::Outcome::available;
+        result.runningVersion = QStringLiteral("1.0");
+        result.newVersion = QStringLiteral("<b>2.0</b>");
+        result.downloadPage = QUrl(QStringLiteral("https://example.org/"));
+        dialog.showResult(result);
+        auto spoken = [&dialog](const char* name) {
+            return QAccessible::queryAccessibleInterface(dialog.findChild<QLabel*>(QLatin1String(name)))
+                ->text(QAccessible::Name);
+        };
+        QCOMPARE(spoken("update-headline"), QStringLiteral("Quillet <b>2.0</b> is available."));
+        result.outcome = UpdateCheckResult::Outcome::failed;
+        result.problem = QStringLiteral("The update server answered “500 <h1>Down</h1>”.");
+        dialog.showResult(result);
+        QCOMPARE(spoken("update-detail"), result.problem);
+    }
+
+    // Every hop of a redirect keeps to the feed's rules, and a server that trickles is given up on.
+    void redirectsAndSlowServersAreHeldToTheRules() {
+        QVERIFY(isRedirectAllowed(QUrl(QStringLiteral("http://127.0.0.1/a")), QUrl(QStringLiteral("https://x.org/a"))));
+        QVERIFY(
+            !isRedirectAllowed(QUrl(QStringLiteral("https://x.org/a")), QUrl(QStringLiteral("http://127.0.0.1/a"))));
+        QVERIFY(!isRedirectAllowed(QUrl(QStringLiteral("http://127.0.0.1/a")), QUrl(QStringLiteral("http://x.org/a"))));
+
+        FeedServer target("200 OK", feed(item("1.0", "https://example.org/1.0")));
+        FeedServer moved("302 Found", {}, "Location: " + target.url().toLatin1() + "\r\n");
+        AppUpdater follows(AppUpdaterSetup{infoPlist(keyOfLength(32), moved.url()), QStringLiteral("1.0"), {}});
+        QCOMPARE(runCheck(follows).headline, QStringLiteral("You’re up to date."));
+
+        FeedServer away("302 Found", {}, "Location: http://192.0.2.1/appcast.xml\r\n");
+        AppUpdater refuses(AppUpdaterSetup{infoPlist(keyOfLength(32), away.url()), QStringLiteral("1.0"), {}});
+        const Check refused = runCheck(refuses);
+        QCOMPARE(refused.headline, QStringLiteral("The update check failed."));
+        QVERIFY2(refused.detail.contains(QStringLiteral("http://192.0.2.1/appcast.xml")), qPrintable(refused.detail));
+
+        // A byte every 50 ms never trips the idle limit; the deadline ends it.
+        QTcpServer trickle;
+        QVERIFY(trickle.listen(QHostAddress::LocalHost));
+        QTimer drip;
+        QList<QPointer<QTcpSocket>> sockets;
+        QObject::connect(&trickle, &QTcpServer::newConnection, [&] {
+            QTcpSocket* socket = trickle.nextPendingConnection();
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n<");
+            sockets.append(socket);
+        });
+        QObject::connect(&drip, &QTimer::timeout, [&] {
+            for (const auto& socket : sockets) {
+                if (socket) socket->write(" ");
+            }
+        });
+        drip.start(50);
+        AppUpdater patient(AppUpdaterSetup{
+            infoPlist(keyOfLength(32), QStringLiteral("http://127.0.0.1:%1/a.xml").arg(trickle.serverPort())),
+            QStringLiteral("1.0"),
+            {},
+            std::chrono::milliseconds(600)});
+        QElapsedTimer clock;
+        clock.start();
+        const Check slow = runCheck(patient);
+        QCOMPARE(slow.detail, QStringLiteral("The update server took too long to send the feed."));
+        QVERIFY(clock.elapsed() < 5000);
     }
 
     void closingTheDialogStopsTheCheck() {

@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -10,27 +11,38 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <QtTest>
 
 #include <memory>
 
 #include "app/look/environment.h"
+#include "app/look/focus_ring.h"
 #include "app/look/palette.h"
 #include "app/look/woodland_motion.h"
 #include "app/model/storage_model.h"
+#include "app/sheets/detail_sheet.h"
+#include "app/sheets/sheet_parts.h"
 #include "app/window/category_list.h"
 #include "app/window/content_view.h"
 #include "app/window/item_delegate.h"
+#include "app/window/results_area.h"
 #include "app/window/results_model.h"
+#include "core/browsing/platform_texts.h"
 #include "tests/app/window/window_fixture.h"
+#include "tests/support/contrast.h"
 
 using namespace window_fixture;
 using quillet::StorageModel;
+using quillet::ui::Appearance;
 using quillet::ui::ContentView;
+using quillet::ui::LeafSet;
 using quillet::ui::ResultsModel;
 using tarnby::StorageKind;
 
@@ -56,6 +68,20 @@ bool showActive(ContentView& window) {
     window.resize(1100, 760);
     window.show();
     return QTest::qWaitForWindowActive(&window);
+}
+
+// Pixels of `area` (clipped to both images) that differ between `a` and `b`.
+int changedPixels(const QImage& a, const QImage& b, const QRect& area) {
+    int changed = 0;
+    const QRect inside = area & a.rect() & b.rect();
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        for (int x = inside.left(); x <= inside.right(); ++x) changed += a.pixel(x, y) != b.pixel(x, y);
+    }
+    return changed;
+}
+
+QRect inWindow(const QWidget& widget, const QRect& rect, const QWidget& window) {
+    return QRect(widget.mapTo(&window, rect.topLeft()), rect.size());
 }
 
 }  // namespace
@@ -424,7 +450,7 @@ private slots:
             QVERIFY(menu);
             QStringList texts;
             for (QAction* action : menu->actions()) texts << action->text();
-            QCOMPARE(texts, (QStringList{"Reveal in Finder", "Keep this item"}));
+            QCOMPARE(texts, (QStringList{quillet::ui::qt(tarnby::browsing::platformTexts().reveal), "Keep this item"}));
             menu->actions().at(1)->trigger();
             menu->close();
         });
@@ -432,6 +458,203 @@ private slots:
         QApplication::sendEvent(list->viewport(), &request);
         QCOMPARE(model.kept(), (std::set<std::string>{home() + "/Code/tool/target"}));
         QVERIFY(model.selected().empty());  // keeping also deselects
+
+        // A reveal no file manager answered is said under the status, until the status moves on.
+        auto* notice = child<QLabel>(window, "status-notice");
+        emit window.findChild<quillet::ui::ResultsArea*>()->revealFailed();
+        QVERIFY(notice->isVisible());
+        QCOMPARE(notice->text(), quillet::ui::qt(tarnby::browsing::platformTexts().revealFailed));
+        scanAndWait(model);
+        QVERIFY(!notice->isVisible());
+    }
+
+    // The idle leaf drifts above the background; during a scan the busy leaves join it.
+    void theLeavesAreDrawnAboveTheBackground() {
+        StorageModel model(m_home->setup());
+        ContentView window(model, &m_environment);
+        QVERIFY(showActive(window));
+        auto* motion = window.findChild<quillet::ui::WoodlandMotion*>();
+        double now = 0;
+        motion->setClock([&now] { return now; });
+        QVERIFY(motion->allowed());
+        auto leaves = [&](LeafSet set) {
+            QRect area;
+            for (const auto& pose : leafPoses(set, motion->size(), motion->animationTime())) {
+                area |= inWindow(*motion, leafBounds(pose).toAlignedRect(), window);
+            }
+            return area;
+        };
+        const QImage first = window.grab().toImage();
+        const QRect before = leaves(LeafSet::idle);
+        now += 4;
+        QVERIFY(changedPixels(first, window.grab().toImage(), before | leaves(LeafSet::idle)) > 200);
+
+        m_home->scan.hold();
+        model.scan();
+        motion->setObscured(true);  // holds the clock, so only the busy leaves change below
+        QVERIFY(motion->working());
+        const QImage busy = window.grab().toImage();
+        motion->setWorking(false);
+        QVERIFY(changedPixels(busy, window.grab().toImage(), leaves(LeafSet::busy)) > 200);
+        m_home->scan.release();
+        QVERIFY(idle(model));
+    }
+
+    void sidebarRowsFollowItsWidth() {
+        prepareItems();
+        StorageModel model(m_home->setup());
+        ContentView window(model, &m_environment);
+        window.resize(960, 660);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        scanAndWait(model);
+        auto* split = window.findChild<QSplitter*>();
+        auto* categories = child<QListView>(window, "categories");
+        for (int width : {260, 215, 205}) {
+            split->setSizes({width, 2000});
+            QTRY_COMPARE(split->sizes().first(), width);
+            QTest::qWait(20);
+            QVERIFY2(!categories->horizontalScrollBar()->isVisible(), qPrintable(QString::number(width)));
+            const QModelIndex last = categories->model()->index(categories->model()->rowCount() - 1, 0);
+            QVERIFY(categories->visualRect(last).right() < categories->viewport()->width());
+        }
+    }
+
+    // Keyboard focus and unticked checkboxes at 3:1 or more against what surrounds them, and
+    // stronger with increased contrast, measured on the rendered window.
+    void focusAndCheckboxesStandOut() {
+        prepareItems();
+        StorageModel model(m_home->setup());
+        ContentView window(model, &m_environment);
+        QVERIFY(showActive(window));
+        scanAndWait(model);
+        model.select(home() + "/Code/tool/target");  // shows the selection bar and "Review plan…"
+        auto* list = child<QListView>(window, "results");
+        auto* delegate = qobject_cast<quillet::ui::ItemDelegate*>(list->itemDelegate());
+        auto* review = child<QPushButton>(window, "review");
+        auto* search = child<QLineEdit>(window, "search");
+        for (const bool strong : {false, true}) {
+            for (const Appearance appearance : {Appearance::light, Appearance::dark}) {
+                m_environment.setAppearance(appearance);
+                m_environment.setIncreasedContrast(strong);
+                const double least = strong ? 7 : 3;
+                const QString where = QStringLiteral("%1%2").arg(appearance == Appearance::dark ? "dark" : "light",
+                                                                 strong ? ", increased contrast" : "");
+                search->setFocus(Qt::MouseFocusReason);
+                const QImage plain = window.grab().toImage();
+                const auto row = delegate->rowLayout(list->visualRect(window.results().index(0)));
+                const QRect box = inWindow(*list->viewport(), row.checkbox, window);
+                const QColor beside = plain.pixelColor(box.left() - 4, box.center().y());
+                QVERIFY2(quillet::testing::strongestContrast(plain, box, beside) >= least, qPrintable(where));
+
+                // The ring around a prominent button, a little outside each edge.
+                review->setFocus(Qt::TabFocusReason);
+                const QImage ringed = window.grab().toImage();
+                const QRect button = inWindow(*review, review->rect(), window);
+                const int out = quillet::ui::FocusRing::kGap + 1;
+                for (const QPoint at : {QPoint(button.left() - out, button.center().y()),
+                                        QPoint(button.right() + out, button.center().y()),
+                                        QPoint(button.center().x(), button.top() - out),
+                                        QPoint(button.center().x(), button.bottom() + out)}) {
+                    QVERIFY2(quillet::testing::contrastRatio(ringed.pixelColor(at), plain.pixelColor(at)) >= least,
+                             qPrintable(where));
+                }
+
+                // And around the current row, reached with Tab.
+                child<QPushButton>(window, "select-visible")->setFocus(Qt::TabFocusReason);
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                QCOMPARE(QApplication::focusWidget(), list);
+                const QRect card = inWindow(*list->viewport(), row.background, window);
+                const QPoint edge(card.left() + 1, card.center().y());
+                QVERIFY2(quillet::testing::contrastRatio(window.grab().toImage().pixelColor(edge),
+                                                         plain.pixelColor(edge)) >= least,
+                         qPrintable(where));
+            }
+        }
+        m_environment.setIncreasedContrast(false);
+        m_environment.setAppearance(Appearance::light);
+    }
+
+    void returnPressesTheFocusedButtonAndTipsSayWhatTheyDo() {
+        prepareItems();
+        StorageModel model(m_home->setup());
+        ContentView window(model, &m_environment);
+        QVERIFY(showActive(window));
+        QVERIFY(child<QToolButton>(window, "scan")->toolTip().contains(QStringLiteral("Ctrl+R")));
+        auto* start = child<QPushButton>(window, "start-scan");
+        start->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(start, Qt::Key_Return);
+        QVERIFY(model.busy() || model.didScan());
+        QVERIFY(idle(model));
+        auto* selectVisible = child<QPushButton>(window, "select-visible");
+        selectVisible->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(selectVisible, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(model.selected().size(), std::size_t(3));
+        auto* locations = child<QToolButton>(window, "locations");
+        locations->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(locations, Qt::Key_Return);
+        QVERIFY(window.sheetOpen());
+        qobject_cast<QDialog*>(QApplication::activeModalWidget())->reject();
+
+        // Tips: the details button says what it opens, an unselectable row's checkbox why.
+        auto* list = child<QListView>(window, "results");
+        auto* delegate = qobject_cast<quillet::ui::ItemDelegate*>(list->itemDelegate());
+        auto tipAt = [&](int row, auto part) {
+            const QPoint at = (delegate->rowLayout(list->visualRect(window.results().index(row))).*part).center();
+            QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(list->viewport(), &help);
+            return QToolTip::text();
+        };
+        using Layout = quillet::ui::ItemDelegate::RowLayout;
+        QCOMPARE(tipAt(0, &Layout::details), QStringLiteral("Details and rebuild instructions"));
+        QCOMPARE(tipAt(0, &Layout::checkbox), QStringLiteral("Select app node_modules"));
+        QCOMPARE(tipAt(2, &Layout::checkbox), QStringLiteral("This simulator is running."));
+        QCOMPARE(tipAt(0, &Layout::title), QString::fromStdString(home() + "/Code/app/node_modules"));
+    }
+
+    // Each row offers a checkbox and a details button to assistive technology, which can tick
+    // the row and open its details without the keyboard. (What the bus hears: tests/e2e.)
+    void rowsOfferTheirPartsToAssistiveTechnology() {
+        prepareItems();
+        StorageModel model(m_home->setup());
+        ContentView window(model, &m_environment);
+        QVERIFY(showActive(window));
+        scanAndWait(model);
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(child<QListView>(window, "results"));
+        QCOMPARE(list->childCount(), 5);
+        QAccessibleInterface* row = list->child(0);
+        QCOMPARE(row->text(QAccessible::Name), QStringLiteral("app node_modules"));
+        QAccessibleInterface* select = row->child(0);
+        QAccessibleInterface* details = row->child(1);
+        QVERIFY(select != nullptr && details != nullptr && select->parent() == row && list->indexOfChild(row) == 0);
+        QCOMPARE(select->text(QAccessible::Name), QStringLiteral("Select app node_modules"));
+        QCOMPARE(select->object()->objectName(), QString::fromStdString("select-" + home() + "/Code/app/node_modules"));
+        QVERIFY(select->state().checkable && !select->state().checked && !select->state().disabled);
+        QCOMPARE(details->text(QAccessible::Name), QStringLiteral("Details for app node_modules"));
+        QCOMPARE(details->text(QAccessible::Help), QStringLiteral("Details and rebuild instructions"));
+        QVERIFY(list->rect().contains(select->rect()) && select->rect().right() < details->rect().left());
+
+        select->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QCOMPARE(model.selected(), (std::set<std::string>{home() + "/Code/app/node_modules"}));
+        QVERIFY(select->state().checked && row->state().checked);
+
+        // The running simulator cannot be ticked, and says why.
+        QAccessibleInterface* locked = list->child(2)->child(0);
+        QVERIFY(locked->state().disabled);
+        QCOMPARE(locked->text(QAccessible::Description), QStringLiteral("This simulator is running."));
+        locked->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QCOMPARE(model.selected().size(), std::size_t(1));
+
+        details->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        auto* sheet = qobject_cast<quillet::ui::DetailSheet*>(QApplication::activeModalWidget());
+        QVERIFY(sheet != nullptr);
+        QCOMPARE(sheet->item().url, home() + "/Code/app/node_modules");
+        sheet->reject();
+
+        // Rows derived again are new rows: the old parts go.
+        child<QLineEdit>(window, "search")->setText(QStringLiteral("tool"));
+        QCOMPARE(list->childCount(), 1);
+        QCOMPARE(list->child(0)->child(0)->text(QAccessible::Name), QStringLiteral("Select tool target"));
     }
 
     // The viewport's last Leave reaches the row delegate while the list is being destroyed.

@@ -1,12 +1,15 @@
 // Renders the main window on a fixture home, in light and dark, to PNGs for a person to look at:
 //   render_window [output folder]    (default: the build folder's pictures/window)
-// States: welcome, a scan running, empty, a long list with a selection, its notes open, the
-// smallest window, no matches.
+// States: welcome, a scan running (with the busy leaves), empty, a long list with a selection,
+// its notes open, keyboard focus on "Review plan…" and on a row, the smallest window with notes
+// and a selection, no matches; each in light and dark, the list and focus also with increased
+// contrast.
 //   render_window --keep-open        shows the long list on the real display until closed, to
 //                                    try it with the keyboard or a screen reader.
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 
@@ -14,6 +17,7 @@
 
 #include "app/look/environment.h"
 #include "app/look/palette.h"
+#include "app/look/woodland_motion.h"
 #include "app/model/storage_model.h"
 #include "app/window/content_view.h"
 #include "tests/app/window/window_fixture.h"
@@ -33,10 +37,12 @@ void save(QWidget& window, const QString& folder, const QString& name) {
     std::printf("%s\n", qPrintable(path));
 }
 
-void renderAll(Appearance appearance, const QString& folder) {
-    const QString suffix = appearance == Appearance::dark ? QStringLiteral("-dark") : QStringLiteral("-light");
+void renderAll(Appearance appearance, bool contrast, const QString& folder) {
+    const QString suffix = QString::fromLatin1(appearance == Appearance::dark ? "-dark" : "-light") +
+                           (contrast ? QStringLiteral("-contrast") : QString());
     quillet::ui::Environment environment;
     environment.setAppearance(appearance);
+    environment.setIncreasedContrast(contrast);
     QApplication::setPalette(quillet::ui::woodlandPalette(environment));
 
     Home home;
@@ -44,15 +50,23 @@ void renderAll(Appearance appearance, const QString& folder) {
     quillet::ui::ContentView window(model, &environment);
     window.resize(kWindowSize);
     window.show();
-    save(window, folder, QStringLiteral("window-welcome") + suffix);
-
-    // The first scan, still running: the progress bar over an empty list.
-    home.scan.hold();
-    model.scan();
-    save(window, folder, QStringLiteral("window-scanning") + suffix);
-    home.scan.release();
-    idle(model);
-    save(window, folder, QStringLiteral("window-empty") + suffix);
+    window.activateWindow();
+    if (!QTest::qWaitForWindowActive(&window)) std::fprintf(stderr, "the window never became active\n");
+    // The leaves' own clock, so the pictures show them where the animation would be.
+    double now = 30;
+    auto* motion = window.findChild<quillet::ui::WoodlandMotion*>();
+    motion->setClock([&now] { return now; });
+    if (!contrast) {
+        save(window, folder, QStringLiteral("window-welcome") + suffix);
+        // The first scan, still running: the progress bar over an empty list, the busy leaves in.
+        home.scan.hold();
+        model.scan();
+        now += 2;
+        save(window, folder, QStringLiteral("window-scanning") + suffix);
+        home.scan.release();
+        idle(model);
+        save(window, folder, QStringLiteral("window-empty") + suffix);
+    }
 
     home.scan.gate.reset();
     home.scan.result.items = sampleItems(home.path(), 2000);
@@ -67,13 +81,23 @@ void renderAll(Appearance appearance, const QString& folder) {
     }
     model.keep(items[1].url);
     save(window, folder, QStringLiteral("window-list") + suffix);
+
+    // Keyboard focus: on the prominent "Review plan…", then on the current row, reached with Tab.
+    window.findChild<QPushButton*>(QStringLiteral("review"))->setFocus(Qt::TabFocusReason);
+    save(window, folder, QStringLiteral("window-focus-button") + suffix);
+    window.findChild<QPushButton*>(QStringLiteral("select-visible"))->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    save(window, folder, QStringLiteral("window-focus-row") + suffix);
+    if (contrast) return;
+
     auto* notes = window.findChild<QToolButton*>(QStringLiteral("scan-notes"));
     notes->setChecked(true);
     save(window, folder, QStringLiteral("window-notes") + suffix);
-    notes->setChecked(false);
-    // The smallest window the shell allows.
+    // The smallest window the shell allows, notes open and a selection made.
     window.resize(kSmallestSize);
     save(window, folder, QStringLiteral("window-smallest") + suffix);
+    notes->setChecked(false);
     window.resize(kWindowSize);
 
     auto* search = window.findChild<QLineEdit*>(QStringLiteral("search"));
@@ -112,7 +136,9 @@ int main(int argc, char** argv) {
     QApplication::setStyle(QStringLiteral("Fusion"));
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(QUILLET_PICTURES_DIR);
     QDir().mkpath(folder);
-    renderAll(Appearance::light, folder);
-    renderAll(Appearance::dark, folder);
+    for (const bool contrast : {false, true}) {
+        renderAll(Appearance::light, contrast, folder);
+        renderAll(Appearance::dark, contrast, folder);
+    }
     return 0;
 }
