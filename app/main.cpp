@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/tarnby_app.h"
+#include "app/shell/tarnby_app.h"
 #include "cli/commands.h"
 #include "cli/process_setup.h"
 

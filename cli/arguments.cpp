@@ -5,6 +5,7 @@
 #include <climits>
 #include <string_view>
 
+#include "cli/recognised_text.h"
 #include "core/platform/paths.h"
 
 namespace quillet::cli {
@@ -40,12 +41,16 @@ public:
     bool isOption() const { return m_name.size() > 1 && m_name.front() == '-' && !m_afterSeparator; }
     bool isHelp() const { return isOption() && (m_name == "--help" || m_name == "-h"); }
 
+    // An empty value is refused: an unset variable in a script would otherwise name the
+    // working folder.
     std::string value() {
-        if (m_inlineValue) return *m_inlineValue;
-        if (m_index + 1 >= m_arguments.size()) {
+        if (!m_inlineValue && m_index + 1 >= m_arguments.size()) {
             throw UsageError("quillet " + m_command + ": " + m_name + " needs a value");
         }
-        return m_arguments[++m_index];
+        std::string value = m_inlineValue ? *m_inlineValue : m_arguments[++m_index];
+        if (value.empty())
+            throw UsageError("quillet " + m_command + ": " + m_name + " needs a value, not an empty one");
+        return value;
     }
 
     void refuseValue() const {
@@ -161,6 +166,7 @@ PlanOptions parsePlan(const std::vector<std::string>& arguments) {
     bool scanGiven = false;
     while (reader.next()) {
         if (!reader.isOption() || reader.name() == "-") {
+            if (reader.name().empty()) throw UsageError("quillet plan: an item PATH cannot be empty");
             options.paths.push_back(reader.name());
             continue;
         }
@@ -311,7 +317,7 @@ std::string usageText() {
 }
 
 std::string helpText(const std::string& command) {
-    if (command == "scan") return std::string(kScanHelp) + "\n" + kExitStatus;
+    if (command == "scan") return std::string(kScanHelp) + "\n" + recognisedText() + "\n" + kExitStatus;
     if (command == "plan") return std::string(kPlanHelp) + "\n" + kExitStatus;
     if (command == "suggest") return std::string(kSuggestHelp) + "\n" + kExitStatus;
     return "Quillet finds reclaimable developer storage under your home folder.\n"

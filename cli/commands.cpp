@@ -32,6 +32,17 @@ namespace {
 
 void write(std::FILE* stream, const std::string& text) { std::fwrite(text.data(), 1, text.size(), stream); }
 
+// Standard output and the reason its first failed write gave: text larger than the stream's
+// buffer is written at once, so the final flush no longer knows why it failed.
+struct Output {
+    std::FILE* stream;
+    int error = 0;
+};
+
+void write(Output& out, const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), out.stream) < text.size() && out.error == 0) out.error = errno;
+}
+
 // A generated scan of 1,000,000 node_modules items with 60-character paths prints 530 MiB of JSON;
 // the cap leaves room for longer paths and titles.
 constexpr std::size_t kScanDocumentLimit = std::size_t{1024} * 1024 * 1024;
@@ -172,7 +183,7 @@ private:
     bool m_dirty = false;
 };
 
-int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
+int runScan(const ScanOptions& options, Output& out, std::FILE* err) {
     if (!acceptSetup("scan", options.setup, err)) return kUsage;
     const std::string home = options.setup.home.value_or(tarnby::fs::currentUserHome());
     const tarnby::SavedPreferences preferences = tarnby::loadPreferences(home);
@@ -196,7 +207,8 @@ int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
     const bool streaming = options.output == ScanOutput::jsonStream;
     const auto stream = [&](const tarnby::StorageItem& item) {
         write(out, encodeStreamedItem(item) + "\n");
-        if (std::fflush(out) != 0 || std::ferror(out) != 0) cancellation->cancel();
+        if (std::fflush(out.stream) != 0 && out.error == 0) out.error = errno;
+        if (std::ferror(out.stream) != 0) cancellation->cancel();
     };
     ScanDocument document;
     document.result = tarnby::Scanner::scan(
@@ -216,14 +228,14 @@ int runScan(const ScanOptions& options, std::FILE* out, std::FILE* err) {
     return document.result.cancelled && interrupt.interrupted() ? kInterrupted : kSuccess;
 }
 
-int runSuggest(const SuggestOptions& options, std::FILE* out, std::FILE* err) {
+int runSuggest(const SuggestOptions& options, Output& out, std::FILE* err) {
     if (!acceptHome("suggest", options.home, err)) return kUsage;
     const std::string home = options.home.value_or(tarnby::fs::currentUserHome());
     for (const auto& folder : tarnby::ProjectLocations::suggested(home)) write(out, folder + "\n");
     return kSuccess;
 }
 
-int runPlan(const PlanOptions& options, std::FILE* out, std::FILE* err) {
+int runPlan(const PlanOptions& options, Output& out, std::FILE* err) {
     if (!acceptSetup("plan", options.setup, err)) return kUsage;
     const std::string source = options.scanFile == "-" ? "standard input" : options.scanFile;
     const Input input = readScanInput(options.scanFile);
@@ -270,17 +282,18 @@ int runPlan(const PlanOptions& options, std::FILE* out, std::FILE* err) {
 }
 
 // Output that did not reach its destination (a full disk, a closed terminal) is a failure.
-bool outputWritten(std::FILE* out, std::FILE* err) {
+bool outputWritten(const Output& out, std::FILE* err) {
     errno = 0;
-    const bool flushed = std::fflush(out) == 0;
-    const int error = errno;
-    if (flushed && std::ferror(out) == 0) return true;
+    const bool flushed = std::fflush(out.stream) == 0;
+    const int flushError = flushed ? 0 : errno;
+    if (flushed && std::ferror(out.stream) == 0) return true;
+    const int error = out.error != 0 ? out.error : flushError;
     write(err, "quillet: the output could not be written" +
-                   (flushed || error == 0 ? std::string() : ": " + tarnby::fs::describeErrno(error)) + "\n");
+                   (error == 0 ? std::string() : ": " + tarnby::fs::describeErrno(error)) + "\n");
     return false;
 }
 
-int dispatch(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
+int dispatch(const std::vector<std::string>& arguments, Output& out, std::FILE* err) {
     Invocation invocation;
     try {
         invocation = parseArguments(arguments);
@@ -301,8 +314,9 @@ int dispatch(const std::vector<std::string>& arguments, std::FILE* out, std::FIL
 
 }  // namespace
 
-int runCommandLine(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
+int runCommandLine(const std::vector<std::string>& arguments, std::FILE* stream, std::FILE* err) {
     int status = kFailure;
+    Output out{stream};
     try {
         status = dispatch(arguments, out, err);
     } catch (const std::bad_alloc&) {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/ui/appcast.h"
+#include "app/shell/appcast.h"
 #include "fuzz/fuzz_support.h"
 
 using quillet::fuzz::violated;

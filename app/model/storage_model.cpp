@@ -237,7 +237,8 @@ void StorageModel::finishPlan(tarnby::CleanupPlan plan) {
     emit planChanged();
     appendNotes(m_plan->kept);
     setBusy(false);
-    setStatus(QStringLiteral("Preview ready for %1 items. No files moved or deleted.").arg(planned));
+    setStatus(QStringLiteral("Preview ready for %1. No files moved or deleted.")
+                  .arg(QString::fromStdString(tarnby::browsing::itemCount(planned))));
 }
 
 void StorageModel::failPlan(const std::string& reason) {

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "app/look/environment.h"
 #include "app/model/storage_model.h"
-#include "app/ui/content_view.h"
-#include "app/ui/environment.h"
-#include "app/ui/results_model.h"
+#include "app/window/content_view.h"
+#include "app/window/results_model.h"
 #include "core/browsing/result_browsing.h"
-#include "tests/app/ui/window_fixture.h"
+#include "tests/app/window/window_fixture.h"
 
 namespace {
 

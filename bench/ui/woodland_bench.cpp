@@ -9,8 +9,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/ui/woodland_background.h"
-#include "app/ui/woodland_motion.h"
+#include "app/look/woodland_background.h"
+#include "app/look/woodland_motion.h"
 
 using namespace quillet::ui;
 

@@ -381,9 +381,9 @@ std::int64_t totalBytes(const std::vector<StorageItem>& items, const std::vector
     return sumBytes(items, &positions);
 }
 
-std::string headerLine(std::size_t visibleCount) {
-    return "estimated on disk · " + std::to_string(visibleCount) + " items";
-}
+std::string itemCount(std::size_t count) { return std::to_string(count) + (count == 1 ? " item" : " items"); }
+
+std::string headerLine(std::size_t visibleCount) { return "estimated on disk · " + itemCount(visibleCount); }
 
 std::array<std::size_t, tarnby::kAllStorageKinds.size()> kindCounts(const std::vector<StorageItem>& visible) {
     return countKinds(visible, nullptr);
@@ -418,6 +418,12 @@ std::string displayPath(std::string_view path, std::string_view home) {
 std::string changedLine(const tarnby::Measurement& measurement) {
     if (!measurement.modified) return "Change date unknown";
     return "Changed " + tarnby::formatting::date(*measurement.modified, false);
+}
+
+std::optional<std::string> unselectableReason(const tarnby::StorageItem& item) {
+    if (item.protection) return item.protection;
+    if (!item.measurement.complete) return "This item could not be fully inspected, so it cannot be selected.";
+    return std::nullopt;
 }
 
 }  // namespace tarnby::browsing

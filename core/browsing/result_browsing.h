@@ -110,6 +110,9 @@ std::int64_t totalBytes(const std::vector<tarnby::StorageItem>& items);
 // The same for the items at `positions`.
 std::int64_t totalBytes(const std::vector<tarnby::StorageItem>& items, const std::vector<std::size_t>& positions);
 
+// "1 item" or "N items": every count of items the window shows.
+std::string itemCount(std::size_t count);
+
 // "estimated on disk · N items", the line beside the header total.
 std::string headerLine(std::size_t visibleCount);
 
@@ -136,5 +139,9 @@ std::string displayPath(std::string_view path, std::string_view home);
 
 // "Changed <date>" or "Change date unknown", the line under a row's size.
 std::string changedLine(const tarnby::Measurement& measurement);
+
+// Why an item cannot be selected: its protection, or that it was not fully inspected; none when
+// it can be.
+std::optional<std::string> unselectableReason(const tarnby::StorageItem& item);
 
 }  // namespace tarnby::browsing

@@ -15,10 +15,24 @@ namespace tarnby::ProjectLocations {
 
 namespace {
 
-// Both "Code" and "code": on a case-sensitive disk they are different folders.
-constexpr std::array<std::string_view, 12> kCustomaryNames{"Developer",    "Projects",  "Code",       "code",
-                                                           "dev",          "devperso",  "src",        "repos",
-                                                           "Repositories", "workspace", "Workspaces", "GitHub"};
+// Both "Code" and "code": on a case-sensitive disk they are different folders. After the
+// general names, where Android Studio, IntelliJ IDEA, Go (GOPATH) and Visual Studio put projects.
+constexpr std::array<std::string_view, 16> kCustomaryNames{"Developer",
+                                                           "Projects",
+                                                           "Code",
+                                                           "code",
+                                                           "dev",
+                                                           "devperso",
+                                                           "src",
+                                                           "repos",
+                                                           "Repositories",
+                                                           "workspace",
+                                                           "Workspaces",
+                                                           "GitHub",
+                                                           "AndroidStudioProjects",
+                                                           "IdeaProjects",
+                                                           "go/src",
+                                                           "source/repos"};
 
 // Personal and system folders of a home are never proposed, whatever they hold.
 constexpr std::array<std::string_view, 9> kPersonalNames{

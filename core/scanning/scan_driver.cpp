@@ -159,6 +159,8 @@ private:
     bool m_closed = false;
 };
 
+std::unordered_set<std::string> pathSet(const std::vector<std::string>& paths) { return {paths.begin(), paths.end()}; }
+
 std::size_t poolWorkers(std::size_t threads) {
     if (threads == 1) return 0;
     if (threads > 1) return threads;
@@ -177,6 +179,7 @@ public:
           m_progress(progress),
           m_measured(measured),
           m_limits(limits),
+          m_cacheTargets(pathSet(configuration.cacheTargets())),
           m_pool(cancellation, limits.measuredEntries, poolWorkers(limits.threads), limits.threads) {}
 
     ScanResult run() {
@@ -355,6 +358,11 @@ private:
                 continue;
             }
 
+            if (m_cacheTargets.count(entry->path) != 0) {
+                // A cache holds unpacked projects, markers and all; phase 2 reports it whole.
+                walk.skipDescendants();
+                continue;
+            }
             auto classification = classify(entry->path);
             if (!classification) continue;
 
@@ -371,22 +379,21 @@ private:
     }
 
     void scanCaches() {
-        const auto targets = m_configuration.cacheTargets();
+        auto locations = m_configuration.cacheLocations();
         std::set<fs::FileIdentity> scanned;
-        for (std::size_t index = 0; index < targets.size(); ++index) {
+        for (std::size_t index = 0; index < locations.size(); ++index) {
+            CacheLocation& location = locations[index];
             // A platform location may name a folder already scanned by another path text (a bind
             // mount, a file system that ignores letter case). Links never pass safePath, so this
             // is the folder's own identity.
-            const auto identity = fs::identity(targets[index]);
+            const auto identity = fs::identity(location.path);
             if (index >= ScanConfiguration::kFixedCacheCount && identity && scanned.count(*identity) != 0) continue;
-            auto inspected = inspect(targets[index]);
+            auto inspected = inspect(location.path);
             if (!inspected) continue;
             if (identity) scanned.insert(*identity);
-            std::string title = paths::lastComponent(inspected->first);
-            append(StorageItem{std::move(inspected->first), StorageKind::caches, std::move(title),
-                               std::string(TargetCatalogue::kCacheExplanation),
-                               std::string(TargetCatalogue::kCacheRebuild), Measurement{}, std::nullopt, std::nullopt,
-                               std::nullopt},
+            append(StorageItem{std::move(inspected->first), StorageKind::caches, std::move(location.title),
+                               std::move(location.explanation), std::move(location.rebuild), Measurement{},
+                               std::nullopt, std::nullopt, std::nullopt},
                    inspected->second);
         }
     }
@@ -463,7 +470,8 @@ private:
     std::size_t m_settledSeen = 0;
     std::vector<PendingNote> m_notes;
     std::unordered_set<std::string> m_seen;  // standardized paths of recorded items, all phases
-    MeasurementPool m_pool;                  // last, so it finishes before what its slots feed is gone
+    const std::unordered_set<std::string> m_cacheTargets;
+    MeasurementPool m_pool;  // last, so it finishes before what its slots feed is gone
 };
 
 }  // namespace

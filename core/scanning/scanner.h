@@ -37,7 +37,8 @@ struct ScanLimits {
 namespace Scanner {
 
 // Kind, explanation and rebuild text of a folder met while walking a project root, or nothing.
-// Only the four target names touch the disk (marker and lock-file existence tests).
+// Only the catalogue's names touch the disk: marker and lock-file existence tests, and for a
+// marker pattern ("*.csproj") a listing of the folder the marker belongs in.
 std::optional<Classification> classify(const std::string& path);
 
 // True for "/System", "/Library", "/Applications", "/bin", "/sbin", "/usr", "/etc" and

@@ -132,7 +132,11 @@ TEST(CommandLine, RefusesBadArgumentsWithOneLineAndStatusTwo) {
                                                                        {"scan", "--simulators", "f", "--no-simulators"},
                                                                        {"scan", "--root", "/x", "--no-roots"},
                                                                        {"plan", "/x"},
-                                                                       {"plan", "--scan", "/absent.json", "/x"}}) {
+                                                                       {"plan", "--scan", "/absent.json", "/x"},
+                                                                       {"scan", "--root", ""},
+                                                                       {"scan", "--home="},
+                                                                       {"suggest", "--home", ""},
+                                                                       {"plan", "--scan", "-", ""}}) {
         SCOPED_TRACE(arguments.front() + " " + (arguments.size() > 1 ? arguments[1] : ""));
         const Outcome run = quillet(scratch, arguments);
         EXPECT_EQ(run.status, 2);
@@ -689,10 +693,10 @@ TEST(CommandLine, ScanJsonOnLinuxFindsEachCacheWhereLinuxToolsPutItAndPlansIt) {
     const Json planned = Json::parse(plan.out);
     ASSERT_EQ(planned.size(), 1U);
     EXPECT_EQ(planned[0]["operation"], "moveFolderToTrash");
-    EXPECT_EQ(planned[0]["title"], "yarn");
+    EXPECT_EQ(planned[0]["title"], "Yarn cache");
     const Outcome refused = quillet(tree, {"plan", "--scan", "-", xdg + "/yarn"}, scan.out, {}, caller);
     EXPECT_EQ(Json::parse(refused.out), Json::array());
-    EXPECT_EQ(refused.err, "yarn: This path is no longer a recognized cleanup target. Scan again.\n");
+    EXPECT_EQ(refused.err, "Yarn cache: This path is no longer a recognized cleanup target. Scan again.\n");
 
     // A copied macOS home with a device folder: the inventory is asked, and its failure told.
     tree.makeDir("home/Library/Developer/CoreSimulator/Devices/0F5C9B7E-1D2A-4C3B-9E8F-7A6B5C4D3E2F");

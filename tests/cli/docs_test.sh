@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The manual page renders cleanly, the completion script completes, and both install.
-# usage: docs_test.sh SOURCE_DIR BUILD_DIR VERSION
+# usage: docs_test.sh SOURCE_DIR BUILD_DIR VERSION QUILLET
 set -euo pipefail
-source_dir=$1 build_dir=$2 version=$3
+source_dir=$1 build_dir=$2 version=$3 quillet=$4
 page=$source_dir/cli/quillet.1
 completion=$source_dir/cli/quillet.bash
 failures=0
@@ -15,6 +15,13 @@ rendered=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>&1 >/dev/null) || fail "m
 [[ -z $rendered ]] || fail "man -l wrote to standard error: $rendered"
 LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q '^EXIT STATUS' || fail "no EXIT STATUS section"
 head -1 "$page" | grep -qF "\"Quillet $version\"" || fail "the page's version is not $version"
+
+# README lists what a scan recognises exactly as `quillet help scan` prints it from the catalogue.
+recognised=$("$quillet" help scan | awk '/^What a scan recognises$/ {on = 1} /^exit status:$/ {on = 0} on')
+readme=$(awk '/^    What a scan recognises$/ {on = 1} on && /^[^ ]/ {on = 0} on {sub(/^    /, ""); print}' \
+    "$source_dir/README.md")
+[[ -n $recognised && $recognised == "$readme" ]] ||
+    fail "README's list differs from quillet help scan's: $(diff <(echo "$recognised") <(echo "$readme") | head -5)"
 
 # Completion: valid bash that offers subcommands, options and item paths.
 bash -n "$completion" || fail "bash -n rejects the completion script"

@@ -338,7 +338,7 @@ private slots:
         QCOMPARE(planner.items, (std::vector<std::string>{"/h/web", "/h/api", "/h/cli"}));
         QVERIFY(planner.acknowledged);
         QCOMPARE(model.plan()->id, std::string("plan-1"));
-        QCOMPARE(model.status(), QStringLiteral("Preview ready for 1 items. No files moved or deleted."));
+        QCOMPARE(model.status(), QStringLiteral("Preview ready for 1 item. No files moved or deleted."));
         QCOMPARE(model.selected().size(), std::size_t(3));  // a plan leaves the selection alone
         QCOMPARE(model.notes(),
                  (std::vector<std::string>{"scan note", "cli: This item changed after the scan.", "web: Gone."}));

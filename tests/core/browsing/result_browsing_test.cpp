@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/browsing/platform_texts.h"
 #include "core/platform/collation.h"
 #include "core/platform/collation_keys.h"
 
@@ -176,6 +177,8 @@ TEST_F(ResultBrowsing, TotalsAndTextsBesideTheList) {
     const auto visible = visibleItems(items, {"/h/c", "/h"});
     EXPECT_EQ(totalBytes(visible), std::int64_t(1'200'007));
     EXPECT_EQ(headerLine(visible.size()), "estimated on disk · 3 items");
+    EXPECT_EQ(headerLine(1), "estimated on disk · 1 item");
+    EXPECT_EQ(itemCount(0), "0 items");
     EXPECT_EQ(kindCounts(visible), (std::array<std::size_t, 4>{1, 0, 1, 1}));
     EXPECT_EQ(selectionLine(2, 1'200'000), "2 selected · 1.2 MB estimated");
     constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
@@ -192,6 +195,38 @@ TEST_F(ResultBrowsing, TotalsAndTextsBesideTheList) {
     EXPECT_EQ(displayPath("/home/me/x~", "/home/me"), "~/x~");
     EXPECT_EQ(displayPath("/home/meg/x", "/home/me"), "/home/meg/x");
     EXPECT_EQ(changedLine({}), "Change date unknown");
+
+    // A row that cannot be selected says why: its protection first, else the partial inspection.
+    StorageItem item = makeItem("e");
+    EXPECT_FALSE(unselectableReason(item));
+    item.measurement.complete = false;
+    EXPECT_EQ(unselectableReason(item).value_or(""),
+              "This item could not be fully inspected, so it cannot be selected.");
+    item.protection = "This simulator is booted.";
+    EXPECT_EQ(unselectableReason(item).value_or(""), "This simulator is booted.");
+}
+
+TEST(PlatformTexts, MacKeepsItsWordsAndOtherDesktopsUseTheirOwn) {
+    const PlatformTexts& mac = platformTexts(Desktop::mac);
+    EXPECT_EQ(mac.privacyTitle, "On this Mac");
+    EXPECT_EQ(mac.privacyNote, "Scans stay on your Mac. No telemetry or background cleanup.");
+    EXPECT_EQ(mac.reveal, "Reveal in Finder");
+    EXPECT_NE(mac.estimateCaution.find("shared APFS blocks and hard links."), std::string_view::npos);
+
+    const PlatformTexts& other = platformTexts(Desktop::freedesktop);
+    for (std::string_view text :
+         {other.privacyTitle, other.privacyNote, other.reveal, other.revealFailed, other.estimateCaution}) {
+        EXPECT_FALSE(text.empty());
+        for (std::string_view mark : {"Mac", "Finder", "APFS"})
+            EXPECT_EQ(text.find(mark), std::string_view::npos) << text;
+    }
+    // The caution differs only in the file-system name.
+    EXPECT_EQ(other.estimateCaution.substr(0, 60), mac.estimateCaution.substr(0, 60));
+#ifdef __APPLE__
+    EXPECT_EQ(&platformTexts(), &mac);
+#else
+    EXPECT_EQ(&platformTexts(), &other);
+#endif
 }
 
 }  // namespace

@@ -50,5 +50,19 @@ TEST(ProjectLocationsTest, CustomaryFoldersAndProjectLikeChildrenOnceInFinderOrd
     EXPECT_EQ(testing::runAsNobody(suggestWithoutPrivileges, &unlistable), 0);
 }
 
+TEST(ProjectLocationsTest, EcosystemProjectFoldersWhereTheyExistAndNotThroughALink) {
+    TempTree tree;
+    for (const char* folder :
+         {"home/AndroidStudioProjects", "home/IdeaProjects", "home/go/src", "home/go/pkg/mod", "elsewhere/repos"})
+        tree.makeDir(folder);
+    tree.symlink(tree.path("elsewhere"), "home/source");  // source/repos passes through a link
+    EXPECT_EQ(ProjectLocations::suggested(tree.path("home")),
+              (std::vector<std::string>{tree.path("home/AndroidStudioProjects"), tree.path("home/go/src"),
+                                        tree.path("home/IdeaProjects")}));
+    ::unlink(tree.path("home/source").c_str());
+    tree.makeDir("home/source/repos");
+    EXPECT_EQ(ProjectLocations::suggested(tree.path("home")).back(), tree.path("home/source/repos"));
+}
+
 }  // namespace
 }  // namespace tarnby

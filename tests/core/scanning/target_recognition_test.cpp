@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "core/scanning/platform_locations.h"
 #include "tests/support/temp_tree.h"
 
 namespace tarnby {
@@ -42,6 +43,82 @@ TEST(ClassifyTest, ExactNameBesideAnExistingMarkerAndFirstLockFileDecidesReinsta
     // No marker, letter case, another target's marker, a dangling marker.
     for (const char* path :
          {"nomarker/node_modules", "rust/Target", "rust/node_modules", "swift/target", "web/.build", "dangling/.build"})
+        EXPECT_FALSE(Scanner::classify(tree.path(path))) << path;
+}
+
+TEST(ClassifyTest, EachEcosystemsFolderBesideEachOfItsMarkers) {
+    TempTree tree;
+    // The marker's path in the project ("folder/file" is inside the folder), the folder, its kind.
+    const struct {
+        const char* marker;
+        const char* folder;
+        StorageKind kind;
+    } cases[] = {
+        {".venv/pyvenv.cfg", ".venv", dependencies},
+        {"venv/pyvenv.cfg", "venv", dependencies},
+        {"pyproject.toml", ".tox", builds},
+        {"setup.py", ".nox", builds},
+        {"setup.cfg", ".mypy_cache", caches},
+        {"tox.ini", ".pytest_cache", caches},
+        {"requirements.txt", ".ruff_cache", caches},
+        {"build.gradle", "build", builds},
+        {"build.gradle.kts", ".gradle", caches},
+        {"settings.gradle", "build", builds},
+        {"settings.gradle.kts", ".gradle", caches},
+        {"pom.xml", "target", builds},
+        {"build.gradle", ".cxx", builds},
+        {"build.gradle.kts", ".cxx", builds},
+        {"pubspec.yaml", ".dart_tool", builds},
+        {"pubspec.yaml", "build", builds},
+        {"App.csproj", "bin", builds},
+        {"App.fsproj", "obj", builds},
+        {"App.vbproj", "bin", builds},
+        {"Podfile", "Pods", dependencies},
+        {"Cartfile", "Carthage", dependencies},
+        {"turbo.json", ".turbo", caches},
+        {"nuxt.config.ts", ".nuxt", builds},
+        {"nuxt.config.mjs", ".output", builds},
+        {"svelte.config.js", ".svelte-kit", builds},
+        {"angular.json", ".angular", caches},
+        {"package.json", ".parcel-cache", caches},
+        {"mix.exs", "_build", builds},
+        {"mix.exs", "deps", dependencies},
+        {"stack.yaml", ".stack-work", builds},
+        {"cabal.project", "dist-newstyle", builds},
+        {"tool.cabal", "dist-newstyle", builds},
+        {"build.zig", "zig-out", builds},
+        {"build.zig", ".zig-cache", caches},
+        {"main.tf", ".terraform", dependencies},
+    };
+    int project = 0;
+    for (const auto& c : cases) {
+        const std::string folder = "p" + std::to_string(++project) + "/" + c.folder;
+        tree.writeFile("p" + std::to_string(project) + "/" + c.marker);
+        tree.makeDir(folder);
+        const auto found = Scanner::classify(tree.path(folder));
+        ASSERT_TRUE(found) << c.marker << " " << c.folder;
+        EXPECT_EQ(found->kind, c.kind) << c.marker << " " << c.folder;
+        EXPECT_FALSE(found->explanation.empty() || found->rebuild.empty()) << c.folder;
+    }
+
+    // Cargo's row comes first where both markers are; Maven's where only its own is.
+    tree.writeFile("both/Cargo.toml");
+    tree.writeFile("both/pom.xml");
+    tree.writeFile("maven/pom.xml");
+    EXPECT_EQ(Scanner::classify(tree.path("both/target"))->rebuild, "cargo build");
+    EXPECT_EQ(Scanner::classify(tree.path("maven/target"))->rebuild, "mvn package");
+
+    // Look-alikes: another tool's marker, a name that only begins like a pattern, a folder
+    // without what it must hold, a marker of the project only, dangling markers.
+    tree.writeFile("web/package.json");
+    tree.writeFile("notes/App.csproj.bak");
+    tree.writeFile("py/pyproject.toml");
+    tree.makeDir("py/.venv");
+    tree.writeFile("gradle/settings.gradle");
+    tree.symlink(tree.path("nowhere/App.csproj"), "dangling/App.csproj");
+    tree.symlink(tree.path("nowhere/pubspec.yaml"), "dangling/pubspec.yaml");
+    for (const char* path : {"web/build", "web/bin", "notes/bin", "py/.venv", "py/venv", "gradle/.cxx", "dangling/obj",
+                             "dangling/build", "web/.nuxt"})
         EXPECT_FALSE(Scanner::classify(tree.path(path))) << path;
 }
 
@@ -94,6 +171,26 @@ TEST(RecognizedTest, EachKindMustStillBeATargetOfThisConfiguration) {
     for (const auto& c : cases) EXPECT_EQ(recognized(c.path, c.kind, c.id), c.expected) << c.path;
     ::unlink(tree.path("home/code/web/package.json").c_str());
     EXPECT_FALSE(recognized("home/code/web/node_modules", dependencies));
+}
+
+TEST(RecognizedTest, CatalogueFoldersAndToolCachesUnderTheSameLocations) {
+    TempTree tree;
+    const std::string home = tree.makeDir("home");
+    tree.writeFile("home/code/py/pyproject.toml");
+    for (const char* folder : {"home/code/py/.mypy_cache", "home/code/py/.tox", "home/.cargo/registry"})
+        tree.makeDir(folder);
+    const UserEnvironment onLinux{Platform::linuxDesktop, {}, std::nullopt, std::nullopt};
+    const auto configuration = PlatformLocations::configuration(home, {tree.path("home/code")}, onLinux);
+    const auto recognized = [&](const char* relative, StorageKind kind, const ScanConfiguration& under) {
+        return Scanner::recognized({tree.path(relative), kind, "", "", "", {}, {}, {}, {}}, under);
+    };
+    EXPECT_TRUE(recognized("home/code/py/.mypy_cache", caches, configuration));
+    EXPECT_FALSE(recognized("home/code/py/.mypy_cache", builds, configuration));
+    EXPECT_TRUE(recognized("home/code/py/.tox", builds, configuration));
+    EXPECT_TRUE(recognized("home/.cargo/registry", caches, configuration));
+    // Without the further locations, or as a walked folder outside every root, it is no target.
+    EXPECT_FALSE(recognized("home/.cargo/registry", caches, ScanConfiguration(home, {home})));
+    EXPECT_FALSE(recognized("home/code/py/.mypy_cache", caches, PlatformLocations::configuration(home, {}, onLinux)));
 }
 
 }  // namespace

@@ -1,0 +1,41 @@
+#include "app/look/decoration.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QWidget>
+
+namespace quillet::ui {
+
+namespace {
+constexpr char kDecorationProperty[] = "quilletDecoration";
+
+class HiddenDecoration : public QAccessibleWidget {
+public:
+    explicit HiddenDecoration(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Graphic) {}
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.invisible = true;
+        s.focusable = false;
+        return s;
+    }
+    QString text(QAccessible::Text) const override { return {}; }
+};
+
+QAccessibleInterface* decorationFactory(const QString&, QObject* object) {
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (widget && widget->property(kDecorationProperty).toBool()) return new HiddenDecoration(widget);
+    return nullptr;
+}
+}  // namespace
+
+void makeDecoration(QWidget& widget) {
+    static const bool installed = (QAccessible::installFactory(decorationFactory), true);
+    (void)installed;
+    widget.setProperty(kDecorationProperty, true);
+    widget.setAttribute(Qt::WA_TransparentForMouseEvents);
+    widget.setFocusPolicy(Qt::NoFocus);
+}
+
+bool isDecoration(const QWidget& widget) { return widget.property(kDecorationProperty).toBool(); }
+
+}  // namespace quillet::ui

@@ -1,0 +1,144 @@
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <optional>
+
+#include "app/desktop/desktop_services.h"
+
+using quillet::ui::RevealRoute;
+
+// Plays the desktop's file manager on a private bus; records what it was asked to show.
+class StandInFileManager : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+public:
+    bool answers = true;
+    QStringList uris;
+    QString startupId;
+    int calls = 0;
+
+public slots:
+    void ShowItems(const QStringList& itemUris, const QString& startup) {
+        ++calls;
+        uris = itemUris;
+        startupId = startup;
+        if (!answers) {
+            setDelayedReply(true);  // and never reply, like a file manager that hangs
+        }
+    }
+};
+
+class DesktopServicesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        if (daemon.isEmpty()) {
+            QSKIP("dbus-daemon is not installed");
+        }
+        m_daemon.start(daemon,
+                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+        QVERIFY(m_daemon.waitForStarted());
+        QVERIFY(m_daemon.waitForReadyRead(5000));
+        m_address = QString::fromLatin1(m_daemon.readLine()).trimmed();
+        QVERIFY(!m_address.isEmpty());
+    }
+
+    void cleanupTestCase() {
+        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("file-manager"));
+        if (m_daemon.state() != QProcess::NotRunning) {
+            m_daemon.kill();
+            m_daemon.waitForFinished();
+        }
+    }
+
+    void fileUriEncodesEveryByteThatNeedsIt() {
+        QCOMPARE(quillet::ui::fileUri("/home/me/My Site/node_modules"),
+                 QStringLiteral("file:///home/me/My%20Site/node_modules"));
+        QCOMPARE(quillet::ui::fileUri("/tmp/100%/a#b?c"), QStringLiteral("file:///tmp/100%25/a%23b%3Fc"));
+        // Not UTF-8: the raw byte goes through unchanged instead of becoming U+FFFD.
+        QCOMPARE(quillet::ui::fileUri(std::string("/tmp/caf\xE9")), QStringLiteral("file:///tmp/caf%E9"));
+        QCOMPARE(quillet::ui::fileUri("/tmp/caf\xC3\xA9"), QStringLiteral("file:///tmp/caf%C3%A9"));
+    }
+
+    // One scenario on one bus: nobody owns the name, then a file manager that answers,
+    // then one that never answers.
+    void revealAsksTheFileManagerAndFallsBackToTheFolder() {
+        QDBusConnection client = QDBusConnection::connectToBus(m_address, QStringLiteral("client"));
+        QVERIFY(client.isConnected());
+        std::optional<QUrl> opened;
+        const auto record = [&opened](const QUrl& folder) {
+            opened = folder;
+            return true;
+        };
+        // Long enough that a loaded machine never times out an answer; the hanging case below
+        // uses a short one.
+        RevealRoute route{client, record, 10000};
+
+        // No file manager on the bus: the parent folder is opened.
+        quillet::ui::revealInFileManager("/srv/work/My Site/node_modules", route);
+        QVERIFY(!opened.has_value());  // never synchronously: the answer comes later
+        QTRY_VERIFY(opened.has_value());
+        QCOMPARE(opened->toString(QUrl::FullyEncoded), QStringLiteral("file:///srv/work/My%20Site"));
+        QVERIFY(opened->isLocalFile());
+        QCOMPARE(opened->toLocalFile(), QStringLiteral("/srv/work/My Site"));
+
+        QDBusConnection service = QDBusConnection::connectToBus(m_address, QStringLiteral("file-manager"));
+        StandInFileManager fileManager;
+        QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager,
+                                       QDBusConnection::ExportAllSlots));
+        QVERIFY(service.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+
+        // It answers: it is asked to select the item, and nothing else is opened.
+        opened.reset();
+        quillet::ui::revealInFileManager("/srv/work/My Site/node_modules", route);
+        QTRY_COMPARE(fileManager.calls, 1);
+        QCOMPARE(fileManager.uris, QStringList{QStringLiteral("file:///srv/work/My%20Site/node_modules")});
+        QCOMPARE(fileManager.startupId, QString());
+        QTest::qWait(300);  // the answer has come back by now: a fallback on it would show here
+        QVERIFY(!opened.has_value());
+
+        // It hangs: after the timeout the folder is opened after all.
+        fileManager.answers = false;
+        QElapsedTimer clock;
+        clock.start();
+        quillet::ui::revealInFileManager("/srv/work/app/target", RevealRoute{client, record, 400});
+        QTRY_VERIFY(opened.has_value());
+        QVERIFY(clock.elapsed() >= 300);
+        QCOMPARE(fileManager.calls, 2);
+        QCOMPARE(opened->toLocalFile(), QStringLiteral("/srv/work/app"));
+    }
+
+    void revealWithoutABusOpensTheFolderAtOnceAndSaysWhenNothingCould() {
+        std::optional<QUrl> opened;
+        bool opens = true;
+        int failures = 0;
+        RevealRoute route{QDBusConnection(QStringLiteral("not-connected")),
+                          [&](const QUrl& folder) {
+                              opened = folder;
+                              return opens;
+                          },
+                          400};
+        quillet::ui::revealInFileManager("/srv/work/site/.next", route, [&failures] { ++failures; });
+        QVERIFY(opened.has_value());
+        QCOMPARE(opened->toLocalFile(), QStringLiteral("/srv/work/site"));
+        QCOMPARE(failures, 0);
+        opens = false;
+        quillet::ui::revealInFileManager("/srv/work/site/.next", route, [&failures] { ++failures; });
+        QCOMPARE(failures, 1);
+    }
+
+private:
+    QProcess m_daemon;
+    QString m_address;
+};
+
+QTEST_GUILESS_MAIN(DesktopServicesTest)
+#include "desktop_services_qtest.moc"

@@ -1,0 +1,202 @@
+// Runs inside its own session bus (dbus-run-session), where a stand-in settings portal is
+// registered from a second connection served on a thread of its own.
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QStyle>
+#include <QTest>
+#include <QThread>
+#include <QWidget>
+
+#include "app/look/desktop_settings.h"
+#include "app/look/palette.h"
+
+using namespace quillet::ui;
+
+namespace {
+const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kInterface = QStringLiteral("org.freedesktop.portal.Settings");
+}  // namespace
+
+// The Read-only portal of older desktops: values come wrapped in a second variant.
+class OldPortal : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+public:
+    QVariantMap values;  // "namespace key" -> value
+
+public slots:
+    QDBusVariant Read(const QString& name, const QString& key) {
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(lookup(name, key))));
+    }
+
+protected:
+    QVariant lookup(const QString& name, const QString& key) {
+        const auto found = values.find(name + QLatin1Char(' ') + key);
+        if (found != values.end()) return *found;
+        sendErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotFound"), QStringLiteral("no such key"));
+        return QVariant(0);
+    }
+};
+
+class Portal : public OldPortal {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+public slots:
+    QDBusVariant ReadOne(const QString& name, const QString& key) { return QDBusVariant(lookup(name, key)); }
+};
+
+// Owns the stand-in's connection, name and thread for the length of one test.
+class StandIn {
+public:
+    explicit StandIn(OldPortal* portal)
+        : m_portal(portal),
+          m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("standin"))) {
+        m_thread.start();
+        m_portal->moveToThread(&m_thread);
+        m_bus.registerObject(kPath, m_portal, QDBusConnection::ExportAllSlots);
+        m_registered = m_bus.registerService(kService);
+    }
+    ~StandIn() {
+        m_bus.unregisterService(kService);
+        m_bus.unregisterObject(kPath);
+        QDBusConnection::disconnectFromBus(QStringLiteral("standin"));
+        m_thread.quit();
+        m_thread.wait();
+        delete m_portal;
+    }
+    bool registered() const { return m_registered; }
+    void announce(const QString& name, const QString& key, const QVariant& value) {
+        QDBusMessage signal = QDBusMessage::createSignal(kPath, kInterface, QStringLiteral("SettingChanged"));
+        signal << name << key << QVariant::fromValue(QDBusVariant(value));
+        m_bus.send(signal);
+    }
+
+private:
+    OldPortal* m_portal;
+    QDBusConnection m_bus;
+    QThread m_thread;
+    bool m_registered = false;
+};
+
+class DesktopSettingsTest : public QObject {
+    Q_OBJECT
+private:
+    static QPalette paletteWithWindow(QColor window) {
+        QPalette p = QGuiApplication::palette();
+        p.setColor(QPalette::Window, window);
+        return p;
+    }
+
+private slots:
+    void init() {
+        // Never the user's own bus: a stand-in portal would clash with the real one.
+        if (!qEnvironmentVariableIsSet("QUILLET_PRIVATE_BUS") || !QDBusConnection::sessionBus().isConnected()) {
+            QSKIP("needs a private session bus (run through ctest, which uses dbus-run-session)");
+        }
+        QGuiApplication::setPalette(paletteWithWindow(QColor(0xEF, 0xEF, 0xEF)));
+    }
+
+    void decisionsFromPortalValuesAndPalettes() {
+        QCOMPARE(appearanceFromColorScheme(1), std::optional<Appearance>(Appearance::dark));
+        QCOMPARE(appearanceFromColorScheme(2), std::optional<Appearance>(Appearance::light));
+        QVERIFY(!appearanceFromColorScheme(0));
+        QVERIFY(!appearanceFromColorScheme(7));
+        QCOMPARE(appearanceFromPalette(paletteWithWindow(QColor(0x30, 0x30, 0x30))), Appearance::dark);
+        QCOMPARE(appearanceFromPalette(paletteWithWindow(QColor(0xF0, 0xF0, 0xF0))), Appearance::light);
+    }
+
+    void withoutAPortalTheFallbackAndThePaletteDecideQuietly() {
+        Environment env;
+        env.setReduceTransparency(true);
+        int asked = 0;
+        DesktopSettings settings(env, QDBusConnection::sessionBus(),
+                                 [&asked](const QString& schema, const QString& key) -> std::optional<QVariant> {
+                                     ++asked;
+                                     if (schema == QStringLiteral("org.gnome.desktop.interface") &&
+                                         key == QStringLiteral("enable-animations"))
+                                         return false;
+                                     return std::nullopt;  // high-contrast unreadable: left as it was
+                                 });
+        QVERIFY(!settings.portalAnswered());
+        QCOMPARE(asked, 2);
+        QVERIFY(env.reduceMotion());
+        QVERIFY(!env.increasedContrast());
+        QVERIFY(!env.reduceTransparency());
+        QCOMPARE(env.appearance(), Appearance::light);
+        // The desktop turning dark shows in the application palette.
+        QGuiApplication::setPalette(paletteWithWindow(QColor(0x20, 0x22, 0x24)));
+        QTRY_COMPARE(env.appearance(), Appearance::dark);
+    }
+
+    void thePortalDecidesAndItsChangesApplyAtOnce() {
+        auto* portal = new Portal;
+        portal->values.insert(QStringLiteral("org.freedesktop.appearance color-scheme"), QVariant::fromValue(uint(1)));
+        portal->values.insert(QStringLiteral("org.gnome.desktop.interface enable-animations"), true);
+        StandIn standIn(portal);
+        QVERIFY(standIn.registered());
+        Environment env;
+        int asked = 0;
+        DesktopSettings settings(env, QDBusConnection::sessionBus(),
+                                 [&asked](const QString&, const QString&) -> std::optional<QVariant> {
+                                     ++asked;
+                                     return true;
+                                 });
+        QVERIFY(settings.portalAnswered());
+        QCOMPARE(env.appearance(), Appearance::dark);
+        QVERIFY(!env.reduceMotion());
+        // The portal had no high-contrast key, so the fallback answered that one only.
+        QCOMPARE(asked, 1);
+        QVERIFY(env.increasedContrast());
+
+        standIn.announce(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"), uint(2));
+        QTRY_COMPARE(env.appearance(), Appearance::light);
+        // A stated preference outranks the palette.
+        QGuiApplication::setPalette(paletteWithWindow(QColor(0x20, 0x22, 0x24)));
+        QTest::qWait(50);
+        QCOMPARE(env.appearance(), Appearance::light);
+        standIn.announce(QStringLiteral("org.gnome.desktop.a11y.interface"), QStringLiteral("high-contrast"), false);
+        standIn.announce(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("enable-animations"), false);
+        QTRY_VERIFY(env.reduceMotion());
+        QVERIFY(!env.increasedContrast());
+        // No preference any more: the palette decides again.
+        standIn.announce(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"), uint(0));
+        QTRY_COMPARE(env.appearance(), Appearance::dark);
+    }
+
+    void anOlderReadOnlyPortalIsUnwrapped() {
+        auto* portal = new OldPortal;
+        portal->values.insert(QStringLiteral("org.freedesktop.appearance color-scheme"), QVariant::fromValue(uint(1)));
+        portal->values.insert(QStringLiteral("org.gnome.desktop.a11y.interface high-contrast"), true);
+        StandIn standIn(portal);
+        QVERIFY(standIn.registered());
+        Environment env;
+        DesktopSettings settings(env, QDBusConnection::sessionBus(), {});
+        QVERIFY(settings.portalAnswered());
+        QCOMPARE(env.appearance(), Appearance::dark);
+        QVERIFY(env.increasedContrast());
+    }
+
+    void followingTheDesktopStylesTheApplicationAndRecolours() {
+        QGuiApplication::setPalette(paletteWithWindow(QColor(0x28, 0x28, 0x28)));
+        Environment env;
+        auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+        followDesktop(env, *app);
+        QCOMPARE(app->style()->name().toLower(), QStringLiteral("fusion"));
+        // No portal here: the desktop's dark palette decided before the woodland one replaced it.
+        QCOMPARE(env.appearance(), Appearance::dark);
+        QCOMPARE(QGuiApplication::palette().color(QPalette::Window), Woodland::main().resolve(Appearance::dark));
+        env.setAppearance(Appearance::light);
+        QCOMPARE(QGuiApplication::palette().color(QPalette::Window), Woodland::main().resolve(Appearance::light));
+        QCOMPARE(QGuiApplication::palette().color(QPalette::WindowText), Woodland::ink().resolve(Appearance::light));
+        // The theme's own palette is still readable underneath, and reading it leaves ours in place.
+        QVERIFY(!DesktopSettings::isWoodlandPalette(DesktopSettings::desktopPalette()));
+        QCOMPARE(QGuiApplication::palette().color(QPalette::Window), Woodland::main().resolve(Appearance::light));
+    }
+};
+
+QTEST_MAIN(DesktopSettingsTest)
+#include "desktop_settings_dbus_qtest.moc"
