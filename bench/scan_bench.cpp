@@ -18,8 +18,8 @@ void BM_Scan(benchmark::State& state) {
         state.SkipWithError("set QUILLET_BENCH_HOME to a home made by generate_home");
         return;
     }
-    const tarnby::ScanConfiguration configuration = tarnby::PlatformLocations::configuration(
-        home, {std::string(home) + "/Developer"}, tarnby::UserEnvironment{});
+    const tarnby::ScanConfiguration configuration =
+        tarnby::PlatformLocations::configuration(home, {std::string(home) + "/Developer"}, tarnby::UserEnvironment{});
     for (auto _ : state) {
         const tarnby::ScanResult result = tarnby::Scanner::scan(configuration, std::nullopt, {}, {});
         double records = 0, bytes = 0, cut = 0;
