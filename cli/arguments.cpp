@@ -119,9 +119,13 @@ ScanOptions parseScan(const std::vector<std::string>& arguments) {
         }
         if (readSetupOption(reader, options.setup, noRoots, inventoryChosen)) continue;
         const std::string& name = reader.name();
-        if (name == "--json") {
+        if (name == "--json" || name == "--json-stream") {
             reader.refuseValue();
-            options.json = true;
+            const ScanOutput output = name == "--json" ? ScanOutput::json : ScanOutput::jsonStream;
+            if (options.output != ScanOutput::table && options.output != output) {
+                throw UsageError("quillet scan: choose one of --json and --json-stream");
+            }
+            options.output = output;
         } else if (name == "--all") {
             reader.refuseValue();
             options.all = true;
@@ -218,7 +222,8 @@ constexpr const char* kExitStatus =
 
 constexpr const char* kScanHelp =
     "usage: quillet scan [--home DIR] [--root DIR]... [--no-roots]\n"
-    "                    [--simulators FILE | --no-simulators] [--json] [--all] [--progress]\n"
+    "                    [--simulators FILE | --no-simulators] [--json | --json-stream] [--all]\n"
+    "                    [--progress]\n"
     "\n"
     "List what can be reclaimed, largest first, with notes. Items you keep in the window are\n"
     "hidden unless --all is given.\n"
@@ -230,6 +235,9 @@ constexpr const char* kScanHelp =
     "  --simulators FILE  read the device list from FILE (simctl list devices --json)\n"
     "  --no-simulators    do not ask for simulators; their cleanup stays disabled\n"
     "  --json             print one JSON document (the input of quillet plan) instead of a table\n"
+    "  --json-stream      print each item as one line of JSON as soon as it is measured (the\n"
+    "                     object --json lists), in the order found, then one last line with\n"
+    "                     home, roots, kept, cancelled and notes; a stop still ends with it\n"
     "  --all              also list kept items\n"
     "  --progress         report progress on standard error (default on a terminal)\n"
     "  --no-progress      do not report progress\n";
@@ -299,7 +307,8 @@ Invocation parseArguments(const std::vector<std::string>& arguments) {
 std::string usageText() {
     return "usage:\n"
            "  quillet scan [--home DIR] [--root DIR]... [--no-roots]\n"
-           "               [--simulators FILE | --no-simulators] [--json] [--all] [--progress]\n"
+           "               [--simulators FILE | --no-simulators] [--json | --json-stream] [--all]\n"
+           "               [--progress]\n"
            "  quillet plan --scan FILE [--home DIR] [--root DIR]... [--no-roots]\n"
            "               [--simulators FILE | --no-simulators]\n"
            "               [--acknowledge-simulator-risk] [--] PATH...\n"

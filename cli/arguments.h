@@ -23,9 +23,11 @@ struct ScanSetup {
     std::string inventoryFile;
 };
 
+enum class ScanOutput { table, json, jsonStream };
+
 struct ScanOptions {
     ScanSetup setup;
-    bool json = false;
+    ScanOutput output = ScanOutput::table;
     bool all = false;
     std::optional<bool> progress;  // none: when standard error is a terminal
 };

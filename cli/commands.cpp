@@ -202,16 +202,29 @@ int runScan(const ScanOptions& options, Output& out, std::FILE* err) {
     const auto devices =
         tarnby::inventoryForScan(*inventory, configuration.devicesRoot(), inventoryNote, *cancellation);
     interrupt.settle();
+    // Streamed, each item is a line of its own as soon as it is measured; once the output can
+    // take no more, there is no one to scan for.
+    const bool streaming = options.output == ScanOutput::jsonStream;
+    const auto stream = [&](const tarnby::StorageItem& item) {
+        write(out, encodeStreamedItem(item) + "\n");
+        if (std::fflush(out.stream) != 0 && out.error == 0) out.error = errno;
+        if (std::ferror(out.stream) != 0) cancellation->cancel();
+    };
     ScanDocument document;
-    document.result = tarnby::Scanner::scan(configuration, devices, *cancellation,
-                                            [&progress](const std::string& text) { progress.show(text); });
+    document.result = tarnby::Scanner::scan(
+        configuration, devices, *cancellation, [&progress](const std::string& text) { progress.show(text); },
+        streaming ? tarnby::Scanner::Measured(stream) : tarnby::Scanner::Measured());
     progress.clear();
     if (inventoryNote) document.result.notes.push_back(*inventoryNote);
     document.home = configuration.home();
     document.roots = configuration.roots();
     document.kept = preferences.kept;
 
-    write(out, options.json ? encodeScanDocument(document) + "\n" : renderTable(document, options.all));
+    switch (options.output) {
+        case ScanOutput::table: write(out, renderTable(document, options.all)); break;
+        case ScanOutput::json: write(out, encodeScanDocument(document) + "\n"); break;
+        case ScanOutput::jsonStream: write(out, encodeStreamEnd(document) + "\n"); break;
+    }
     return document.result.cancelled && interrupt.interrupted() ? kInterrupted : kSuccess;
 }
 

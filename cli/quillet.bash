@@ -40,7 +40,7 @@ _quillet() {
     local setup="--home --root --no-roots --simulators --no-simulators --help"
     case $command in
         scan)
-            COMPREPLY=($(compgen -W "$setup --json --all --progress --no-progress" -- "$cur"))
+            COMPREPLY=($(compgen -W "$setup --json --json-stream --all --progress --no-progress" -- "$cur"))
             ;;
         plan)
             if [[ $cur == -* ]]; then

@@ -52,6 +52,15 @@ Value itemValue(const tarnby::StorageItem& item) {
     value.set("modified", timeValue(item.measurement.modified));
     value.set("fingerprint", item.measurement.fingerprint);
     value.set("complete", item.measurement.complete);
+    value.set("freedBytes", item.measurement.freedBytes);
+    Value largest = Value::array();
+    for (const tarnby::ChildBytes& child : item.measurement.largest) {
+        Value entry = Value::object();
+        entry.set("name", validUtf8(child.name));
+        entry.set("bytes", child.bytes);
+        largest.append(std::move(entry));
+    }
+    value.set("largest", std::move(largest));
     value.set("selectable", item.selectable());
     value.set("deviceID", optionalText(item.deviceID));
     value.set("lastBoot", timeValue(item.lastBoot));
@@ -149,10 +158,34 @@ tarnby::StorageItem decodeItem(const Json& object) {
     item.measurement.modified = time(object, "modified", kWhere);
     item.measurement.fingerprint = text(object, "fingerprint", kWhere);
     item.measurement.complete = boolean(object, "complete", kWhere);
+    // Documents from before these keys still read: nothing was known then of sharing or children.
+    if (object.contains("freedBytes")) item.measurement.freedBytes = integer(object, "freedBytes", kWhere);
+    if (const auto largest = object.find("largest"); largest != object.end()) {
+        if (!largest->is_array()) throw tarnby::DecodingError("\"largest\" is not an array");
+        for (const Json& child : *largest) {
+            if (!child.is_object()) throw tarnby::DecodingError("a child in \"largest\" is not an object");
+            item.measurement.largest.push_back({text(child, "name", "a child"), integer(child, "bytes", "a child")});
+        }
+    }
     item.deviceID = optionalText(object, "deviceID", kWhere);
     item.lastBoot = time(object, "lastBoot", kWhere);
     item.protection = optionalText(object, "protection", kWhere);
     return item;
+}
+
+// Every text is made valid before it goes in, so the writer has nothing to refuse.
+std::string compact(const Value& value) {
+    return tarnby::json::write(value, tarnby::json::Layout::compact).value_or("{}");
+}
+
+Value documentValue(const ScanDocument& document) {
+    Value root = Value::object();
+    root.set("home", validUtf8(document.home));
+    root.set("roots", textArray(document.roots));
+    root.set("kept", textArray(document.kept));
+    root.set("cancelled", document.result.cancelled);
+    root.set("notes", textArray(document.result.notes));
+    return root;
 }
 
 }  // namespace
@@ -176,16 +209,14 @@ std::string validUtf8(std::string_view input) {
 std::string encodeScanDocument(const ScanDocument& document) {
     Value items = Value::array();
     for (const auto& item : document.result.items) items.append(itemValue(item));
-    Value root = Value::object();
-    root.set("home", validUtf8(document.home));
-    root.set("roots", textArray(document.roots));
-    root.set("kept", textArray(document.kept));
-    root.set("cancelled", document.result.cancelled);
-    root.set("notes", textArray(document.result.notes));
+    Value root = documentValue(document);
     root.set("items", std::move(items));
-    // Every text was made valid above, so the writer has nothing to refuse.
-    return tarnby::json::write(root, tarnby::json::Layout::compact).value_or("{}");
+    return compact(root);
 }
+
+std::string encodeStreamedItem(const tarnby::StorageItem& item) { return compact(itemValue(item)); }
+
+std::string encodeStreamEnd(const ScanDocument& document) { return compact(documentValue(document)); }
 
 ScanDocument decodeScanDocument(std::string_view json) {
     Json root;

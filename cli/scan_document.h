@@ -24,7 +24,14 @@ struct ScanDocument {
 // in hexadecimal, so it can still be named and planned.
 std::string encodeScanDocument(const ScanDocument& document);
 
-// Reads a document printed by encodeScanDocument, rebuilding every item field.
+// The lines of `quillet scan --json-stream`, each one compact JSON object without a line
+// break: an item, as in the document's "items"; and the last line, the document without
+// "items" ("home", "roots", "kept", "cancelled", "notes").
+std::string encodeStreamedItem(const tarnby::StorageItem& item);
+std::string encodeStreamEnd(const ScanDocument& document);
+
+// Reads a document printed by encodeScanDocument, rebuilding every item field it holds
+// ("freedBytes" and "largest" may be missing, as in documents from earlier versions).
 // Throws tarnby::DecodingError with a one-line reason when it does not have that shape.
 ScanDocument decodeScanDocument(std::string_view json);
 

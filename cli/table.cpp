@@ -10,6 +10,7 @@
 #include "core/platform/numbers.h"
 #include "core/platform/paths.h"
 #include "core/platform/utf8.h"
+#include "core/records/freed_space.h"
 
 namespace quillet::cli {
 
@@ -118,7 +119,7 @@ std::string renderTable(const ScanDocument& document, bool showKept) {
     };
     std::vector<Row> rows;
     std::int64_t total = 0;
-    std::size_t listed = 0;
+    std::vector<const tarnby::StorageItem*> listed;
     std::size_t hiddenKept = 0;
     for (const auto& item : document.result.items) {
         const bool kept = document.kept.count(item.url) > 0;
@@ -128,7 +129,7 @@ std::string renderTable(const ScanDocument& document, bool showKept) {
         }
         if (!kept) {
             total = tarnby::saturatingAdd(total, item.measurement.bytes);
-            ++listed;
+            listed.push_back(&item);
         }
         Row row;
         row.size = tarnby::formatting::byteCount(item.measurement.bytes);
@@ -161,13 +162,20 @@ std::string renderTable(const ScanDocument& document, bool showKept) {
         for (const Row& row : rows) line(row);
     }
 
-    out += "\n" + tarnby::formatting::byteCount(total) + " estimated on disk in " + std::to_string(listed) +
-           (listed == 1 ? " item" : " items");
+    out += "\n" + tarnby::formatting::byteCount(total) + " estimated on disk in " + std::to_string(listed.size()) +
+           (listed.size() == 1 ? " item" : " items");
     if (hiddenKept > 0) {
         out += " (" + std::to_string(hiddenKept) + " kept " + (hiddenKept == 1 ? "item" : "items") +
                " hidden; --all shows them)";
     }
     out += ".\n";
+    // Files hard-linked into several items, or from elsewhere, are on disk once and go only
+    // with their last link: say what cleaning really frees where that is less.
+    if (const tarnby::FreedSpace freed = tarnby::freedTogether(listed); freed.bytes != total || freed.estimate) {
+        out += std::string(listed.size() == 1 ? "Cleaning it" : "Cleaning them all") + " would free " +
+               (freed.estimate ? "about " : "") + tarnby::formatting::byteCount(freed.bytes) +
+               "; the rest is shared through hard links.\n";
+    }
     if (document.result.cancelled) out += "Scan stopped. Showing partial results.\n";
     if (!document.result.notes.empty()) {
         out += "\nNotes:\n";

@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#if defined(__APPLE__)
+#include <sys/attr.h>
+#endif
 
 #include <array>
 #include <cerrno>
@@ -237,6 +240,28 @@ std::optional<std::string> passwordDatabaseHome() {
         return paths::standardized(entry->pw_dir);
     }
     return std::nullopt;
+}
+
+std::optional<std::int64_t> privateBytes([[maybe_unused]] int folderFd, [[maybe_unused]] const char* name) {
+#if defined(__APPLE__)
+    attrlist request{};
+    request.bitmapcount = ATTR_BIT_MAP_COUNT;
+    request.commonattr = ATTR_CMN_RETURNED_ATTRS;
+    request.forkattr = ATTR_CMNEXT_PRIVATESIZE;
+    struct {
+        std::uint32_t length;
+        attribute_set_t returned;
+        off_t privateSize;
+    } __attribute__((aligned(4), packed)) answer{};
+    if (::getattrlistat(folderFd, name, &request, &answer, sizeof answer, FSOPT_NOFOLLOW | FSOPT_ATTR_CMN_EXTENDED) !=
+            0 ||
+        (answer.returned.forkattr & ATTR_CMNEXT_PRIVATESIZE) == 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(answer.privateSize);
+#else
+    return std::nullopt;
+#endif
 }
 
 std::optional<std::int64_t> availableCapacity(const std::string& path) {

@@ -80,6 +80,18 @@ std::string currentUserHome();
 // it has none.
 std::optional<std::string> passwordDatabaseHome();
 
+// Whether privateBytes() can answer on this platform: macOS's APFS knows which blocks a file
+// shares with its clones; Linux has no such figure per file (reflinks on Btrfs and XFS stay unseen).
+#if defined(__APPLE__)
+inline constexpr bool kKnowsPrivateBytes = true;
+#else
+inline constexpr bool kKnowsPrivateBytes = false;
+#endif
+
+// The bytes of file `name` in the open folder `folderFd` that no clone shares, that is what
+// removing it frees; nothing where the file system does not say (a link is not followed).
+std::optional<std::int64_t> privateBytes(int folderFd, const char* name);
+
 // Bytes available to an unprivileged user on the volume holding `path`.
 std::optional<std::int64_t> availableCapacity(const std::string& path);
 

@@ -46,13 +46,15 @@ bool safePath(const std::string& path) {
 }
 
 Measurement measure(const std::string& path, const ScanCancellation& cancellation, std::size_t entryLimit,
-                    std::size_t threads) {
+                    std::size_t threads, std::size_t sharedLinkLimit) {
     Measurement result;
     if (!safePath(path)) {
         result.complete = false;
         return result;
     }
-    FolderWalk::measure(path, cancellation, entryLimit, threads, result);
+    FolderWalk::measure(path, cancellation,
+                        {.entries = entryLimit, .threads = threads, .descriptors = {}, .sharedLinks = sharedLinkLimit},
+                        result);
     return result;
 }
 

@@ -7,25 +7,30 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <string_view>
 #include <thread>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "core/platform/file_system.h"
 #include "core/platform/folder_listing.h"
-#include "core/platform/folder_stack.h"
-#include "core/platform/sha256.h"
+#include "core/scanning/ordered_digest.h"
+#include "core/scanning/walk_tally.h"
+#include "core/scanning/walk_tree.h"
 
 namespace tarnby::FolderWalk {
 
 namespace {
+
+using walk::Child;
+using walk::EntryStat;
+using walk::Folder;
+using walk::FolderState;
+using walk::Tally;
 
 // Below this many listed entries a measurement stays on the calling thread: starting threads
 // costs more than a small folder takes.
@@ -36,197 +41,49 @@ constexpr std::size_t kSpreadAfterEntries = 4096;
 // the thread count.
 constexpr std::size_t kPendingBudget = 100'000;
 
-// Listed folders kept open so their subfolders open relative to them; beyond this, a folder
-// is closed after listing and its subfolders reopen it by name from the nearest open ancestor.
-constexpr std::size_t kOpenFolderBudget = 64;
-
-// Subfolders opened while their parent is listed, their line read from the open folder: one
-// name lookup instead of two (a stat now, an open later). Beyond this many waiting at once,
-// a subfolder is only stat'ed and opened by name when its turn comes.
-constexpr std::size_t kPreopenBudget = 32;
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
 
-// Lines are handed to SHA-256 in pieces of about this size rather than one call each.
-constexpr std::size_t kHashPiece = 64 * 1024;
+// Files below this are not asked how many of their bytes are their own: a clone saves little
+// there, and the question costs a system call per file.
+constexpr std::int64_t kPrivateBytesFrom = 64 * 1024;
 
-constexpr std::uint32_t kNoFolder = UINT32_MAX;
+FolderIdentity identityOf(const EntryStat& entry) { return {entry.device, entry.inode}; }
 
-struct EntryStat {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t size = 0;
-    std::int64_t modifiedSeconds = 0;
-    std::int64_t changedSeconds = 0;
-    std::uint32_t modifiedNanoseconds = 0;
-    std::uint32_t changedNanoseconds = 0;
-    std::uint32_t mode = 0;
-};
-
-EntryStat entryStat(const struct stat& info) {
-    EntryStat entry;
-    entry.device = static_cast<std::uint64_t>(info.st_dev);
-    entry.inode = static_cast<std::uint64_t>(info.st_ino);
-    entry.size = static_cast<std::int64_t>(info.st_size);
-    entry.modifiedSeconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
-    entry.modifiedNanoseconds = static_cast<std::uint32_t>(info.st_mtim.tv_nsec);
-    entry.changedSeconds = static_cast<std::int64_t>(info.st_ctim.tv_sec);
-    entry.changedNanoseconds = static_cast<std::uint32_t>(info.st_ctim.tv_nsec);
-    entry.mode = static_cast<std::uint32_t>(info.st_mode);
-    return entry;
-}
-
-FolderStack::Identity identityOf(const EntryStat& entry) { return {entry.device, entry.inode}; }
-
-TimePoint timePoint(std::int64_t seconds, std::uint32_t nanoseconds) {
-    return timePointSince1970(seconds, nanoseconds);
-}
-
-template <typename Number>
-void appendNumber(std::string& out, Number value) {
-    char buffer[24];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-    out.append(buffer, static_cast<std::size_t>(end - buffer));
-}
-
-// The part of a line after the path: "|device:inode|mode|size|modified|changed".
-void appendNumbers(std::string& out, const EntryStat& entry) {
-    out.push_back('|');
-    appendNumber(out, entry.device);
-    out.push_back(':');
-    appendNumber(out, entry.inode);
-    out.push_back('|');
-    appendNumber(out, entry.mode);
-    out.push_back('|');
-    appendNumber(out, entry.size);
-    out.push_back('|');
-    appendNumber(out, entry.modifiedSeconds);
-    out.push_back(':');
-    appendNumber(out, entry.modifiedNanoseconds);
-    out.push_back('|');
-    appendNumber(out, entry.changedSeconds);
-    out.push_back(':');
-    appendNumber(out, entry.changedNanoseconds);
-}
-
-// Byte order of name + suffix, without building either string.
-bool keyLess(std::string_view a, std::string_view aSuffix, std::string_view b, std::string_view bSuffix) {
-    const auto at = [](std::string_view text, std::string_view rest, std::size_t i) -> int {
-        if (i < text.size()) return static_cast<unsigned char>(text[i]);
-        i -= text.size();
-        return i < rest.size() ? static_cast<unsigned char>(rest[i]) : -1;
-    };
-    const std::size_t common = std::min(a.size(), b.size());
-    if (const int c = std::memcmp(a.data(), b.data(), common); c != 0) return c < 0;
-    for (std::size_t i = common;; ++i) {
-        const int x = at(a, aSuffix, i);
-        const int y = at(b, bSuffix, i);
-        if (x != y) return x < y;
-        if (x < 0) return false;
-    }
-}
-
-// An entry as its line needs it: the name, and the rest of the line made once at listing.
-struct Child {
-    std::uint32_t nameOffset = 0;
-    std::uint32_t nameLength = 0;
-    std::uint32_t tailEnd = 0;         // where its numbers end in the folder's tails
-    std::uint32_t folder = kNoFolder;  // index into the parent's subfolders when it is one
-};
-
-// pending: waiting to be listed; claimed: being listed; listed: its entries are final and
-// read-only; abandoned: never listed (it could not be opened, or the walk stopped first).
-enum class FolderState { pending, claimed, listed, abandoned };
-
-// One folder of the walk. Its entries are listed once, by one thread; the digest then replays
-// them in the order their lines sort (see Walk) and frees the folder.
-struct Folder {
-    Folder* parent = nullptr;
-    std::uint32_t index = 0;         // its entry among the parent's children
-    FolderStack::Identity identity;  // as listed in the parent; only that folder is entered
-    std::atomic<FolderState> state{FolderState::pending};
-    std::atomic<int> fd{-1};
-    std::atomic<std::uint32_t> unopened{0};  // subfolders not yet opened through fd
-    bool preopened = false;                  // fd was opened with the parent's listing and not yet taken
-
-    std::string names;  // entry names back to back: one buffer instead of one string each
-    std::string tails;  // each entry's "|device:inode|mode|size|modified|changed", back to back
-    std::vector<Child> children;
-    std::vector<std::uint32_t> order;  // child index << 1, low bit set for "its subtree"
-    std::vector<std::unique_ptr<Folder>> subfolders;
-
-    Folder() = default;
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-    ~Folder() {
-        // Still open only when the walk ended early; the digest closes the others as it goes.
-        if (const int open = fd.exchange(-1); open >= 0) ::close(open);
-    }
-
-    std::string_view childName(const Child& child) const {
-        return std::string_view(names).substr(child.nameOffset, child.nameLength);
-    }
-    std::string_view childTail(std::uint32_t i) const {
-        const std::uint32_t begin = i == 0 ? 0 : children[i - 1].tailEnd;
-        return std::string_view(tails).substr(begin, children[i].tailEnd - begin);
-    }
-    std::string_view name() const { return parent->childName(parent->children[index]); }
-};
-
-using Identity = std::pair<std::uint64_t, std::uint64_t>;
-
-struct IdentityHash {
-    std::size_t operator()(const Identity& identity) const {
-        return std::hash<std::uint64_t>()(identity.first * 0x9E3779B97F4A7C15ULL ^ identity.second);
-    }
-};
-
-// What one thread counted. Files with one link are summed at once; files with several links
-// are kept by identity, since another thread may meet another link to the same file.
-struct Tally {
-    std::int64_t bytes = 0;
-    std::int64_t files = 0;
-    std::optional<TimePoint> modified;
-    std::unordered_map<Identity, std::int64_t, IdentityHash> linked;  // identity -> 512-byte blocks
-    bool complete = true;
-
-    void noteModified(const EntryStat& entry) {
-        const TimePoint when = timePoint(entry.modifiedSeconds, entry.modifiedNanoseconds);
-        if (!modified || *modified < when) modified = when;
-    }
-};
-
-// The fingerprint is the SHA-256 of all entry lines sorted as byte strings and joined by "\n".
-// An entry's line is its relative path, then "|" and its numbers. Names hold no "/", so
-// everything below a subfolder (all starting name + "/") forms one contiguous run, and no
-// other line of that folder starts with name + "/": the run sorts exactly where name + "/"
-// sorts against the folder's own lines, compared whole (a name may hold "|" and digits, so
-// comparing names alone is not enough: "a|0" against "a"'s "a|2049:…"). Replaying each
-// folder's lines and runs in that order gives the sorted stream, so one SHA-256 is fed in
-// order while any number of threads list folders in any order: a folder listed ahead of the
-// digest waits, fully formed, until the digest reaches it. Only the digest's path through the
-// tree and a bounded number of folders listed ahead are held at a time.
+// Lists folders on any number of threads, each folder by one, depth first, while whichever
+// thread is free advances the ordered digest (one at a time) over what has been listed.
 class Walk {
 public:
-    Walk(const std::string& rootPath, const ScanCancellation& cancellation, std::size_t entryLimit, std::size_t threads,
-         bool spreadAtOnce)
+    Walk(const std::string& rootPath, const ScanCancellation& cancellation, const Limits& limits, std::size_t threads)
         : m_rootPath(rootPath),
           m_cancellation(cancellation),
-          m_entryLimit(entryLimit),
+          m_entryLimit(limits.entries),
           m_threads(threads),
-          m_spreadAtOnce(spreadAtOnce),
+          m_spreadAtOnce(limits.threads != 0),
+          m_descriptors(limits.descriptors),
           m_tallies(threads) {}
 
     ~Walk() {
         for (std::thread& helper : m_helpers) {
             if (helper.joinable()) helper.join();
         }
+        // Only a walk that failed leaves folders behind. Freed children first (a folder's
+        // parent outlives it) and without recursing once per level of a deep tree.
+        std::vector<std::unique_ptr<Folder>> left = std::move(m_root.subfolders);
+        for (std::size_t i = 0; i < left.size(); ++i) {
+            if (!left[i]) continue;
+            for (auto& sub : left[i]->subfolders) left.push_back(std::move(sub));
+        }
+        while (!left.empty()) left.pop_back();
     }
+
+    const Folder& root() const { return m_root; }
+    std::vector<std::int64_t>& childBytes() { return m_childBytes; }
 
     // Inspects the root itself; false when it is not a folder that can be walked.
     bool inspectRoot(Tally& tally) {
         struct stat info {};
         if (::lstat(m_rootPath.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
-        m_rootStat = entryStat(info);
+        m_rootStat = walk::entryStat(info);
         tally.noteModified(m_rootStat);
         return true;
     }
@@ -236,41 +93,40 @@ public:
     std::optional<std::string> run(Tally& tally) {
         // A root replaced between the inspection and the open is refused: what we would walk
         // is not what we saw.
-        const int fd = openFolder(AT_FDCWD, m_rootPath.c_str(), false, identityOf(m_rootStat));
-        if (fd < 0) return std::nullopt;
-        m_root.fd = fd;
+        if (!m_descriptors.openRoot(m_root.descriptor, m_rootPath, false, identityOf(m_rootStat))) return std::nullopt;
+        m_digest.emplace(m_root, m_rootStat);
         m_tasks.push_back(&m_root);
         m_needed = &m_root;
-        m_merge.push_back({&m_root, 0});
         m_lines = 1;  // the root's own
 
         work(0);
         for (std::thread& helper : m_helpers) helper.join();
         m_helpers.clear();
 
-        for (Tally& part : m_tallies) combine(tally, part);
+        for (Tally& part : m_tallies) tally.combine(part);
         if (m_failed || !m_finished) return std::nullopt;
-        return std::move(m_digest);
+        return std::move(m_digest->result());
     }
 
 private:
-    struct MergeLevel {
-        Folder* folder;
-        std::size_t cursor;
+    // What one thread reuses from folder to folder.
+    struct Scratch {
+        FolderListing listing;
+        std::vector<std::pair<FolderDescriptors::Folder*, int>> ahead;  // subfolders opened while listed
     };
 
     void work(std::size_t thread) {
         Tally& tally = m_tallies[thread];
         std::unique_lock lock(m_lock);
+        Scratch scratch;
         try {
-            FolderListing listing;
             for (;;) {
                 if (m_finished || m_failed) break;
                 if (!m_merging && ready(m_needed)) {
                     m_merging = true;
                     m_needed = nullptr;  // the digest frees folders as it goes, this one first
                     lock.unlock();
-                    Folder* waitingFor = advanceDigest();
+                    Folder* waitingFor = m_digest->advance([this](Folder& folder) { finished(folder); });
                     lock.lock();
                     m_merging = false;
                     m_needed = waitingFor;
@@ -280,7 +136,7 @@ private:
                 }
                 if (Folder* folder = take()) {
                     lock.unlock();
-                    const bool listed = list(*folder, tally, listing);
+                    const bool listed = list(*folder, tally, scratch);
                     lock.lock();
                     publish(*folder, listed);
                     if (thread == 0) spread();
@@ -293,6 +149,7 @@ private:
             }
         } catch (...) {
             // Out of memory: every thread stops, and the measurement says it could not see it all.
+            for (const auto& [folder, fd] : scratch.ahead) ::close(fd);
             if (!lock.owns_lock()) lock.lock();
             m_failed = true;
             m_stopped = true;
@@ -377,14 +234,17 @@ private:
     // Lists and inspects every entry of a claimed folder, then orders them for the digest.
     // False when it could not be opened. Its state is left to publish(), since the digest may
     // free a folder as soon as it sees it finished.
-    bool list(Folder& folder, Tally& tally, FolderListing& listing) {
-        const int fd = &folder == &m_root ? m_root.fd.load() : open(folder);
+    bool list(Folder& folder, Tally& tally, Scratch& scratch) {
+        // Only the folder that was listed in its parent is entered, never through a link.
+        const int fd = m_descriptors.acquire(folder.descriptor);
         if (fd < 0) {
             tally.complete = false;
             return false;
         }
-        std::uint32_t preopened = 0;
-        const int error = listing.list(fd, [&](const char* name, unsigned char type) {
+        const bool isRoot = &folder == &m_root;
+        auto& ahead = scratch.ahead;
+        ahead.clear();
+        const int error = scratch.listing.list(fd, [&](const char* name, unsigned char type) {
             if (shouldStop()) {
                 stop(tally);
                 return false;
@@ -396,206 +256,92 @@ private:
                 return false;
             }
             struct stat info {};
-            const int opened = type == DT_DIR ? preopen(fd, name, info) : -1;
+            int opened = -1;
+            if (type == DT_DIR && m_descriptors.reserveAhead()) {
+                opened = openAhead(fd, name, info);
+                if (opened < 0) m_descriptors.unreserveAhead();
+            }
             if (opened < 0 && ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
                 m_lines.fetch_sub(1, std::memory_order_relaxed);
                 tally.complete = false;  // vanished or unreadable: it contributes nothing
                 return true;
             }
             const std::size_t length = std::strlen(name);
-            const EntryStat stat = entryStat(info);
+            const EntryStat stat = walk::entryStat(info);
             Child child;
             child.nameOffset = static_cast<std::uint32_t>(folder.names.size());
             child.nameLength = static_cast<std::uint32_t>(length);
             folder.names.append(name, length);
-            appendNumbers(folder.tails, stat);
+            walk::appendNumbers(folder.tails, stat);
             child.tailEnd = static_cast<std::uint32_t>(folder.tails.size());
             tally.noteModified(stat);
+            const auto index = static_cast<std::uint32_t>(folder.children.size());
+            const auto blocks = static_cast<std::int64_t>(info.st_blocks);
+            std::int64_t single = 0;
             if (S_ISDIR(info.st_mode)) {
                 child.folder = static_cast<std::uint32_t>(folder.subfolders.size());
                 auto sub = std::make_unique<Folder>();
                 sub->parent = &folder;
-                sub->index = static_cast<std::uint32_t>(folder.children.size());
-                sub->identity = identityOf(stat);
-                if (opened >= 0) {
-                    sub->fd.store(opened, std::memory_order_relaxed);
-                    sub->preopened = true;
-                    ++preopened;
-                }
+                sub->index = index;
+                sub->top = isRoot ? index : folder.top;
+                sub->descriptor.parent = &folder.descriptor;
+                sub->descriptor.identity = identityOf(stat);
+                if (opened >= 0) ahead.emplace_back(&sub->descriptor, opened);
                 folder.subfolders.push_back(std::move(sub));
             } else if (info.st_nlink > 1) {
-                tally.linked.emplace(Identity(stat.device, stat.inode), static_cast<std::int64_t>(info.st_blocks));
+                tally.addLinked({stat.device, stat.inode}, blocks, static_cast<std::uint32_t>(info.st_nlink),
+                                isRoot ? index : folder.top);
             } else {
-                tally.files += 1;
-                tally.bytes += 512 * static_cast<std::int64_t>(info.st_blocks);
+                single = 512 * blocks;
+                tally.addSingle(blocks, S_ISREG(info.st_mode) ? freedBytes(fd, name, single) : single);
             }
             folder.children.push_back(child);
+            if (isRoot) {
+                m_childBytes.push_back(single);
+            } else {
+                folder.ownBytes += single;
+            }
             return true;
         });
         if (error != 0) tally.complete = false;
-        sortForDigest(folder);
-
-        // Kept open only while its subfolders still need it, and only so many at once.
-        const auto unopened = static_cast<std::uint32_t>(folder.subfolders.size()) - preopened;
-        folder.unopened.store(unopened, std::memory_order_relaxed);
-        if (&folder != &m_root) {
-            if (unopened == 0 || m_openFolders.fetch_add(1, std::memory_order_relaxed) >= kOpenFolderBudget) {
-                if (unopened != 0) m_openFolders.fetch_sub(1, std::memory_order_relaxed);
-                ::close(folder.fd.exchange(-1));
-            }
-        }
+        // Names are final now that the listing no longer grows their buffer.
+        for (const auto& sub : folder.subfolders) sub->descriptor.name = sub->name();
+        m_descriptors.adopt(ahead);
+        ahead.clear();
+        m_descriptors.release(folder.descriptor);
+        walk::sortForDigest(folder);
         return true;
     }
 
-    // Opens the listed folder `name` of `parentFd` and reads its line from it, within the
-    // budget. The descriptor, or -1 (over budget, unreadable, or no longer a folder): the
-    // caller then stats it by name.
-    int preopen(int parentFd, const char* name, struct stat& info) {
-        if (m_preopened.load(std::memory_order_relaxed) >= kPreopenBudget) return -1;
+    // Opens the listed folder `name` of `parentFd` and reads its line from it: one name lookup
+    // instead of two (a stat now, an open later). The descriptor, or -1 (unreadable, or no
+    // longer a folder): the caller then stats it by name.
+    static int openAhead(int parentFd, const char* name, struct stat& info) {
         const int fd = ::openat(parentFd, name, kFolderFlags);
         if (fd < 0) return -1;
         if (::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode)) {
             ::close(fd);
             return -1;
         }
-        m_preopened.fetch_add(1, std::memory_order_relaxed);
         return fd;
     }
 
-    static void sortForDigest(Folder& folder) {
-        // An entry's line is its name and tail; a run's key is name + "/".
-        const auto suffix = [&](std::uint32_t step) -> std::string_view {
-            if ((step & 1U) != 0) return "/";
-            return folder.childTail(step >> 1);
-        };
-        folder.order.reserve(folder.children.size() + folder.subfolders.size());
-        for (std::uint32_t i = 0; i < folder.children.size(); ++i) {
-            folder.order.push_back(i << 1);
-            if (folder.children[i].folder != kNoFolder) folder.order.push_back((i << 1) | 1U);
+    // What removing a file with one link frees: its blocks, unless the file system says it
+    // shares some with clones. Asked only of files large enough for that to matter.
+    static std::int64_t freedBytes(int folderFd, const char* name, std::int64_t allocated) {
+        if constexpr (fs::kKnowsPrivateBytes) {
+            if (allocated >= kPrivateBytesFrom) return fs::privateBytes(folderFd, name).value_or(allocated);
         }
-        std::sort(folder.order.begin(), folder.order.end(), [&](std::uint32_t a, std::uint32_t b) {
-            return keyLess(folder.childName(folder.children[a >> 1]), suffix(a),
-                           folder.childName(folder.children[b >> 1]), suffix(b));
-        });
+        return allocated;
     }
 
-    // Opens a claimed folder relative to its parent (never through a link, and only the folder
-    // that was listed), and lets the parent go once none of its subfolders needs it.
-    int open(Folder& folder) {
-        if (folder.preopened) {
-            folder.preopened = false;
-            m_preopened.fetch_sub(1, std::memory_order_relaxed);
-            return folder.fd.load(std::memory_order_relaxed);
-        }
-        Folder& parent = *folder.parent;
-        const std::string name(folder.name());
-        const int parentFd = parent.fd.load(std::memory_order_acquire);
-        int fd =
-            parentFd >= 0 ? openFolder(parentFd, name.c_str(), false, folder.identity) : openThroughAncestors(folder);
-        if (fd >= 0) folder.fd.store(fd, std::memory_order_release);
-        if (parent.unopened.fetch_sub(1, std::memory_order_acq_rel) == 1 && &parent != &m_root) {
-            std::lock_guard guard(m_descriptorLock);
-            if (const int done = parent.fd.exchange(-1); done >= 0) {
-                ::close(done);
-                m_openFolders.fetch_sub(1, std::memory_order_relaxed);
-            }
-        }
-        return fd;
-    }
-
-    // For a folder whose parent was closed: reopens the chain by name from the nearest open
-    // ancestor, checking each folder's identity, and closes it again. The root stays open.
-    int openThroughAncestors(const Folder& folder) {
-        std::lock_guard guard(m_descriptorLock);
-        std::vector<const Folder*> chain;
-        const Folder* open = folder.parent;
-        while (open->fd.load(std::memory_order_acquire) < 0) {
-            chain.push_back(open);
-            open = open->parent;
-        }
-        int current = -1;
-        int base = open->fd.load(std::memory_order_acquire);
-        chain.insert(chain.begin(), &folder);
-        for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
-            const std::string name((*link)->name());
-            const int next = openFolder(current >= 0 ? current : base, name.c_str(), false, (*link)->identity);
-            const int error = errno;
-            if (current >= 0) ::close(current);
-            if (next < 0) {
-                errno = error;
-                return -1;
-            }
-            current = next;
-        }
-        return current;
-    }
-
-    // Hashes lines as far as listed folders allow, freeing each folder once its lines and runs
-    // are through. The folder it waits for, or nullptr once the root's own line is hashed.
-    Folder* advanceDigest() {
-        while (!m_merge.empty()) {
-            MergeLevel& level = m_merge.back();
-            Folder& folder = *level.folder;
-            const FolderState state = folder.state.load(std::memory_order_acquire);
-            if (state == FolderState::pending || state == FolderState::claimed) return &folder;
-            if (state == FolderState::listed && level.cursor < folder.order.size()) {
-                const std::uint32_t step = folder.order[level.cursor++];
-                const Child& child = folder.children[step >> 1];
-                if ((step & 1U) == 0) {
-                    emit(folder.childName(child), folder.childTail(step >> 1));
-                } else {
-                    m_relative.push_back('/');
-                    m_relative.append(folder.childName(child));
-                    m_merge.push_back({folder.subfolders[child.folder].get(), 0});
-                }
-                continue;
-            }
-            m_merge.pop_back();
-            m_pendingEntries.fetch_sub(folder.children.size(), std::memory_order_relaxed);
-            if (&folder == &m_root) continue;
-            m_relative.resize(m_relative.size() - folder.name().size() - 1);
-            if (const int fd = folder.fd.exchange(-1); fd >= 0) {
-                // Abandoned before it was listed, or before a subfolder needed it.
-                ::close(fd);
-                (folder.preopened ? m_preopened : m_openFolders).fetch_sub(1, std::memory_order_relaxed);
-            }
-            folder.parent->subfolders[folder.parent->children[folder.index].folder].reset();
-        }
-        std::string rootTail;
-        appendNumbers(rootTail, m_rootStat);
-        emit({}, rootTail);
-        m_hash.update(m_piece);
-        m_digest = m_hash.finishHex();
-        return nullptr;
-    }
-
-    void emit(std::string_view name, std::string_view tail) {
-        if (m_emitted++ > 0) m_piece.push_back('\n');
-        m_piece.append(m_relative);
-        if (!name.empty()) {
-            m_piece.push_back('/');
-            m_piece.append(name);
-        }
-        m_piece.append(tail);
-        if (m_piece.size() >= kHashPiece) {
-            m_hash.update(m_piece);
-            m_piece.clear();
-        }
-    }
-
-    static void combine(Tally& total, Tally& part) {
-        total.bytes += part.bytes;
-        total.files += part.files;
-        if (part.modified && (!total.modified || *total.modified < *part.modified)) total.modified = part.modified;
-        total.complete = total.complete && part.complete;
-        for (const auto& [identity, blocks] : part.linked) {
-            // Another link to a file another thread already counted.
-            if (total.linked.emplace(identity, blocks).second) {
-                total.files += 1;
-                total.bytes += 512 * blocks;
-            }
-        }
-        part.linked.clear();
+    // The digest is through with `folder`: its entries no longer wait, its files count for the
+    // root's child it lies in, and the walk goes on in its parent.
+    void finished(Folder& folder) {
+        m_pendingEntries.fetch_sub(folder.children.size(), std::memory_order_relaxed);
+        if (&folder == &m_root || folder.state.load(std::memory_order_relaxed) != FolderState::listed) return;
+        m_childBytes[folder.top] += folder.ownBytes;
+        if (!m_stopped.load(std::memory_order_relaxed)) m_descriptors.leave(folder.descriptor);
     }
 
     const std::string& m_rootPath;
@@ -604,17 +350,17 @@ private:
     const std::size_t m_threads;
     const bool m_spreadAtOnce;
 
+    FolderDescriptors m_descriptors;  // before the folders, which close theirs as they go
     EntryStat m_rootStat;
     Folder m_root;
-    std::vector<Tally> m_tallies;  // one per thread, combined at the end
+    std::optional<walk::OrderedDigest> m_digest;
+    std::vector<Tally> m_tallies;            // one per thread, combined at the end
+    std::vector<std::int64_t> m_childBytes;  // per child of the root; by the root's lister, then the digest
     std::vector<std::thread> m_helpers;
 
     std::atomic<std::size_t> m_lines{0};           // lines taken, by all threads
     std::atomic<bool> m_stopped{false};            // cancellation or the entry limit seen
     std::atomic<std::size_t> m_pendingEntries{0};  // listed, not yet hashed
-    std::atomic<std::size_t> m_openFolders{0};     // listed folders kept open, root aside
-    std::atomic<std::size_t> m_preopened{0};       // folders opened ahead of their listing
-    std::mutex m_descriptorLock;                   // closing a kept folder against reopening through it
 
     // Under m_lock.
     std::mutex m_lock;
@@ -627,14 +373,6 @@ private:
     bool m_spread = false;
     bool m_finished = false;
     bool m_failed = false;
-
-    // Only the thread holding the digest role (m_merging) touches these.
-    std::vector<MergeLevel> m_merge;
-    std::string m_relative;  // relative path of the folder on top of m_merge
-    std::string m_piece;
-    std::size_t m_emitted = 0;
-    Sha256 m_hash;
-    std::string m_digest;
 };
 
 std::size_t automaticThreads() {
@@ -644,19 +382,17 @@ std::size_t automaticThreads() {
 
 }  // namespace
 
-void measure(const std::string& path, const ScanCancellation& cancellation, std::size_t entryLimit, std::size_t threads,
-             Measurement& result) {
+void measure(const std::string& path, const ScanCancellation& cancellation, const Limits& limits, Measurement& result) {
     try {
-        const std::size_t count = threads == 0 ? automaticThreads() : threads;
-        Walk walk(path, cancellation, entryLimit, count, threads != 0);
+        const std::size_t threads = limits.threads == 0 ? automaticThreads() : limits.threads;
+        Walk walk(path, cancellation, limits, threads);
         Tally tally;
         if (!walk.inspectRoot(tally)) {
             result.complete = false;
             return;
         }
         std::optional<std::string> fingerprint = walk.run(tally);
-        result.bytes = tally.bytes;
-        result.files = tally.files;
+        walk::settle(tally, walk.root(), walk.childBytes(), limits.sharedLinks, result);
         result.modified = tally.modified;
         result.complete = tally.complete && fingerprint.has_value();
         if (fingerprint) result.fingerprint = std::move(*fingerprint);

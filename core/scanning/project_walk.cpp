@@ -1,5 +1,6 @@
 #include "core/scanning/project_walk.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -30,26 +31,28 @@ int readNames(FolderListing& listing, int fd, std::vector<fs::DirectoryEntry>& e
 
 struct ProjectWalk::Frame {
     std::string path;
+    FolderDescriptors::Folder folder;  // named by the end of `path`
     std::vector<fs::DirectoryEntry> children;
     std::size_t nextChild = 0;
 };
 
 ProjectWalk::ProjectWalk(std::string root, ErrorHandler onError, std::size_t namesPerFolder)
     : m_root(std::move(root)), m_onError(std::move(onError)), m_namesPerFolder(namesPerFolder) {
+    Frame& frame = m_stack.emplace_back();
+    frame.path = m_root;
     // The root may be reached through a link: the caller has vetted it, and the system's own
     // links ("/tmp" and friends on some systems) may lead to it.
-    if (!m_folders.openRoot(m_root, true)) {
+    if (!m_descriptors.openRoot(frame.folder, m_root, true)) {
+        m_stack.clear();
         m_failed = true;
         return;
     }
-    Frame frame;
-    frame.path = m_root;
-    const int error = readNames(m_listing, m_folders.top(), frame.children, m_namesPerFolder);
-    m_stack.push_back(std::move(frame));
-    if (error != 0 && m_onError) m_onError(m_root, error);
+    readFrame(frame);
 }
 
-ProjectWalk::~ProjectWalk() = default;
+ProjectWalk::~ProjectWalk() {
+    while (!m_stack.empty()) m_stack.pop_back();  // a folder goes before its parent
+}
 
 const ProjectWalk::Entry* ProjectWalk::next() {
     if (m_descendPending) {
@@ -59,8 +62,9 @@ const ProjectWalk::Entry* ProjectWalk::next() {
     while (!m_stack.empty()) {
         Frame& top = m_stack.back();
         if (top.nextChild >= top.children.size()) {
+            // The walk goes on in the parent, so its descriptor comes back with this one's.
+            m_descriptors.leave(top.folder);
             m_stack.pop_back();
-            m_folders.pop();
             continue;
         }
         fs::DirectoryEntry& child = top.children[top.nextChild++];
@@ -74,24 +78,31 @@ const ProjectWalk::Entry* ProjectWalk::next() {
 }
 
 void ProjectWalk::enterCurrent() {
-    FolderStack::Failure lost{0, 0};
-    if (m_folders.top(&lost) < 0) {
-        // The folder moved or changed since it was listed; what remains of its subtree is lost.
-        if (lost.error != 0 && m_onError) m_onError(m_stack[lost.depth].path, lost.error);
-        return;
-    }
-    // Never through a link: a folder swapped for a link since the listing is refused.
-    const int fd = m_folders.push(m_current.name);
-    if (fd < 0) {
-        const int error = errno;
-        if (m_onError) m_onError(m_current.path, error);
-        return;
-    }
-    Frame frame;
+    Frame& parent = m_stack.back();
+    Frame& frame = m_stack.emplace_back();
     frame.path = m_current.path;
+    frame.folder.parent = &parent.folder;
+    frame.folder.name = std::string_view(frame.path).substr(frame.path.size() - m_current.name.size());
+    if (!readFrame(frame)) m_stack.pop_back();
+}
+
+bool ProjectWalk::readFrame(Frame& frame) {
+    FolderDescriptors::Failure lost;
+    // Never through a link: a folder swapped for a link since the listing is refused, and so is
+    // anything below a folder that moved or changed since it was listed.
+    const int fd = m_descriptors.acquire(frame.folder, &lost);
+    if (fd < 0) {
+        if (lost.folder != nullptr && m_onError) {
+            const auto found = std::find_if(m_stack.begin(), m_stack.end(),
+                                            [&lost](const Frame& f) { return &f.folder == lost.folder; });
+            if (found != m_stack.end()) m_onError(found->path, lost.error);
+        }
+        return false;
+    }
     const int error = readNames(m_listing, fd, frame.children, m_namesPerFolder);
-    m_stack.push_back(std::move(frame));
-    if (error != 0 && m_onError) m_onError(m_current.path, error);
+    m_descriptors.release(frame.folder);
+    if (error != 0 && m_onError) m_onError(frame.path, error);
+    return true;
 }
 
 }  // namespace tarnby

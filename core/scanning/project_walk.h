@@ -2,13 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "core/platform/file_system.h"
+#include "core/platform/folder_descriptors.h"
 #include "core/platform/folder_listing.h"
-#include "core/platform/folder_stack.h"
 
 namespace tarnby {
 
@@ -55,12 +56,13 @@ private:
     struct Frame;
 
     void enterCurrent();
+    bool readFrame(Frame& frame);
 
     std::string m_root;
     ErrorHandler m_onError;
     std::size_t m_namesPerFolder;
-    std::vector<Frame> m_stack;
-    FolderStack m_folders{kOpenFolderLimit};  // one level per frame
+    FolderDescriptors m_descriptors{{kOpenFolderLimit - 1, 0}};  // and the root
+    std::deque<Frame> m_stack;                                   // a deque, so a frame's folder never moves
     FolderListing m_listing;
     Entry m_current;
     bool m_descendPending = false;

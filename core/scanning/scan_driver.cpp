@@ -1,6 +1,7 @@
 #include "core/scanning/scanner.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
@@ -34,9 +35,17 @@ std::size_t scalarCount(std::string_view text) {
 
 bool walkSkipsName(std::string_view name) { return name == ".git" || name == ".Trash" || name == "Library"; }
 
+// One finding's measurement as the pool makes it. Made: measured, possibly cut short by a
+// stop. Skipped: the stop came before it started, so it is not listed at all.
+struct Slot {
+    enum class State { waiting, measuring, made, skipped };
+    State state = State::waiting;  // under the pool's lock
+    Measurement measurement;       // read once made
+};
+
 // Measures the scan's findings beside the walk that finds them, so the walk never waits for a
-// measurement and several targets are measured at once. With no workers, each measurement is
-// made at once on the scanning thread.
+// measurement and several targets are measured at once, in the order they were found. With no
+// workers, each measurement is made at once on the scanning thread.
 class MeasurementPool {
 public:
     MeasurementPool(const ScanCancellation& cancellation, std::size_t entryLimit, std::size_t workers,
@@ -50,16 +59,17 @@ public:
     MeasurementPool(const MeasurementPool&) = delete;
     MeasurementPool& operator=(const MeasurementPool&) = delete;
 
-    // Starts measuring `path` into a slot that stays valid for the pool's life; read it after finish().
-    const Measurement* submit(std::string path) {
-        Measurement& slot = m_slots.emplace_back();
-        if (m_workers == 0) {
-            slot = FileInspection::measure(path, m_cancellation, m_entryLimit, m_threadsPerMeasurement);
-            return &slot;
-        }
+    // Starts measuring `path` into a slot that stays valid for the pool's life.
+    Slot* submit(std::string path) {
+        Slot* slot = nullptr;
         {
             std::lock_guard guard(m_lock);
-            m_jobs.push_back({std::move(path), &slot});
+            slot = &m_slots.emplace_back();
+            m_jobs.push_back({std::move(path), slot});
+        }
+        if (m_workers == 0) {
+            runAll();
+            return slot;
         }
         m_wake.notify_one();
         if (m_threads.size() < m_workers) {
@@ -69,10 +79,21 @@ public:
                 if (m_threads.empty()) runAll();  // no thread at all: measure here
             }
         }
-        return &slot;
+        return slot;
     }
 
-    // Waits until every submitted measurement is made.
+    // Whether the slot is made or skipped; with `wait`, waits until it is.
+    bool settled(const Slot& slot, bool wait) {
+        std::unique_lock lock(m_lock);
+        const auto over = [&] { return slot.state == Slot::State::made || slot.state == Slot::State::skipped; };
+        if (wait) m_settled.wait(lock, over);
+        return over();
+    }
+
+    // How many slots are made or skipped: a cheap test for whether anything changed.
+    std::size_t settledCount() const { return m_settledCount.load(std::memory_order_acquire); }
+
+    // Waits until every submitted measurement is made or skipped.
     void finish() {
         {
             std::lock_guard guard(m_lock);
@@ -87,44 +108,54 @@ public:
 private:
     struct Job {
         std::string path;
-        Measurement* slot;
+        Slot* slot = nullptr;
     };
 
     void work() {
+        std::unique_lock lock(m_lock);
         for (;;) {
-            Job job;
-            {
-                std::unique_lock lock(m_lock);
-                m_wake.wait(lock, [&] { return m_closed || !m_jobs.empty(); });
-                if (m_jobs.empty()) return;
-                job = std::move(m_jobs.front());
-                m_jobs.pop_front();
-            }
-            *job.slot = FileInspection::measure(job.path, m_cancellation, m_entryLimit, m_threadsPerMeasurement);
+            m_wake.wait(lock, [&] { return m_closed || !m_jobs.empty(); });
+            if (m_jobs.empty()) return;
+            runOne(lock);
         }
     }
 
     // Jobs no thread took, measured on this one.
     void runAll() {
         std::unique_lock lock(m_lock);
-        while (!m_jobs.empty()) {
-            Job job = std::move(m_jobs.front());
-            m_jobs.pop_front();
+        while (!m_jobs.empty()) runOne(lock);
+    }
+
+    // With the lock held and a job waiting. A queued measurement not started before a stop
+    // never is; on the scanning thread alone, the one just found is started as it always was,
+    // and the measurement itself sees the stop.
+    void runOne(std::unique_lock<std::mutex>& lock) {
+        Job job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        const bool skip = m_workers > 0 && m_cancellation.isCancelled();
+        job.slot->state = skip ? Slot::State::skipped : Slot::State::measuring;
+        if (!skip) {
             lock.unlock();
-            *job.slot = FileInspection::measure(job.path, m_cancellation, m_entryLimit, m_threadsPerMeasurement);
+            Measurement made = FileInspection::measure(job.path, m_cancellation, m_entryLimit, m_threadsPerMeasurement);
             lock.lock();
+            job.slot->measurement = std::move(made);
+            job.slot->state = Slot::State::made;
         }
+        m_settledCount.fetch_add(1, std::memory_order_release);
+        m_settled.notify_all();
     }
 
     const ScanCancellation& m_cancellation;
     const std::size_t m_entryLimit;
     const std::size_t m_workers;
     const std::size_t m_threadsPerMeasurement;
-    std::deque<Measurement> m_slots;  // a deque, so slots never move while threads fill them
     std::vector<std::thread> m_threads;
     std::mutex m_lock;
     std::condition_variable m_wake;
+    std::condition_variable m_settled;
+    std::deque<Slot> m_slots;  // a deque, so slots never move while threads fill them
     std::deque<Job> m_jobs;
+    std::atomic<std::size_t> m_settledCount{0};
     bool m_closed = false;
 };
 
@@ -140,11 +171,13 @@ std::size_t poolWorkers(std::size_t threads) {
 class ScanRun {
 public:
     ScanRun(const ScanConfiguration& configuration, const std::optional<std::vector<SimulatorDevice>>& devices,
-            const ScanCancellation& cancellation, const Progress& progress, const ScanLimits& limits)
+            const ScanCancellation& cancellation, const Progress& progress, const Measured& measured,
+            const ScanLimits& limits)
         : m_configuration(configuration),
           m_devices(devices),
           m_cancellation(cancellation),
           m_progress(progress),
+          m_measured(measured),
           m_limits(limits),
           m_cacheTargets(pathSet(configuration.cacheTargets())),
           m_pool(cancellation, limits.measuredEntries, poolWorkers(limits.threads), limits.threads) {}
@@ -158,6 +191,9 @@ public:
         } catch (...) {
             // Out of memory, or a progress callback that threw: keep what was found.
         }
+        try {
+            deliver(true);
+        } catch (...) {}
         m_pool.finish();
         try {
             settle();
@@ -171,6 +207,11 @@ public:
     }
 
 private:
+    struct Found {
+        StorageItem item;
+        Slot* slot = nullptr;
+    };
+
     // A note as it arose; for an item, whether it is needed is only known once it is measured.
     struct PendingNote {
         std::string text;
@@ -186,35 +227,61 @@ private:
     bool cancelled() const { return m_cancellation.isCancelled(); }
 
     // Adds the item, whose measurement `slot` is being made, and the place of its note for
-    // when that measurement cannot see everything.
-    void append(StorageItem item, const Measurement* slot) {
-        m_result.items.push_back(std::move(item));
-        m_measurements.push_back(slot);
-        m_notes.push_back({{}, m_result.items.size() - 1});
+    // when that measurement cannot see everything. Nothing is added when memory runs out.
+    void append(StorageItem item, Slot* slot) {
+        if (m_notes.size() == m_notes.capacity()) m_notes.reserve(2 * m_notes.size() + 1);
+        m_found.push_back({std::move(item), slot});
+        m_notes.push_back({{}, m_found.size() - 1});  // room reserved above: cannot throw
+        deliver(false);
     }
 
-    // Once every measurement is made: items take theirs, and notes their final order.
-    void settle() {
-        for (std::size_t i = 0; i < m_result.items.size(); ++i) {
-            m_result.items[i].measurement = *m_measurements[i];
+    // Hands each item whose measurement is made to `m_measured`, in the order the items were
+    // found; with `wait`, every item, waiting for each. An item skipped at a stop is passed over.
+    void deliver(bool wait) {
+        if (!wait && m_pool.settledCount() == m_settledSeen) return;
+        m_settledSeen = m_pool.settledCount();
+        for (; m_delivered < m_found.size(); ++m_delivered) {
+            Found& found = m_found[m_delivered];
+            if (!m_pool.settled(*found.slot, wait)) return;
+            if (found.slot->state != Slot::State::made) continue;
+            found.item.measurement = std::move(found.slot->measurement);
+            if (!m_measured) continue;
+            try {
+                m_measured(found.item);
+            } catch (...) {
+                m_measured = nullptr;  // a receiver that failed gets nothing more; the scan goes on
+            }
         }
+    }
+
+    // Once every measurement is made or skipped: the items measured, and notes in their final order.
+    void settle() {
+        deliver(true);
         for (PendingNote& pending : m_notes) {
             if (pending.item == SIZE_MAX) {
                 m_result.notes.push_back(std::move(pending.text));
-            } else if (const StorageItem& item = m_result.items[pending.item]; !item.measurement.complete) {
-                m_result.notes.push_back("Could not fully inspect " + item.url + ". Cleanup disabled for this item.");
+                continue;
             }
+            const Found& found = m_found[pending.item];
+            if (found.slot->state == Slot::State::made && !found.item.measurement.complete) {
+                m_result.notes.push_back("Could not fully inspect " + found.item.url +
+                                         ". Cleanup disabled for this item.");
+            }
+        }
+        m_result.items.reserve(m_found.size());
+        for (Found& found : m_found) {
+            if (found.slot->state == Slot::State::made) m_result.items.push_back(std::move(found.item));
         }
     }
 
     // The shared checks before a candidate becomes an item. Gives the standardized path and the
     // slot its measurement is being made in, or nothing when the candidate is passed over.
-    std::optional<std::pair<std::string, const Measurement*>> inspect(const std::string& path) {
+    std::optional<std::pair<std::string, Slot*>> inspect(const std::string& path) {
         if (!fs::exists(path) || !FileInspection::safePath(path) || cancelled()) return std::nullopt;
         std::string standard = paths::standardized(path);
         if (!m_seen.insert(standard).second) return std::nullopt;
         report("Inspecting " + paths::lastComponent(standard));
-        const Measurement* slot = m_pool.submit(standard);
+        Slot* slot = m_pool.submit(standard);
         return std::make_pair(std::move(standard), slot);
     }
 
@@ -262,6 +329,7 @@ private:
         const std::string rootName = paths::lastComponent(root);
         std::size_t counter = 0;
         for (;;) {
+            deliver(false);
             // Checked before asking for the next entry, which may open a folder.
             if (cancelled()) return;
             const ProjectWalk::Entry* entry = walk.next();
@@ -394,9 +462,12 @@ private:
     const std::optional<std::vector<SimulatorDevice>>& m_devices;
     const ScanCancellation& m_cancellation;
     const Progress& m_progress;
+    Measured m_measured;
     const ScanLimits& m_limits;
     ScanResult m_result;
-    std::vector<const Measurement*> m_measurements;  // one per item, filled by the pool
+    std::vector<Found> m_found;   // every item found, in order, with the slot of its measurement
+    std::size_t m_delivered = 0;  // items before this one have been delivered or passed over
+    std::size_t m_settledSeen = 0;
     std::vector<PendingNote> m_notes;
     std::unordered_set<std::string> m_seen;  // standardized paths of recorded items, all phases
     const std::unordered_set<std::string> m_cacheTargets;
@@ -407,8 +478,14 @@ private:
 
 ScanResult scan(const ScanConfiguration& configuration, const std::optional<std::vector<SimulatorDevice>>& devices,
                 const ScanCancellation& cancellation, const Progress& progress, const ScanLimits& limits) {
+    return scan(configuration, devices, cancellation, progress, Measured(), limits);
+}
+
+ScanResult scan(const ScanConfiguration& configuration, const std::optional<std::vector<SimulatorDevice>>& devices,
+                const ScanCancellation& cancellation, const Progress& progress, const Measured& measured,
+                const ScanLimits& limits) {
     try {
-        return ScanRun(configuration, devices, cancellation, progress, limits).run();
+        return ScanRun(configuration, devices, cancellation, progress, measured, limits).run();
     } catch (...) {
         // Only the result's own allocation can get here.
         ScanResult result;

@@ -52,11 +52,23 @@ bool recognized(const StorageItem& item, const ScanConfiguration& configuration)
 // Called synchronously on the scanning thread.
 using Progress = std::function<void(const std::string&)>;
 
+// Called synchronously on the scanning thread with each item once its measurement is made, in
+// the order the items were found (which is also the order of equal sizes in the result); an
+// item waits for those found before it, so its values are the final ones. The item is valid
+// during the call only. Items are measured on other threads meanwhile, so a slow receiver
+// delays the scan but changes nothing in it; one that throws is not called again.
+using Measured = std::function<void(const StorageItem&)>;
+
 // Project roots, package caches, DerivedData folders, simulator devices, in that order;
 // items sorted by size, largest first (stable). Never throws; `devices` is nothing when there
-// is no inventory. Blocks while it walks the disk.
+// is no inventory. Blocks while it walks the disk. After a stop (the cancellation), an item
+// whose measurement had started is listed, incomplete unless it finished first; one that had
+// not started is left out, with no note. `measured` receives exactly the items of the result.
 ScanResult scan(const ScanConfiguration& configuration, const std::optional<std::vector<SimulatorDevice>>& devices,
                 const ScanCancellation& cancellation, const Progress& progress, const ScanLimits& limits = {});
+ScanResult scan(const ScanConfiguration& configuration, const std::optional<std::vector<SimulatorDevice>>& devices,
+                const ScanCancellation& cancellation, const Progress& progress, const Measured& measured,
+                const ScanLimits& limits = {});
 
 }  // namespace Scanner
 }  // namespace tarnby

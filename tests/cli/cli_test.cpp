@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -106,7 +107,8 @@ Outcome quilletReading(const TempTree& scratch, const std::vector<std::string>& 
 
 bool isOneLine(const std::string& text) { return !text.empty() && text.find('\n') == text.size() - 1; }
 
-// A home with one project holding node_modules and .next, and an npm cache.
+// A home with one project holding node_modules and .next, and an npm cache sharing a file
+// with node_modules through a hard link.
 struct FixtureHome {
     TempTree tree;
     std::string home = tree.makeDir("home");
@@ -118,6 +120,7 @@ struct FixtureHome {
         tree.writeFile("home/Code/site/node_modules/left-pad/index.js", std::string(9000, 'x'));
         tree.writeFile("home/Code/site/.next/cache/a", "x");
         tree.writeFile("home/.npm/_cacache/index", std::string(20000, 'y'));
+        tree.hardLink("home/Code/site/node_modules/left-pad/index.js", "home/.npm/_cacache/content/left-pad");
     }
 };
 
@@ -173,6 +176,10 @@ TEST(CommandLine, ScanJsonDescribesEveryItemAndEndsWithTheInventoryNote) {
     const auto measured = tarnby::FileInspection::measure(fixture.project + "/node_modules", cancellation);
     EXPECT_EQ((*modules)["fingerprint"], measured.fingerprint);
     EXPECT_EQ((*modules)["bytes"], measured.bytes);
+    EXPECT_EQ((*modules)["freedBytes"], measured.freedBytes);
+    EXPECT_LT(measured.freedBytes, measured.bytes);  // the cache holds a link to its file
+    EXPECT_EQ((*modules)["largest"],
+              Json::parse(R"([{"name": "left-pad", "bytes": )" + std::to_string(measured.bytes) + "}]"));
     EXPECT_TRUE((*modules)["modified"].is_number_float());
     for (const char* key :
          {"explanation", "rebuild", "files", "complete", "selectable", "deviceID", "lastBoot", "protection"}) {
@@ -217,6 +224,8 @@ TEST(CommandLine, TableShowsHomeAsTildeTotalsAndHidesKeptItems) {
     EXPECT_NE(run.out.find("~/Code/site/node_modules"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("~/Code/site/.next"), std::string::npos);  // kept, so hidden
     EXPECT_NE(run.out.find("2 items (1 kept item hidden"), std::string::npos) << run.out;
+    // Both listed items hold the shared file; cleaning both frees it once.
+    EXPECT_NE(run.out.find("\nCleaning them all would free "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Simulator inventory unavailable."), std::string::npos);
 
     const Outcome all = quillet(fixture.tree, {"scan", "--all", "--no-simulators", "--home", fixture.home});
@@ -261,6 +270,14 @@ TEST(CommandLine, PlanPipedFromScanGivesTheExactPlanText) {
                                 "\",\n    \"title\" : \"site \\/ node_modules\"\n  }";
     EXPECT_EQ(plan.out, "[\n" + element + ",\n" + element + "\n]\n");
     EXPECT_EQ(plan.err, "");
+    // A document from before items said what they free and hold plans the same.
+    Json older = document;
+    for (auto& item : older["items"]) {
+        item.erase("freedBytes");
+        item.erase("largest");
+    }
+    EXPECT_EQ(quillet(fixture.tree, {"plan", "--scan", "-", "--no-simulators", modules, modules}, older.dump()).out,
+              plan.out);
 
     // A change after the scan keeps the item out, with the reason on standard error.
     fixture.tree.writeFile("home/Code/site/node_modules/new-file", "z");
@@ -298,6 +315,84 @@ TEST(CommandLine, CtrlCStopsTheScanAndPrintsThePartialResult) {
     const Json document = Json::parse(run.out);
     EXPECT_EQ(document["cancelled"], true);
     EXPECT_TRUE(document["items"].empty());
+}
+
+// Each line of `text` as JSON.
+std::vector<Json> jsonLines(const std::string& text) {
+    std::vector<Json> lines;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(Json::parse(text.substr(start, end - start)));
+    }
+    return lines;
+}
+
+TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured) {
+    TempTree tree;
+    const std::string home = tree.makeDir("home");
+    for (int project = 0; project < 60; ++project) {
+        const std::string base = "home/Code/p" + std::to_string(project);
+        tree.writeFile(base + "/package.json", "{}");
+        for (int file = 0; file < 100; ++file) tree.writeFile(base + "/node_modules/f" + std::to_string(file), "m");
+    }
+    const std::vector<std::string> scan{"scan", "--no-simulators", "--home", home, "--root", home + "/Code"};
+    std::vector<std::string> asJson = scan, asStream = scan;
+    asJson.push_back("--json");
+    asStream.push_back("--json-stream");
+    Json document = Json::parse(quillet(tree, asJson).out);
+    std::map<std::string, Json> whole;
+    for (const Json& item : document["items"]) whole[item["path"].get<std::string>()] = item;
+
+    // In finding order, then the rest of the document: sorted as the document sorts (largest
+    // first, and here every size is equal), the items are the document's.
+    std::vector<Json> lines = jsonLines(quillet(tree, asStream).out);
+    ASSERT_FALSE(lines.empty());
+    Json rest = lines.back();
+    lines.pop_back();
+    std::ranges::stable_sort(lines, std::ranges::greater(),
+                             [](const Json& item) { return item["bytes"].get<std::int64_t>(); });
+    EXPECT_EQ(Json(lines), document["items"]);
+    document.erase("items");
+    EXPECT_EQ(rest, document);
+
+    // Through a pipe of one page, the scan can only be a few lines ahead of what was read: the
+    // Ctrl-C after the tenth line comes while most items are still to come.
+    const std::string fifo = tree.path("stream.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    std::string streamed;
+    Wiring wiring;
+    wiring.outPath = fifo;
+    const Outcome run = quillet(
+        tree, asStream, {},
+        [&](pid_t child) {
+            const int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+            ::fcntl(fd, F_SETPIPE_SZ, 4096);
+            char chunk[512];
+            bool stopped = false;
+            for (ssize_t count; (count = ::read(fd, chunk, sizeof chunk)) > 0;) {
+                streamed.append(chunk, static_cast<std::size_t>(count));
+                if (!stopped && std::ranges::count(streamed, '\n') >= 10) stopped = ::kill(child, SIGINT) == 0;
+            }
+            ::close(fd);
+        },
+        wiring);
+    EXPECT_EQ(run.status, 130) << run.err;
+    lines = jsonLines(streamed);
+    ASSERT_GT(lines.size(), 10u);
+    const Json last = lines.back();
+    EXPECT_EQ(last["cancelled"], true);
+    lines.pop_back();
+    std::size_t incomplete = 0;
+    for (const Json& item : lines) {
+        if (item["complete"]) {
+            EXPECT_EQ(item, whole[item["path"].get<std::string>()]);  // as a whole scan measures it
+        } else {
+            ++incomplete;  // in progress at the stop
+            const Json note =
+                "Could not fully inspect " + item["path"].get<std::string>() + ". Cleanup disabled for this item.";
+            EXPECT_EQ(std::count(last["notes"].begin(), last["notes"].end(), note), 1);
+        }
+    }
+    EXPECT_LE(incomplete, std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8));
 }
 
 // The scan of a fixture home, as `quillet scan --json` prints it.

@@ -42,6 +42,7 @@ expect suggest quillet s
 expect plan quillet ""
 expect --version quillet --v
 expect --json quillet scan --j
+expect --json-stream quillet scan --json-
 expect --scan quillet plan --no-simulators --s
 expect --acknowledge-simulator-risk quillet plan --ack
 expect plan quillet help p

@@ -15,8 +15,8 @@
 
 namespace tarnby::testing {
 
-TempTree::TempTree() {
-    std::string pattern = "/tmp/quillet-test-XXXXXX";
+TempTree::TempTree(const std::string& base) {
+    std::string pattern = base + "/quillet-test-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (::mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

@@ -9,7 +9,7 @@ namespace tarnby::testing {
 // Every relative path is taken below root(); parents are created as needed.
 class TempTree {
 public:
-    TempTree();
+    explicit TempTree(const std::string& base = "/tmp");
     ~TempTree();
     TempTree(const TempTree&) = delete;
     TempTree& operator=(const TempTree&) = delete;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "core/scanning/file_inspection.h"
+#include "core/scanning/folder_walk.h"
 #include "tests/support/temp_tree.h"
 
 namespace tarnby {
@@ -83,23 +84,33 @@ TEST(ParallelMeasure, GivesTheSequentialMeasurementWhateverTheThreadCount) {
     expectSameMeasurement(fewer, measureWith(root, 1));
 }
 
-TEST(ParallelMeasure, DeepBranchingTreesReopenClosedFoldersByName) {
-    // Every level keeps a sibling waiting, so more folders wait for their subfolders than stay
-    // open; the deep ones are reached again through their ancestors' names.
+TEST(ParallelMeasure, AnyDescriptorBudgetGivesTheSameMeasurementOnEveryThreadCount) {
+    // Every level keeps a sibling waiting, so more folders wait for their subfolders than
+    // descriptors stay open: closed ones are found again from above and from below.
     TempTree tree;
     const std::string root = tree.makeDir("deep");
     std::string level = "deep";
     for (int depth = 0; depth < 150; ++depth) {
         tree.writeFile(level + "/side/f", "s");
+        tree.writeFile(level + "/wide" + std::to_string(depth % 3) + "/g", "w");
         level += "/d";
     }
     tree.writeFile(level + "/bottom", "b");
 
     const std::size_t descriptors = openDescriptors();
-    const Measurement sequential = measureWith(root, 1);
-    ASSERT_TRUE(sequential.complete);
-    EXPECT_EQ(sequential.files, 151);
-    for (std::size_t threads : {2U, 4U}) expectSameMeasurement(measureWith(root, threads), sequential);
+    const Measurement generous = measureWith(root, 1);
+    ASSERT_TRUE(generous.complete);
+    EXPECT_EQ(generous.files, 301);
+    for (std::size_t threads : {1U, 2U, 4U}) {
+        for (const FolderBudget budget : {FolderBudget{1, 0}, FolderBudget{2, 1}, FolderBudget{5, 3}}) {
+            SCOPED_TRACE("threads " + std::to_string(threads) + ", budget " + std::to_string(budget.open));
+            Measurement tight;
+            FolderWalk::measure(root, ScanCancellation(),
+                                {FileInspection::kEntryLimit, threads, budget, FileInspection::kSharedLinkLimit},
+                                tight);
+            expectSameMeasurement(tight, generous);
+        }
+    }
     ScanCancellation cancelled;
     cancelled.cancel();
     FileInspection::measure(root, cancelled, FileInspection::kEntryLimit, 4);

@@ -4,18 +4,50 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <new>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include "core/scanning/project_walk.h"
 #include "core/scanning/scanner.h"
 #include "core/scanning/target_catalogue.h"
 #include "tests/support/temp_tree.h"
+
+// Allocation failure on demand: the allocation after the next `gAllocationsLeft` ones throws.
+namespace {
+std::atomic<long> gAllocationsLeft{-1};
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (gAllocationsLeft.load(std::memory_order_relaxed) >= 0 && gAllocationsLeft.fetch_sub(1) == 0) {
+        throw std::bad_alloc();
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& nothrow) noexcept { return operator new(size, nothrow); }
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 
 namespace tarnby {
 namespace {
@@ -29,9 +61,10 @@ const std::string kDevices = "home/Library/Developer/CoreSimulator/Devices/";
 struct ScanRecord {
     ScanResult result;
     std::vector<std::string> progress;
+    std::vector<StorageItem> measured;  // as each item was handed over
 };
 
-// Records every progress text, then calls `onProgress`, which may cancel.
+// Records every progress text and measured item, then calls `onProgress`, which may cancel.
 ScanRecord runScan(const ScanConfiguration& configuration, const Devices& devices = {}, ScanLimits limits = {},
                    const std::function<void(ScanCancellation&)>& onProgress = {}) {
     ScanRecord record;
@@ -42,7 +75,7 @@ ScanRecord runScan(const ScanConfiguration& configuration, const Devices& device
             record.progress.push_back(text);
             if (onProgress) onProgress(cancellation);
         },
-        limits);
+        [&](const StorageItem& item) { record.measured.push_back(item); }, limits);
     return record;
 }
 
@@ -138,6 +171,91 @@ TEST(ScanTest, ProgressTraversalLimitLargestFirstAndCancellation) {
     const auto cancelled = runScan(configuration, {}, {.progressInterval = 1}, &ScanCancellation::cancel);
     EXPECT_TRUE(cancelled.result.cancelled);
     EXPECT_EQ(cancelled.progress, std::vector<std::string>{"Looking through a\u2026 1 entries checked"});
+}
+
+TEST(ScanTest, AStopKeepsWhatWasMeasuredAndListsNothingThatHadNotStarted) {
+    TempTree tree;
+    for (int project = 0; project < 24; ++project) {
+        const std::string base = "home/Code/p" + std::to_string(project);
+        tree.writeFile(base + "/package.json", "{}");
+        for (int file = 0; file < 60; ++file) {
+            tree.writeFile(base + "/node_modules/m" + std::to_string(file % 6) + "/f" + std::to_string(file),
+                           std::string(static_cast<std::size_t>(project % 5) * 2000, 'x'));
+        }
+    }
+    const ScanConfiguration configuration(tree.path("home"), {tree.path("home/Code")});
+    const auto full = runScan(configuration, {}, {.threads = 1});
+    ASSERT_EQ(full.result.items.size(), 24u);
+
+    const std::size_t workers = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
+    for (const std::size_t threads : {1U, 0U}) {
+        for (const int stopAt : {1, 7, 24}) {
+            SCOPED_TRACE("threads " + std::to_string(threads) + ", stop at " + std::to_string(stopAt));
+            int inspecting = 0;
+            const auto stopped = runScan(configuration, {}, {.threads = threads}, [&](ScanCancellation& cancellation) {
+                if (++inspecting == stopAt) cancellation.cancel();
+            });
+            EXPECT_TRUE(stopped.result.cancelled);
+            std::size_t incomplete = 0;
+            for (const StorageItem& item : stopped.result.items) {
+                if (item.measurement.complete) {
+                    EXPECT_EQ(item.measurement, itemAt(full.result, item.url).measurement) << item.url;
+                } else {
+                    ++incomplete;
+                }
+            }
+            const auto notes = std::ranges::count_if(stopped.result.notes, [](const std::string& note) {
+                return note.starts_with("Could not fully inspect ");
+            });
+            EXPECT_EQ(static_cast<std::size_t>(notes), incomplete);
+            if (threads == 1) {
+                // The one being measured at the stop, and every one before it.
+                EXPECT_EQ(stopped.result.items.size(), static_cast<std::size_t>(stopAt));
+                EXPECT_EQ(incomplete, 1u);
+            } else {
+                EXPECT_LE(stopped.result.items.size(), static_cast<std::size_t>(stopAt));
+                EXPECT_LE(incomplete, workers);
+            }
+            // Handed over in finding order, the very items of the result.
+            std::vector<StorageItem> sorted = stopped.measured;
+            std::ranges::stable_sort(sorted, std::ranges::greater(),
+                                     [](const StorageItem& i) { return i.measurement.bytes; });
+            ASSERT_EQ(sorted.size(), stopped.result.items.size());
+            for (std::size_t i = 0; i < sorted.size(); ++i) {
+                EXPECT_EQ(sorted[i].url, stopped.result.items[i].url);
+                EXPECT_EQ(sorted[i].measurement, stopped.result.items[i].measurement);
+            }
+        }
+    }
+}
+
+TEST(ScanTest, MemoryRunningOutAnywhereLeavesAConsistentPartialResult) {
+    TempTree tree;
+    for (const char* project : {"a", "b", "c"}) {
+        tree.writeFile("home/Code/" + std::string(project) + "/package.json", "{}");
+        tree.writeFile("home/Code/" + std::string(project) + "/node_modules/x/f", project);
+    }
+    tree.writeFile("home/.npm/_cacache/index", "i");
+    const ScanConfiguration configuration(tree.path("home"), {tree.path("home/Code")});
+    const ScanLimits oneThread{.threads = 1};
+    const ScanResult full = Scanner::scan(configuration, std::nullopt, ScanCancellation(), {}, oneThread);
+    ASSERT_EQ(full.items.size(), 4u);
+
+    for (long failing = 0;; ++failing) {
+        const ScanCancellation never;
+        gAllocationsLeft = failing;
+        const ScanResult result = Scanner::scan(configuration, std::nullopt, never, {}, oneThread);
+        const bool failed = gAllocationsLeft.exchange(-1) < 0;
+        for (const StorageItem& item : result.items) {
+            const StorageItem& whole = itemAt(full, item.url);
+            if (item.measurement.complete) {
+                EXPECT_EQ(item.measurement, whole.measurement) << failing;
+            }
+            const std::string note = "Could not fully inspect " + item.url + ". Cleanup disabled for this item.";
+            EXPECT_EQ(std::ranges::count(result.notes, note), item.measurement.complete ? 0 : 1) << failing;
+        }
+        if (!failed) break;  // every allocation of a scan has failed once
+    }
 }
 
 TEST(ScanTest, FoldersFromPathMaxOnAreNotedOnceWhileDeepFoldersAreReopenedWithBoundedDescriptors) {
