@@ -20,15 +20,17 @@ ResultsModel::ResultsModel(StorageModel& model, QObject* parent) : QAbstractList
 
 void ResultsModel::takeVisibleItems() {
     std::shared_ptr<const VisibleSnapshot> visible = m_model.visibleSnapshot();
+    std::shared_ptr<const VisibleSnapshot> previous;
     if (!m_visible || visible->items != m_visible->items) {
         m_nameKeys.reset();
         m_searchTexts.reset();
         m_sorted.reset();
+        previous = m_visible;
     }
     m_visible = std::move(visible);
     // Rows listed before may include items kept since.
     m_listedFrom.reset();
-    derive();
+    derive(previous.get());
     emit visibleItemsChanged();
 }
 
@@ -66,7 +68,7 @@ bool onlyNarrowed(const tarnby::browsing::Choices& before, const tarnby::browsin
 
 }  // namespace
 
-void ResultsModel::derive() {
+void ResultsModel::derive(const VisibleSnapshot* previous) {
     // Positions are into all the items; only the visible ones are candidates.
     const std::vector<tarnby::StorageItem>& items = *m_visible->items;
     const auto now = std::chrono::system_clock::now();
@@ -106,18 +108,60 @@ void ResultsModel::derive() {
         if (marked[position]) rows.push_back(position);
     }
 
-    beginResetModel();
-    m_rows = std::move(rows);
-    m_listedFrom = m_choices;
-    m_anySelectable = false;
-    for (std::size_t position : m_rows) {
-        if (items[position].selectable()) {
-            m_anySelectable = true;
-            break;
-        }
+    if (previous == nullptr || !insertRows(*previous, rows)) {
+        beginResetModel();
+        m_rows = std::move(rows);
+        endResetModel();
     }
-    endResetModel();
+    m_listedFrom = m_choices;
+    m_anySelectable = std::any_of(m_rows.begin(), m_rows.end(),
+                                  [&items](std::size_t position) { return items[position].selectable(); });
     emit listChanged();
+}
+
+bool ResultsModel::insertRows(const VisibleSnapshot& previous, const std::vector<std::size_t>& rows) {
+    // Where each earlier item is now, found by path: the items grow in place, so the earlier
+    // ones come in the same order.
+    const std::vector<tarnby::StorageItem>& before = *previous.items;
+    const std::vector<tarnby::StorageItem>& now = *m_visible->items;
+    std::vector<std::size_t> moved(before.size());
+    std::size_t at = 0;
+    for (std::size_t position = 0; position < before.size(); ++position) {
+        while (at < now.size() && now[at].url != before[position].url) ++at;
+        if (at == now.size()) return false;
+        moved[position] = at++;
+    }
+    // Every row listed must still be listed, in the same order, with new rows only between.
+    std::vector<std::size_t> kept;
+    kept.reserve(m_rows.size());
+    for (std::size_t row : m_rows) kept.push_back(moved[row]);
+    std::size_t next = 0;
+    for (std::size_t row : rows) {
+        if (next < kept.size() && row == kept[next]) ++next;
+    }
+    if (next != kept.size()) return false;
+
+    // The same rows over the new items, then each run of new rows in display order: those before
+    // the next row already listed.
+    m_rows = std::move(kept);
+    for (std::size_t first = 0; first < rows.size();) {
+        const bool listed = first < m_rows.size();
+        if (listed && m_rows[first] == rows[first]) {
+            ++first;
+            continue;
+        }
+        std::size_t end = first;
+        while (end < rows.size() && !(listed && rows[end] == m_rows[first])) ++end;
+        beginInsertRows({}, static_cast<int>(first), static_cast<int>(end - 1));
+        m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(first),
+                      rows.begin() + static_cast<std::ptrdiff_t>(first),
+                      rows.begin() + static_cast<std::ptrdiff_t>(end));
+        endInsertRows();
+        first = end;
+    }
+    // A row listed before may show an item whose values a new scan changed.
+    refreshAll({});
+    return true;
 }
 
 void ResultsModel::refreshAll(const QList<int>& roles) {
