@@ -10,6 +10,10 @@
 
 namespace quillet::ui {
 
+namespace {
+constexpr std::size_t kMostInsertions = 64;
+}  // namespace
+
 ResultsModel::ResultsModel(StorageModel& model, QObject* parent) : QAbstractListModel(parent), m_model(model) {
     connect(&m_model, &StorageModel::visibleItemsChanged, this, &ResultsModel::takeVisibleItems);
     connect(&m_model, &StorageModel::selectedChanged, this, [this] { refreshAll({Qt::CheckStateRole}); });
@@ -131,33 +135,31 @@ bool ResultsModel::insertRows(const VisibleSnapshot& previous, const std::vector
         if (at == now.size()) return false;
         moved[position] = at++;
     }
-    // Every row listed must still be listed, in the same order, with new rows only between.
+    // Every row listed must still be listed, in the same order, with runs of new rows between.
     std::vector<std::size_t> kept;
     kept.reserve(m_rows.size());
     for (std::size_t row : m_rows) kept.push_back(moved[row]);
+    std::vector<std::pair<std::size_t, std::size_t>> runs;  // [first, end) in the new rows
     std::size_t next = 0;
-    for (std::size_t row : rows) {
-        if (next < kept.size() && row == kept[next]) ++next;
-    }
-    if (next != kept.size()) return false;
-
-    // The same rows over the new items, then each run of new rows in display order: those before
-    // the next row already listed.
-    m_rows = std::move(kept);
-    for (std::size_t first = 0; first < rows.size();) {
-        const bool listed = first < m_rows.size();
-        if (listed && m_rows[first] == rows[first]) {
-            ++first;
-            continue;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        if (next < kept.size() && rows[row] == kept[next]) {
+            ++next;
+        } else if (!runs.empty() && runs.back().second == row) {
+            runs.back().second = row + 1;
+        } else {
+            runs.emplace_back(row, row + 1);
         }
-        std::size_t end = first;
-        while (end < rows.size() && !(listed && rows[end] == m_rows[first])) ++end;
+    }
+    // Past a few dozen runs one reset costs views less than the insertions.
+    if (next != kept.size() || runs.size() > kMostInsertions) return false;
+
+    m_rows = std::move(kept);
+    for (const auto& [first, end] : runs) {
         beginInsertRows({}, static_cast<int>(first), static_cast<int>(end - 1));
         m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(first),
                       rows.begin() + static_cast<std::ptrdiff_t>(first),
                       rows.begin() + static_cast<std::ptrdiff_t>(end));
         endInsertRows();
-        first = end;
     }
     // A row listed before may show an item whose values a new scan changed.
     refreshAll({});
