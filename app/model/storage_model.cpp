@@ -304,10 +304,13 @@ void StorageModel::takeMeasured(const std::shared_ptr<MeasuredFeed>& feed) {
         m_feedTimer->start(std::chrono::ceil<std::chrono::milliseconds>(m_nextPublish - now));
         return;
     }
-    std::vector<tarnby::StorageItem> measured = feed->take();
-    if (measured.empty()) return;
     m_nextPublish = now + kPublishGap;
-    setItems(withMeasured(*m_items, std::move(measured)));
+    try {
+        std::vector<tarnby::StorageItem> measured = feed->take();
+        if (!measured.empty()) setItems(withMeasured(*m_items, std::move(measured)));
+    } catch (...) {
+        // Out of memory: these rows wait for the result, which lists them all.
+    }
 }
 
 void StorageModel::finishScan(tarnby::ScanResult result, std::optional<std::int64_t> available) {
