@@ -206,7 +206,7 @@ TEST_F(ResultBrowsing, TotalsAndTextsBesideTheList) {
     EXPECT_EQ(unselectableReason(item).value_or(""), "This simulator is booted.");
 }
 
-TEST(ResultBrowsing, SharedAndFreedLinesOnlyWhereCleaningFreesLess) {
+TEST(WindowTexts, SharedAndFreedLinesOnlyWhereCleaningFreesLess) {
     Measurement measurement;
     measurement.bytes = measurement.freedBytes = 90'900'000;
     EXPECT_FALSE(sharedLine(measurement));
