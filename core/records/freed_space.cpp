@@ -17,11 +17,12 @@ bool liesWithin(std::string_view path, std::string_view folder) {
 FreedSpace freedTogether(std::span<const StorageItem* const> items) {
     // Shortest paths first, so an item is met after any item holding it.
     std::vector<const StorageItem*> outermost(items.begin(), items.end());
-    std::ranges::sort(outermost, {}, [](const StorageItem* item) { return item->url.size(); });
+    std::sort(outermost.begin(), outermost.end(),
+              [](const StorageItem* a, const StorageItem* b) { return a->url.size() < b->url.size(); });
     std::vector<const StorageItem*> kept;
     for (const StorageItem* item : outermost) {
         const auto holds = [item](const StorageItem* other) { return liesWithin(item->url, other->url); };
-        if (std::ranges::none_of(kept, holds)) kept.push_back(item);
+        if (std::none_of(kept.begin(), kept.end(), holds)) kept.push_back(item);
     }
 
     FreedSpace freed;
@@ -32,7 +33,8 @@ FreedSpace freedTogether(std::span<const StorageItem* const> items) {
         shared.insert(shared.end(), item->measurement.sharedLinks.begin(), item->measurement.sharedLinks.end());
     }
     const auto identity = [](const SharedLink& link) { return std::pair(link.device, link.inode); };
-    std::ranges::sort(shared, {}, identity);
+    std::sort(shared.begin(), shared.end(),
+              [&](const SharedLink& a, const SharedLink& b) { return identity(a) < identity(b); });
     for (auto first = shared.begin(); first != shared.end();) {
         const auto last = std::find_if(first, shared.end(),
                                        [&](const SharedLink& link) { return identity(link) != identity(*first); });

@@ -20,7 +20,8 @@ void keepLargest(std::vector<SharedLink>& shared, std::size_t limit, bool& cut) 
         shared.resize(limit);
     }
     shared.shrink_to_fit();  // kept with the item for as long as the scan's result lives
-    std::ranges::sort(shared, {}, identity);
+    std::sort(shared.begin(), shared.end(),
+              [&](const SharedLink& a, const SharedLink& b) { return identity(a) < identity(b); });
 }
 
 std::vector<ChildBytes> largestChildren(const Folder& root, const std::vector<std::int64_t>& childBytes) {
@@ -98,9 +99,9 @@ void settle(Tally& total, const Folder& root, std::vector<std::int64_t>& childBy
         if (file.top < childBytes.size()) childBytes[file.top] += bytes;
     }
     // A child holding several links to one file counts it once, as the folder does.
-    std::ranges::sort(total.otherTops);
-    const auto repeated = std::ranges::unique(total.otherTops);
-    total.otherTops.erase(repeated.begin(), repeated.end());
+    // Plain algorithms: clang 14 cannot build libstdc++ 12's ranges::unique.
+    std::sort(total.otherTops.begin(), total.otherTops.end());
+    total.otherTops.erase(std::unique(total.otherTops.begin(), total.otherTops.end()), total.otherTops.end());
     for (const auto& [identity, top] : total.otherTops) {
         const LinkedFile& file = total.linked.at(identity);
         if (top != file.top && top < childBytes.size()) childBytes[top] += 512 * file.blocks;
