@@ -62,10 +62,8 @@ std::vector<pid_t> livingMembersAfterAMoment(pid_t group) {
     return members;
 }
 
-bool living(pid_t pid) {
-    const std::vector<pid_t> members = livingMembersAfterAMoment(::getpgid(pid));
-    return std::find(members.begin(), members.end(), pid) != members.end();
-}
+// The first process id written to `file`: the tool's, whose group the runner made.
+pid_t firstPid(const std::string& file) { return std::atoi(fs::readFile(file).value_or("0").c_str()); }
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -132,9 +130,9 @@ TEST(CommandRunner, TimesOutAHangingToolAndLeavesNeitherItNorAZombie) {
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(failure(tool, kLimit),
                   "The Xcode command timed out. Nothing else was scheduled; try scanning again.");
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double elapsed = secondsSince(start);
         EXPECT_TRUE(elapsed >= least && elapsed < most) << elapsed << " s for " << body;
-        const pid_t pid = std::atoi(fs::readFile(pidFile).value_or("").c_str());
+        const pid_t pid = firstPid(pidFile);
         EXPECT_TRUE(pid > 0 && ::kill(pid, 0) == -1 && errno == ESRCH) << "left running or as a zombie: " << body;
     }
     EXPECT_EQ(fs::readFile(tree.path("log")), "term\n");
@@ -152,11 +150,7 @@ TEST(CommandRunner, WhatTheToolStartedEndsWithItAndCannotHoldItsOutputBack) {
         ADD_FAILURE() << "did not time out";
     } catch (const StorageError&) {}
     EXPECT_LT(secondsSince(start), 0.5 + CommandRunner::kGraceSeconds);
-    pid_t shell = 0, helper = 0;
-    std::istringstream(fs::readFile(pidFile).value_or("")) >> shell >> helper;
-    ASSERT_TRUE(shell > 0 && helper > 0);
-    EXPECT_EQ(livingMembersAfterAMoment(shell), std::vector<pid_t>{}) << "left behind in the tool's group";
-    EXPECT_FALSE(living(helper));
+    EXPECT_EQ(livingMembersAfterAMoment(firstPid(pidFile)), std::vector<pid_t>{}) << "left behind in the tool's group";
 
     // Success: a helper started in the background keeps the pipe open; the output written
     // before the tool exited comes back at once, and the helper does not outlive the run.
@@ -167,9 +161,7 @@ TEST(CommandRunner, WhatTheToolStartedEndsWithItAndCannotHoldItsOutputBack) {
             5.0, std::nullopt),
         "before\nafter\n");
     EXPECT_LT(secondsSince(start), CommandRunner::kReaderWaitSeconds);
-    std::istringstream(fs::readFile(pidFile).value_or("")) >> shell >> helper;
-    EXPECT_EQ(livingMembersAfterAMoment(shell), std::vector<pid_t>{});
-    EXPECT_FALSE(living(helper));
+    EXPECT_EQ(livingMembersAfterAMoment(firstPid(pidFile)), std::vector<pid_t>{});
 
     // A helper that leaves the group cannot be reached; its hold on the pipe delays the
     // answer by the reader's wait, but the tool's output is still returned.
@@ -213,15 +205,14 @@ TEST(CommandRunner, FloodsOfOutputAreDrainedButNeverHeldBeyondTheLimit) {
     EXPECT_LT(secondsSince(start), 30.0);
     const long grownKilobytes = peakResidentKilobytes() - before;
     EXPECT_LT(grownKilobytes, outputMemoryBoundKilobytes());
-    EXPECT_FALSE(living(std::atoi(fs::readFile(pidFile).value_or("0").c_str())));
+    EXPECT_EQ(livingMembersAfterAMoment(firstPid(pidFile)), std::vector<pid_t>{});
 
     // Printing without end: the time limit still holds, and nothing is left running.
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(failure(writeScript(tree, "endless", "echo $$ > '" + pidFile + "'\nexec yes quillet\n"), 0.5),
               "The Xcode command timed out. Nothing else was scheduled; try scanning again.");
     EXPECT_LT(secondsSince(start), 0.5 + CommandRunner::kGraceSeconds + 1.0);
-    const pid_t endless = std::atoi(fs::readFile(pidFile).value_or("0").c_str());
-    EXPECT_EQ(livingMembersAfterAMoment(endless), std::vector<pid_t>{});
+    EXPECT_EQ(livingMembersAfterAMoment(firstPid(pidFile)), std::vector<pid_t>{});
     EXPECT_LT(peakResidentKilobytes() - before, outputMemoryBoundKilobytes());
 }
 
@@ -248,8 +239,7 @@ TEST(CommandRunner, ACancelledRunEndsTheToolsGroupPromptly) {
         stopper.join();
         EXPECT_EQ(description, "The Xcode command was stopped.") << body;
         EXPECT_TRUE(elapsed >= 0.3 && elapsed < 0.3 + CommandRunner::kCancelGraceSeconds + 0.5) << elapsed << " s";
-        const pid_t pid = std::atoi(fs::readFile(pidFile).value_or("0").c_str());
-        EXPECT_EQ(livingMembersAfterAMoment(pid), std::vector<pid_t>{}) << body;
+        EXPECT_EQ(livingMembersAfterAMoment(firstPid(pidFile)), std::vector<pid_t>{}) << body;
     }
     // Already stopped: the tool is ended at once; a tool that ends first is not affected.
     ScanCancellation stopped;
