@@ -359,9 +359,6 @@ TEST(CommandLine, ReadingMoreThanTheCapSaysSo) {
     ::close(fd);
     EXPECT_FALSE(input.text);
     EXPECT_TRUE(input.problem.starts_with("is larger than 1 MiB")) << input.problem;
-
-    const Outcome run = quillet(tree, {"plan", "--scan", tree.path("absent"), "/x"});
-    EXPECT_EQ(run.err, "quillet plan: " + tree.path("absent") + " could not be read: No such file or directory\n");
 }
 
 TEST(CommandLine, AnOutputThatCannotBeWrittenFailsEveryCommand) {
@@ -382,16 +379,6 @@ TEST(CommandLine, AnOutputThatCannotBeWrittenFailsEveryCommand) {
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.err, "quillet: the output could not be written: No space left on device\n");
     }
-}
-
-TEST(CommandLine, EverythingAfterDoubleDashIsAnOperand) {
-    FixtureHome fixture;
-    const std::string document = fixture.document();
-    const Outcome named = quillet(fixture.tree, {"plan", "--scan", "-", "--no-simulators", "--", "--x=y"}, document);
-    EXPECT_EQ(named.status, 2);
-    EXPECT_EQ(named.err, "quillet plan: no item of the scan has the path --x=y\n");
-    const Outcome dash = quillet(fixture.tree, {"plan", "--scan", "-", "--", "--no-simulators"}, document);
-    EXPECT_EQ(dash.err, "quillet plan: no item of the scan has the path --no-simulators\n");
 }
 
 TEST(CommandLine, TableEscapesWhatWouldRestyleOrReorderTheTerminal) {
@@ -443,6 +430,8 @@ TEST(CommandLine, FolderArgumentsMustBeFoldersAsGiven) {
         refused(withHome(homeLink),
                 prefix + followed("home folder", homeLink + " is a symbolic link", "home folders", fixture.home));
     }
+    refused({"plan", "--scan", missing, "/x"},
+            "quillet plan: " + missing + " could not be read: No such file or directory\n");
     // Nothing is scanned: a missing root is a mistake, not an empty result.
     refused({"scan", "--home", fixture.home, "--root", fixture.home + "/Code", "--root", missing},
             "quillet scan: the project folder " + missing + " does not exist\n");
@@ -482,8 +471,13 @@ TEST(CommandLine, PlanTakesThePathsTheTableShows) {
     ASSERT_EQ(plan.size(), 2U);
     EXPECT_EQ(plan[0]["path"], fixture.modules);
     EXPECT_EQ(plan[1]["path"], fixture.project + "/.next");
-    // "~" is the scan's home, not a folder of that name in the working folder.
+    // "~" is the scan's home, not a folder of that name in the working folder; after "--" all are paths.
     EXPECT_EQ(quillet(fixture.tree, {"plan", "--scan", "-", "~x/Code/site/node_modules"}, document).status, 2);
+    for (const std::string path : {"--x=y", "--no-simulators"}) {
+        const Outcome named = quillet(fixture.tree, {"plan", "--scan", "-", "--", path}, document);
+        EXPECT_EQ(named.status, 2);
+        EXPECT_EQ(named.err, "quillet plan: no item of the scan has the path " + path + "\n");
+    }
 }
 
 TEST(CommandLine, HelpAndVersionWhenAskedFor) {

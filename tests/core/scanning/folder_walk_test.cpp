@@ -5,7 +5,6 @@
 #include <atomic>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 

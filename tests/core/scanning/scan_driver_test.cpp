@@ -1,15 +1,11 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <new>
 #include <set>
