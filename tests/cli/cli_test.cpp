@@ -525,26 +525,21 @@ TEST(CommandLine, ScanJsonOnLinuxFindsEachCacheWhereLinuxToolsPutItAndPlansIt) {
     }
     tree.writeFile("xdg-cache/yarn/v6/entry", "the caller's own yarn cache");
 
-    // Another home: the caller's XDG folders describe the caller's home, not this one.
-    Wiring caller, own;
-    caller.environment = {{"HOME", tree.makeDir("caller")}, {"XDG_CACHE_HOME", xdg}, {"XDG_DATA_HOME", "relative"}};
-    const Outcome other = quillet(tree, {"scan", "--json", "--no-roots", "--home", home}, {}, caller);
-    ASSERT_EQ(other.status, 0) << other.err;
-    EXPECT_EQ(itemPaths(other.out), (std::vector<std::string>{home + "/.cache/yarn", home + "/.local/share/pnpm/store",
-                                                              home + "/.npm/_cacache", home + "/.yarn/berry/cache"}));
-    // No developer tools and no device folder: nothing to inventory, so no note about it.
-    if (!tarnby::fs::exists("/usr/bin/xcrun")) {
-        EXPECT_EQ(Json::parse(other.out)["notes"], Json::array());
-    }
-
     // Own home: XDG_CACHE_HOME decides where Yarn 1 is; an empty XDG_DATA_HOME does not count.
+    Wiring own, caller;
     own.environment = {{"HOME", home}, {"XDG_CACHE_HOME", xdg}, {"XDG_DATA_HOME", ""}};
     const Outcome scan = quillet(tree, {"scan", "--json", "--no-roots"}, {}, own);
     ASSERT_EQ(scan.status, 0) << scan.err;
     EXPECT_EQ(itemPaths(scan.out), (std::vector<std::string>{home + "/.local/share/pnpm/store", home + "/.npm/_cacache",
                                                              home + "/.yarn/berry/cache", xdg + "/yarn"}));
+    // No developer tools and no device folder: nothing to inventory, so no note about it.
+    if (!tarnby::fs::exists("/usr/bin/xcrun")) {
+        EXPECT_EQ(Json::parse(scan.out)["notes"], Json::array());
+    }
 
-    // The plan re-checks against the same locations; under another environment the item is no target.
+    // The plan re-checks against the same locations. For another user the caller's XDG folders
+    // describe the caller's home, not this one: the item is no target.
+    caller.environment = {{"HOME", tree.makeDir("caller")}, {"XDG_CACHE_HOME", xdg}, {"XDG_DATA_HOME", "relative"}};
     const Outcome plan = quillet(tree, {"plan", "--scan", "-", xdg + "/yarn"}, scan.out, own);
     ASSERT_EQ(plan.status, 0) << plan.err;
     const Json planned = Json::parse(plan.out);

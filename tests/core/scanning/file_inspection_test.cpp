@@ -89,10 +89,12 @@ TEST(FileInspectionMeasure, MatchesAPlainRecountOfAnEmptyFolderAndOfAwkwardNames
     // whole line decides, not the name. Every first digit, since the device number varies.
     for (char digit = '0'; digit <= '9'; ++digit) tree.writeFile(std::string("project/a|") + digit, "d");
     tree.writeFile("project/a|00/inside", "i");  // a folder whose run sorts against "a|0…" lines
+    // Neighbours of "a" ("." and "0" sit either side of "/"), the separators alone, a forged
+    // entry line, and names of the greatest length, one below another.
     const std::string longName(255, 'n');
     for (const std::string name : {"a0", "a|", "a|0:", "a.", "|", "\n", "line\nbreak", "tab\there", "not-utf8-\xff\xfe",
                                    "x|1:2|33188|5|6:7|8:9", longName.c_str()}) {
-        tree.writeFile("project/" + name, name);  // "." and "0" sit either side of "/"
+        tree.writeFile("project/" + name, name);
     }
     tree.writeFile("project/b/" + longName + "/" + longName, "deep");
     tree.makeDir("project/émigré/ü");

@@ -221,7 +221,7 @@ TEST(ScanTest, AStopKeepsWhatWasMeasuredAndListsNothingThatHadNotStarted) {
     }
 }
 
-TEST(ScanTest, MemoryRunningOutAnywhereLeavesAConsistentPartialResult) {
+TEST(ScanTest, MemoryRunningOutAnywhereLeavesAConsistentPartialResultAlsoWithConcurrentMeasurements) {
     TempTree tree;
     for (const char* project : {"a", "b", "c"}) {
         tree.writeFile("home/Code/" + std::string(project) + "/package.json", "{}");
