@@ -2,12 +2,21 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QPainter>
+#include <QPainterPath>
 #include <QWidget>
+
+#include <algorithm>
+
+#include "app/look/environment.h"
+#include "app/look/palette.h"
 
 namespace quillet::ui {
 
 namespace {
 constexpr char kDecorationProperty[] = "quilletDecoration";
+constexpr qreal kTrackOpacity = 0.08;
+constexpr qreal kContrastTrackOpacity = 0.22;
 
 class HiddenDecoration : public QAccessibleWidget {
 public:
@@ -37,5 +46,16 @@ void makeDecoration(QWidget& widget) {
 }
 
 bool isDecoration(const QWidget& widget) { return widget.property(kDecorationProperty).toBool(); }
+
+QColor trackColour(const Environment& env) {
+    return withOpacity(Woodland::ink().resolve(env), env.increasedContrast() ? kContrastTrackOpacity : kTrackOpacity);
+}
+
+void fillCapsule(QPainter& painter, const QRectF& rect, const QColor& colour) {
+    const qreal radius = std::min(rect.width(), rect.height()) / 2;
+    QPainterPath path;
+    path.addRoundedRect(rect, radius, radius);
+    painter.fillPath(path, colour);
+}
 
 }  // namespace quillet::ui

@@ -3,8 +3,14 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
+#include <QTimer>
 
+#include <algorithm>
 #include <exception>
+#include <iterator>
+#include <mutex>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "core/browsing/result_browsing.h"
@@ -27,17 +33,19 @@ const QString kStopping = QStringLiteral("Stopping after the current operationâ€
 const std::string kScanFailed = "The scan could not be completed. Nothing was changed.";
 const std::string kPlanFailed = "The preview could not be made. Nothing was changed.";
 const std::string kNotStarted = "The work could not be started. Nothing was changed.";
+// A list that grows faster would keep the main thread busy re-deriving it.
+constexpr auto kPublishGap = std::chrono::milliseconds(100);
 
 // Runs on the worker. The inventory is asked once; without it the scan goes on without
 // devices and says why after its own notes.
 tarnby::ScanResult runScan(const StorageModelSetup::ScanFunction& scanner, const tarnby::SimulatorManaging& simulators,
                            const tarnby::ScanConfiguration& configuration, const tarnby::ScanCancellation& cancellation,
-                           const tarnby::Scanner::Progress& progress) {
+                           const tarnby::Scanner::Progress& progress, const tarnby::Scanner::Measured& measured) {
     std::optional<std::string> inventoryNote;
     const auto devices = tarnby::inventoryForScan(simulators, configuration.devicesRoot(), inventoryNote, cancellation);
     tarnby::ScanResult result;
     try {
-        result = scanner(configuration, devices, cancellation, progress);
+        result = scanner(configuration, devices, cancellation, progress, measured);
     } catch (const std::exception& error) {
         // The scanner promises not to throw; should it anyway, the model must not stay busy.
         result.notes.emplace_back(error.what());
@@ -48,7 +56,52 @@ tarnby::ScanResult runScan(const StorageModelSetup::ScanFunction& scanner, const
     return result;
 }
 
+// Runs on the worker: what removing the planned ones among `items` frees together.
+tarnby::FreedSpace plannedFreed(const std::vector<tarnby::StorageItem>& items, const tarnby::CleanupPlan& plan) {
+    std::unordered_set<std::string_view> planned;
+    for (const tarnby::PlannedItem& entry : plan.items) planned.insert(entry.path);
+    std::vector<const tarnby::StorageItem*> behind;
+    for (const tarnby::StorageItem& item : items) {
+        if (planned.contains(item.url)) behind.push_back(&item);
+    }
+    return tarnby::freedTogether(behind);
+}
+
+// `items`, sorted by size, with `measured` put in as the scan's final sort puts them: each after
+// every item at least its size, so equal sizes keep the order they were found in.
+std::vector<tarnby::StorageItem> withMeasured(const std::vector<tarnby::StorageItem>& items,
+                                              std::vector<tarnby::StorageItem> measured) {
+    const auto larger = [](const tarnby::StorageItem& a, const tarnby::StorageItem& b) {
+        return a.measurement.bytes > b.measurement.bytes;
+    };
+    std::stable_sort(measured.begin(), measured.end(), larger);
+    std::vector<tarnby::StorageItem> merged;
+    merged.reserve(items.size() + measured.size());
+    std::merge(items.begin(), items.end(), std::make_move_iterator(measured.begin()),
+               std::make_move_iterator(measured.end()), std::back_inserter(merged), larger);
+    return merged;
+}
+
 }  // namespace
+
+// Items measured on the scanning thread, waiting for the main thread.
+class MeasuredFeed {
+public:
+    // True when nothing was waiting: the caller asks the main thread to come for it.
+    bool add(const tarnby::StorageItem& item) {
+        const std::lock_guard guard(m_lock);
+        m_waiting.push_back(item);
+        return m_waiting.size() == 1;
+    }
+    std::vector<tarnby::StorageItem> take() {
+        const std::lock_guard guard(m_lock);
+        return std::exchange(m_waiting, {});
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<tarnby::StorageItem> m_waiting;
+};
 
 StorageModel::StorageModel(StorageModelSetup setup, QObject* parent)
     : QObject(parent),
@@ -59,8 +112,9 @@ StorageModel::StorageModel(StorageModelSetup setup, QObject* parent)
                     : StorageModelSetup::ScanFunction(
                           [](const tarnby::ScanConfiguration& configuration,
                              const std::optional<std::vector<tarnby::SimulatorDevice>>& devices,
-                             const tarnby::ScanCancellation& cancellation, const tarnby::Scanner::Progress& progress) {
-                              return tarnby::Scanner::scan(configuration, devices, cancellation, progress);
+                             const tarnby::ScanCancellation& cancellation, const tarnby::Scanner::Progress& progress,
+                             const tarnby::Scanner::Measured& measured) {
+                              return tarnby::Scanner::scan(configuration, devices, cancellation, progress, measured);
                           })),
       m_planner(setup.planner
                     ? std::move(setup.planner)
@@ -76,6 +130,9 @@ StorageModel::StorageModel(StorageModelSetup setup, QObject* parent)
       m_environment(setup.environment ? std::move(*setup.environment) : tarnby::UserEnvironment::current()),
       m_cancellation(std::make_shared<tarnby::ScanCancellation>()),
       m_status(kReady) {
+    m_feedTimer = new QTimer(this);
+    m_feedTimer->setSingleShot(true);
+    connect(m_feedTimer, &QTimer::timeout, this, [this] { takeMeasured(m_feed); });
     tarnby::SavedPreferences preferences = tarnby::loadPreferences(m_home);
     m_roots = std::move(preferences.roots);
     m_kept = std::move(preferences.kept);
@@ -152,11 +209,27 @@ void StorageModel::scan() {
             model, [model, status = QString::fromStdString(text)] { model->showProgress(status); },
             Qt::QueuedConnection);
     };
+    // Rows on screen stay until the result; an empty list shows each item once it is measured.
+    tarnby::Scanner::Measured measured;
+    m_feed.reset();
+    if (visibleSnapshot()->positions.empty()) {
+        // Only kept items, if any, which nobody sees: the new ones must not mix with them.
+        if (!m_items->empty()) setItems({});
+        m_feed = std::make_shared<MeasuredFeed>();
+        m_nextPublish = {};
+        measured = [self = QPointer<StorageModel>(this), feed = m_feed](const tarnby::StorageItem& item) {
+            StorageModel* model = self.data();
+            if (model == nullptr || !feed->add(item)) return;
+            QMetaObject::invokeMethod(
+                model, [model, feed] { model->takeMeasured(feed); }, Qt::QueuedConnection);
+        };
+    }
     // Copying the captures or queueing the task may throw; either way the model must not stay busy.
     try {
-        m_pool.start([this, configuration, progress = std::move(progress), cancellation = m_cancellation,
-                      simulators = m_simulators, scanner = m_scanner, capacity = m_availableCapacity, home = m_home] {
-            tarnby::ScanResult result = runScan(scanner, *simulators, configuration, *cancellation, progress);
+        m_pool.start([this, configuration, progress = std::move(progress), measured = std::move(measured),
+                      cancellation = m_cancellation, simulators = m_simulators, scanner = m_scanner,
+                      capacity = m_availableCapacity, home = m_home] {
+            tarnby::ScanResult result = runScan(scanner, *simulators, configuration, *cancellation, progress, measured);
             // Asked after the scan, on the worker: the volume is likeliest to have changed meanwhile.
             const std::optional<std::int64_t> available = capacity(home);
             QMetaObject::invokeMethod(
@@ -165,6 +238,7 @@ void StorageModel::scan() {
                 Qt::QueuedConnection);
         });
     } catch (...) {
+        m_feed.reset();
         setScanning(false);
         setStatus(kReady);
         workNotStarted();
@@ -190,8 +264,9 @@ void StorageModel::createPlan(bool allowSimulators) {
             std::string reason;
             try {
                 tarnby::CleanupPlan plan = planner(items, configuration, *simulators, allowSimulators, *cancellation);
+                const tarnby::FreedSpace freed = plannedFreed(items, plan);
                 QMetaObject::invokeMethod(
-                    this, [this, plan = std::move(plan)]() mutable { finishPlan(std::move(plan)); },
+                    this, [this, plan = std::move(plan), freed]() mutable { finishPlan(std::move(plan), freed); },
                     Qt::QueuedConnection);
                 return;
             } catch (const std::exception& error) {
@@ -221,7 +296,27 @@ void StorageModel::showProgress(const QString& text) {
     if (m_scanning) setStatus(text);
 }
 
+void StorageModel::takeMeasured(const std::shared_ptr<MeasuredFeed>& feed) {
+    // Calls from a scan that has ended, or that the timer will make, find nothing to do.
+    if (!feed || feed != m_feed || m_feedTimer->isActive()) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < m_nextPublish) {
+        m_feedTimer->start(std::chrono::ceil<std::chrono::milliseconds>(m_nextPublish - now));
+        return;
+    }
+    m_nextPublish = now + kPublishGap;
+    try {
+        std::vector<tarnby::StorageItem> measured = feed->take();
+        if (!measured.empty()) setItems(withMeasured(*m_items, std::move(measured)));
+    } catch (...) {
+        // Out of memory: these rows wait for the result, which lists them all.
+    }
+}
+
 void StorageModel::finishScan(tarnby::ScanResult result, std::optional<std::int64_t> available) {
+    // The result holds every item still waiting.
+    m_feed.reset();
+    m_feedTimer->stop();
     setFreeSpace(available);
     setItems(std::move(result.items));
     setNotes(std::move(result.notes));
@@ -231,9 +326,10 @@ void StorageModel::finishScan(tarnby::ScanResult result, std::optional<std::int6
     setStatus(result.cancelled ? kStopped : kComplete);
 }
 
-void StorageModel::finishPlan(tarnby::CleanupPlan plan) {
+void StorageModel::finishPlan(tarnby::CleanupPlan plan, tarnby::FreedSpace freed) {
     const std::size_t planned = plan.items.size();
     m_plan = std::move(plan);
+    m_planFreed = freed;
     emit planChanged();
     appendNotes(m_plan->kept);
     setBusy(false);

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QThreadPool>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "core/planning/cleanup_plan.h"
+#include "core/records/freed_space.h"
 #include "core/records/scan_cancellation.h"
 #include "core/records/scan_result.h"
 #include "core/records/simulator_device.h"
@@ -23,6 +25,8 @@
 #include "core/scanning/scanner.h"
 #include "core/simulators/simulator_inventory.h"
 
+class QTimer;
+
 namespace quillet {
 
 // What a model works with. The defaults are the real machine; tests hand in a fixture home,
@@ -30,7 +34,7 @@ namespace quillet {
 struct StorageModelSetup {
     using ScanFunction = std::function<tarnby::ScanResult(
         const tarnby::ScanConfiguration&, const std::optional<std::vector<tarnby::SimulatorDevice>>&,
-        const tarnby::ScanCancellation&, const tarnby::Scanner::Progress&)>;
+        const tarnby::ScanCancellation&, const tarnby::Scanner::Progress&, const tarnby::Scanner::Measured&)>;
     // The flag is cancelled only when the model goes away; a plan that sees it may end early.
     using PlanFunction = std::function<tarnby::CleanupPlan(
         const std::vector<tarnby::StorageItem>&, const tarnby::ScanConfiguration&, const tarnby::SimulatorManaging&,
@@ -52,6 +56,8 @@ struct VisibleSnapshot {
     std::shared_ptr<const std::vector<tarnby::StorageItem>> items;
     std::vector<std::size_t> positions;
 };
+
+class MeasuredFeed;
 
 // The state behind the window: roots, the last scan's items, notes, kept and selected paths,
 // the status line and the last plan. Lives on the main thread, and every member is read and
@@ -91,6 +97,9 @@ public:
     const std::set<std::string>& selected() const { return m_selected; }
     bool didScan() const { return m_didScan; }
     const std::optional<tarnby::CleanupPlan>& plan() const { return m_plan; }
+    // What removing the plan's items together frees, from the scan's measurements of them;
+    // changes with the plan.
+    const tarnby::FreedSpace& planFreed() const { return m_planFreed; }
 
     // `items` that are not kept / that are selected, in `items` order. Copies, so a caller's
     // list survives the next keep or selection change.
@@ -108,7 +117,10 @@ public:
     // Home, the current roots and the platform's cache locations, as the next scan or plan uses them.
     tarnby::ScanConfiguration scanConfiguration() const;
 
-    // Starts a scan of home and the roots unless the model is busy; returns at once.
+    // Starts a scan of home and the roots unless the model is busy; returns at once. When nothing
+    // is listed as it starts, `items` grows as the scan measures them, in their final order and
+    // with their final values, at most about ten times a second; otherwise the old items stay
+    // until the result. Either way the result then replaces them.
     void scan();
     // Asks the running scan to stop; it ends at its next check and its partial result is
     // published as usual. Does nothing unless a scan is running.
@@ -152,7 +164,8 @@ private:
     // A scan or plan whose task could not be queued: a note, and idle again.
     void workNotStarted();
     void finishScan(tarnby::ScanResult result, std::optional<std::int64_t> available);
-    void finishPlan(tarnby::CleanupPlan plan);
+    void takeMeasured(const std::shared_ptr<MeasuredFeed>& feed);
+    void finishPlan(tarnby::CleanupPlan plan, tarnby::FreedSpace freed);
     void failPlan(const std::string& reason);
     void showProgress(const QString& text);
 
@@ -187,7 +200,14 @@ private:
     std::set<std::string> m_selected;
     bool m_didScan = false;
     std::optional<tarnby::CleanupPlan> m_plan;
+    tarnby::FreedSpace m_planFreed;
     QString m_freeSpace;
+
+    // The items the running scan has measured and the window has not seen yet; none unless the
+    // list grows during this scan. The timer runs only while some wait for their turn.
+    std::shared_ptr<MeasuredFeed> m_feed;
+    QTimer* m_feedTimer;
+    std::chrono::steady_clock::time_point m_nextPublish;
 
     // Derived lists, rebuilt on the first read after items, kept or selected changed.
     mutable std::shared_ptr<const VisibleSnapshot> m_visible;

@@ -2,8 +2,11 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QPainter>
 #include <QPointer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "app/desktop/desktop_services.h"
 #include "app/look/decoration.h"
@@ -19,9 +22,68 @@ namespace {
 constexpr int kMargin = 26;
 constexpr int kSpacing = 18;
 constexpr int kValueRowSpacing = 6;
+constexpr int kShareBarWidth = 140;
+constexpr int kShareBarHeight = 6;
+constexpr qreal kShareOpacity = 0.75;
 
 QString dateText(const std::optional<tarnby::TimePoint>& when, const char* absent) {
     return when ? QString::fromStdString(tarnby::formatting::date(*when, true)) : QString::fromUtf8(absent);
+}
+
+// The part of the item one child holds, filled from the left on a faint track in the colour of
+// the item's kind; a child too small to see still shows as a dot.
+class ShareBar final : public QWidget {
+public:
+    ShareBar(double share, tarnby::StorageKind kind, Environment& env)
+        : m_share(std::clamp(share, 0.0, 1.0)), m_kind(kind), m_env(env) {
+        setObjectName(QStringLiteral("largest-bar"));
+        makeDecoration(*this);
+        setFixedSize(kShareBarWidth, kShareBarHeight);
+        connect(&m_env, &Environment::changed, this, qOverload<>(&QWidget::update));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF track = rect();
+        fillCapsule(painter, track, trackColour(m_env));
+        QRectF filled = track;
+        filled.setWidth(std::max(track.height(), track.width() * m_share));
+        fillCapsule(painter, filled, withOpacity(Woodland::category(m_kind).resolve(m_env), kShareOpacity));
+    }
+
+private:
+    double m_share;
+    tarnby::StorageKind m_kind;
+    Environment& m_env;
+};
+
+// "What takes the space": the item's largest direct children, each with its size and share.
+QWidget* largestList(const tarnby::StorageItem& item, Environment& env) {
+    auto* list = new QWidget;
+    list->setObjectName(QStringLiteral("detail-largest"));
+    auto* grid = new QGridLayout(list);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setVerticalSpacing(kValueRowSpacing);
+    grid->setColumnStretch(0, 1);
+    const double whole = double(std::max<std::int64_t>(item.measurement.bytes, 1));
+    int row = 0;
+    for (const tarnby::ChildBytes& child : item.measurement.largest) {
+        // A name from the disk: plain text, shortened in the middle when it is long.
+        auto* name = new ElidedLabel(QString::fromStdString(child.name));
+        name->setFont(ui::font(TextStyle::callout));
+        QLabel* size = makeText(QString::fromStdString(tarnby::formatting::byteCount(child.bytes)),
+                                monospacedDigits(ui::font(TextStyle::callout)));
+        size->setWordWrap(false);
+        size->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        setForeground(*size, Woodland::muted(), env);
+        grid->addWidget(name, row, 0);
+        grid->addWidget(new ShareBar(double(child.bytes) / whole, item.kind, env), row, 1, Qt::AlignVCenter);
+        grid->addWidget(size, row, 2);
+        ++row;
+    }
+    return list;
 }
 
 }  // namespace
@@ -63,7 +125,20 @@ DetailSheet::DetailSheet(const tarnby::StorageItem& item, StorageModel& model, E
     if (simulator) {
         addValue(*values, QStringLiteral("Last boot (metadata)"), dateText(m_item.lastBoot, "Not recorded"));
     }
+    // Last, right above the sentence that explains it.
+    const std::optional<std::string> shared = tarnby::browsing::sharedLine(m_item.measurement);
+    if (shared) {
+        addValue(*values, QStringLiteral("Frees if cleaned alone"),
+                 QString::fromStdString(tarnby::formatting::byteCount(m_item.measurement.freedBytes)));
+    }
     stack->addLayout(values);
+
+    if (shared) {
+        QLabel* note = makeText(QString::fromStdString(*shared), ui::font(TextStyle::caption));
+        note->setObjectName(QStringLiteral("detail-shared"));
+        setForeground(*note, Woodland::muted(), *env);
+        stack->addWidget(note);
+    }
 
     if (simulator) {
         QLabel* note = makeText(
@@ -72,6 +147,11 @@ DetailSheet::DetailSheet(const tarnby::StorageItem& item, StorageModel& model, E
         note->setObjectName(QStringLiteral("device-note"));
         setForeground(*note, Woodland::muted(), *env);
         stack->addWidget(note);
+    }
+
+    if (!m_item.measurement.largest.empty()) {
+        stack->addWidget(makeText(QStringLiteral("What takes the space"), ui::font(TextStyle::headline)));
+        stack->addWidget(largestList(m_item, *env));
     }
 
     stack->addWidget(makeText(QStringLiteral("To recreate"), ui::font(TextStyle::headline)));

@@ -10,6 +10,7 @@
 #include "app/sheets/sheet_parts.h"
 #include "core/browsing/result_browsing.h"
 #include "core/platform/formatting.h"
+#include "core/platform/numbers.h"
 
 namespace quillet::ui {
 namespace {
@@ -47,7 +48,8 @@ QWidget* entryView(const tarnby::PlannedItem& entry, const std::string& home, En
 
 }  // namespace
 
-PlanSheet::PlanSheet(tarnby::CleanupPlan plan, std::string home, Environment* env, QWidget* parent)
+PlanSheet::PlanSheet(tarnby::CleanupPlan plan, std::string home, tarnby::FreedSpace freed, Environment* env,
+                     QWidget* parent)
     : WoodlandPanel(env, kWidth, parent), m_plan(std::move(plan)), m_home(std::move(home)) {
     setObjectName(QStringLiteral("plan-sheet"));
     setWindowTitle(QStringLiteral("Preview plan"));
@@ -70,6 +72,10 @@ PlanSheet::PlanSheet(tarnby::CleanupPlan plan, std::string home, Environment* en
         list->content()->addWidget(entryView(entry, m_home, *env));
     }
     stack->addWidget(list);
+
+    std::int64_t onDisk = 0;
+    for (const tarnby::PlannedItem& entry : m_plan.items) onDisk = tarnby::saturatingAdd(onDisk, entry.estimatedBytes);
+    if (QLabel* line = makeFreedLine(freed, onDisk, "in this plan")) stack->addWidget(line);
 
     auto* buttons = new QHBoxLayout;
     QPushButton* copy = makeButton(QStringLiteral("Copy plan as JSON"));

@@ -4,6 +4,7 @@
 
 #include "app/look/woodland_panel.h"
 #include "core/planning/cleanup_plan.h"
+#include "core/records/freed_space.h"
 
 namespace quillet::ui {
 
@@ -15,8 +16,10 @@ public:
     static constexpr int kWidth = 650;
     static constexpr int kListMaximumHeight = 300;
 
-    // `home`: the user's home folder, to show paths inside it as "~/…".
-    PlanSheet(tarnby::CleanupPlan plan, std::string home, Environment* env, QWidget* parent = nullptr);
+    // `home`: the user's home folder, to show paths inside it as "~/…". `freed`: what removing
+    // the planned items together frees (the plan's JSON does not say).
+    PlanSheet(tarnby::CleanupPlan plan, std::string home, tarnby::FreedSpace freed, Environment* env,
+              QWidget* parent = nullptr);
 
 private:
     const tarnby::CleanupPlan m_plan;

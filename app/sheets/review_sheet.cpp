@@ -11,7 +11,9 @@
 #include "app/look/typography.h"
 #include "app/sheets/sheet_parts.h"
 #include "core/browsing/platform_texts.h"
+#include "core/browsing/result_browsing.h"
 #include "core/platform/formatting.h"
+#include "core/records/freed_space.h"
 
 namespace quillet::ui {
 namespace {
@@ -78,6 +80,11 @@ ReviewSheet::ReviewSheet(std::vector<tarnby::StorageItem> items, std::function<v
         list->content()->addWidget(itemView(item, *env));
     }
     stack->addWidget(list);
+
+    if (QLabel* freed =
+            makeFreedLine(tarnby::freedTogether(m_items), tarnby::browsing::totalBytes(m_items), "selected")) {
+        stack->addWidget(freed);
+    }
 
     QLabel* caution = makeText(qt(tarnby::browsing::platformTexts().estimateCaution), ui::font(TextStyle::caption));
     setForeground(*caution, Woodland::muted(), *env);

@@ -16,6 +16,7 @@
 #include "app/look/decoration.h"
 #include "app/look/symbols.h"
 #include "app/look/typography.h"
+#include "core/browsing/result_browsing.h"
 
 namespace quillet::ui {
 namespace {
@@ -226,6 +227,14 @@ void WrappingCheckBox::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     QWidget::mouseReleaseEvent(event);
+}
+
+QLabel* makeFreedLine(const tarnby::FreedSpace& freed, std::int64_t onDisk, std::string_view what) {
+    const std::optional<std::string> line = tarnby::browsing::freedLine(freed, onDisk, what);
+    if (!line) return nullptr;
+    QLabel* label = makeText(QString::fromStdString(*line), font(TextStyle::callout));
+    label->setObjectName(QStringLiteral("freed-line"));
+    return label;
 }
 
 void fitHeightToContent(QWidget& sheet) {

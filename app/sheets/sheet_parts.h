@@ -6,11 +6,13 @@
 #include <QString>
 #include <QWidget>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "app/look/environment.h"
 #include "app/look/palette.h"
+#include "core/records/freed_space.h"
 
 class QAbstractButton;
 class QCheckBox;
@@ -116,6 +118,9 @@ private:
     QCheckBox* m_box;
     QLabel* m_label;
 };
+
+// What cleaning a set frees where that is less than its size on disk (callout, ink), or null.
+QLabel* makeFreedLine(const tarnby::FreedSpace& freed, std::int64_t onDisk, std::string_view what);
 
 // Sizes a fixed-width sheet to the height its content needs at that width; call again after
 // rows appear or disappear.

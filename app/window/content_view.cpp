@@ -199,7 +199,7 @@ void ContentView::openReview() {
 
 void ContentView::openPlan() {
     if (m_model.busy() || !m_model.plan()) return;
-    openSheet(new PlanSheet(*m_model.plan(), m_model.home(), m_environment, this));
+    openSheet(new PlanSheet(*m_model.plan(), m_model.home(), m_model.planFreed(), m_environment, this));
 }
 
 void ContentView::openDetails(const tarnby::StorageItem& item) {

@@ -10,6 +10,10 @@
 
 namespace quillet::ui {
 
+namespace {
+constexpr std::size_t kMostInsertions = 64;
+}  // namespace
+
 ResultsModel::ResultsModel(StorageModel& model, QObject* parent) : QAbstractListModel(parent), m_model(model) {
     connect(&m_model, &StorageModel::visibleItemsChanged, this, &ResultsModel::takeVisibleItems);
     connect(&m_model, &StorageModel::selectedChanged, this, [this] { refreshAll({Qt::CheckStateRole}); });
@@ -20,15 +24,17 @@ ResultsModel::ResultsModel(StorageModel& model, QObject* parent) : QAbstractList
 
 void ResultsModel::takeVisibleItems() {
     std::shared_ptr<const VisibleSnapshot> visible = m_model.visibleSnapshot();
+    std::shared_ptr<const VisibleSnapshot> previous;
     if (!m_visible || visible->items != m_visible->items) {
         m_nameKeys.reset();
         m_searchTexts.reset();
         m_sorted.reset();
+        previous = m_visible;
     }
     m_visible = std::move(visible);
     // Rows listed before may include items kept since.
     m_listedFrom.reset();
-    derive();
+    derive(previous.get());
     emit visibleItemsChanged();
 }
 
@@ -66,7 +72,7 @@ bool onlyNarrowed(const tarnby::browsing::Choices& before, const tarnby::browsin
 
 }  // namespace
 
-void ResultsModel::derive() {
+void ResultsModel::derive(const VisibleSnapshot* previous) {
     // Positions are into all the items; only the visible ones are candidates.
     const std::vector<tarnby::StorageItem>& items = *m_visible->items;
     const auto now = std::chrono::system_clock::now();
@@ -106,18 +112,58 @@ void ResultsModel::derive() {
         if (marked[position]) rows.push_back(position);
     }
 
-    beginResetModel();
-    m_rows = std::move(rows);
+    if (previous == nullptr || !insertRows(*previous, rows)) {
+        beginResetModel();
+        m_rows = std::move(rows);
+        endResetModel();
+    }
     m_listedFrom = m_choices;
-    m_anySelectable = false;
-    for (std::size_t position : m_rows) {
-        if (items[position].selectable()) {
-            m_anySelectable = true;
-            break;
+    m_anySelectable = std::any_of(m_rows.begin(), m_rows.end(),
+                                  [&items](std::size_t position) { return items[position].selectable(); });
+    emit listChanged();
+}
+
+bool ResultsModel::insertRows(const VisibleSnapshot& previous, const std::vector<std::size_t>& rows) {
+    // Where each earlier item is now, found by path: the items grow in place, so the earlier
+    // ones come in the same order.
+    const std::vector<tarnby::StorageItem>& before = *previous.items;
+    const std::vector<tarnby::StorageItem>& now = *m_visible->items;
+    std::vector<std::size_t> moved(before.size());
+    std::size_t at = 0;
+    for (std::size_t position = 0; position < before.size(); ++position) {
+        while (at < now.size() && now[at].url != before[position].url) ++at;
+        if (at == now.size()) return false;
+        moved[position] = at++;
+    }
+    // Every row listed must still be listed, in the same order, with runs of new rows between.
+    std::vector<std::size_t> kept;
+    kept.reserve(m_rows.size());
+    for (std::size_t row : m_rows) kept.push_back(moved[row]);
+    std::vector<std::pair<std::size_t, std::size_t>> runs;  // [first, end) in the new rows
+    std::size_t next = 0;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        if (next < kept.size() && rows[row] == kept[next]) {
+            ++next;
+        } else if (!runs.empty() && runs.back().second == row) {
+            runs.back().second = row + 1;
+        } else {
+            runs.emplace_back(row, row + 1);
         }
     }
-    endResetModel();
-    emit listChanged();
+    // Past a few dozen runs one reset costs views less than the insertions.
+    if (next != kept.size() || runs.size() > kMostInsertions) return false;
+
+    m_rows = std::move(kept);
+    for (const auto& [first, end] : runs) {
+        beginInsertRows({}, static_cast<int>(first), static_cast<int>(end - 1));
+        m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(first),
+                      rows.begin() + static_cast<std::ptrdiff_t>(first),
+                      rows.begin() + static_cast<std::ptrdiff_t>(end));
+        endInsertRows();
+    }
+    // A row listed before may show an item whose values a new scan changed.
+    refreshAll({});
+    return true;
 }
 
 void ResultsModel::refreshAll(const QList<int>& roles) {

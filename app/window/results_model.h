@@ -20,7 +20,9 @@ namespace quillet::ui {
 
 // The listed items as rows: the positions in the storage model's items, among its visible ones,
 // that the browsing choices select, in display order. Rows are re-derived when the choices, the
-// items or the kept set change; selection and busy changes only repaint. Main thread only.
+// items or the kept set change; selection and busy changes only repaint. When new items keep
+// every row listed, in its order (a list growing during a scan), only the new rows are inserted,
+// so views keep their place. Main thread only.
 class ResultsModel final : public QAbstractListModel {
     Q_OBJECT
 
@@ -67,7 +69,9 @@ signals:
 private:
     const tarnby::StorageItem* itemPointer(int row) const;
     void takeVisibleItems();
-    void derive();
+    // `previous`: the snapshot the rows were listed from, when the items have changed since.
+    void derive(const VisibleSnapshot* previous = nullptr);
+    bool insertRows(const VisibleSnapshot& previous, const std::vector<std::size_t>& rows);
     void refreshAll(const QList<int>& roles);
 
     StorageModel& m_model;

@@ -1,25 +1,12 @@
 #include "app/window/storage_bar.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <algorithm>
 
 #include "app/look/decoration.h"
 #include "app/look/palette.h"
 
 namespace quillet::ui {
-
-namespace {
-// The platform's quaternary fill: the ink colour, barely there.
-constexpr qreal kTrackOpacity = 0.08;
-
-void fillCapsule(QPainter& painter, const QRectF& rect, const QColor& colour) {
-    const qreal radius = std::min(rect.width(), rect.height()) / 2;
-    QPainterPath path;
-    path.addRoundedRect(rect, radius, radius);
-    painter.fillPath(path, colour);
-}
-}  // namespace
 
 StorageBar::StorageBar(Environment* env, QWidget* parent) : QWidget(parent), m_env(env) {
     makeDecoration(*this);
@@ -86,7 +73,7 @@ void StorageBar::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF bounds = rect();
-    fillCapsule(painter, bounds, withOpacity(Woodland::ink().resolve(*m_env), kTrackOpacity));
+    fillCapsule(painter, bounds, trackColour(*m_env));
     for (const Segment& segment : segments(m_totals, bounds)) {
         fillCapsule(painter, segment.rect,
                     withOpacity(Woodland::category(segment.kind).resolve(*m_env), kSegmentOpacity));

@@ -11,6 +11,7 @@ constexpr PlatformTexts kMac{
     "The Finder could not be asked to show this item.",
     "Changed items are kept. Close builds and development servers first. Disk-space estimates can differ because "
     "of shared APFS blocks and hard links.",
+    "through hard links or APFS clones",
 };
 
 // File systems here share blocks too (reflinks on Btrfs and XFS), just not under APFS's name.
@@ -21,6 +22,8 @@ constexpr PlatformTexts kFreedesktop{
     "No file manager answered, so nothing was opened.",
     "Changed items are kept. Close builds and development servers first. Disk-space estimates can differ because "
     "of shared file-system blocks and hard links.",
+    // Reflinks are not seen here, so only hard links are named.
+    "through hard links",
 };
 
 }  // namespace

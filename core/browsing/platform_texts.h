@@ -15,6 +15,7 @@ struct PlatformTexts {
     std::string_view reveal;           // the command that shows an item in the file manager
     std::string_view revealFailed;     // said when the file manager could not be asked
     std::string_view estimateCaution;  // the review sheet's caution about the estimates
+    std::string_view sharedThrough;    // how files are shared where cleaning frees less than their size
 };
 
 const PlatformTexts& platformTexts(Desktop desktop);

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/browsing/platform_texts.h"
 #include "core/platform/collation.h"
 #include "core/platform/collation_keys.h"
 #include "core/platform/formatting.h"
@@ -396,6 +397,20 @@ std::array<std::size_t, tarnby::kAllStorageKinds.size()> kindCounts(const std::v
 
 std::string selectionLine(std::size_t selectedCount, std::int64_t selectedBytes) {
     return std::to_string(selectedCount) + " selected · " + tarnby::formatting::byteCount(selectedBytes) + " estimated";
+}
+
+std::optional<std::string> sharedLine(const Measurement& measurement) {
+    if (measurement.freedBytes >= measurement.bytes) return std::nullopt;
+    return tarnby::formatting::byteCount(measurement.bytes - measurement.freedBytes) +
+           " of it is shared with other folders " + std::string(platformTexts().sharedThrough) + ".";
+}
+
+std::optional<std::string> freedLine(const FreedSpace& freed, std::int64_t onDisk, std::string_view what) {
+    // An estimate only ever falls short, so one that reaches the whole is the whole.
+    if (freed.bytes >= onDisk) return std::nullopt;
+    return "Frees " + std::string(freed.estimate ? "about " : "") + tarnby::formatting::byteCount(freed.bytes) +
+           " of the " + tarnby::formatting::byteCount(onDisk) + " " + std::string(what) + "; the rest is shared " +
+           std::string(platformTexts().sharedThrough) + ".";
 }
 
 EmptyState emptyState(bool hasVisibleItems, std::size_t keptCount) {

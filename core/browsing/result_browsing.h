@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/records/freed_space.h"
 #include "core/records/measurement.h"
 #include "core/records/storage_item.h"
 #include "core/records/storage_kind.h"
@@ -124,6 +125,15 @@ std::array<std::size_t, tarnby::kAllStorageKinds.size()> kindCounts(const std::v
 
 // "N selected · <size> estimated".
 std::string selectionLine(std::size_t selectedCount, std::int64_t selectedBytes);
+
+// "89.3 MB of it is shared with other folders through hard links.": the part of an item that
+// removing it alone would not free. None when removing it alone frees all of it.
+std::optional<std::string> sharedLine(const tarnby::Measurement& measurement);
+
+// "Frees 1.5 MB of the 90.9 MB selected; the rest is shared through hard links.", with "about"
+// when `freed` is an estimate: what removing a set together frees of its `onDisk` bytes, `what`
+// naming the set ("selected"). None when it frees all of them.
+std::optional<std::string> freedLine(const tarnby::FreedSpace& freed, std::int64_t onDisk, std::string_view what);
 
 // What an empty list says. `keptButton` is the "Show kept items (N)" text, present only
 // when something is kept.

@@ -17,6 +17,7 @@
 #include "app/model/storage_model.h"
 #include "core/preferences/saved_preferences.h"
 #include "core/records/storage_error.h"
+#include "tests/app/window/window_fixture.h"
 
 using namespace std::chrono_literals;
 using quillet::StorageModel;
@@ -57,7 +58,8 @@ struct FakeScan {
 
     StorageModelSetup::ScanFunction function() {
         return [this](const tarnby::ScanConfiguration&, const std::optional<std::vector<tarnby::SimulatorDevice>>& seen,
-                      const tarnby::ScanCancellation& cancellation, const tarnby::Scanner::Progress& report) {
+                      const tarnby::ScanCancellation& cancellation, const tarnby::Scanner::Progress& report,
+                      const tarnby::Scanner::Measured&) {
             ++calls;
             devices = seen;
             progress = report;
@@ -105,7 +107,8 @@ struct UncopyableScan {
     UncopyableScan(const UncopyableScan&) { throw std::bad_alloc(); }
     tarnby::ScanResult operator()(const tarnby::ScanConfiguration&,
                                   const std::optional<std::vector<tarnby::SimulatorDevice>>&,
-                                  const tarnby::ScanCancellation&, const tarnby::Scanner::Progress&) const {
+                                  const tarnby::ScanCancellation&, const tarnby::Scanner::Progress&,
+                                  const tarnby::Scanner::Measured&) const {
         return {};
     }
 };
@@ -220,6 +223,58 @@ private slots:
         QCOMPARE(model.status(), kComplete);
     }
 
+    void anEmptyListGrowsAsItemsAreMeasuredInTheirFinalOrder() {
+        window_fixture::FakeScan streaming;
+        streaming.result.items = {makeItem("/h/old")};
+        StorageModelSetup s = setup();
+        s.scanner = streaming.function();
+        StorageModel model(std::move(s));
+        model.keep("/h/old");
+        model.scan();
+        QVERIFY(idle(model));
+
+        // Only a kept item is listed: the next scan starts from nothing. Found as a, b, c, d, e;
+        // equal sizes stay in that order.
+        auto sized = [](std::string path, std::int64_t bytes) {
+            StorageItem item = makeItem(std::move(path));
+            item.measurement.bytes = bytes;
+            return item;
+        };
+        streaming.found = {sized("/h/a", 5), sized("/h/b", 9), sized("/h/c", 9), sized("/h/d", 12), sized("/h/e", 9)};
+        const std::vector<std::string> final{"/h/d", "/h/b", "/h/c", "/h/e", "/h/a"};
+        streaming.holdSteps();
+        streaming.hold();
+        model.scan();
+        QVERIFY(model.items().empty());
+        std::set<std::string> measured;
+        for (const StorageItem& next : streaming.found) {
+            streaming.steps->release();
+            measured.insert(next.url);
+            QTRY_COMPARE(model.items().size(), measured.size());
+            std::vector<std::string> expected;
+            std::copy_if(final.begin(), final.end(), std::back_inserter(expected),
+                         [&](const std::string& path) { return measured.contains(path); });
+            QCOMPARE(ids(model.items()), expected);
+            QVERIFY(model.scanning());
+        }
+        streaming.release();
+        QVERIFY(idle(model));
+        QCOMPARE(ids(model.items()), final);
+        for (const QTimer* timer : model.findChildren<QTimer*>()) QVERIFY(!timer->isActive());
+
+        // Items measured in a rush reach the list in a few batches, not one by one.
+        for (int i = 0; i < 1000; ++i) streaming.found.push_back(sized("/h/many/" + std::to_string(i), i));
+        streaming.steps.reset();
+        streaming.hold();
+        for (const std::string& path : final) model.keep(path);
+        QSignalSpy published(&model, &StorageModel::itemsChanged);
+        model.scan();
+        QTRY_COMPARE(model.items().size(), streaming.found.size());
+        QVERIFY2(published.count() < 50, qPrintable(QString::number(published.count())));
+        streaming.release();
+        QVERIFY(idle(model));
+    }
+
     void inventoryFailureNoteFollowsTheScanNotes() {
         FakeScan scanner;
         scanner.result.notes = {"Could not inspect /x fully."};
@@ -324,6 +379,7 @@ private slots:
         FakeScan scanner;  // scan order differs from path order
         scanner.result = {
             {makeItem("/h/web"), guarded, makeItem("/h/api"), partial, makeItem("/h/cli")}, {"scan note"}, false};
+        for (StorageItem& item : scanner.result.items) item.measurement.freedBytes = item.url.size();
         FakePlan planner;
         planner.plan = {"plan-1",
                         {{"/h/api", "api", tarnby::PlannedOperation::moveFolderToTrash, 20}},
@@ -338,6 +394,7 @@ private slots:
         QCOMPARE(planner.items, (std::vector<std::string>{"/h/web", "/h/api", "/h/cli"}));
         QVERIFY(planner.acknowledged);
         QCOMPARE(model.plan()->id, std::string("plan-1"));
+        QCOMPARE(model.planFreed(), (tarnby::FreedSpace{6, false}));  // "/h/api" alone; the others stayed out
         QCOMPARE(model.status(), QStringLiteral("Preview ready for 1 item. No files moved or deleted."));
         QCOMPARE(model.selected().size(), std::size_t(3));  // a plan leaves the selection alone
         QCOMPARE(model.notes(),

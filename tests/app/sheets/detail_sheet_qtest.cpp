@@ -6,6 +6,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -49,6 +52,21 @@ QStringList values(const DetailSheet& sheet) {
     return rows;
 }
 
+// How far a share bar is filled: the pixels of its middle row in the fill's colour, in a
+// picture of the sheet.
+int filledWidth(const QImage& picture, const QWidget& bar, const QWidget& sheet) {
+    const QPoint start = bar.mapTo(&sheet, QPoint(0, bar.height() / 2));
+    const QColor fill = picture.pixelColor(start + QPoint(bar.height() / 2, 0));
+    int filled = 0;
+    for (int x = 0; x < bar.width(); ++x) {
+        const QColor seen = picture.pixelColor(start + QPoint(x, 0));
+        filled += std::abs(seen.red() - fill.red()) + std::abs(seen.green() - fill.green()) +
+                      std::abs(seen.blue() - fill.blue()) <
+                  24;
+    }
+    return filled;
+}
+
 QString dateWithTime(tarnby::TimePoint when) { return QString::fromStdString(tarnby::formatting::date(when, true)); }
 
 }  // namespace
@@ -67,7 +85,7 @@ private slots:
         setup.home = home();
         setup.simulators = std::make_shared<NoSimulators>();
         const std::vector<tarnby::StorageItem> found{fixtures::folder(home(), "site"), fixtures::folder(home(), "api")};
-        setup.scanner = [found](const auto&, const auto&, const auto&, const auto&) {
+        setup.scanner = [found](const auto&, const auto&, const auto&, const auto&, const auto&) {
             return tarnby::ScanResult{found, {}, false};
         };
         m_model = std::make_unique<quillet::StorageModel>(setup);
@@ -89,11 +107,42 @@ private slots:
                               QStringLiteral("Last changed=Unknown")}));
         QVERIFY(sheet.findChild<QLabel*>(QStringLiteral("device-note")) == nullptr);
         QVERIFY(sheet.findChild<QWidget*>(QStringLiteral("detail-protection")) == nullptr);
+        QVERIFY(sheet.findChild<QWidget*>(QStringLiteral("detail-shared")) == nullptr);
+        QVERIFY(sheet.findChild<QWidget*>(QStringLiteral("detail-largest")) == nullptr);
         auto* path = sheet.findChild<QLabel*>(QStringLiteral("detail-path"));
         QCOMPARE(path->text(), QString::fromStdString(item.url));
         QVERIFY(path->textInteractionFlags() & Qt::TextSelectableByKeyboard);
         QCOMPARE(sheet.findChild<QLabel*>(QStringLiteral("detail-rebuild"))->text(),
                  QStringLiteral("pnpm install --frozen-lockfile"));
+    }
+
+    void sharedFilesAndWhatTakesTheSpace() {
+        quillet::ui::Environment env;
+        const tarnby::StorageItem project = fixtures::sharedPair(home())[1];
+        DetailSheet sheet(project, *m_model, &env);
+        QVERIFY(openSheet(sheet));
+        QCOMPARE(values(sheet).first(), QStringLiteral("Estimated on disk=89.7 MB"));
+        QCOMPARE(values(sheet).last(), QStringLiteral("Frees if cleaned alone=400 KB"));
+        QCOMPARE(sheet.findChild<QLabel*>(QStringLiteral("detail-shared"))->text(),
+                 QStringLiteral("89.3 MB of it is shared with other folders ") +
+                     quillet::ui::qt(tarnby::browsing::platformTexts().sharedThrough) + QStringLiteral("."));
+
+        // Each child by name and size, largest first, its bar filled in proportion to the item
+        // (a sliver still shows as a dot).
+        auto* grid = qobject_cast<QGridLayout*>(sheet.findChild<QWidget*>(QStringLiteral("detail-largest"))->layout());
+        QCOMPARE(grid->rowCount(), int(project.measurement.largest.size()));
+        const QImage picture = sheet.grab().toImage();
+        for (int row = 0; row < grid->rowCount(); ++row) {
+            const tarnby::ChildBytes& child = project.measurement.largest[std::size_t(row)];
+            auto* name = qobject_cast<quillet::ui::ElidedLabel*>(grid->itemAtPosition(row, 0)->widget());
+            QCOMPARE(name->fullText(), QString::fromStdString(child.name));
+            QCOMPARE(qobject_cast<QLabel*>(grid->itemAtPosition(row, 2)->widget())->text(),
+                     QString::fromStdString(tarnby::formatting::byteCount(child.bytes)));
+            const QWidget* bar = grid->itemAtPosition(row, 1)->widget();
+            const double expected =
+                std::max<double>(bar->height(), bar->width() * double(child.bytes) / project.measurement.bytes);
+            QVERIFY2(std::abs(filledWidth(picture, *bar, sheet) - expected) <= 2, qPrintable(name->fullText()));
+        }
     }
 
     void aSimulatorShowsItsBootAndTheDeviceNote() {

@@ -50,7 +50,7 @@ private slots:
     void copyReplacesTheClipboardWithOnePlainTextCopy() {
         quillet::ui::Environment env;
         const tarnby::CleanupPlan plan = fixtures::plan(kHome, 2, true);
-        PlanSheet sheet(plan, kHome, &env);
+        PlanSheet sheet(plan, kHome, fixtures::freedAll(plan), &env);
         QVERIFY(openSheet(sheet));
 
         auto* earlier = new QMimeData;
@@ -69,13 +69,25 @@ private slots:
         QVERIFY(sheet.isVisible());  // copying shows nothing and closes nothing
     }
 
+    // Figured from the items behind the plan, which its JSON does not carry.
+    void whatCleaningFreesIsSaidWhereItIsLessWithAboutForAnEstimate() {
+        quillet::ui::Environment env;
+        const tarnby::CleanupPlan plan = fixtures::plan(kHome, 2, false);  // 120 MB and 127.3 MB
+        PlanSheet shared(plan, kHome, {91'300'000, true}, &env);
+        QVERIFY(shared.findChild<QLabel*>(QStringLiteral("freed-line"))
+                    ->text()
+                    .startsWith(QStringLiteral("Frees about 91.3 MB of the 247.3 MB in this plan; ")));
+        PlanSheet whole(plan, kHome, fixtures::freedAll(plan), &env);
+        QVERIFY(whole.findChild<QLabel*>(QStringLiteral("freed-line")) == nullptr);
+    }
+
     void entriesShowActionPathAndSize() {
         quillet::ui::Environment env;
         tarnby::CleanupPlan plan = fixtures::plan(kHome, 1, true);
         // Paths the "~" rule must leave alone: home itself and a sibling sharing its first letters.
         plan.items.push_back({kHome, "home", tarnby::PlannedOperation::moveFolderToTrash, 1});
         plan.items.push_back({kHome + "son/site/.next", "robinson", tarnby::PlannedOperation::moveFolderToTrash, 2});
-        PlanSheet sheet(plan, kHome, &env);
+        PlanSheet sheet(plan, kHome, fixtures::freedAll(plan), &env);
         QVERIFY(openSheet(sheet));
         const QStringList shown = texts(sheet);
         QCOMPARE(shown.count(QStringLiteral("Would move this folder to Trash")), 3);
@@ -103,7 +115,7 @@ private slots:
         quillet::ui::Environment env;
         tarnby::CleanupPlan plan;
         plan.kept = {"site / node_modules: Changed since the scan"};
-        PlanSheet sheet(plan, kHome, &env);
+        PlanSheet sheet(plan, kHome, fixtures::freedAll(plan), &env);
         QVERIFY(openSheet(sheet));
         QVERIFY(
             sheet.findChild<QScrollArea*>(QStringLiteral("plan-items"))->widget()->findChildren<QLabel*>().isEmpty());
@@ -121,7 +133,8 @@ private slots:
 
     void returnPressesTheFocusedButtonElseCloses() {
         quillet::ui::Environment env;
-        PlanSheet sheet(fixtures::plan(kHome, 1, false), kHome, &env);
+        const tarnby::CleanupPlan plan = fixtures::plan(kHome, 1, false);
+        PlanSheet sheet(plan, kHome, fixtures::freedAll(plan), &env);
         QVERIFY(openSheet(sheet));
         QSignalSpy finished(&sheet, &QDialog::finished);
         QGuiApplication::clipboard()->setText(QStringLiteral("earlier"));

@@ -76,6 +76,10 @@ int main(int argc, char** argv) {
              item.measurement.modified.reset();
              return std::make_unique<quillet::ui::DetailSheet>(item, model, &env);
          }},
+        {"detail-shared",
+         [&](Environment& env) {
+             return std::make_unique<quillet::ui::DetailSheet>(fixtures::sharedPair(kHome)[1], model, &env);
+         }},
         {"detail-partial-folder",
          [&](Environment& env) {
              auto item = fixtures::folder(kHome, "site");
@@ -99,6 +103,11 @@ int main(int argc, char** argv) {
              return std::make_unique<quillet::ui::ReviewSheet>(
                  mixed, [](bool) {}, &env);
          }},
+        {"review-shared",
+         [&](Environment& env) {
+             return std::make_unique<quillet::ui::ReviewSheet>(
+                 fixtures::sharedPair(kHome), [](bool) {}, &env);
+         }},
         {"review-long",
          [&](Environment& env) {
              return std::make_unique<quillet::ui::ReviewSheet>(
@@ -106,13 +115,24 @@ int main(int argc, char** argv) {
          }},
         {"plan-empty-copied",
          [&](Environment& env) {
-             auto sheet = std::make_unique<quillet::ui::PlanSheet>(fixtures::plan(kHome, 0, false), kHome, &env);
+             auto sheet = std::make_unique<quillet::ui::PlanSheet>(fixtures::plan(kHome, 0, false), kHome,
+                                                                   tarnby::FreedSpace{}, &env);
              sheet->findChild<QPushButton*>(QStringLiteral("copy-plan"))->click();
              return sheet;
          }},
         {"plan-long",
          [&](Environment& env) {
-             return std::make_unique<quillet::ui::PlanSheet>(fixtures::plan(kHome, 9, true), kHome, &env);
+             const tarnby::CleanupPlan plan = fixtures::plan(kHome, 9, true);
+             return std::make_unique<quillet::ui::PlanSheet>(plan, kHome, fixtures::freedAll(plan), &env);
+         }},
+        {"plan-shared-estimate",
+         [&](Environment& env) {
+             tarnby::CleanupPlan plan;
+             for (const auto& item : fixtures::sharedPair(kHome)) {
+                 plan.items.push_back(
+                     {item.url, item.title, tarnby::PlannedOperation::moveFolderToTrash, item.measurement.bytes});
+             }
+             return std::make_unique<quillet::ui::PlanSheet>(plan, kHome, tarnby::FreedSpace{91'300'000, true}, &env);
          }},
         {"locations-many",
          [&](Environment& env) {

@@ -11,6 +11,8 @@
 
 #include "app/look/environment.h"
 #include "app/sheets/review_sheet.h"
+#include "app/sheets/sheet_parts.h"
+#include "core/browsing/platform_texts.h"
 #include "tests/app/sheets/sheet_fixtures.h"
 #include "tests/app/sheets/sheet_test_support.h"
 #include "tests/support/contrast.h"
@@ -52,6 +54,22 @@ private slots:
         QCOMPARE(calls.flags, std::vector<bool>{false});
         QCOMPARE(finished.count(), 1);
         QVERIFY(!sheet.isVisible());
+    }
+
+    // A store and a project sharing hard links: each alone frees little, both together nearly all.
+    void whatCleaningFreesIsSaidOnlyWhereItIsLess() {
+        quillet::ui::Environment env;
+        const std::vector<tarnby::StorageItem> pair = fixtures::sharedPair(kHome);
+        const QString rest = QStringLiteral("; the rest is shared ") +
+                             quillet::ui::qt(tarnby::browsing::platformTexts().sharedThrough) + QStringLiteral(".");
+        const auto line = [&](std::vector<tarnby::StorageItem> items) {
+            ReviewSheet sheet(std::move(items), {}, &env);
+            auto* label = sheet.findChild<QLabel*>(QStringLiteral("freed-line"));
+            return label ? label->text() : QString();
+        };
+        QCOMPARE(line(pair), QStringLiteral("Frees 91.3 MB of the 180.6 MB selected") + rest);
+        QCOMPARE(line({pair[1]}), QStringLiteral("Frees 400 KB of the 89.7 MB selected") + rest);
+        QCOMPARE(line({fixtures::folder(kHome, "site"), fixtures::folder(kHome, "api")}), QString());
     }
 
     void simulatorsGateConfirmOnTheAcknowledgement() {

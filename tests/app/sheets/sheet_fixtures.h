@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/planning/cleanup_plan.h"
+#include "core/records/freed_space.h"
 #include "core/records/storage_item.h"
 #include "core/scanning/target_catalogue.h"
 
@@ -25,7 +26,7 @@ inline tarnby::StorageItem folder(const std::string& home, const std::string& pr
     item.title = project + " / node_modules";
     item.explanation = std::string(target.explanation);
     item.rebuild = "pnpm install --frozen-lockfile";
-    item.measurement.bytes = bytes;
+    item.measurement.bytes = item.measurement.freedBytes = bytes;
     item.measurement.files = 48'213;
     item.measurement.modified = dayTime(2026, 9, 14, 9);
     item.measurement.fingerprint = std::string(64, 'a');
@@ -41,7 +42,7 @@ inline tarnby::StorageItem simulator(const std::string& home, const std::string&
     item.title = name;
     item.explanation = std::string(tarnby::TargetCatalogue::kSimulatorExplanation);
     item.rebuild = std::string(tarnby::TargetCatalogue::kSimulatorRebuild);
-    item.measurement.bytes = 2'147'483'648;
+    item.measurement.bytes = item.measurement.freedBytes = 2'147'483'648;
     item.measurement.files = 9'120;
     item.measurement.modified = dayTime(2026, 11, 2, 15);
     item.deviceID = udid;
@@ -68,6 +69,39 @@ inline tarnby::CleanupPlan plan(const std::string& home, int folders, bool withS
             {item.url, item.title, tarnby::PlannedOperation::eraseSimulator, item.measurement.bytes});
     }
     return result;
+}
+
+// A pnpm store and a project hard-linking 89.3 MB of it: each alone frees little, the two
+// together nearly all. The project lists what takes its space.
+inline std::vector<tarnby::StorageItem> sharedPair(const std::string& home) {
+    tarnby::StorageItem project = folder(home, "notes-pnpm", 89'700'000);
+    project.measurement.freedBytes = 400'000;
+    tarnby::StorageItem store = project;
+    store.url = home + "/.local/share/pnpm/store";
+    store.kind = tarnby::StorageKind::caches;
+    store.title = "pnpm store";
+    store.explanation = std::string(tarnby::TargetCatalogue::kCacheExplanation);
+    store.rebuild = std::string(tarnby::TargetCatalogue::kCacheRebuild);
+    store.measurement.bytes = 90'900'000;
+    store.measurement.freedBytes = 1'600'000;
+    const tarnby::SharedLink link{1, 77, 174'414, 2, 1};  // 89.3 MB in one link each
+    project.measurement.sharedLinks = store.measurement.sharedLinks = {link};
+    project.measurement.largest = {{".pnpm", 61'200'000},
+                                   {"typescript", 12'400'000},
+                                   {"next", 8'900'000},
+                                   {"@types", 3'100'000},
+                                   {"react-dom", 2'200'000},
+                                   {".modules.yaml", 8'192},
+                                   {"a-package-whose-name-goes-on-for-longer-than-the-sheet-has-room-for", 4'096},
+                                   {".bin", 4'096}};
+    return {store, project};
+}
+
+// What cleaning frees when the plan's items share nothing: all of it.
+inline tarnby::FreedSpace freedAll(const tarnby::CleanupPlan& plan) {
+    tarnby::FreedSpace freed;
+    for (const auto& entry : plan.items) freed.bytes += entry.estimatedBytes;
+    return freed;
 }
 
 }  // namespace quillet::ui::fixtures

@@ -1,3 +1,4 @@
+#include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
@@ -214,19 +215,58 @@ private slots:
         QVERIFY(child<QListView>(window, "results")->isEnabled());
     }
 
-    void theFirstScanShowsProgressOverAnEmptyList() {
-        prepareItems();
+    // The first scan starts over an empty list, which grows as items are measured: rows are only
+    // ever added. A stop keeps them; a rescan shows them, disabled, until its result.
+    void theFirstScanListsItemsAsTheyAreMeasuredAndAStopOrRescanKeepsThem() {
+        const std::string h = home();
+        m_home->scan.found = {item(h + "/Code/a/node_modules", "a node_modules", StorageKind::dependencies, 5000),
+                              item(h + "/Code/b/target", "b target", StorageKind::builds, 9000),
+                              item(h + "/Library/Caches/Yarn", "Yarn cache", StorageKind::caches, 5000),
+                              item(h + "/Code/c/.next", "c .next", StorageKind::builds, 7000)};
+        m_home->scan.holdSteps();
         StorageModel model(m_home->setup());
         ContentView window(model, &m_environment);
-        m_home->scan.hold();
+        ResultsModel& rows = window.results();
+        QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy resets(&rows, &QAbstractItemModel::modelReset);
+        QSignalSpy removals(&rows, &QAbstractItemModel::rowsRemoved);
+        const auto titles = [&rows] {
+            QStringList out;
+            for (int row = 0; row < rows.rowCount(); ++row) out << rows.index(row).data().toString();
+            return out;
+        };
+
         QTest::mouseClick(child<QPushButton>(window, "start-scan"), Qt::LeftButton);
-        QVERIFY(model.busy());
         QCOMPARE(shownPage(window), QStringLiteral("results"));
-        QCOMPARE(window.results().rowCount(), 0);
+        QCOMPARE(rows.rowCount(), 0);
         QVERIFY(child<QProgressBar>(window, "progress")->isVisibleTo(&window));
+        m_home->scan.steps->release();
+        QTRY_COMPARE(titles(), QStringList{"a node_modules"});
+        m_home->scan.steps->release();
+        QTRY_COMPARE(titles(), (QStringList{"b target", "a node_modules"}));
+        QCOMPARE(text(window, "total-size"), QStringLiteral("14 KB"));
+        QCOMPARE(text(window, "total-line"), QStringLiteral("estimated on disk · 2 items"));
+        auto* sidebar = qobject_cast<quillet::ui::CategoryModel*>(child<QListView>(window, "categories")->model());
+        QCOMPARE(sidebar->index(sidebar->rowOf("builds")).data(quillet::ui::CategoryModel::CountRole).toInt(), 1);
+        QVERIFY(!child<QListView>(window, "results")->isEnabled());
+        QVERIFY(!child<QPushButton>(window, "select-visible")->isEnabled());
+        QVERIFY(!(rows.flags(rows.index(0)) & Qt::ItemIsUserCheckable));
+
+        model.stop();
+        QVERIFY(idle(model));
+        QCOMPARE(titles(), (QStringList{"b target", "a node_modules"}));
+        QCOMPARE(model.status(), QStringLiteral("Scan stopped. Showing partial results."));
+
+        m_home->scan.hold();
+        model.scan();
+        m_home->scan.steps->release(4);
+        QTRY_COMPARE(m_home->scan.reported.load(), 4);
+        QTest::qWait(250);  // more than a batch waits: a list that should grow would have
+        QCOMPARE(titles(), (QStringList{"b target", "a node_modules"}));
         m_home->scan.release();
         QVERIFY(idle(model));
-        QCOMPARE(window.results().rowCount(), 5);
+        QCOMPARE(titles(), (QStringList{"b target", "c .next", "a node_modules", "Yarn cache"}));
+        QCOMPARE(resets.count() + removals.count(), 0);
     }
 
     void emptyStatesAndBringingBackKeptItems() {

@@ -1,6 +1,7 @@
 // Renders the main window on a fixture home, in light and dark, to PNGs for a person to look at:
 //   render_window [output folder]    (default: the build folder's pictures/window)
-// States: welcome, a scan running (with the busy leaves), empty, a long list with a selection,
+// States: welcome, a scan running (with the busy leaves), empty, the list growing during a scan
+// that follows one that found nothing, a long list with a selection,
 // its notes open, keyboard focus on "Review plan…" and on a row, the smallest window with notes
 // and a selection, no matches; each in light and dark, the list and focus also with increased
 // contrast.
@@ -20,6 +21,7 @@
 #include "app/look/woodland_motion.h"
 #include "app/model/storage_model.h"
 #include "app/window/content_view.h"
+#include "app/window/results_model.h"
 #include "tests/app/window/window_fixture.h"
 
 using namespace window_fixture;
@@ -66,6 +68,20 @@ void renderAll(Appearance appearance, bool contrast, const QString& folder) {
         home.scan.release();
         idle(model);
         save(window, folder, QStringLiteral("window-empty") + suffix);
+
+        // After a scan that found nothing, the next one lists items as they are measured.
+        const std::vector<tarnby::StorageItem> sample = sampleItems(home.path(), 40);
+        home.scan.found.assign(sample.rbegin(), sample.rbegin() + 9);
+        home.scan.holdSteps();
+        home.scan.steps->release(static_cast<std::ptrdiff_t>(home.scan.found.size()));
+        model.scan();
+        if (!QTest::qWaitFor([&] { return window.results().rowCount() == int(home.scan.found.size()); }, 5000))
+            std::fprintf(stderr, "the list did not grow\n");
+        now += 2;
+        save(window, folder, QStringLiteral("window-scanning-growing") + suffix);
+        home.scan.release();
+        idle(model);
+        home.scan.found.clear();
     }
 
     home.scan.gate.reset();

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -26,16 +27,36 @@ struct NoSimulators final : tarnby::SimulatorManaging {
 };
 
 // Returns `result`; while `gate` is set it holds the scan until the test releases it (at most
-// 10 s, so a failing test cannot hang the model's destructor).
+// 10 s, so a failing test cannot hang the model's destructor). With `found`, it reports those
+// items as measured, in that order, one per release of `steps` (all at once without), stops
+// reporting at a stop, and returns what it reported, sorted as the scanner sorts.
 struct FakeScan {
     tarnby::ScanResult result;
     std::shared_ptr<std::binary_semaphore> gate;
+    std::vector<tarnby::StorageItem> found;
+    std::shared_ptr<std::counting_semaphore<>> steps;
+    std::atomic<int> reported{0};  // items reported as measured in the last scan
 
     quillet::StorageModelSetup::ScanFunction function() {
         return [this](const tarnby::ScanConfiguration&, const std::optional<std::vector<tarnby::SimulatorDevice>>&,
-                      const tarnby::ScanCancellation& cancellation, const tarnby::Scanner::Progress&) {
+                      const tarnby::ScanCancellation& cancellation, const tarnby::Scanner::Progress&,
+                      const tarnby::Scanner::Measured& measured) {
+            std::vector<tarnby::StorageItem> measuredItems;
+            reported = 0;
+            for (const auto& next : found) {
+                if (!waitForStep(cancellation)) break;
+                if (measured) measured(next);
+                measuredItems.push_back(next);
+                ++reported;
+            }
             if (auto held = gate) held->try_acquire_for(10s);
             tarnby::ScanResult out = result;
+            if (!found.empty()) {
+                std::stable_sort(measuredItems.begin(), measuredItems.end(), [](const auto& a, const auto& b) {
+                    return a.measurement.bytes > b.measurement.bytes;
+                });
+                out.items = std::move(measuredItems);
+            }
             out.cancelled = cancellation.isCancelled();
             return out;
         };
@@ -43,6 +64,16 @@ struct FakeScan {
     void hold() { gate = std::make_shared<std::binary_semaphore>(0); }
     void release() {
         if (gate) gate->release();
+    }
+    void holdSteps() { steps = std::make_shared<std::counting_semaphore<>>(0); }
+
+private:
+    bool waitForStep(const tarnby::ScanCancellation& cancellation) const {
+        const auto end = std::chrono::steady_clock::now() + 10s;
+        while (!cancellation.isCancelled() && std::chrono::steady_clock::now() < end) {
+            if (!steps || steps->try_acquire_for(5ms)) return true;
+        }
+        return false;
     }
 };
 
@@ -83,7 +114,7 @@ inline tarnby::StorageItem item(std::string path, std::string title, tarnby::Sto
     made.url = std::move(path);
     made.title = std::move(title);
     made.kind = kind;
-    made.measurement.bytes = bytes;
+    made.measurement.bytes = made.measurement.freedBytes = bytes;
     if (daysAgo) made.measurement.modified = std::chrono::system_clock::now() - std::chrono::days(*daysAgo);
     return made;
 }

@@ -195,11 +195,27 @@ TEST_F(ResultBrowsing, TotalsAndTextsBesideTheList) {
     EXPECT_EQ(unselectableReason(item).value_or(""), "This simulator is booted.");
 }
 
+TEST(WindowTexts, SharedAndFreedLinesOnlyWhereCleaningFreesLess) {
+    Measurement measurement;
+    measurement.bytes = measurement.freedBytes = 90'900'000;
+    EXPECT_FALSE(sharedLine(measurement));
+    measurement.freedBytes = 1'600'000;
+    const std::string through(platformTexts().sharedThrough);
+    EXPECT_EQ(sharedLine(measurement).value_or(""), "89.3 MB of it is shared with other folders " + through + ".");
+
+    EXPECT_FALSE(freedLine({90'900'000, false}, 90'900'000, "selected"));
+    EXPECT_FALSE(freedLine({90'900'000, true}, 90'900'000, "selected"));  // an estimate never overshoots
+    EXPECT_EQ(freedLine({1'500'000, false}, 90'900'000, "selected").value_or(""),
+              "Frees 1.5 MB of the 90.9 MB selected; the rest is shared " + through + ".");
+    EXPECT_EQ(freedLine({1'500'000, true}, 90'900'000, "in this plan").value_or(""),
+              "Frees about 1.5 MB of the 90.9 MB in this plan; the rest is shared " + through + ".");
+}
+
 TEST(PlatformTexts, OtherDesktopsUseTheirOwnWords) {
     const PlatformTexts& mac = platformTexts(Desktop::mac);
     const PlatformTexts& other = platformTexts(Desktop::freedesktop);
-    for (std::string_view text :
-         {other.privacyTitle, other.privacyNote, other.reveal, other.revealFailed, other.estimateCaution}) {
+    for (std::string_view text : {other.privacyTitle, other.privacyNote, other.reveal, other.revealFailed,
+                                  other.estimateCaution, other.sharedThrough}) {
         EXPECT_FALSE(text.empty());
         for (std::string_view mark : {"Mac", "Finder", "APFS"})
             EXPECT_EQ(text.find(mark), std::string_view::npos) << text;
