@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <map>
 
+#include "core/platform/paths.h"
 #include "core/scanning/project_locations.h"
 #include "core/scanning/scanner.h"
+#include "core/scanning/target_catalogue.h"
 #include "tests/support/temp_tree.h"
 
 namespace tarnby {
@@ -117,6 +119,12 @@ TEST(PlatformLocationsTest, ToolCachesWhereEachSystemKeepsThemMovedOnlyForTheOwn
 TEST(PlatformLocationsTest, EveryCacheIsListedOnceWithItsTextsAndNotWalkedIntoOnLinuxAndInACopiedMacOSHome) {
     TempTree tree;
     const std::string home = tree.makeDir("home");
+    // Each catalogue row's texts, by the title its locations carry.
+    std::map<std::string, std::string> rowTexts;
+    for (const auto& row : TargetCatalogue::kHomeCaches) {
+        const std::string title = row.title.empty() ? paths::lastComponent(row.macOS) : std::string(row.title);
+        rowTexts[title] = std::string(row.explanation) + " | " + std::string(row.rebuild);
+    }
     // Every location of either system, so each scan must pick its own.
     std::map<std::string, std::string> linuxTexts, macOSTexts;
     const auto linux = PlatformLocations::configuration(home, {home}, linuxEnvironment({"/root"}, "/x", "/y"));
@@ -124,7 +132,7 @@ TEST(PlatformLocationsTest, EveryCacheIsListedOnceWithItsTextsAndNotWalkedIntoOn
     for (const auto& [configuration, texts] : {std::pair(&linux, &linuxTexts), std::pair(&macOS, &macOSTexts)}) {
         for (const CacheLocation& location : configuration->cacheLocations()) {
             tree.writeFile(location.path.substr(tree.root().size()) + "/entry", location.title);
-            texts->emplace(location.path, location.title + " | " + location.explanation + " | " + location.rebuild);
+            texts->emplace(location.path, location.title + " | " + rowTexts.at(location.title));
         }
     }
     // Unpacked projects inside caches, and a project outside them, under a root that holds them all.
