@@ -132,12 +132,15 @@ TEST(FaultInjection, EntriesMadeUnreadableDuringMeasurementMakeItIncompleteAndTh
 
     const int status = testing::runAsNobody([&] {
         std::atomic<bool> stop{false};
+        std::atomic<long> rounds{0};
         std::thread locker([&] {
-            for (int round = 0; !stop.load(); ++round) {
-                const std::string lib = project.modules + "/p" + std::to_string(round % 200) + "/lib";
-                ::chmod(lib.c_str(), round % 2 == 0 ? 0 : 0755);
+            // The even packages' lib is closed for good, the odd ones' opens and closes throughout.
+            for (long round = 0; !stop.load(); rounds = ++round) {
+                const bool closed = round % 2 == 0 || (round / 200) % 2 == 1;
+                ::chmod((project.modules + "/p" + std::to_string(round % 200) + "/lib").c_str(), closed ? 0 : 0755);
             }
         });
+        while (rounds.load() < 200) std::this_thread::yield();  // so every walk meets a closed one
         for (int i = 0; i < 10; ++i)
             EXPECT_FALSE(FileInspection::measure(project.modules, ScanCancellation()).complete);
         const CleanupPlan plan = project.plan(item);
