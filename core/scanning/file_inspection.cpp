@@ -28,19 +28,25 @@ constexpr std::array<PermittedLink, 3> kPermittedLinks{{
 
 bool safePath(const std::string& path) {
     if (path.empty() || path.front() != '/' || paths::hasDotComponent(path)) return false;
-    std::string current = path;
-    while (current.size() > 1 && current.back() == '/') current.pop_back();
-    while (current != "/") {
-        struct stat info {};
-        if (::lstat(current.c_str(), &info) != 0) return false;
-        if (S_ISLNK(info.st_mode)) {
-            const auto permitted = std::find_if(kPermittedLinks.begin(), kPermittedLinks.end(),
-                                                [&](const PermittedLink& link) { return link.link == current; });
-            if (permitted == kPermittedLinks.end()) return false;
-            const auto resolved = paths::resolvingSymlinks(current);
-            if (!resolved || *resolved != permitted->target) return false;
+    // The parents are copies: with memory short, a path that cannot be checked is not safe, and
+    // nothing may escape into a measurement's thread.
+    try {
+        std::string current = path;
+        while (current.size() > 1 && current.back() == '/') current.pop_back();
+        while (current != "/") {
+            struct stat info {};
+            if (::lstat(current.c_str(), &info) != 0) return false;
+            if (S_ISLNK(info.st_mode)) {
+                const auto permitted = std::find_if(kPermittedLinks.begin(), kPermittedLinks.end(),
+                                                    [&](const PermittedLink& link) { return link.link == current; });
+                if (permitted == kPermittedLinks.end()) return false;
+                const auto resolved = paths::resolvingSymlinks(current);
+                if (!resolved || *resolved != permitted->target) return false;
+            }
+            current = paths::parent(current);
         }
-        current = paths::parent(current);
+    } catch (...) {
+        return false;
     }
     return true;
 }

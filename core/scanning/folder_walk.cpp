@@ -118,8 +118,9 @@ private:
     void work(std::size_t thread) {
         Tally& tally = m_tallies[thread];
         std::unique_lock lock(m_lock);
-        Scratch scratch;
+        std::optional<Scratch> scratch;
         try {
+            scratch.emplace();  // its listing buffer too may find the memory gone
             for (;;) {
                 if (m_finished || m_failed) break;
                 if (!m_merging && ready(m_needed)) {
@@ -136,7 +137,7 @@ private:
                 }
                 if (Folder* folder = take()) {
                     lock.unlock();
-                    const bool listed = list(*folder, tally, scratch);
+                    const bool listed = list(*folder, tally, *scratch);
                     lock.lock();
                     publish(*folder, listed);
                     if (thread == 0) spread();
@@ -149,7 +150,9 @@ private:
             }
         } catch (...) {
             // Out of memory: every thread stops, and the measurement says it could not see it all.
-            for (const auto& [folder, fd] : scratch.ahead) ::close(fd);
+            if (scratch) {
+                for (const auto& [folder, fd] : scratch->ahead) ::close(fd);
+            }
             if (!lock.owns_lock()) lock.lock();
             m_failed = true;
             m_stopped = true;

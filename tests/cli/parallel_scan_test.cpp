@@ -1,7 +1,5 @@
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -16,19 +14,17 @@ namespace {
 
 using tarnby::testing::TempTree;
 
-struct Run {
+struct ScanText {
     std::string json;
     std::vector<std::string> progress;
 };
 
-Run scanWith(const tarnby::ScanConfiguration& configuration, std::size_t threads) {
-    Run run;
-    tarnby::ScanCancellation cancellation;
+ScanText scanWith(const tarnby::ScanConfiguration& configuration, std::size_t threads) {
+    ScanText run;
     ScanDocument document;
-    const tarnby::ScanLimits limits{.progressInterval = 7, .threads = threads};
-    document.result = tarnby::Scanner::scan(
-        configuration, std::nullopt, cancellation, [&](const std::string& text) { run.progress.push_back(text); },
-        limits);
+    document.result = tarnby::Scanner::scan(configuration, std::nullopt, tarnby::ScanCancellation(),
+                                            [&](const std::string& text) { run.progress.push_back(text); },
+                                            {.progressInterval = 7, .threads = threads});
     document.home = configuration.home();
     document.roots = configuration.roots();
     run.json = encodeScanDocument(document);
@@ -43,24 +39,6 @@ void expectSameText(const std::string& actual, const std::string& expected) {
     const std::size_t from = at < 120 ? 0 : at - 120;
     ADD_FAILURE() << "differs at " << at << "\n  actual:   …" << actual.substr(from, 240) << "\n  expected: …"
                   << expected.substr(from, 240);
-}
-
-void compareWithoutPrivileges(void* context) {
-    const auto& tree = *static_cast<const TempTree*>(context);
-    const tarnby::ScanConfiguration configuration(tree.path("home"), {tree.path("home/code"), tree.path("home/more")});
-    const Run sequential = scanWith(configuration, 1);
-    for (std::size_t threads : {0U, 2U, 4U}) {
-        for (int round = 0; round < 3; ++round) {
-            const Run parallel = scanWith(configuration, threads);
-            expectSameText(parallel.json, sequential.json);
-            EXPECT_EQ(parallel.progress, sequential.progress);
-        }
-    }
-    // The fixture must give the notes something to interleave.
-    EXPECT_NE(sequential.json.find("Skipped "), std::string::npos);
-    EXPECT_NE(sequential.json.find("Could not fully inspect "), std::string::npos);
-    std::fflush(stdout);
-    ::_exit(::testing::Test::HasFailure() ? 1 : 0);
 }
 
 TEST(ParallelScan, GivesTheSequentialResultNotesAndProgress) {
@@ -91,7 +69,23 @@ TEST(ParallelScan, GivesTheSequentialResultNotesAndProgress) {
     }
     tree.writeFile("home/.npm/_cacache/index-v5/aa", "cache");
     tree.writeFile("home/Library/Developer/CoreSimulator/Devices/6F1C8B52-1D2E-4C4B-9E0A-1A2B3C4D5E6F/data/x", "d");
-    EXPECT_EQ(tarnby::testing::runAsNobody(compareWithoutPrivileges, &tree), 0);
+
+    const int status = tarnby::testing::runAsNobody([&] {
+        const tarnby::ScanConfiguration configuration(tree.path("home"),
+                                                      {tree.path("home/code"), tree.path("home/more")});
+        const ScanText sequential = scanWith(configuration, 1);
+        for (std::size_t threads : {0U, 2U, 4U}) {
+            for (int round = 0; round < 3; ++round) {
+                const ScanText parallel = scanWith(configuration, threads);
+                expectSameText(parallel.json, sequential.json);
+                EXPECT_EQ(parallel.progress, sequential.progress);
+            }
+        }
+        // The fixture must give the notes something to interleave.
+        EXPECT_NE(sequential.json.find("Skipped "), std::string::npos);
+        EXPECT_NE(sequential.json.find("Could not fully inspect "), std::string::npos);
+    });
+    EXPECT_EQ(status, 0);
 }
 
 }  // namespace

@@ -1,23 +1,16 @@
-// The real `quillet` binary under pressure: awkward names and dates, few descriptors, little
-// memory, and proof that a scan and a plan leave every file as they found it.
-#include <fcntl.h>
-#include <sys/resource.h>
+// The real `quillet` binary under pressure: dates past what a time point holds, few descriptors,
+// little memory, and proof that a scan and a plan leave every file as they found it.
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "cli/scan_document.h"
-#include "core/platform/file_system.h"
 #include "core/records/storage_error.h"
-#include "tests/support/temp_tree.h"
+#include "tests/cli/run_quillet.h"
 
 namespace quillet::cli {
 namespace {
@@ -25,68 +18,14 @@ namespace {
 using tarnby::testing::TempTree;
 using Json = nlohmann::json;
 
-struct Limits {
-    rlim_t openFiles = RLIM_INFINITY;
-    rlim_t addressSpace = RLIM_INFINITY;
-};
-
-struct Finished {
-    int exitStatus = -1;  // -1 when a signal ended it
-    int signal = 0;
-    std::string out;
-    std::string err;
-};
-
-// Runs the binary in `workingFolder` with its temporary folder pointed at `temporary`, under `limits`
-// (soft and hard, so it cannot raise them again), with `input` on standard input.
-Finished runQuillet(const TempTree& scratch, const std::vector<std::string>& arguments,
-                    const std::string& workingFolder, const std::string& temporary, const Limits& limits = {},
-                    const std::string& input = {}) {
-    const std::string in = scratch.writeFile("stdin", input);
-    const std::string out = scratch.path("stdout");
-    const std::string err = scratch.path("stderr");
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::dup2(::open(in.c_str(), O_RDONLY), 0);
-        ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-        ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        if (::chdir(workingFolder.c_str()) != 0) ::_exit(125);
-        ::setenv("TMPDIR", temporary.c_str(), 1);
-        const rlimit files{limits.openFiles, limits.openFiles};
-        const rlimit memory{limits.addressSpace, limits.addressSpace};
-        if ((limits.openFiles != RLIM_INFINITY && ::setrlimit(RLIMIT_NOFILE, &files) != 0) ||
-            (limits.addressSpace != RLIM_INFINITY && ::setrlimit(RLIMIT_AS, &memory) != 0)) {
-            ::_exit(125);
-        }
-        std::vector<std::string> argv{QUILLET_EXECUTABLE};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        std::vector<char*> raw;
-        for (auto& argument : argv) raw.push_back(argument.data());
-        raw.push_back(nullptr);
-        ::execv(raw[0], raw.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    Finished finished;
-    if (WIFEXITED(status)) {
-        finished.exitStatus = WEXITSTATUS(status);
-    } else {
-        finished.signal = WTERMSIG(status);
-    }
-    finished.out = tarnby::fs::readFile(out).value_or("");
-    finished.err = tarnby::fs::readFile(err).value_or("");
-    return finished;
-}
-
-// A home with two projects, an npm cache and DerivedData, plus whatever a test adds.
+// A home with two projects, an npm cache and DerivedData, plus whatever a test adds. The runs
+// start in an empty working folder with an empty temporary folder.
 struct Home {
     TempTree tree;
     TempTree streams;  // the runs' standard input, output and error, away from the tree
     std::string home = tree.makeDir("home");
-    std::string work = tree.makeDir("work");
-    std::string temporary = tree.makeDir("tmp");
     std::string modules = home + "/Code/site/node_modules";
+    Wiring wiring;
 
     Home() {
         tree.writeFile("home/Code/site/package.json", "{}");
@@ -95,12 +34,17 @@ struct Home {
         tree.writeFile("home/Code/rusty/target/debug/app", std::string(5000, 'r'));
         tree.writeFile("home/.npm/_cacache/index", std::string(20000, 'y'));
         tree.writeFile("home/Library/Developer/Xcode/DerivedData/App-abc/Build/x", "x");
+        wiring.workingFolder = tree.makeDir("work");
+        wiring.environment["TMPDIR"] = tree.makeDir("tmp");
     }
 
-    std::vector<std::string> scan(bool json) const {
+    Outcome run(const std::vector<std::string>& arguments, const std::string& input = {}) const {
+        return quillet(streams, arguments, input, wiring);
+    }
+    Outcome scan(bool json) const {
         std::vector<std::string> arguments{"scan", "--no-simulators", "--home", home, "--root", home + "/Code"};
         if (json) arguments.push_back("--json");
-        return arguments;
+        return run(arguments);
     }
 };
 
@@ -108,34 +52,8 @@ struct Home {
 std::map<std::string, std::string> fingerprints(const std::string& document) {
     std::map<std::string, std::string> result;
     const Json parsed = Json::parse(document);
-    for (const Json& item : parsed["items"]) {
-        result[item["path"].get<std::string>()] = item["fingerprint"].get<std::string>();
-    }
+    for (const Json& item : parsed["items"]) result[item["path"].get<std::string>()] = item["fingerprint"];
     return result;
-}
-
-TEST(Robustness, AwkwardNamesComeOutAsValidJsonWithTheSameFingerprintTwice) {
-    Home fixture;
-    const std::string longName(255, 'n');
-    for (const std::string name : {"line\nbreak", "pipe|name", "\xff\xfe invalid", "a|0", "a.", "|", "\n",
-                                   "x|1:2|33188|5|6:7|8:9", longName.c_str()}) {
-        fixture.tree.writeFile("home/Code/site/node_modules/" + name, name);
-    }
-    fixture.tree.writeFile("home/Code/site/node_modules/a/inner", "i");
-    fixture.tree.writeFile("home/Code/odd\xff|\nproject/package.json", "{}");
-    fixture.tree.writeFile("home/Code/odd\xff|\nproject/node_modules/" + longName, "x");
-
-    const Finished first = runQuillet(fixture.streams, fixture.scan(true), fixture.work, fixture.temporary);
-    const Finished second = runQuillet(fixture.streams, fixture.scan(true), fixture.work, fixture.temporary);
-    ASSERT_EQ(first.exitStatus, 0) << first.err;
-    ASSERT_TRUE(Json::accept(first.out)) << "not valid JSON (or not UTF-8)";
-    const auto seen = fingerprints(first.out);
-    EXPECT_EQ(seen, fingerprints(second.out));
-    EXPECT_EQ(seen.size(), 5u) << first.out;
-    const Json parsed = Json::parse(first.out);
-    for (const Json& item : parsed["items"]) {
-        EXPECT_TRUE(item["complete"].get<bool>()) << item.dump();
-    }
 }
 
 // ext4 keeps dates up to the year 2446; a time point ends in 2262.
@@ -146,19 +64,17 @@ TEST(Robustness, FilesDatedPastWhatATimePointHoldsAreScannedAndPlanned) {
     if (::utimensat(AT_FDCWD, future.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
         GTEST_SKIP() << "this file system cannot hold the date";
     }
-    const Finished scan = runQuillet(fixture.streams, fixture.scan(true), fixture.work, fixture.temporary);
-    ASSERT_EQ(scan.exitStatus, 0) << scan.err;
+    const Outcome scan = fixture.scan(true);
+    ASSERT_EQ(scan.status, 0) << scan.err;
     const ScanDocument document = decodeScanDocument(scan.out);
-    const auto item = std::find_if(document.result.items.begin(), document.result.items.end(),
-                                   [&](const tarnby::StorageItem& found) { return found.url == fixture.modules; });
+    const auto item = std::ranges::find(document.result.items, fixture.modules, &tarnby::StorageItem::url);
     ASSERT_NE(item, document.result.items.end());
     ASSERT_TRUE(item->measurement.modified);
     EXPECT_GT(*item->measurement.modified, std::chrono::system_clock::now() + std::chrono::hours(24 * 365 * 200))
         << "the newest change must stay the far future, not wrap into the past";
 
-    const Finished plan = runQuillet(fixture.streams, {"plan", "--scan", "-", "--no-simulators", fixture.modules},
-                                     fixture.work, fixture.temporary, {}, scan.out);
-    EXPECT_EQ(plan.exitStatus, 0) << plan.err;
+    const Outcome plan = fixture.run({"plan", "--scan", "-", "--no-simulators", fixture.modules}, scan.out);
+    EXPECT_EQ(plan.status, 0) << plan.err;
     EXPECT_NE(plan.out.find("moveFolderToTrash"), std::string::npos) << plan.out;
 
     // Found by fuzzing: a date between 2262 and the decoder's bound overflowed while being read.
@@ -191,22 +107,23 @@ void addBulk(const Home& fixture) {
 TEST(Robustness, FewDescriptorsGiveAWholeResultAndLittleMemoryAClearEndNeverACrash) {
     Home fixture;
     addBulk(fixture);
-    const Finished free = runQuillet(fixture.streams, fixture.scan(true), fixture.work, fixture.temporary);
-    ASSERT_EQ(free.exitStatus, 0) << free.err;
+    const Outcome free = fixture.scan(true);
+    ASSERT_EQ(free.status, 0) << free.err;
 
-    // 64 descriptors: the walks keep theirs bounded, so the result is the same.
-    const Finished few = runQuillet(fixture.streams, fixture.scan(true), fixture.work, fixture.temporary, {64});
-    EXPECT_EQ(few.exitStatus, 0) << few.err;
-    EXPECT_EQ(fingerprints(few.out), fingerprints(free.out));
-    // Even fewer: the scan cannot be whole, and says so rather than crashing.
-    for (const rlim_t descriptors : {12, 8, 5}) {
-        const Finished starved =
-            runQuillet(fixture.streams, fixture.scan(false), fixture.work, fixture.temporary, {descriptors});
+    // 64 descriptors: the walks keep theirs bounded, so the result is the same. Even fewer: the
+    // scan cannot be whole, and says so rather than crashing.
+    for (const rlim_t descriptors : {64, 12, 8, 5}) {
+        fixture.wiring.openFiles = descriptors;
+        const Outcome starved = fixture.scan(descriptors == 64);
         EXPECT_EQ(starved.signal, 0) << descriptors << " descriptors: " << starved.err;
-        if (starved.exitStatus != 0) {
+        if (descriptors == 64) {
+            EXPECT_EQ(starved.status, 0) << starved.err;
+            EXPECT_EQ(fingerprints(starved.out), fingerprints(free.out));
+        } else if (starved.status != 0) {
             EXPECT_FALSE(starved.err.empty()) << descriptors << " descriptors";
         }
     }
+    fixture.wiring.openFiles = RLIM_INFINITY;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "sanitizers reserve terabytes of address space; the memory half needs a plain build";
@@ -214,10 +131,10 @@ TEST(Robustness, FewDescriptorsGiveAWholeResultAndLittleMemoryAClearEndNeverACra
     // Address space from too little to start up to plenty: always an exit status, and a message with a failure.
     int whole = 0;
     for (const rlim_t megabytes : {8, 16, 24, 32, 48, 64, 96, 128, 256, 512}) {
-        const Finished tight = runQuillet(fixture.streams, fixture.scan(true), fixture.work, fixture.temporary,
-                                          {RLIM_INFINITY, megabytes * 1024 * 1024});
+        fixture.wiring.addressSpace = megabytes * 1024 * 1024;
+        const Outcome tight = fixture.scan(true);
         EXPECT_EQ(tight.signal, 0) << megabytes << " MB: " << tight.err;
-        if (tight.exitStatus != 0) {
+        if (tight.status != 0) {
             EXPECT_FALSE(tight.err.empty()) << megabytes << " MB";
         } else if (Json::accept(tight.out) && fingerprints(tight.out) == fingerprints(free.out)) {
             ++whole;
@@ -228,45 +145,22 @@ TEST(Robustness, FewDescriptorsGiveAWholeResultAndLittleMemoryAClearEndNeverACra
 }
 
 // Everything below `root` (links not followed) with what a write would change: type and
-// permissions, size, identity, modification and status-change times.
+// permissions, size, identity, link count, modification and status-change times.
 std::map<std::string, std::string> listing(const std::string& root) {
     std::map<std::string, std::string> result;
-    std::error_code error;
     const auto describe = [&result](const std::string& path) {
         struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0) {
-            result[path] = "unreadable";
-            return;
-        }
         std::ostringstream line;
-        line << info.st_mode << ' ' << info.st_size << ' ' << info.st_ino << ' ' << info.st_nlink << ' '
-             << info.st_mtim.tv_sec << '.' << info.st_mtim.tv_nsec << ' ' << info.st_ctim.tv_sec << '.'
-             << info.st_ctim.tv_nsec;
+        if (::lstat(path.c_str(), &info) == 0) {
+            line << info.st_mode << ' ' << info.st_size << ' ' << info.st_ino << ' ' << info.st_nlink << ' '
+                 << info.st_mtim.tv_sec << '.' << info.st_mtim.tv_nsec << ' ' << info.st_ctim.tv_sec << '.'
+                 << info.st_ctim.tv_nsec;
+        }
         result[path] = line.str();
     };
     describe(root);
-    for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-        describe(it->path().string());
-    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) describe(entry.path());
     return result;
-}
-
-std::string differences(const std::map<std::string, std::string>& before,
-                        const std::map<std::string, std::string>& after) {
-    std::string text;
-    for (const auto& [path, state] : before) {
-        const auto found = after.find(path);
-        if (found == after.end()) {
-            text += "removed " + path + "\n";
-        } else if (found->second != state) {
-            text += "changed " + path + ": " + state + " -> " + found->second + "\n";
-        }
-    }
-    for (const auto& [path, state] : after) {
-        if (!before.contains(path)) text += "created " + path + "\n";
-    }
-    return text;
 }
 
 TEST(Robustness, AScanAndAPlanChangeNothingOnDisk) {
@@ -278,22 +172,19 @@ TEST(Robustness, AScanAndAPlanChangeNothingOnDisk) {
     ASSERT_EQ(::mkfifo((fixture.modules + "/fifo").c_str(), 0644), 0);
     const auto before = listing(fixture.tree.root());
 
-    const Finished table = runQuillet(fixture.streams, fixture.scan(false), fixture.work, fixture.temporary);
-    EXPECT_EQ(table.exitStatus, 0) << table.err;
-    const Finished json = runQuillet(fixture.streams, fixture.scan(true), fixture.work, fixture.temporary);
-    ASSERT_EQ(json.exitStatus, 0) << json.err;
-    const Finished suggest =
-        runQuillet(fixture.streams, {"suggest", "--home", fixture.home}, fixture.work, fixture.temporary);
-    EXPECT_EQ(suggest.exitStatus, 0) << suggest.err;
+    EXPECT_EQ(fixture.scan(false).status, 0);
+    const Outcome json = fixture.scan(true);
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(fixture.run({"suggest", "--home", fixture.home}).status, 0);
     std::vector<std::string> plan{"plan", "--scan", "-", "--no-simulators", "--acknowledge-simulator-risk"};
     for (const auto& [path, fingerprint] : fingerprints(json.out)) plan.push_back(path);
-    const Finished planned = runQuillet(fixture.streams, plan, fixture.work, fixture.temporary, {}, json.out);
-    EXPECT_EQ(planned.exitStatus, 0) << planned.err.substr(0, 2000);
-    EXPECT_GE(std::count(planned.out.begin(), planned.out.end(), '{'), 30) << planned.out;
+    const Outcome planned = fixture.run(plan, json.out);
+    EXPECT_EQ(planned.status, 0) << planned.err.substr(0, 2000);
+    EXPECT_GE(std::ranges::count(planned.out, '{'), 30) << planned.out;
 
-    EXPECT_EQ(differences(before, listing(fixture.tree.root())), "");
-    EXPECT_TRUE(std::filesystem::is_empty(fixture.work)) << "the working folder got files";
-    EXPECT_TRUE(std::filesystem::is_empty(fixture.temporary)) << "the temporary folder got files";
+    EXPECT_EQ(listing(fixture.tree.root()), before);
+    EXPECT_TRUE(std::filesystem::is_empty(fixture.wiring.workingFolder)) << "the working folder got files";
+    EXPECT_TRUE(std::filesystem::is_empty(fixture.wiring.environment.at("TMPDIR"))) << "the temporary folder got files";
 }
 
 }  // namespace

@@ -1,14 +1,22 @@
 #include "tests/support/temp_tree.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
+#include <thread>
+#include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "core/platform/file_system.h"
 #include "core/platform/paths.h"
@@ -43,19 +51,10 @@ std::string TempTree::makeDir(std::string_view relative) const {
 
 std::string TempTree::writeFile(std::string_view relative, std::string_view contents) const {
     const std::string full = path(relative);
-    makeDir(paths::parent(full).substr(m_root.size()));
-    const int fd = ::open(full.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw std::runtime_error("cannot write " + full);
-    std::size_t done = 0;
-    while (done < contents.size()) {
-        const ssize_t count = ::write(fd, contents.data() + done, contents.size() - done);
-        if (count <= 0) {
-            ::close(fd);
-            throw std::runtime_error("cannot write " + full);
-        }
-        done += static_cast<std::size_t>(count);
-    }
-    ::close(fd);
+    const int folder = ::open(makeDir(paths::parent(full).substr(m_root.size())).c_str(), O_RDONLY | O_DIRECTORY);
+    const long long written = writeFileAt(folder, paths::lastComponent(full), contents);
+    ::close(folder);
+    if (written < 0) throw std::runtime_error("cannot write " + full);
     return full;
 }
 
@@ -73,21 +72,56 @@ std::string TempTree::hardLink(std::string_view existing, std::string_view relat
     return full;
 }
 
-int runAsNobody(void (*body)(void*), void* context) {
+void TempTree::chain(std::string_view relative, int levels, const std::string& name,
+                     const std::function<void(int fd, int level)>& each) const {
+    int fd = ::open(makeDir(relative).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; fd >= 0; ++level) {
+        each(fd, level);
+        if (level == levels) break;
+        ::mkdirat(fd, name.c_str(), 0755);
+        ::close(std::exchange(fd, ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    }
+    if (fd < 0) throw std::runtime_error("cannot descend below " + path(relative));
+    ::close(fd);
+}
+
+long long writeFileAt(int fd, const std::string& name, std::string_view contents) {
+    const int file = ::openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (file < 0) return -1;
+    std::size_t done = 0;
+    ssize_t count = 0;
+    while (done < contents.size() && (count = ::write(file, contents.data() + done, contents.size() - done)) > 0) {
+        done += static_cast<std::size_t>(count);
+    }
+    struct stat info {};
+    const bool whole = done == contents.size() && ::fstat(file, &info) == 0;
+    ::close(file);
+    return whole ? 512LL * info.st_blocks : -1;
+}
+
+int runInChild(const std::function<void()>& body, ChildOptions options) {
+    std::fflush(stdout);
     const pid_t child = ::fork();
     if (child < 0) return -1;
     if (child == 0) {
-        if (::getuid() == 0) {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(125);
-        }
-        body(context);
-        ::_exit(0);
+        if (options.asNobody && ::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(125);
+        body();
+        std::fflush(stdout);
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
     }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(options.seconds);
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
+    for (pid_t done; (done = ::waitpid(child, &status, WNOHANG)) != child;) {
+        if ((done < 0 && errno != EINTR) || std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+std::ptrdiff_t openDescriptors() { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
 
 }  // namespace tarnby::testing

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,13 +24,31 @@ public:
     std::string symlink(std::string_view target, std::string_view relative) const;
     std::string hardLink(std::string_view existing, std::string_view relative) const;
 
+    // Folders `name` nested `levels` deep below `relative`, made through descriptors since the
+    // whole path may pass PATH_MAX. `each(fd, level)` fills every level, the bottom one
+    // (level == levels) included.
+    void chain(std::string_view relative, int levels, const std::string& name,
+               const std::function<void(int fd, int level)>& each) const;
+
 private:
     std::string m_root;
 };
 
-// Runs `body` in a child process with the privileges of "nobody" (uid/gid 65534), so that
-// permission bits bind even when the tests run as root. Returns the child's exit status,
-// or -1 when it could not run.
-int runAsNobody(void (*body)(void*), void* context);
+// Makes the file `name` in the folder `fd` with `contents`; its allocated bytes, or -1.
+long long writeFileAt(int fd, const std::string& name, std::string_view contents = {});
+
+// Runs `body` in a child process and gives its exit status: 1 when a check in it failed, else 0
+// or what it passed to _exit. With `asNobody` the child runs as "nobody" (uid/gid 65534), so
+// permission bits bind even when the tests run as root (125 when it cannot). -1 when the child
+// could not start or outlived `seconds` and was killed: a hang fails the test, never stalls it.
+struct ChildOptions {
+    bool asNobody = false;
+    double seconds = 60;
+};
+int runInChild(const std::function<void()>& body, ChildOptions options = {});
+inline int runAsNobody(const std::function<void()>& body) { return runInChild(body, {.asNobody = true}); }
+
+// Descriptors this process holds open.
+std::ptrdiff_t openDescriptors();
 
 }  // namespace tarnby::testing

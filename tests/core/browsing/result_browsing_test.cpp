@@ -96,47 +96,26 @@ TEST_F(ResultBrowsing, SortsAreStableWithUndatedLastAndNamesNumericIgnoringCase)
     EXPECT_EQ(listedIndices(twins, {"all", "", "name", 0}, base), (std::vector<std::size_t>{0, 1, 2, 3, 4}));
 }
 
-TEST_F(ResultBrowsing, KeyedAndUnkeyedListsAgreeWithAPlainFilterAndStableSort) {
+TEST_F(ResultBrowsing, KeyedAndNarrowedListsAgreeWithAPlainFilterAndStableSort) {
+    const TimePoint now = std::chrono::system_clock::from_time_t(1'710'259'200);
     // Case-only twins, numbers, accents, and characters whose case folding gives ASCII
     // ("ß" to "ss", the Kelvin sign to "k", the "fi" ligature); every title comes twice.
-    const char* const words[] = {"app",    "App",    "x9",     "x10",         "über",     "Uber",
-                                 "éclair", "Eclair", "Straße", "\u212Aelvin", "\uFB01le", "İstanbul"};
+    const char* const words[] = {"app",    "App",    "x9",  "x10", "über",     "Uber",        "éclair",
+                                 "Eclair", "Straße", "web", "Web", "\uFB01le", "\u212Aelvin", "İstanbul"};
+    constexpr std::size_t kWords = std::size(words);
     std::vector<StorageItem> visible;
-    for (std::size_t i = 0; i < 2 * 144; ++i)
-        visible.push_back(makeItem(std::string(words[i % 12]) + " " + words[i / 12 % 12]));
-    const auto keys = nameKeys(visible);
-    ASSERT_EQ(keys.size(), visible.size());
-    const std::vector<std::string> stale(visible.size() + 1);  // kept from another list, so not used
-    const tarnby::FinderSortKeys sortKeys;
-    for (const std::string query : {"", "SS", "k", "FILE", "ist", "ÜBER", "x1", "\xC3"}) {
-        std::vector<std::size_t> expected;
-        for (std::size_t i = 0; i < visible.size(); ++i) {
-            if (tarnby::localizedCaseInsensitiveContains(visible[i].title + visible[i].url, query))
-                expected.push_back(i);
-        }
-        // Titles the collator calls equal keep their scan order.
-        std::stable_sort(expected.begin(), expected.end(), [&](std::size_t a, std::size_t b) {
-            return sortKeys.key(visible[a].title) < sortKeys.key(visible[b].title);
-        });
-        for (const std::vector<std::string>* given : {&keys, &stale, static_cast<decltype(&keys)>(nullptr)})
-            EXPECT_EQ(listedIndices(visible, {"all", query, "name", 0}, TimePoint{}, given), expected) << query;
-    }
-}
-
-TEST_F(ResultBrowsing, FilteringASortedWholeListOrTheRowsOfAShorterQueryMatchesListing) {
-    const TimePoint now = std::chrono::system_clock::from_time_t(1'710'259'200);
-    const char* const words[] = {"app", "App", "x9",          "x10",      "über",    "Straße",
-                                 "web", "Web", "\u212Aelvin", "\uFB01le", "İstanbul"};
-    std::vector<StorageItem> visible;
-    for (std::size_t i = 0; i < 121; ++i) {
+    for (std::size_t i = 0; i < 2 * kWords * kWords; ++i) {
         const std::optional<TimePoint> changed = i % 5 == 0 ? std::nullopt : std::optional(now - (i % 60) * 24h);
-        visible.push_back(makeItem(std::string(words[i % 11]) + " " + words[i / 11 % 11],
+        visible.push_back(makeItem(std::string(words[i % kWords]) + " " + words[i / kWords % kWords],
                                    static_cast<std::int64_t>(i % 7), changed, tarnby::kAllStorageKinds[i % 4],
                                    "/h/Code/p" + std::to_string(i % 11) + "/target"));
     }
     const auto keys = nameKeys(visible);
+    ASSERT_EQ(keys.size(), visible.size());
     const auto texts = searchTexts(visible);
-    const std::vector<SearchText> stale(visible.size() - 1);  // prepared for another list, so not used
+    const std::vector<std::string> staleKeys(visible.size() + 1);  // made for another list, so not used
+    const std::vector<SearchText> staleTexts(visible.size() - 1);
+    const tarnby::FinderSortKeys sortKeys;
     for (const char* order : {"size", "age", "name"}) {
         const std::vector<std::size_t> whole = listedIndices(visible, {"all", "", order, 0}, now, &keys);
         for (const std::optional<std::string>& category :
@@ -148,18 +127,30 @@ TEST_F(ResultBrowsing, FilteringASortedWholeListOrTheRowsOfAShorterQueryMatchesL
                       std::vector<std::string>{"", "s", "SS", "sse"}, std::vector<std::string>{"", "p", "p1", "p10"},
                       std::vector<std::string>{"", "k", "KE", "kel"}, std::vector<std::string>{"", "ü", "ÜB", "über"},
                       std::vector<std::string>{"", "f", "FIL", "file"}, std::vector<std::string>{"", "i", "is", "ist"},
-                      std::vector<std::string>{"", "İ", "İst"}}) {
+                      std::vector<std::string>{"", "İ", "İst"}, std::vector<std::string>{"", "x1", "\xC3"}}) {
                     std::vector<std::size_t> listed = whole;
                     for (const std::string& query : typed) {
+                        SCOPED_TRACE(std::string(order) + " " + category.value_or("none") + " " + std::to_string(age) +
+                                     " " + query);
                         const Choices choices{category, query, order, age};
                         const auto expected = listedIndices(visible, choices, now, &keys);
-                        EXPECT_EQ(passingIndices(visible, choices, now, whole), expected) << order << " " << query;
-                        EXPECT_EQ(passingIndices(visible, choices, now, listed), expected) << order << " " << query;
-                        EXPECT_EQ(passingIndices(visible, choices, now, listed, &texts), expected)
-                            << order << " " << query;
-                        EXPECT_EQ(passingIndices(visible, choices, now, whole, &stale), expected)
-                            << order << " " << query;
+                        EXPECT_EQ(passingIndices(visible, choices, now, whole), expected);
+                        EXPECT_EQ(passingIndices(visible, choices, now, listed), expected);
+                        EXPECT_EQ(passingIndices(visible, choices, now, listed, &texts), expected);
+                        EXPECT_EQ(passingIndices(visible, choices, now, whole, &staleTexts), expected);
                         listed = expected;
+                        if (std::string(order) != "name" || age != 0 || category != "all") continue;
+                        // Titles the collator calls equal keep their scan order.
+                        std::vector<std::size_t> plain;
+                        for (std::size_t i = 0; i < visible.size(); ++i) {
+                            if (tarnby::localizedCaseInsensitiveContains(visible[i].title + visible[i].url, query))
+                                plain.push_back(i);
+                        }
+                        std::ranges::stable_sort(plain, {},
+                                                 [&](std::size_t i) { return sortKeys.key(visible[i].title); });
+                        EXPECT_EQ(expected, plain);
+                        EXPECT_EQ(listedIndices(visible, choices, now, &staleKeys), plain);
+                        EXPECT_EQ(listedIndices(visible, choices, now), plain);
                     }
                 }
             }
@@ -192,8 +183,6 @@ TEST_F(ResultBrowsing, TotalsAndTextsBesideTheList) {
               "A little breathing room. No recognized items found. Add another project folder or review scan notes.");
     EXPECT_EQ(nothing.keptButton.value_or(""), "Show kept items (3)");
     EXPECT_EQ(displayPath("/home/me/x/home/me", "/home/me"), "~/x/home/me");
-    EXPECT_EQ(displayPath("/home/me/x~", "/home/me"), "~/x~");
-    EXPECT_EQ(displayPath("/home/meg/x", "/home/me"), "/home/meg/x");
     EXPECT_EQ(changedLine({}), "Change date unknown");
 
     // A row that cannot be selected says why: its protection first, else the partial inspection.
@@ -222,13 +211,8 @@ TEST(WindowTexts, SharedAndFreedLinesOnlyWhereCleaningFreesLess) {
               "Frees about 1.5 MB of the 90.9 MB in this plan; the rest is shared " + through + ".");
 }
 
-TEST(PlatformTexts, MacKeepsItsWordsAndOtherDesktopsUseTheirOwn) {
+TEST(PlatformTexts, OtherDesktopsUseTheirOwnWords) {
     const PlatformTexts& mac = platformTexts(Desktop::mac);
-    EXPECT_EQ(mac.privacyTitle, "On this Mac");
-    EXPECT_EQ(mac.privacyNote, "Scans stay on your Mac. No telemetry or background cleanup.");
-    EXPECT_EQ(mac.reveal, "Reveal in Finder");
-    EXPECT_NE(mac.estimateCaution.find("shared APFS blocks and hard links."), std::string_view::npos);
-
     const PlatformTexts& other = platformTexts(Desktop::freedesktop);
     for (std::string_view text : {other.privacyTitle, other.privacyNote, other.reveal, other.revealFailed,
                                   other.estimateCaution, other.sharedThrough}) {

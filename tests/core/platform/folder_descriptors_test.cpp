@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <climits>
 #include <deque>
-#include <filesystem>
 #include <string>
 #include <utility>
 
@@ -19,8 +18,6 @@ namespace {
 
 using testing::TempTree;
 using Folder = FolderDescriptors::Folder;
-
-std::ptrdiff_t openDescriptors() { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
 
 bool holds(int fd, const std::string& name) { return ::faccessat(fd, name.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0; }
 
@@ -46,17 +43,13 @@ TEST(FolderDescriptors, WalksPastPathMaxWithinItsBudgetAndFindsClosedFoldersFrom
     static const std::string down = "down-through-a-tree-deeper-than-any-path";
     static const std::string side = "side";
     static_assert(kLevels * 41 > PATH_MAX);
-    int fd = ::open(tree.makeDir("deep").c_str(), O_RDONLY | O_DIRECTORY);
-    for (int level = 0; level < kLevels; ++level) {
-        ASSERT_EQ(::mkdirat(fd, down.c_str(), 0755), 0);
-        ASSERT_EQ(::mkdirat(fd, side.c_str(), 0755), 0);
-        ::close(::openat(fd, ("side/at-" + std::to_string(level)).c_str(), O_WRONLY | O_CREAT, 0644));
-        ::close(::openat(fd, ("level-" + std::to_string(level)).c_str(), O_WRONLY | O_CREAT, 0644));
-        ::close(std::exchange(fd, ::openat(fd, down.c_str(), O_RDONLY | O_DIRECTORY)));
-    }
-    ::close(fd);
+    tree.chain("deep", kLevels, down, [&](int fd, int level) {
+        ::mkdirat(fd, side.c_str(), 0755);
+        testing::writeFileAt(fd, "side/at-" + std::to_string(level));
+        testing::writeFileAt(fd, "level-" + std::to_string(level));
+    });
 
-    const auto baseline = openDescriptors();
+    const auto baseline = testing::openDescriptors();
     {
         FolderDescriptors descriptors({.open = 2, .ahead = 1});
         std::deque<Folder> folders;
@@ -79,7 +72,7 @@ TEST(FolderDescriptors, WalksPastPathMaxWithinItsBudgetAndFindsClosedFoldersFrom
             }
             ASSERT_LE(descriptors.openCount(), 3u);  // the root and two kept
         }
-        EXPECT_EQ(openDescriptors() - baseline, 3);
+        EXPECT_EQ(testing::openDescriptors() - baseline, 3);
 
         // A renamed ancestor far above: only a way up through ".." reaches the levels below it.
         const std::string top = tree.path("deep/" + down);
@@ -105,7 +98,7 @@ TEST(FolderDescriptors, WalksPastPathMaxWithinItsBudgetAndFindsClosedFoldersFrom
         }
         while (folders.size() > 1) folders.pop_back();  // children before their parents
     }
-    EXPECT_EQ(openDescriptors(), baseline);
+    EXPECT_EQ(testing::openDescriptors(), baseline);
 }
 
 TEST(FolderDescriptors, RefusesAFolderSwappedForAnotherOrForALinkAndStaysLost) {

@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,20 +56,13 @@ TEST(PreferencesFaults, AReadOnlyFolderOrFileKeepsTheOldFileAndGivesOneNote) {
     ASSERT_EQ(::chmod(preferencesPath(home).c_str(), 0444), 0);
     ASSERT_EQ(::chmod(tarnbyFolder(home).c_str(), 0555), 0);
 
-    struct Context {
-        std::string home;
-        std::optional<std::string> note;
-    } context{home, std::nullopt};
-    const int status = tarnby::testing::runAsNobody(
-        [](void* raw) {
-            auto* self = static_cast<Context*>(raw);
-            const auto note = savePreferences(self->home, sample(5, "new"));
-            ::_exit(note && note->starts_with(kNotePrefix) && note->find("Permission denied") != std::string::npos ? 0
-                                                                                                                   : 1);
-        },
-        &context);
+    const int status = tarnby::testing::runAsNobody([&] {
+        const auto note = savePreferences(home, sample(5, "new"));
+        ASSERT_TRUE(note);
+        EXPECT_TRUE(note->starts_with(kNotePrefix) && note->find("Permission denied") != std::string::npos) << *note;
+    });
     if (status == 125) GTEST_SKIP() << "cannot run as nobody here";
-    EXPECT_EQ(status, 0) << "no note, or not the reason";
+    EXPECT_EQ(status, 0);
     EXPECT_EQ(tarnby::fs::readFile(preferencesPath(home)), before);
     EXPECT_EQ(strays(home), std::vector<std::string>{});
 
@@ -86,14 +78,13 @@ TEST(PreferencesFaults, AFullDiskKeepsTheOldFileWholeAndLeavesNoTemporaryFile) {
     TempTree tree;
     const std::string home = tree.makeDir("home");
     tree.makeDir("home/Library/Application Support/Tarnby");
-    const pid_t child = ::fork();
-    if (child == 0) {
+    const int status = tarnby::testing::runInChild([&] {
         if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount("tmpfs", tarnbyFolder(home).c_str(), "tmpfs", 0, "size=8k") != 0) {
             ::_exit(125);
         }
         const SavedPreferences old = sample(3, "old");
-        if (savePreferences(home, old)) ::_exit(2);
+        ASSERT_EQ(savePreferences(home, old), std::nullopt);
         // Fill what is left.
         const std::string filler = tarnbyFolder(home) + "/filler";
         FILE* file = std::fopen(filler.c_str(), "w");
@@ -102,19 +93,15 @@ TEST(PreferencesFaults, AFullDiskKeepsTheOldFileWholeAndLeavesNoTemporaryFile) {
                std::fflush(file) == 0) {}
         if (file != nullptr) std::fclose(file);
         const auto note = savePreferences(home, sample(400, "new"));
-        if (!note || !note->starts_with(kNotePrefix) || note->find("No space left on device") == std::string::npos) {
-            ::_exit(3);
-        }
+        ASSERT_TRUE(note);
+        EXPECT_TRUE(note->starts_with(kNotePrefix) && note->find("No space left on device") != std::string::npos)
+            << *note;
         const SavedPreferences loaded = loadPreferences(home);
-        if (loaded.roots != old.roots || loaded.kept != old.kept) ::_exit(4);
-        if (strays(home) != std::vector<std::string>{"filler"}) ::_exit(5);
-        ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 125) GTEST_SKIP() << "no private tmpfs can be mounted here";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: first save failed; 3: no note; 4: old file lost; 5: a file left behind";
+        EXPECT_EQ(std::tie(loaded.roots, loaded.kept), std::tie(old.roots, old.kept));
+        EXPECT_EQ(strays(home), std::vector<std::string>{"filler"});
+    });
+    if (status == 125) GTEST_SKIP() << "no private tmpfs can be mounted here";
+    EXPECT_EQ(status, 0);
 }
 
 TEST(PreferencesFaults, APreferencesFileThatIsALinkIsReplacedWithoutWritingWhereItPoints) {

@@ -11,16 +11,6 @@ namespace {
 
 using testing::TempTree;
 
-struct Suggestion {
-    std::string home;
-    std::vector<std::string> expected;
-};
-
-void suggestWithoutPrivileges(void* context) {
-    const auto& suggestion = *static_cast<const Suggestion*>(context);
-    if (ProjectLocations::suggested(suggestion.home) != suggestion.expected) ::_exit(1);
-}
-
 TEST(ProjectLocationsTest, CustomaryFoldersAndProjectLikeChildrenOnceInFinderOrder) {
     TempTree tree;
     tree.makeDir("home/Developer");
@@ -45,9 +35,12 @@ TEST(ProjectLocationsTest, CustomaryFoldersAndProjectLikeChildrenOnceInFinderOrd
                                         tree.path("home/worktree")}));
 
     // A home that others may pass through but not list still gives its customary folders.
-    Suggestion unlistable{tree.path("home"), {tree.path("home/Developer"), tree.path("home/Projects")}};
-    ::chmod(unlistable.home.c_str(), 0711);
-    EXPECT_EQ(testing::runAsNobody(suggestWithoutPrivileges, &unlistable), 0);
+    ::chmod(tree.path("home").c_str(), 0711);
+    EXPECT_EQ(testing::runAsNobody([&] {
+                  EXPECT_EQ(ProjectLocations::suggested(tree.path("home")),
+                            (std::vector<std::string>{tree.path("home/Developer"), tree.path("home/Projects")}));
+              }),
+              0);
 }
 
 TEST(ProjectLocationsTest, EcosystemProjectFoldersWhereTheyExistAndNotThroughALink) {

@@ -1,15 +1,11 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <new>
 #include <set>
@@ -95,35 +91,6 @@ void addProject(const TempTree& tree, const std::string& folder) {
     tree.writeFile(folder + "/node_modules/left-pad/index.js", "module.exports = 1;");
 }
 
-// Runs as "nobody", so that closed folders stay closed even to root; a failure sets the exit status.
-void scanHomeWithoutPrivileges(void* context) {
-    const auto& tree = *static_cast<const TempTree*>(context);
-    const std::string home = tree.path("home"), code = home + "/code", shut = home + "/shut";
-    const std::string derived = tree.path(kDerived);
-    const std::vector<std::string> roots{code, code + "/web", code + "/./web/..", "/usr/local/src", "/", shut, derived};
-    const auto scan = runScan(ScanConfiguration(home, roots), {}, {.progressInterval = 1});
-
-    const std::string choose = "Choose a project folder instead of a system location: ";
-    EXPECT_EQ(scan.result.notes,
-              (std::vector<std::string>{
-                  choose + "/", choose + "/usr/local/src", "Skipped " + code + "/locked: Permission denied",
-                  "Could not read " + shut,
-                  "Could not fully inspect " + derived + "/node_modules. Cleanup disabled for this item."}));
-    // Nothing inside a node_modules folder, nothing behind a link, nothing in Library, .git, .Trash or bundles.
-    EXPECT_EQ(urls(scan.result),
-              (std::multiset<std::string>{code + "/web/node_modules", code + "/web/.next",
-                                          code + "/.hidden/proj/node_modules", code + "/odd\xff\nname/node_modules",
-                                          home + "/.npm/_cacache", derived + "/App-abc", derived + "/node_modules"}));
-    EXPECT_EQ(itemAt(scan.result, code + "/web/node_modules").title, "web / node_modules");
-    // Met by the walk first, then by the DerivedData listing.
-    EXPECT_EQ(itemAt(scan.result, derived + "/node_modules").kind, StorageKind::dependencies);
-    // The nested and the duplicate root are walked only as part of "code".
-    EXPECT_EQ(std::ranges::count(scan.progress, "Looking through code\u2026 1 entries checked"), 1);
-    EXPECT_EQ(std::ranges::count(scan.progress, "Looking through web\u2026 1 entries checked"), 0);
-    std::fflush(stdout);
-    ::_exit(::testing::Test::HasFailure() ? 1 : 0);
-}
-
 TEST(ScanTest, OneHomeWalkedOnceFindingTargetsOnlyWhereTheWalkMayLook) {
     TempTree tree;
     for (const char* project : {"web", "web/node_modules/inner", ".hidden/proj", "odd\xff\nname", "Library/proj",
@@ -138,7 +105,32 @@ TEST(ScanTest, OneHomeWalkedOnceFindingTargetsOnlyWhereTheWalkMayLook) {
     for (const auto& closed : {"home/code/locked"s, "home/shut"s, kDerived + "/node_modules/left-pad"})
         ::chmod(tree.path(closed).c_str(), 0);
 
-    EXPECT_EQ(testing::runAsNobody(scanHomeWithoutPrivileges, &tree), 0);
+    const std::string home = tree.path("home"), code = home + "/code", shut = home + "/shut";
+    const std::string derived = tree.path(kDerived);
+    // As "nobody", so that closed folders stay closed even to root.
+    const int status = testing::runAsNobody([&] {
+        const std::vector<std::string> roots{code, code + "/web", code + "/./web/..", "/usr/local/src", "/",
+                                             shut, derived};
+        const auto scan = runScan(ScanConfiguration(home, roots), {}, {.progressInterval = 1});
+        const std::string choose = "Choose a project folder instead of a system location: ";
+        EXPECT_EQ(scan.result.notes,
+                  (std::vector<std::string>{
+                      choose + "/", choose + "/usr/local/src", "Skipped " + code + "/locked: Permission denied",
+                      "Could not read " + shut,
+                      "Could not fully inspect " + derived + "/node_modules. Cleanup disabled for this item."}));
+        // Nothing inside a node_modules folder, nothing behind a link, nothing in Library, .git, .Trash or bundles.
+        EXPECT_EQ(urls(scan.result), (std::multiset<std::string>{
+                                         code + "/web/node_modules", code + "/web/.next",
+                                         code + "/.hidden/proj/node_modules", code + "/odd\xff\nname/node_modules",
+                                         home + "/.npm/_cacache", derived + "/App-abc", derived + "/node_modules"}));
+        EXPECT_EQ(itemAt(scan.result, code + "/web/node_modules").title, "web / node_modules");
+        // Met by the walk first, then by the DerivedData listing.
+        EXPECT_EQ(itemAt(scan.result, derived + "/node_modules").kind, StorageKind::dependencies);
+        // The nested and the duplicate root are walked only as part of "code".
+        EXPECT_EQ(std::ranges::count(scan.progress, "Looking through code\u2026 1 entries checked"), 1);
+        EXPECT_EQ(std::ranges::count(scan.progress, "Looking through web\u2026 1 entries checked"), 0);
+    });
+    EXPECT_EQ(status, 0);
 }
 
 TEST(ScanTest, ProgressTraversalLimitLargestFirstAndCancellation) {
@@ -229,7 +221,7 @@ TEST(ScanTest, AStopKeepsWhatWasMeasuredAndListsNothingThatHadNotStarted) {
     }
 }
 
-TEST(ScanTest, MemoryRunningOutAnywhereLeavesAConsistentPartialResult) {
+TEST(ScanTest, MemoryRunningOutAnywhereLeavesAConsistentPartialResultAlsoWithConcurrentMeasurements) {
     TempTree tree;
     for (const char* project : {"a", "b", "c"}) {
         tree.writeFile("home/Code/" + std::string(project) + "/package.json", "{}");
@@ -237,24 +229,26 @@ TEST(ScanTest, MemoryRunningOutAnywhereLeavesAConsistentPartialResult) {
     }
     tree.writeFile("home/.npm/_cacache/index", "i");
     const ScanConfiguration configuration(tree.path("home"), {tree.path("home/Code")});
-    const ScanLimits oneThread{.threads = 1};
-    const ScanResult full = Scanner::scan(configuration, std::nullopt, ScanCancellation(), {}, oneThread);
+    const ScanResult full = Scanner::scan(configuration, std::nullopt, ScanCancellation(), {}, {.threads = 1});
     ASSERT_EQ(full.items.size(), 4u);
 
-    for (long failing = 0;; ++failing) {
-        const ScanCancellation never;
-        gAllocationsLeft = failing;
-        const ScanResult result = Scanner::scan(configuration, std::nullopt, never, {}, oneThread);
-        const bool failed = gAllocationsLeft.exchange(-1) < 0;
-        for (const StorageItem& item : result.items) {
-            const StorageItem& whole = itemAt(full, item.url);
-            if (item.measurement.complete) {
-                EXPECT_EQ(item.measurement, whole.measurement) << failing;
+    // On the scanning thread alone, and with measurements on threads of their own, where nothing
+    // thrown may escape.
+    for (const std::size_t threads : {1U, 2U}) {
+        for (long failing = 0;; ++failing) {
+            gAllocationsLeft = failing;
+            const ScanResult result =
+                Scanner::scan(configuration, std::nullopt, ScanCancellation(), {}, {.threads = threads});
+            const bool failed = gAllocationsLeft.exchange(-1) < 0;
+            for (const StorageItem& item : result.items) {
+                if (item.measurement.complete) {
+                    EXPECT_EQ(item.measurement, itemAt(full, item.url).measurement) << failing;
+                }
+                const std::string note = "Could not fully inspect " + item.url + ". Cleanup disabled for this item.";
+                EXPECT_EQ(std::ranges::count(result.notes, note), item.measurement.complete ? 0 : 1) << failing;
             }
-            const std::string note = "Could not fully inspect " + item.url + ". Cleanup disabled for this item.";
-            EXPECT_EQ(std::ranges::count(result.notes, note), item.measurement.complete ? 0 : 1) << failing;
+            if (!failed) break;  // every allocation of a scan has failed once
         }
-        if (!failed) break;  // every allocation of a scan has failed once
     }
 }
 
@@ -264,27 +258,28 @@ TEST(ScanTest, FoldersFromPathMaxOnAreNotedOnceWhileDeepFoldersAreReopenedWithBo
     // Whole paths stop at PATH_MAX, so the chain is built relative to each level. Of the side folders
     // made before and after the chain's own, some are listed after it in any listing order, so they
     // are entered only after coming back up, when their folder must be reopened.
-    const char* level = "level-of-a-deep-tree";
+    const std::string level = "level-of-a-deep-tree";
     std::vector<std::string> chain{tree.path("deep")};
-    int fd = ::open(chain[0].c_str(), O_RDONLY | O_DIRECTORY);
-    for (int i = 0; i < 300; ++i) {
-        for (const auto& name : {"a" + std::to_string(i), std::string(level), "z" + std::to_string(i)})
-            ::mkdirat(fd, name.c_str(), 0755);
-        ::close(std::exchange(fd, ::openat(fd, level, O_RDONLY | O_DIRECTORY)));
-        chain.push_back(chain.back() + "/" + level);
-    }
-    // A project at the bottom, out of reach of every path-based check.
-    ::close(::openat(fd, "package.json", O_WRONLY | O_CREAT, 0644));
-    ::mkdirat(fd, "node_modules", 0755);
-    ::close(fd);
+    tree.chain("deep", 300, level, [&](int fd, int depth) {
+        if (depth < 300) {
+            for (const auto& name : {"a" + std::to_string(depth), level, "z" + std::to_string(depth)})
+                ::mkdirat(fd, name.c_str(), 0755);
+            chain.push_back(chain.back() + "/" + level);
+        } else {
+            // A project at the bottom, out of reach of every path-based check.
+            testing::writeFileAt(fd, "package.json");
+            ::mkdirat(fd, "node_modules", 0755);
+        }
+    });
 
-    const auto openDescriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
-    const auto baseline = openDescriptors();
+    const auto baseline = testing::openDescriptors();
     std::ptrdiff_t mostOpen = 0;
-    const auto sample = [&](ScanCancellation&) { mostOpen = std::max(mostOpen, openDescriptors() - baseline); };
+    const auto sample = [&](ScanCancellation&) {
+        mostOpen = std::max(mostOpen, testing::openDescriptors() - baseline);
+    };
     const auto scan = runScan(ScanConfiguration(tree.path("home"), {chain[0]}), {}, {.progressInterval = 7}, sample);
     EXPECT_LE(mostOpen, static_cast<std::ptrdiff_t>(ProjectWalk::kOpenFolderLimit));
-    EXPECT_EQ(openDescriptors(), baseline);
+    EXPECT_EQ(testing::openDescriptors(), baseline);
     const auto boundary = std::ranges::find_if(chain, [](const std::string& path) { return path.size() >= PATH_MAX; });
     ASSERT_NE(boundary, chain.end());
     EXPECT_EQ(scan.result.notes, std::vector<std::string>{"Skipped " + *boundary + ": File name too long"});

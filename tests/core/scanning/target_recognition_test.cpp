@@ -11,6 +11,7 @@ namespace {
 
 using testing::TempTree;
 using enum StorageKind;
+using namespace std::string_literals;
 
 TEST(ClassifyTest, ExactNameBesideAnExistingMarkerAndFirstLockFileDecidesReinstall) {
     TempTree tree;
@@ -46,7 +47,9 @@ TEST(ClassifyTest, ExactNameBesideAnExistingMarkerAndFirstLockFileDecidesReinsta
         EXPECT_FALSE(Scanner::classify(tree.path(path))) << path;
 }
 
-TEST(ClassifyTest, EachEcosystemsFolderBesideEachOfItsMarkers) {
+// Each way a catalogue row finds its marker; the rows themselves are checked through the list
+// `quillet help scan` prints from them.
+TEST(ClassifyTest, EcosystemFoldersBesideAnyOfTheirMarkersInsideThemOrMatchingAPattern) {
     TempTree tree;
     // The marker's path in the project ("folder/file" is inside the folder), the folder, its kind.
     const struct {
@@ -55,40 +58,15 @@ TEST(ClassifyTest, EachEcosystemsFolderBesideEachOfItsMarkers) {
         StorageKind kind;
     } cases[] = {
         {".venv/pyvenv.cfg", ".venv", dependencies},
-        {"venv/pyvenv.cfg", "venv", dependencies},
-        {"pyproject.toml", ".tox", builds},
-        {"setup.py", ".nox", builds},
-        {"setup.cfg", ".mypy_cache", caches},
+        {"setup.py", ".nox", builds},  // not the first of its markers
         {"tox.ini", ".pytest_cache", caches},
-        {"requirements.txt", ".ruff_cache", caches},
-        {"build.gradle", "build", builds},
-        {"build.gradle.kts", ".gradle", caches},
-        {"settings.gradle", "build", builds},
         {"settings.gradle.kts", ".gradle", caches},
-        {"pom.xml", "target", builds},
-        {"build.gradle", ".cxx", builds},
         {"build.gradle.kts", ".cxx", builds},
-        {"pubspec.yaml", ".dart_tool", builds},
-        {"pubspec.yaml", "build", builds},
-        {"App.csproj", "bin", builds},
-        {"App.fsproj", "obj", builds},
-        {"App.vbproj", "bin", builds},
-        {"Podfile", "Pods", dependencies},
-        {"Cartfile", "Carthage", dependencies},
-        {"turbo.json", ".turbo", caches},
-        {"nuxt.config.ts", ".nuxt", builds},
-        {"nuxt.config.mjs", ".output", builds},
-        {"svelte.config.js", ".svelte-kit", builds},
-        {"angular.json", ".angular", caches},
-        {"package.json", ".parcel-cache", caches},
-        {"mix.exs", "_build", builds},
-        {"mix.exs", "deps", dependencies},
-        {"stack.yaml", ".stack-work", builds},
-        {"cabal.project", "dist-newstyle", builds},
+        {"pubspec.yaml", "build", builds},       // the second row of its name
+        {"App.fsproj", "obj", builds},           // "*.fsproj"
+        {"nuxt.config.mjs", ".output", builds},  // "nuxt.config.*"
         {"tool.cabal", "dist-newstyle", builds},
-        {"build.zig", "zig-out", builds},
-        {"build.zig", ".zig-cache", caches},
-        {"main.tf", ".terraform", dependencies},
+        {"mix.exs", "deps", dependencies},
     };
     int project = 0;
     for (const auto& c : cases) {
@@ -132,25 +110,35 @@ TEST(ProtectedSystemPathTest, MatchesWholeComponentsOfTheStandardizedPath) {
 
 TEST(RecognizedTest, EachKindMustStillBeATargetOfThisConfiguration) {
     TempTree tree;
+    const std::string home = tree.makeDir("home");
     const std::string derived = "home/Library/Developer/Xcode/DerivedData/App-abc";
     const std::string devices = "home/Library/Developer/CoreSimulator/Devices/";
     const std::string device = devices + "8A3F1C2E-0B4D-4E5F-9A6B-7C8D9E0F1A2B";
-    for (const char* folder : {"home/code/web/node_modules", "home/code/web/.next", "home/other/node_modules",
-                               "home/.npm/_cacache", "other/.npm/_cacache"})
+    for (const std::string& folder :
+         {"home/code/web/node_modules"s, "home/code/web/.next"s, "home/other/node_modules"s, "home/.npm/_cacache"s,
+          "other/.npm/_cacache"s, "home/code/py/.mypy_cache"s, "home/code/py/.tox"s, "home/.cargo/registry"s,
+          derived + "/Build", device, devices + "ABC"})
         tree.makeDir(folder);
-    for (const auto& folder : {derived + "/Build", device, devices + "ABC"}) tree.makeDir(folder);
-    for (const char* marker : {"home/code/web/package.json", "home/other/package.json"}) tree.writeFile(marker);
+    for (const char* marker : {"home/code/web/package.json", "home/other/package.json", "home/code/py/pyproject.toml"})
+        tree.writeFile(marker);
     tree.symlink(tree.path("home/code/web"), "home/code/alias");
-    const ScanConfiguration configuration{tree.path("home"), {tree.path("home/code")}};
-    const auto recognized = [&](const std::string& relative, StorageKind kind, std::optional<std::string> id = {}) {
-        return Scanner::recognized({tree.path(relative), kind, "", "", "", {}, std::move(id), {}, {}}, configuration);
+    const UserEnvironment onLinux{Platform::linuxDesktop, {}, std::nullopt, std::nullopt};
+    const auto configuration = PlatformLocations::configuration(home, {tree.path("home/code")}, onLinux);
+    const auto recognized = [&](const std::string& relative, StorageKind kind, std::optional<std::string> id = {},
+                                const ScanConfiguration* under = nullptr) {
+        return Scanner::recognized({tree.path(relative), kind, "", "", "", {}, std::move(id), {}, {}},
+                                   under ? *under : configuration);
     };
+    // Without the further cache locations, or with no root holding the folder, it is no target.
+    const ScanConfiguration plain(home, {home});
+    const ScanConfiguration rootless = PlatformLocations::configuration(home, {}, onLinux);
 
     const struct {
         std::string path;
         StorageKind kind;
         std::optional<std::string> id;
         bool expected;
+        const ScanConfiguration* under = nullptr;
     } cases[] = {
         {"home/code/web/node_modules", dependencies, {}, true},
         {"home/code/web/node_modules", builds, {}, false},
@@ -158,39 +146,25 @@ TEST(RecognizedTest, EachKindMustStillBeATargetOfThisConfiguration) {
         {"home/other/node_modules", dependencies, {}, false},
         {"home/code/alias/node_modules", dependencies, {}, false},
         {"home/code/web/../web/node_modules", dependencies, {}, false},
+        {"home/code/py/.mypy_cache", caches, {}, true},
+        {"home/code/py/.mypy_cache", builds, {}, false},
+        {"home/code/py/.mypy_cache", caches, {}, false, &rootless},
+        {"home/code/py/.tox", builds, {}, true},
         {derived, builds, {}, true},
         {derived, dependencies, {}, false},
         {derived + "/Build", builds, {}, false},
         {"home/.npm/_cacache", caches, {}, true},
         {"other/.npm/_cacache", caches, {}, false},
+        {"home/.cargo/registry", caches, {}, true},
+        {"home/.cargo/registry", caches, {}, false, &plain},
         {device, simulators, "8a3f1c2e-0b4d-4e5f-9a6b-7c8d9e0f1a2b", true},
         {device, simulators, {}, false},
         {device, simulators, "11111111-2222-3333-4444-555555555555", false},
         {devices + "ABC", simulators, "ABC", false},  // not a UUID
     };
-    for (const auto& c : cases) EXPECT_EQ(recognized(c.path, c.kind, c.id), c.expected) << c.path;
+    for (const auto& c : cases) EXPECT_EQ(recognized(c.path, c.kind, c.id, c.under), c.expected) << c.path;
     ::unlink(tree.path("home/code/web/package.json").c_str());
     EXPECT_FALSE(recognized("home/code/web/node_modules", dependencies));
-}
-
-TEST(RecognizedTest, CatalogueFoldersAndToolCachesUnderTheSameLocations) {
-    TempTree tree;
-    const std::string home = tree.makeDir("home");
-    tree.writeFile("home/code/py/pyproject.toml");
-    for (const char* folder : {"home/code/py/.mypy_cache", "home/code/py/.tox", "home/.cargo/registry"})
-        tree.makeDir(folder);
-    const UserEnvironment onLinux{Platform::linuxDesktop, {}, std::nullopt, std::nullopt};
-    const auto configuration = PlatformLocations::configuration(home, {tree.path("home/code")}, onLinux);
-    const auto recognized = [&](const char* relative, StorageKind kind, const ScanConfiguration& under) {
-        return Scanner::recognized({tree.path(relative), kind, "", "", "", {}, {}, {}, {}}, under);
-    };
-    EXPECT_TRUE(recognized("home/code/py/.mypy_cache", caches, configuration));
-    EXPECT_FALSE(recognized("home/code/py/.mypy_cache", builds, configuration));
-    EXPECT_TRUE(recognized("home/code/py/.tox", builds, configuration));
-    EXPECT_TRUE(recognized("home/.cargo/registry", caches, configuration));
-    // Without the further locations, or as a walked folder outside every root, it is no target.
-    EXPECT_FALSE(recognized("home/.cargo/registry", caches, ScanConfiguration(home, {home})));
-    EXPECT_FALSE(recognized("home/code/py/.mypy_cache", caches, PlatformLocations::configuration(home, {}, onLinux)));
 }
 
 }  // namespace

@@ -109,12 +109,6 @@ TEST(SimulatorInventory, AStoppedScanDoesNotWaitForTheToolsTimeLimit) {
     EXPECT_LT(elapsed, 0.2 + CommandRunner::kCancelGraceSeconds + 1.0);
 }
 
-}  // namespace
-}  // namespace tarnby
-
-namespace tarnby {
-namespace {
-
 // Counts the calls; stands for a source that is always there, such as a saved device list.
 class CountingSimulators final : public SimulatorManaging {
 public:
