@@ -100,15 +100,6 @@ private slots:
         QGuiApplication::setPalette(paletteWithWindow(QColor(0xEF, 0xEF, 0xEF)));
     }
 
-    void decisionsFromPortalValuesAndPalettes() {
-        QCOMPARE(appearanceFromColorScheme(1), std::optional<Appearance>(Appearance::dark));
-        QCOMPARE(appearanceFromColorScheme(2), std::optional<Appearance>(Appearance::light));
-        QVERIFY(!appearanceFromColorScheme(0));
-        QVERIFY(!appearanceFromColorScheme(7));
-        QCOMPARE(appearanceFromPalette(paletteWithWindow(QColor(0x30, 0x30, 0x30))), Appearance::dark);
-        QCOMPARE(appearanceFromPalette(paletteWithWindow(QColor(0xF0, 0xF0, 0xF0))), Appearance::light);
-    }
-
     void withoutAPortalTheFallbackAndThePaletteDecideQuietly() {
         Environment env;
         env.setReduceTransparency(true);

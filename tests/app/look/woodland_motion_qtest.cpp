@@ -120,8 +120,8 @@ private slots:
         QCOMPARE(s.motion.animationTime(), 12.0);
         QCOMPARE(s.motion.busyOpacity(), 0.0);
         s.now += 0.75;
-        QVERIFY(qAbs(s.motion.busyOpacity() - 0.5) < 0.01);
-        s.now += 0.75;
+        QVERIFY(s.motion.busyOpacity() > 0.1 && s.motion.busyOpacity() < 0.9);
+        s.now += 10;
         QCOMPARE(s.motion.busyOpacity(), 1.0);
     }
 
@@ -161,24 +161,23 @@ private slots:
         QVERIFY(watcher.lastPaint.boundingRect().intersects(leaf.toAlignedRect()));
     }
 
-    void leafPosesFollowTheirPeriods() {
+    // A leaf fades out before it wraps around to the other side, so none pops in or out.
+    void leavesFadeOutBeforeTheyWrap() {
         const QSizeF size(1000, 500);
-        const auto idle = leafPoses(LeafSet::idle, size, 0);
-        QCOMPARE(idle.size(), size_t(1));
-        QVERIFY(qAbs(idle[0].centre.x() - (1.14 - 1.28 * 0.64) * 1000) < 1e-9);
-        QCOMPARE(idle[0].scale, 0.9);
-        // One idle period later the leaf is back where it was.
-        const auto again = leafPoses(LeafSet::idle, size, 82);
-        QVERIFY(qAbs(again[0].centre.x() - idle[0].centre.x()) < 1e-6);
-        QVERIFY(qAbs(again[0].centre.y() - idle[0].centre.y()) < 1e-6);
-        const auto busy = leafPoses(LeafSet::busy, size, 0);
-        QCOMPARE(busy.size(), size_t(2));
-        // Phase 0.72: fade = min(1, 8 * 0.28) = 1.
-        QVERIFY(qAbs(busy[1].fill - 0.045) < 1e-12);
-        QVERIFY(qAbs(busy[1].rib - 0.045) < 1e-12);
-        // At the wrap the leaf is invisible.
-        const auto edge = leafPoses(LeafSet::busy, size, (1.0 - 0.28) * 31);
-        QVERIFY(edge[0].fill < 1e-9);
+        for (const LeafSet set : {LeafSet::idle, LeafSet::busy}) {
+            std::vector<LeafPose> before = leafPoses(set, size, 0);
+            int wraps = 0;
+            for (double seconds = 0.01; seconds < 200; seconds += 0.01) {
+                const std::vector<LeafPose> now = leafPoses(set, size, seconds);
+                for (std::size_t i = 0; i < now.size(); ++i) {
+                    if (now[i].centre.x() < before[i].centre.x() + size.width() / 2) continue;
+                    ++wraps;
+                    QVERIFY2(before[i].fill < 1e-3 && now[i].fill < 1e-3, qPrintable(QString::number(seconds)));
+                }
+                before = now;
+            }
+            QVERIFY(wraps > 0);
+        }
     }
 };
 
