@@ -249,6 +249,13 @@ private slots:
         std::sort(found.begin(), found.end());
         std::sort(expected.begin(), expected.end());
         QCOMPARE(found, expected);
+
+        // A copied macOS home with a device folder: the inventory is asked, and its failure told.
+        QVERIFY(QDir().mkpath(QString::fromStdString(
+            home() + "/Library/Developer/CoreSimulator/Devices/0F5C9B7E-1D2A-4C3B-9E8F-7A6B5C4D3E2F")));
+        model.scan();
+        QVERIFY(idle(model));
+        QCOMPARE(model.notes().size(), std::size_t(1));
     }
 
     void keepSavesAtOnceDeselectsAndHides() {

@@ -107,6 +107,12 @@ private slots:
         for (const auto& [item, expected] : cases) {
             DetailSheet sheet(item, *m_model, env());
             QCOMPARE(values(sheet), expected);
+            // The path and the command to recreate it, both selectable for copying.
+            for (const auto& [name, text] : {std::pair{"detail-path", item.url}, {"detail-rebuild", item.rebuild}}) {
+                auto* label = sheet.findChild<QLabel*>(QLatin1String(name));
+                QCOMPARE(label->text(), QString::fromStdString(text));
+                QVERIFY(label->textInteractionFlags() & Qt::TextSelectableByKeyboard);
+            }
             const bool simulator = item.kind == tarnby::StorageKind::simulators;
             QCOMPARE(sheet.findChild<QLabel*>(QStringLiteral("device-note")) != nullptr, simulator);
             QCOMPARE(sheet.findChild<QLabel*>(QStringLiteral("detail-shared")) != nullptr, &item == &cases[1].first);

@@ -69,6 +69,7 @@ private slots:
         QCOMPARE(actions.first()->menuRole(), QAction::AboutRole);
         QCOMPARE(actions.last()->menuRole(), QAction::QuitRole);
         QCOMPARE(actions.last()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+        QVERIFY(!app.window().findChild<QAction*>(QStringLiteral("credits"))->isEnabled());  // text only
         for (QAction* action : allActions(app.window().menuBar()) + app.window().findChildren<QAction*>()) {
             QVERIFY2(!action->text().contains(QStringLiteral("New"), Qt::CaseInsensitive), qPrintable(action->text()));
             QVERIFY2(action->shortcut() != QKeySequence(QKeySequence::New), qPrintable(action->text()));

@@ -154,6 +154,9 @@ private slots:
         QVERIFY(!model().busy());
         // The free space arrives from the model's worker.
         QTRY_COMPARE(text("free-space"), QStringLiteral("123 GB available"));
+        QCOMPARE(text("suggested-locations"),
+                 QStringLiteral(
+                     "Known caches and Xcode locations are ready to scan. Add a custom project location anytime."));
         QVERIFY(QDir().mkpath(QString::fromStdString(home() + "/Work")));
         QVERIFY(QDir().mkpath(QString::fromStdString(home() + "/Code")));
         model().save(std::vector<std::string>{home() + "/Work", home() + "/Code"});
