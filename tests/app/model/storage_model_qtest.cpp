@@ -77,15 +77,10 @@ class StorageModelTest : public QObject {
     std::string home() const { return m_home->path(); }
     window_fixture::FakeScan& scanner() { return m_home->scan; }
     window_fixture::FakePlan& planner() { return m_home->plan; }
-    // The fixture home with the fake scanner and planner; `real` leaves the scanner and planner
-    // the model's own.
-    StorageModelSetup setup(bool real = false) {
+    // The fixture home with the fake scanner, planner and inventory, and no variables of its own.
+    StorageModelSetup setup() {
         StorageModelSetup s = m_home->setup();
         s.simulators = m_simulators;
-        if (real) {
-            s.scanner = nullptr;
-            s.planner = nullptr;
-        }
         s.environment = tarnby::UserEnvironment{};
         return s;
     }
@@ -234,7 +229,8 @@ private slots:
         writeFile(home() + "/.local/share/pnpm/store/v3/x", "pnpm");
         writeFile(cache + "/yarn/v6/x", "yarn 1");
         writeFile(home() + "/.cache/yarn/v6/x", "not where yarn writes when XDG_CACHE_HOME is set");
-        StorageModelSetup linuxSetup = setup(true);
+        StorageModelSetup linuxSetup = setup();
+        linuxSetup.scanner = nullptr;  // the real one
         linuxSetup.simulators = std::make_shared<tarnby::SystemSimulators>(
             tarnby::SystemSimulators::Locations{"/nonexistent/xcrun", "/nonexistent", "/nonexistent/simctl"},
             tarnby::Platform::linuxDesktop);

@@ -97,11 +97,6 @@ private slots:
         model.keep(m_home->path() + "/Code/tool2/target");
         QCOMPARE(titles(results), (QStringList{"app node_modules", "iPhone 15", "Tool10 target", "old cache"}));
         QCOMPARE(results.visibleItems()->positions.size(), std::size_t(6));
-
-        choices.category.reset();  // nothing chosen in the sidebar lists nothing
-        results.setChoices(choices);
-        QCOMPARE(results.rowCount(), 0);
-        QVERIFY(!results.anySelectable());
     }
 
     // What the row delegate paints, paths shortened against the model's home folder.
