@@ -100,15 +100,6 @@ private slots:
         QGuiApplication::setPalette(paletteWithWindow(QColor(0xEF, 0xEF, 0xEF)));
     }
 
-    void decisionsFromPortalValuesAndPalettes() {
-        QCOMPARE(appearanceFromColorScheme(1), std::optional<Appearance>(Appearance::dark));
-        QCOMPARE(appearanceFromColorScheme(2), std::optional<Appearance>(Appearance::light));
-        QVERIFY(!appearanceFromColorScheme(0));
-        QVERIFY(!appearanceFromColorScheme(7));
-        QCOMPARE(appearanceFromPalette(paletteWithWindow(QColor(0x30, 0x30, 0x30))), Appearance::dark);
-        QCOMPARE(appearanceFromPalette(paletteWithWindow(QColor(0xF0, 0xF0, 0xF0))), Appearance::light);
-    }
-
     void withoutAPortalTheFallbackAndThePaletteDecideQuietly() {
         Environment env;
         env.setReduceTransparency(true);
@@ -132,8 +123,15 @@ private slots:
         QTRY_COMPARE(env.appearance(), Appearance::dark);
     }
 
+    // The same with an older portal that has only Read, whose values come wrapped twice.
+    void thePortalDecidesAndItsChangesApplyAtOnce_data() {
+        QTest::addColumn<bool>("older");
+        QTest::newRow("ReadOne") << false;
+        QTest::newRow("Read only") << true;
+    }
     void thePortalDecidesAndItsChangesApplyAtOnce() {
-        auto* portal = new Portal;
+        QFETCH(bool, older);
+        auto* portal = older ? new OldPortal : new Portal;
         portal->values.insert(QStringLiteral("org.freedesktop.appearance color-scheme"), QVariant::fromValue(uint(1)));
         portal->values.insert(QStringLiteral("org.gnome.desktop.interface enable-animations"), true);
         StandIn standIn(portal);
@@ -165,19 +163,6 @@ private slots:
         // No preference any more: the palette decides again.
         standIn.announce(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"), uint(0));
         QTRY_COMPARE(env.appearance(), Appearance::dark);
-    }
-
-    void anOlderReadOnlyPortalIsUnwrapped() {
-        auto* portal = new OldPortal;
-        portal->values.insert(QStringLiteral("org.freedesktop.appearance color-scheme"), QVariant::fromValue(uint(1)));
-        portal->values.insert(QStringLiteral("org.gnome.desktop.a11y.interface high-contrast"), true);
-        StandIn standIn(portal);
-        QVERIFY(standIn.registered());
-        Environment env;
-        DesktopSettings settings(env, QDBusConnection::sessionBus(), {});
-        QVERIFY(settings.portalAnswered());
-        QCOMPARE(env.appearance(), Appearance::dark);
-        QVERIFY(env.increasedContrast());
     }
 
     void followingTheDesktopStylesTheApplicationAndRecolours() {

@@ -1,32 +1,27 @@
-// Renders the window's pieces to PNG files for looking at: every picture in light and dark
-// appearance, each also with increased contrast. Usage: render_look [output folder]
-// (default: build/<preset>/pictures). Run with QT_QPA_PLATFORM=offscreen.
-//        render_look --show NAME   (one picture in a window, see show())
+// Renders the window's pieces to PNG files for looking at: the backgrounds, the storage bar, the
+// symbols and the leaves, each in the four looks of pictures.h.
+//   render_look [output folder]     (default: build/<preset>/pictures)
+//   render_look --show NAME         one picture in a window, for a person or a screen reader
 #include <QApplication>
 #include <QDir>
-#include <QImage>
 #include <QPainter>
 #include <QTest>
 #include <QVBoxLayout>
-#include <cstdio>
+
 #include <functional>
 #include <memory>
 
-#include "app/look/environment.h"
-#include "app/look/palette.h"
 #include "app/look/symbols.h"
 #include "app/look/typography.h"
 #include "app/look/woodland_background.h"
 #include "app/look/woodland_motion.h"
-#include "app/look/woodland_panel.h"
 #include "app/window/storage_bar.h"
+#include "tests/app/look/pictures.h"
 
 using namespace quillet::ui;
 
 namespace {
 
-// One picture: a widget built for an environment, shown at `size`. To add one, add a line to
-// pictures() below.
 struct Picture {
     QString name;
     QSize size;
@@ -47,7 +42,7 @@ public:
     void settle() {
         m_motion->synchronize();
         m_now = m_seconds;
-        m_motion->setObscured(true);  // stop the clock where it is
+        m_motion->setObscured(true);
         m_motion->update();
     }
 
@@ -69,146 +64,107 @@ std::unique_ptr<QWidget> barSamples(Environment& env) {
     auto* layout = new QVBoxLayout(panel.get());
     layout->setContentsMargins(24, 16, 24, 16);
     layout->setSpacing(14);
-    auto item = [](tarnby::StorageKind kind, std::int64_t bytes) {
-        tarnby::StorageItem i;
-        i.kind = kind;
-        i.measurement.bytes = bytes;
-        return i;
-    };
     using K = tarnby::StorageKind;
-    const std::vector<std::vector<tarnby::StorageItem>> samples = {
+    const std::vector<std::vector<std::pair<K, std::int64_t>>> samples = {
         {},
-        {item(K::caches, 0)},
-        {item(K::builds, 4'000'000)},
-        {item(K::dependencies, 9'000'000), item(K::builds, 5'000'000), item(K::caches, 3'000'000),
-         item(K::simulators, 1'000'000)},
-        {item(K::dependencies, 1'000'000'000), item(K::simulators, 2'000'000)},
+        {{K::caches, 0}},
+        {{K::builds, 4'000'000}},
+        {{K::dependencies, 9'000'000}, {K::builds, 5'000'000}, {K::caches, 3'000'000}, {K::simulators, 1'000'000}},
+        {{K::dependencies, 1'000'000'000}, {K::simulators, 2'000'000}},
     };
     for (const auto& sample : samples) {
+        std::vector<tarnby::StorageItem> items(sample.size());
+        for (std::size_t i = 0; i < sample.size(); ++i) {
+            items[i].kind = sample[i].first;
+            items[i].measurement.bytes = sample[i].second;
+        }
         auto* bar = new StorageBar(&env, panel.get());
-        bar->setItems(sample);
+        bar->setItems(items);
         layout->addWidget(bar);
     }
     return panel;
 }
 
-std::unique_ptr<QWidget> symbolSheet(Environment& env) {
-    class Symbols : public QWidget {
-    public:
-        explicit Symbols(Environment& e) : m_env(e) {}
-        void paintEvent(QPaintEvent*) override {
-            QPainter p(this);
-            paintWoodlandBackground(p, rect(), Surface::panel, m_env);
-            const char* names[] = {"square.stack.3d.up",
-                                   "shippingbox",
-                                   "hammer",
-                                   "externaldrive",
-                                   "iphone",
-                                   "info.circle",
-                                   "lock.fill",
-                                   "lock.shield",
-                                   "minus.circle",
-                                   "arrow.clockwise",
-                                   "folder.badge.gearshape",
-                                   "checkmark.circle",
-                                   "externaldrive.badge.magnifyingglass",
-                                   "arrow.triangle.2.circlepath"};
-            int x = 16;
-            for (const char* name : names) {
-                p.drawPixmap(x, 16,
-                             symbol(name, Woodland::accent().resolve(m_env), 24, p.device()->devicePixelRatioF()));
-                x += 36;
-            }
-            p.setFont(quillet::ui::font(TextStyle::title3, QFont::DemiBold));
-            p.setPen(Woodland::ink().resolve(m_env));
-            p.drawText(16, 72, QStringLiteral("More room. Less baggage."));
-            p.setFont(quillet::ui::font(TextStyle::caption));
-            p.setPen(Woodland::muted().resolve(m_env));
-            p.drawText(16, 92, QStringLiteral("A little breathing room."));
+// Every symbol the app ships, in the accent colour, and the two type styles beside them.
+class SymbolSheet : public QWidget {
+public:
+    explicit SymbolSheet(Environment& env) : m_env(env) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        paintWoodlandBackground(p, rect(), Surface::panel, m_env);
+        int x = 16;
+        for (const QString& file : QDir(QStringLiteral(":/icons")).entryList({QStringLiteral("*.svg")})) {
+            const std::string name = file.chopped(4).toStdString();
+            p.drawPixmap(x, 16, symbol(name, Woodland::accent().resolve(m_env), 24, p.device()->devicePixelRatioF()));
+            x += 36;
         }
-        Environment& m_env;
-    };
-    return std::make_unique<Symbols>(env);
-}
+        p.setFont(quillet::ui::font(TextStyle::title3, QFont::DemiBold));
+        p.setPen(Woodland::ink().resolve(m_env));
+        p.drawText(16, 72, QStringLiteral("More room. Less baggage."));
+        p.setFont(quillet::ui::font(TextStyle::caption));
+        p.setPen(Woodland::muted().resolve(m_env));
+        p.drawText(16, 92, QStringLiteral("A little breathing room."));
+    }
 
-std::unique_ptr<QWidget> surface(Environment& env, Surface s) { return std::make_unique<WoodlandBackground>(s, &env); }
-
-std::vector<Picture> pictures() {
-    return {
-        {"background-main", {1100, 760}, [](Environment& e) { return surface(e, Surface::main); }},
-        {"background-sidebar", {220, 760}, [](Environment& e) { return surface(e, Surface::sidebar); }},
-        {"background-panel", {600, 520}, [](Environment& e) { return surface(e, Surface::panel); }},
-        {"background-small", {150, 120}, [](Environment& e) { return surface(e, Surface::main); }},
-        {"storage-bar", {600, 130}, barSamples},
-        {"symbols", {540, 104}, symbolSheet},
-        {"motion-idle-0s", {1100, 760}, [](Environment& e) { return std::make_unique<MotionScene>(e, 0, false); }},
-        {"motion-idle-30s", {1100, 760}, [](Environment& e) { return std::make_unique<MotionScene>(e, 30, false); }},
-        {"motion-working-8s", {1100, 760}, [](Environment& e) { return std::make_unique<MotionScene>(e, 8, true); }},
-        {"motion-working-20s", {1100, 760}, [](Environment& e) { return std::make_unique<MotionScene>(e, 20, true); }},
-    };
-}
-
-struct Look {
-    const char* suffix;
-    Appearance appearance;
-    bool contrast;
+private:
+    Environment& m_env;
 };
+
+std::vector<Picture> allPictures() {
+    const auto surface = [](Surface s) {
+        return [s](Environment& e) { return std::make_unique<WoodlandBackground>(s, &e); };
+    };
+    const auto motion = [](double seconds, bool working) {
+        return [=](Environment& e) { return std::make_unique<MotionScene>(e, seconds, working); };
+    };
+    return {
+        {"background-main", {1100, 760}, surface(Surface::main)},
+        {"background-sidebar", {220, 760}, surface(Surface::sidebar)},
+        {"background-panel", {600, 520}, surface(Surface::panel)},
+        {"background-small", {150, 120}, surface(Surface::main)},
+        {"storage-bar", {600, 130}, barSamples},
+        {"symbols", {540, 104}, [](Environment& e) { return std::make_unique<SymbolSheet>(e); }},
+        {"motion-idle-0s", {1100, 760}, motion(0, false)},
+        {"motion-idle-30s", {1100, 760}, motion(30, false)},
+        {"motion-working-8s", {1100, 760}, motion(8, true)},
+        {"motion-working-20s", {1100, 760}, motion(20, true)},
+    };
+}
 
 }  // namespace
 
-// Shows one picture in the light look until the window is closed, for a screen reader or a
-// person to look at: render_look --show NAME
-int show(QApplication& app, const QString& name) {
-    for (const Picture& picture : pictures()) {
-        if (picture.name != name) continue;
-        Environment env;
-        app.setPalette(woodlandPalette(env));
-        std::unique_ptr<QWidget> widget = picture.make(env);
-        widget->setWindowTitle(name);
-        widget->resize(picture.size);
-        widget->show();
-        return app.exec();
-    }
-    std::fprintf(stderr, "render_look: no picture named %s\n", qPrintable(name));
-    return 2;
-}
-
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc > 2 && QLatin1String(argv[1]) == QLatin1String("--show"))
-        return show(app, QString::fromLocal8Bit(argv[2]));
-    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(QUILLET_PICTURES_DIR);
-    QDir().mkpath(folder);
-    const Look looks[] = {{"light", Appearance::light, false},
-                          {"dark", Appearance::dark, false},
-                          {"light-contrast", Appearance::light, true},
-                          {"dark-contrast", Appearance::dark, true}};
-    int written = 0;
-    for (const Picture& picture : pictures()) {
-        for (const Look& look : looks) {
+    if (argc > 2 && QLatin1String(argv[1]) == QLatin1String("--show")) {
+        for (const Picture& picture : allPictures()) {
+            if (picture.name != QLatin1String(argv[2])) continue;
             Environment env;
-            env.setAppearance(look.appearance);
-            env.setIncreasedContrast(look.contrast);
-            app.setPalette(woodlandPalette(env));
+            pictures::apply(env, pictures::kLooks[0]);
+            std::unique_ptr<QWidget> widget = picture.make(env);
+            widget->resize(picture.size);
+            widget->show();
+            return QApplication::exec();
+        }
+        std::fprintf(stderr, "render_look: no picture named %s\n", argv[2]);
+        return 2;
+    }
+    const QString folder = pictures::folder(argc, argv, QUILLET_PICTURES_DIR);
+    bool saved = true;
+    for (const Picture& picture : allPictures()) {
+        for (const pictures::Look& look : pictures::kLooks) {
+            Environment env;
+            pictures::apply(env, look);
             std::unique_ptr<QWidget> widget = picture.make(env);
             widget->resize(picture.size);
             widget->show();
             widget->activateWindow();
             if (!QTest::qWaitForWindowActive(widget.get())) std::fprintf(stderr, "render_look: window not active\n");
             if (auto* scene = dynamic_cast<MotionScene*>(widget.get())) scene->settle();
-            QImage image(picture.size * 2, QImage::Format_ARGB32_Premultiplied);
-            image.setDevicePixelRatio(2);
-            image.fill(Qt::transparent);
-            widget->render(&image);
-            const QString path = QDir(folder).filePath(picture.name + QLatin1Char('-') + QLatin1String(look.suffix) +
-                                                       QStringLiteral(".png"));
-            if (!image.save(path)) {
-                std::fprintf(stderr, "render_look: cannot write %s\n", qPrintable(path));
-                return 1;
-            }
-            ++written;
+            saved =
+                pictures::save(*widget, folder, picture.name + QLatin1Char('-') + QLatin1String(look.name), 2) && saved;
         }
     }
-    std::printf("render_look: %d pictures in %s\n", written, qPrintable(QDir(folder).canonicalPath()));
-    return 0;
+    return saved ? 0 : 1;
 }

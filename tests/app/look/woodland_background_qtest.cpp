@@ -41,50 +41,20 @@ private slots:
         }
     }
 
+    // Decoration, hidden from assistive technology, recoloured the moment the appearance changes.
     void switchingAppearanceRecoloursAtOnce() {
         Environment env;
         WoodlandBackground background(Surface::sidebar, &env);
         background.resize(300, 300);
-        const QImage light = background.grab().toImage();
-        env.setAppearance(Appearance::dark);
-        const QImage dark = background.grab().toImage();
-        QCOMPARE(dark, woodlandLayer(QSize(300, 300), Surface::sidebar, Appearance::dark).toImage());
-        // Where the gradient passes through clear, the surface colour shows nearly unchanged.
-        const auto near = [](QColor a, QColor b) {
-            return qAbs(a.red() - b.red()) <= 2 && qAbs(a.green() - b.green()) <= 2 && qAbs(a.blue() - b.blue()) <= 2;
-        };
-        QVERIFY(near(light.pixelColor(150, 150), Woodland::sidebar().resolve(Appearance::light)));
-        QVERIFY(near(dark.pixelColor(150, 150), Woodland::sidebar().resolve(Appearance::dark)));
         QVERIFY(QAccessible::queryAccessibleInterface(&background)->state().invisible);
+        env.setAppearance(Appearance::dark);
+        QCOMPARE(background.grab().toImage(),
+                 woodlandLayer(QSize(300, 300), Surface::sidebar, Appearance::dark).toImage());
     }
 
-    void aWindowSmallerThanOneTileStillDrawsTheFirstSprig() {
-        const auto small = sprigPlacements(QSizeF(150, 70), Surface::main, Appearance::light);
-        QCOMPARE(small.size(), size_t(1));
-        QCOMPARE(small[0].centre, QPointF(105, 100));
-        QCOMPARE(small[0].turn, -0.7);
-        // t = max(105 / 150, 0.8 * 100 / 70) is capped at 1.
-        QCOMPARE(small[0].opacity, 0.028);
+    void aWindowSmallerThanOneTileStillDrawsASprig() {
+        QCOMPARE(sprigPlacements(QSizeF(150, 70), Surface::main, Appearance::light).size(), size_t(1));
         QVERIFY(colourCount(woodlandLayer(QSize(150, 70), Surface::main, Appearance::light).toImage()) > 1);
-    }
-
-    void sprigsTileTurnAndFadeByPosition() {
-        const auto main = sprigPlacements(QSizeF(1100, 760), Surface::main, Appearance::dark);
-        // Columns 0..4 and rows 0..3.
-        QCOMPARE(main.size(), size_t(20));
-        const SprigPlacement& r1c2 = main[1 * 5 + 2];
-        QCOMPARE(r1c2.centre, QPointF(2 * 240 + 105, 240 + 100));
-        QVERIFY(qFuzzyCompare(r1c2.turn, 0 * 0.32 - 0.7));  // (2 + 3) mod 5 = 0
-        const double t = std::max(585.0 / 1100.0, 0.8 * 340.0 / 760.0);
-        QVERIFY(qFuzzyCompare(r1c2.opacity, 0.026 * t * t * t));
-        QVERIFY(qFuzzyCompare(main[1].turn, 1 * 0.32 - 0.7));
-        const auto sidebar = sprigPlacements(QSizeF(220, 760), Surface::sidebar, Appearance::light);
-        QCOMPARE(sidebar.size(), size_t(2 * 5));
-        QCOMPARE(sidebar[2].centre, QPointF(105, 190 + 100));
-        for (const auto& s : sidebar) QVERIFY(qFuzzyCompare(s.opacity, 0.028 * 0.32));
-        for (const auto& s : sprigPlacements(QSizeF(600, 400), Surface::panel, Appearance::dark)) {
-            QVERIFY(qFuzzyCompare(s.opacity, 0.026 * 0.18));
-        }
     }
 
     void containersPaintTheSameLayer() {

@@ -9,13 +9,13 @@
 
 #include "app/look/environment.h"
 #include "app/sheets/plan_sheet.h"
-#include "core/browsing/result_browsing.h"
 #include "tests/app/sheets/sheet_fixtures.h"
 #include "tests/app/sheets/sheet_test_support.h"
 
 using quillet::ui::PlanSheet;
 using quillet::ui::testing::openSheet;
 using quillet::ui::testing::press;
+using quillet::ui::testing::visibleInside;
 namespace fixtures = quillet::ui::fixtures;
 
 namespace {
@@ -24,21 +24,8 @@ const std::string kHome = "/home/robin";
 
 QStringList texts(const QWidget& parent) {
     QStringList result;
-    for (const QLabel* label : parent.findChildren<QLabel*>()) {
-        if (!label->text().isEmpty()) {
-            result << label->text();
-        }
-    }
+    for (const QLabel* label : parent.findChildren<QLabel*>()) result << label->text();
     return result;
-}
-
-const QLabel* labelWithText(const QWidget& parent, const QString& text) {
-    for (const QLabel* label : parent.findChildren<QLabel*>()) {
-        if (label->text() == text) {
-            return label;
-        }
-    }
-    return nullptr;
 }
 
 }  // namespace
@@ -47,26 +34,29 @@ class PlanSheetTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // The plan's JSON, without the lines about kept items, as the only thing on the clipboard
+    // however often it is copied; the sheet says so and stays open.
     void copyReplacesTheClipboardWithOnePlainTextCopy() {
         quillet::ui::Environment env;
-        const tarnby::CleanupPlan plan = fixtures::plan(kHome, 2, true);
+        tarnby::CleanupPlan plan = fixtures::plan(kHome, 2, true);
+        plan.kept = {"site / node_modules: Changed since the scan"};
         PlanSheet sheet(plan, kHome, fixtures::freedAll(plan), &env);
         QVERIFY(openSheet(sheet));
-
         auto* earlier = new QMimeData;
         earlier->setHtml(QStringLiteral("<b>earlier</b>"));
         earlier->setText(QStringLiteral("earlier"));
         QGuiApplication::clipboard()->setMimeData(earlier);
+        auto* copied = sheet.findChild<QLabel*>(QStringLiteral("plan-copied"));
+        QVERIFY(!copied->isVisible());
 
         auto* copy = sheet.findChild<QPushButton*>(QStringLiteral("copy-plan"));
-        QCOMPARE(copy->text(), QStringLiteral("Copy plan as JSON"));
         copy->click();
         copy->click();
         const QMimeData* now = QGuiApplication::clipboard()->mimeData();
         QCOMPARE(now->formats(), QStringList{QStringLiteral("text/plain")});
         QCOMPARE(now->text(), QString::fromStdString(plan.json()));
-        QVERIFY(now->text().startsWith(QStringLiteral("[\n  {\n    \"estimatedBytes\" : ")));
-        QVERIFY(sheet.isVisible());  // copying shows nothing and closes nothing
+        QVERIFY(!now->text().contains(QStringLiteral("Changed")));
+        QVERIFY(visibleInside(*copied, sheet) && !copied->text().isEmpty());
     }
 
     // Figured from the items behind the plan, which its JSON does not carry.
@@ -83,56 +73,35 @@ private slots:
 
     void entriesShowActionPathAndSize() {
         quillet::ui::Environment env;
-        tarnby::CleanupPlan plan = fixtures::plan(kHome, 1, true);
-        // Paths the "~" rule must leave alone: home itself and a sibling sharing its first letters.
-        plan.items.push_back({kHome, "home", tarnby::PlannedOperation::moveFolderToTrash, 1});
-        plan.items.push_back({kHome + "son/site/.next", "robinson", tarnby::PlannedOperation::moveFolderToTrash, 2});
+        const tarnby::CleanupPlan plan = fixtures::plan(kHome, 2, true);
         PlanSheet sheet(plan, kHome, fixtures::freedAll(plan), &env);
         QVERIFY(openSheet(sheet));
         const QStringList shown = texts(sheet);
-        QCOMPARE(shown.count(QStringLiteral("Would move this folder to Trash")), 3);
+        QCOMPARE(shown.count(QStringLiteral("Would move this folder to Trash")), 2);
         QCOMPARE(shown.count(QStringLiteral("Would permanently erase this simulator")), 1);
-        QVERIFY(shown.contains(QStringLiteral("Estimated on disk: 120 MB")));
         QVERIFY(shown.contains(QStringLiteral("Estimated on disk: 2.15 GB")));
-        QVERIFY(shown.contains(QStringLiteral("Preview only. Nothing changed.")));
         QCOMPARE(quillet::ui::testing::unnamedControls(sheet), QStringList{});
-
-        const QLabel* inside = labelWithText(sheet, QStringLiteral("~/Code/site-1/node_modules"));
-        QVERIFY(inside != nullptr);
-        QCOMPARE(inside->toolTip(), QStringLiteral("/home/robin/Code/site-1/node_modules"));
-        QVERIFY(inside->textInteractionFlags() & Qt::TextSelectableByMouse);
-        QVERIFY(inside->textInteractionFlags() & Qt::TextSelectableByKeyboard);
-        // The edge cases go through the shared rule, whatever it decides.
-        for (const std::string& path : {kHome, kHome + "son/site/.next"}) {
-            const QString expected = QString::fromStdString(tarnby::browsing::displayPath(path, kHome));
-            const QLabel* label = labelWithText(sheet, expected);
-            QVERIFY2(label != nullptr, path.c_str());
-            QCOMPARE(label->toolTip(), QString::fromStdString(path));
-        }
+        // The path under the home folder is shortened, the whole path its tip, and selectable.
+        const QList<QLabel*> labels = sheet.findChildren<QLabel*>();
+        const auto inside = std::find_if(labels.begin(), labels.end(), [](const QLabel* label) {
+            return label->text() == QStringLiteral("~/Code/site-1/node_modules");
+        });
+        QVERIFY(inside != labels.end());
+        QCOMPARE((*inside)->toolTip(), QStringLiteral("/home/robin/Code/site-1/node_modules"));
+        QVERIFY((*inside)->textInteractionFlags() & Qt::TextSelectableByKeyboard);
     }
 
-    void anEmptyPlanShowsTextsButtonsAndCopiesItsJson() {
+    // An empty plan lists nothing and keeps its buttons in view; Return presses the focused
+    // button, else closes the sheet.
+    void anEmptyPlanAndTheReturnKey() {
         quillet::ui::Environment env;
-        tarnby::CleanupPlan plan;
-        plan.kept = {"site / node_modules: Changed since the scan"};
-        PlanSheet sheet(plan, kHome, fixtures::freedAll(plan), &env);
-        QVERIFY(openSheet(sheet));
+        PlanSheet empty(tarnby::CleanupPlan{}, kHome, {}, &env);
+        QVERIFY(openSheet(empty));
         QVERIFY(
-            sheet.findChild<QScrollArea*>(QStringLiteral("plan-items"))->widget()->findChildren<QLabel*>().isEmpty());
-        QVERIFY(quillet::ui::testing::visibleInside(*sheet.findChild<QWidget*>(QStringLiteral("plan-done")), sheet));
-        QGuiApplication::clipboard()->setText(QStringLiteral("earlier"));
-        auto* copied = sheet.findChild<QLabel*>(QStringLiteral("plan-copied"));
-        QVERIFY(!copied->isVisible());
-        sheet.findChild<QPushButton*>(QStringLiteral("copy-plan"))->click();
-        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(plan.json()));
-        QVERIFY(!QGuiApplication::clipboard()->text().contains(QStringLiteral("Changed")));
-        // It says so, in the sheet.
-        QVERIFY(quillet::ui::testing::visibleInside(*copied, sheet));
-        QCOMPARE(copied->text(), QStringLiteral("Copied the plan to the clipboard as JSON."));
-    }
+            empty.findChild<QScrollArea*>(QStringLiteral("plan-items"))->widget()->findChildren<QLabel*>().isEmpty());
+        QVERIFY(visibleInside(*empty.findChild<QWidget*>(QStringLiteral("plan-done")), empty));
+        empty.reject();
 
-    void returnPressesTheFocusedButtonElseCloses() {
-        quillet::ui::Environment env;
         const tarnby::CleanupPlan plan = fixtures::plan(kHome, 1, false);
         PlanSheet sheet(plan, kHome, fixtures::freedAll(plan), &env);
         QVERIFY(openSheet(sheet));
@@ -141,7 +110,7 @@ private slots:
         sheet.findChild<QPushButton*>(QStringLiteral("copy-plan"))->setFocus();
         press(sheet, Qt::Key_Return);
         QCOMPARE(finished.count(), 0);
-        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(fixtures::plan(kHome, 1, false).json()));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(plan.json()));
         sheet.findChild<QScrollArea*>(QStringLiteral("plan-items"))->findChild<QLabel*>()->setFocus();
         press(sheet, Qt::Key_Return);
         QCOMPARE(finished.count(), 1);

@@ -1,139 +1,84 @@
-// Draws the four sheets in a few states, in the light and dark looks, each also with increased
-// contrast, to PNG files for looking at: render_sheets [output folder].
+// Draws the four sheets in a few states, each in the four looks of pictures.h, to PNG files for
+// looking at: render_sheets [output folder].
 // render_sheets --show <state> opens one state on the desktop instead (for a screen reader).
 #include <QApplication>
 #include <QCheckBox>
-#include <QDir>
 #include <QPushButton>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QStyleFactory>
 #include <QTemporaryDir>
 
-#include <cstdio>
 #include <functional>
 #include <memory>
 
-#include "app/look/environment.h"
-#include "app/look/palette.h"
 #include "app/model/storage_model.h"
 #include "app/sheets/detail_sheet.h"
 #include "app/sheets/locations_sheet.h"
 #include "app/sheets/plan_sheet.h"
 #include "app/sheets/review_sheet.h"
+#include "tests/app/look/pictures.h"
 #include "tests/app/sheets/sheet_fixtures.h"
 
-#ifndef QUILLET_PICTURES_DIR
-#define QUILLET_PICTURES_DIR "pictures"
-#endif
-
 namespace fixtures = quillet::ui::fixtures;
-using quillet::ui::Appearance;
-using quillet::ui::Environment;
-
-namespace {
-
-const std::string kHome = "/home/robin";
-
-bool save(QDialog& sheet, const QString& path) {
-    sheet.show();
-    QApplication::processEvents();
-    const bool saved = sheet.grab().save(path);
-    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
-    sheet.close();
-    return saved;
-}
-
-}  // namespace
+using namespace quillet::ui;
 
 int main(int argc, char** argv) {
     const bool showOne = argc > 2 && qstrcmp(argv[1], "--show") == 0;
-    if (!showOne) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    if (!showOne) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    const QDir out(argc > 1 && !showOne ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(QUILLET_PICTURES_DIR));
-    QDir().mkpath(out.path());
 
     QTemporaryDir home;
     quillet::StorageModelSetup setup;
     setup.home = home.path().toStdString();
     quillet::StorageModel model(setup);
-
+    const std::string kHome = "/home/robin";
     std::vector<tarnby::StorageItem> many;
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 12; ++i)
         many.push_back(fixtures::folder(kHome, "project-with-a-longer-name-" + std::to_string(i)));
+    const std::vector<tarnby::StorageItem> mixed{fixtures::folder(kHome, "site"),
+                                                 fixtures::simulator(kHome, "iPhone 15 Pro Max", false)};
+    const auto detail = [&](tarnby::StorageItem item) {
+        return [&model, item](Environment& env) { return std::make_unique<DetailSheet>(item, model, &env); };
+    };
+    const auto review = [](std::vector<tarnby::StorageItem> items, bool acknowledged) {
+        return [items, acknowledged](Environment& env) {
+            auto sheet = std::make_unique<ReviewSheet>(
+                items, [](bool) {}, &env);
+            if (auto* box = sheet->findChild<QCheckBox*>(QStringLiteral("erase-ack"))) box->setChecked(acknowledged);
+            return sheet;
+        };
+    };
+    const auto planned = [&](tarnby::CleanupPlan plan, tarnby::FreedSpace freed, bool copied) {
+        return [=](Environment& env) {
+            auto sheet = std::make_unique<PlanSheet>(plan, kHome, freed, &env);
+            if (copied) sheet->findChild<QPushButton*>(QStringLiteral("copy-plan"))->click();
+            return sheet;
+        };
+    };
+    tarnby::StorageItem undated = fixtures::folder(kHome, "site");
+    undated.measurement.modified.reset();
+    tarnby::StorageItem partial = fixtures::folder(kHome, "site");
+    partial.measurement.complete = false;
+    const tarnby::CleanupPlan longPlan = fixtures::plan(kHome, 9, true);
+    tarnby::CleanupPlan sharedPlan;
+    for (const auto& item : fixtures::sharedPair(kHome)) {
+        sharedPlan.items.push_back(
+            {item.url, item.title, tarnby::PlannedOperation::moveFolderToTrash, item.measurement.bytes});
     }
-    std::vector<tarnby::StorageItem> mixed{fixtures::folder(kHome, "site"),
-                                           fixtures::simulator(kHome, "iPhone 15 Pro Max", false)};
 
     using Make = std::function<std::unique_ptr<QDialog>(Environment&)>;
     const std::vector<std::pair<QString, Make>> states{
-        {"detail-folder",
-         [&](Environment& env) {
-             auto item = fixtures::folder(kHome, "site");
-             item.measurement.modified.reset();
-             return std::make_unique<quillet::ui::DetailSheet>(item, model, &env);
-         }},
-        {"detail-shared",
-         [&](Environment& env) {
-             return std::make_unique<quillet::ui::DetailSheet>(fixtures::sharedPair(kHome)[1], model, &env);
-         }},
-        {"detail-partial-folder",
-         [&](Environment& env) {
-             auto item = fixtures::folder(kHome, "site");
-             item.measurement.complete = false;
-             return std::make_unique<quillet::ui::DetailSheet>(item, model, &env);
-         }},
-        {"detail-protected-simulator",
-         [&](Environment& env) {
-             return std::make_unique<quillet::ui::DetailSheet>(fixtures::simulator(kHome, "iPhone 15", true, false),
-                                                               model, &env);
-         }},
-        {"review-simulator-acknowledged",
-         [&](Environment& env) {
-             auto sheet = std::make_unique<quillet::ui::ReviewSheet>(
-                 mixed, [](bool) {}, &env);
-             sheet->findChild<QCheckBox*>(QStringLiteral("erase-ack"))->setChecked(true);
-             return sheet;
-         }},
-        {"review-simulator-unacknowledged",
-         [&](Environment& env) {
-             return std::make_unique<quillet::ui::ReviewSheet>(
-                 mixed, [](bool) {}, &env);
-         }},
-        {"review-shared",
-         [&](Environment& env) {
-             return std::make_unique<quillet::ui::ReviewSheet>(
-                 fixtures::sharedPair(kHome), [](bool) {}, &env);
-         }},
-        {"review-long",
-         [&](Environment& env) {
-             return std::make_unique<quillet::ui::ReviewSheet>(
-                 many, [](bool) {}, &env);
-         }},
-        {"plan-empty-copied",
-         [&](Environment& env) {
-             auto sheet = std::make_unique<quillet::ui::PlanSheet>(fixtures::plan(kHome, 0, false), kHome,
-                                                                   tarnby::FreedSpace{}, &env);
-             sheet->findChild<QPushButton*>(QStringLiteral("copy-plan"))->click();
-             return sheet;
-         }},
-        {"plan-long",
-         [&](Environment& env) {
-             const tarnby::CleanupPlan plan = fixtures::plan(kHome, 9, true);
-             return std::make_unique<quillet::ui::PlanSheet>(plan, kHome, fixtures::freedAll(plan), &env);
-         }},
-        {"plan-shared-estimate",
-         [&](Environment& env) {
-             tarnby::CleanupPlan plan;
-             for (const auto& item : fixtures::sharedPair(kHome)) {
-                 plan.items.push_back(
-                     {item.url, item.title, tarnby::PlannedOperation::moveFolderToTrash, item.measurement.bytes});
-             }
-             return std::make_unique<quillet::ui::PlanSheet>(plan, kHome, tarnby::FreedSpace{91'300'000, true}, &env);
-         }},
+        {"detail-folder", detail(undated)},
+        {"detail-shared", detail(fixtures::sharedPair(kHome)[1])},
+        {"detail-partial-folder", detail(partial)},
+        {"detail-protected-simulator", detail(fixtures::simulator(kHome, "iPhone 15", true, false))},
+        {"review-simulator-acknowledged", review(mixed, true)},
+        {"review-simulator-unacknowledged", review(mixed, false)},
+        {"review-shared", review(fixtures::sharedPair(kHome), false)},
+        {"review-long", review(many, false)},
+        {"plan-empty-copied", planned(fixtures::plan(kHome, 0, false), {}, true)},
+        {"plan-long", planned(longPlan, fixtures::freedAll(longPlan), false)},
+        {"plan-shared-estimate", planned(sharedPlan, {91'300'000, true}, false)},
         {"locations-many",
          [&](Environment& env) {
              std::vector<std::string> roots;
@@ -145,37 +90,31 @@ int main(int argc, char** argv) {
              }
              model.save(roots);
              model.keep(setup.home + "/Code/site/node_modules");
-             return std::make_unique<quillet::ui::LocationsSheet>(model, &env);
+             return std::make_unique<LocationsSheet>(model, &env);
          }},
     };
 
     if (showOne) {
         for (const auto& [name, make] : states) {
-            if (name == QString::fromLocal8Bit(argv[2])) {
-                Environment env;
-                auto sheet = make(env);
-                sheet->show();
-                return QApplication::exec();
-            }
+            if (name != QLatin1String(argv[2])) continue;
+            Environment env;
+            auto sheet = make(env);
+            sheet->show();
+            return QApplication::exec();
         }
         std::fprintf(stderr, "render_sheets: no state named %s\n", argv[2]);
         return 2;
     }
-
-    bool ok = true;
-    for (const Appearance appearance : {Appearance::light, Appearance::dark}) {
-        for (const bool contrast : {false, true}) {
-            Environment env;
-            env.setAppearance(appearance);
-            env.setIncreasedContrast(contrast);
-            app.setPalette(quillet::ui::woodlandPalette(env));
-            const QString variant = QString::fromLatin1(appearance == Appearance::dark ? "dark" : "light") +
-                                    (contrast ? QStringLiteral("-contrast") : QString());
-            for (const auto& [name, make] : states) {
-                auto sheet = make(env);
-                ok = save(*sheet, out.filePath(name + QStringLiteral("-") + variant + QStringLiteral(".png"))) && ok;
-            }
+    const QString folder = pictures::folder(argc, argv, QUILLET_PICTURES_DIR);
+    bool saved = true;
+    for (const pictures::Look& look : pictures::kLooks) {
+        Environment env;
+        pictures::apply(env, look);
+        for (const auto& [name, make] : states) {
+            auto sheet = make(env);
+            sheet->show();
+            saved = pictures::save(*sheet, folder, name + QLatin1Char('-') + QLatin1String(look.name)) && saved;
         }
     }
-    return ok ? 0 : 1;
+    return saved ? 0 : 1;
 }

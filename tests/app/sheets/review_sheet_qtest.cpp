@@ -11,8 +11,6 @@
 
 #include "app/look/environment.h"
 #include "app/sheets/review_sheet.h"
-#include "app/sheets/sheet_parts.h"
-#include "core/browsing/platform_texts.h"
 #include "tests/app/sheets/sheet_fixtures.h"
 #include "tests/app/sheets/sheet_test_support.h"
 #include "tests/support/contrast.h"
@@ -40,35 +38,38 @@ class ReviewSheetTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // Folders only, or nothing at all: no acknowledgement, and confirming says so.
     void foldersOnlyNeedNoAcknowledgementAndConfirmWithFalse() {
         quillet::ui::Environment env;
-        Calls calls;
-        ReviewSheet sheet({fixtures::folder(kHome, "site"), fixtures::folder(kHome, "api")}, calls.callback(), &env);
-        QVERIFY(openSheet(sheet));
-        QCOMPARE(sheet.width(), 650);
-        QVERIFY(sheet.findChild<QCheckBox*>(QStringLiteral("erase-ack")) == nullptr);
-        auto* confirm = sheet.findChild<QPushButton*>(QStringLiteral("confirm-cleanup"));
-        QVERIFY(confirm->isEnabled());
-        QSignalSpy finished(&sheet, &QDialog::finished);
-        confirm->click();
-        QCOMPARE(calls.flags, std::vector<bool>{false});
-        QCOMPARE(finished.count(), 1);
-        QVERIFY(!sheet.isVisible());
+        using Items = std::vector<tarnby::StorageItem>;
+        for (const Items& items : {Items{fixtures::folder(kHome, "site"), fixtures::folder(kHome, "api")}, Items{}}) {
+            Calls calls;
+            ReviewSheet sheet(items, calls.callback(), &env);
+            QVERIFY(openSheet(sheet));
+            QVERIFY(sheet.findChild<QCheckBox*>(QStringLiteral("erase-ack")) == nullptr);
+            QCOMPARE(sheet.findChild<QScrollArea*>(QStringLiteral("review-items"))
+                             ->widget()
+                             ->findChildren<QLabel*>()
+                             .size() > 0,
+                     !items.empty());
+            QSignalSpy finished(&sheet, &QDialog::finished);
+            sheet.findChild<QPushButton*>(QStringLiteral("confirm-cleanup"))->click();
+            QCOMPARE(calls.flags, std::vector<bool>{false});
+            QCOMPARE(finished.count(), 1);
+        }
     }
 
     // A store and a project sharing hard links: each alone frees little, both together nearly all.
     void whatCleaningFreesIsSaidOnlyWhereItIsLess() {
         quillet::ui::Environment env;
         const std::vector<tarnby::StorageItem> pair = fixtures::sharedPair(kHome);
-        const QString rest = QStringLiteral("; the rest is shared ") +
-                             quillet::ui::qt(tarnby::browsing::platformTexts().sharedThrough) + QStringLiteral(".");
         const auto line = [&](std::vector<tarnby::StorageItem> items) {
             ReviewSheet sheet(std::move(items), {}, &env);
             auto* label = sheet.findChild<QLabel*>(QStringLiteral("freed-line"));
             return label ? label->text() : QString();
         };
-        QCOMPARE(line(pair), QStringLiteral("Frees 91.3 MB of the 180.6 MB selected") + rest);
-        QCOMPARE(line({pair[1]}), QStringLiteral("Frees 400 KB of the 89.7 MB selected") + rest);
+        QVERIFY(line(pair).startsWith(QStringLiteral("Frees 91.3 MB of the 180.6 MB selected")));
+        QVERIFY(line({pair[1]}).startsWith(QStringLiteral("Frees 400 KB of the 89.7 MB selected")));
         QCOMPARE(line({fixtures::folder(kHome, "site"), fixtures::folder(kHome, "api")}), QString());
     }
 
@@ -80,11 +81,8 @@ private slots:
         QVERIFY(openSheet(sheet));
         auto* acknowledgement = sheet.findChild<QCheckBox*>(QStringLiteral("erase-ack"));
         auto* confirm = sheet.findChild<QPushButton*>(QStringLiteral("confirm-cleanup"));
-        QVERIFY(acknowledgement != nullptr && acknowledgement->isVisible());
+        QVERIFY(acknowledgement != nullptr && acknowledgement->isVisible() && !acknowledgement->isChecked());
         QCOMPARE(quillet::ui::testing::unnamedControls(sheet), QStringList{});
-        QVERIFY(acknowledgement->accessibleName().startsWith(
-            QStringLiteral("I understand that actually erasing a simulator would permanently lose")));
-        QVERIFY(!acknowledgement->isChecked());
         // Its box stands out from the sheet, in the dark appearance too.
         env.setAppearance(quillet::ui::Appearance::dark);
         const QImage shown = sheet.grab().toImage();
@@ -133,17 +131,6 @@ private slots:
         sheet.findChild<QPushButton*>(QStringLiteral("cleanup-cancel"))->click();
         QVERIFY(!sheet.isVisible());
         QVERIFY(calls.flags.empty());
-    }
-
-    void anEmptyListStillConfirmsWithFalse() {
-        quillet::ui::Environment env;
-        Calls calls;
-        ReviewSheet sheet({}, calls.callback(), &env);
-        QVERIFY(openSheet(sheet));
-        auto* list = sheet.findChild<QScrollArea*>(QStringLiteral("review-items"));
-        QVERIFY(list->widget()->findChildren<QWidget*>().isEmpty());
-        sheet.findChild<QPushButton*>(QStringLiteral("confirm-cleanup"))->click();
-        QCOMPARE(calls.flags, std::vector<bool>{false});
     }
 
     // The window may drop the sheet as soon as the plan starts.

@@ -5,12 +5,10 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -21,21 +19,17 @@
 #include <QToolTip>
 #include <QtTest>
 
-#include <memory>
-
 #include "app/look/environment.h"
 #include "app/look/focus_ring.h"
 #include "app/look/palette.h"
 #include "app/look/woodland_motion.h"
 #include "app/model/storage_model.h"
 #include "app/sheets/detail_sheet.h"
-#include "app/sheets/sheet_parts.h"
 #include "app/window/category_list.h"
 #include "app/window/content_view.h"
 #include "app/window/item_delegate.h"
 #include "app/window/results_area.h"
 #include "app/window/results_model.h"
-#include "core/browsing/platform_texts.h"
 #include "tests/app/window/window_fixture.h"
 #include "tests/support/contrast.h"
 
@@ -44,32 +38,10 @@ using quillet::StorageModel;
 using quillet::ui::Appearance;
 using quillet::ui::ContentView;
 using quillet::ui::LeafSet;
-using quillet::ui::ResultsModel;
 using tarnby::StorageKind;
+using Paths = std::set<std::string>;
 
 namespace {
-
-template <typename Widget>
-Widget* child(const QWidget& window, const char* name) {
-    auto* found = window.findChild<Widget*>(QString::fromLatin1(name));
-    if (found == nullptr) qFatal("no %s", name);
-    return found;
-}
-
-QString text(const QWidget& window, const char* name) { return child<QLabel>(window, name)->text(); }
-
-// The page the results area shows: "welcome", "results" or "empty".
-QString shownPage(const QWidget& window) {
-    const auto* stack = qobject_cast<QStackedWidget*>(child<QListView>(window, "results")->parentWidget());
-    return stack->currentWidget()->objectName();
-}
-
-// Shows the window at its first size, in front, so shortcuts and focus work as for a person.
-bool showActive(ContentView& window) {
-    window.resize(1100, 760);
-    window.show();
-    return QTest::qWaitForWindowActive(&window);
-}
 
 // Pixels of `area` (clipped to both images) that differ between `a` and `b`.
 int changedPixels(const QImage& a, const QImage& b, const QRect& area) {
@@ -91,9 +63,13 @@ class ContentViewTest : public QObject {
     Q_OBJECT
 
     std::optional<Home> m_home;
-    quillet::ui::Environment m_environment;
+    std::optional<quillet::ui::Environment> m_environment;
+    std::optional<StorageModel> m_model;
+    std::optional<ContentView> m_window;
 
     std::string home() const { return m_home->path(); }
+    StorageModel& model() { return *m_model; }
+    ContentView& window() { return *m_window; }
 
     // One of each kind under the home folder, plus a protected and an incompletely measured item.
     void prepareItems() {
@@ -111,112 +87,141 @@ class ContentViewTest : public QObject {
         };
     }
 
-    static void scanAndWait(StorageModel& model) {
-        model.scan();
-        QVERIFY(idle(model));
+    // The window over a model of the fixture home; `shown` at its first size and in front, so
+    // shortcuts and focus work as for a person; `scanned` once a scan of the prepared items ended.
+    bool open(bool shown = true, bool scanned = true) {
+        if (scanned) prepareItems();
+        m_model.emplace(m_home->setup());
+        m_window.emplace(model(), &*m_environment);
+        if (shown) {
+            window().resize(1100, 760);
+            window().show();
+            if (!QTest::qWaitForWindowActive(&window())) return false;
+        }
+        return !scanned || scanAndWait();
     }
+
+    bool scanAndWait() {
+        model().scan();
+        return idle(model());
+    }
+
+    template <typename Widget = QWidget>
+    Widget* child(const char* name, QWidget* in = nullptr) {
+        auto* found = (in ? in : &window())->findChild<Widget*>(QString::fromLatin1(name));
+        if (found == nullptr) qFatal("no %s", name);
+        return found;
+    }
+    QString text(const char* name) { return child<QLabel>(name)->text(); }
+    // The page the results area shows: "welcome", "results" or "empty".
+    QString shownPage() { return qobject_cast<QStackedWidget*>(list()->parentWidget())->currentWidget()->objectName(); }
+    QListView* list() { return child<QListView>("results"); }
+    quillet::ui::ItemDelegate::RowLayout row(int at) {
+        const auto* delegate = qobject_cast<quillet::ui::ItemDelegate*>(list()->itemDelegate());
+        return delegate->rowLayout(list()->visualRect(window().results().index(at)));
+    }
+    QString tipAt(QPoint at) {
+        QHelpEvent help(QEvent::ToolTip, at, list()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list()->viewport(), &help);
+        return QToolTip::text();
+    }
+    void chooseCategory(const char* kind) {
+        auto* categories = child<QListView>("categories");
+        const auto* sidebar = qobject_cast<quillet::ui::CategoryModel*>(categories->model());
+        categories->setCurrentIndex(sidebar->index(sidebar->rowOf(kind)));
+    }
+    int count(const char* kind) {
+        const auto* sidebar = qobject_cast<quillet::ui::CategoryModel*>(child<QListView>("categories")->model());
+        return sidebar->index(sidebar->rowOf(kind)).data(quillet::ui::CategoryModel::CountRole).toInt();
+    }
+    quillet::ui::WoodlandMotion* motion() { return window().findChild<quillet::ui::WoodlandMotion*>(); }
+    QDialog* openSheet() { return qobject_cast<QDialog*>(QApplication::activeModalWidget()); }
 
 private slots:
     void init() {
         m_home.emplace();
         QVERIFY(m_home->folder.isValid());
+        m_environment.emplace();
+    }
+    void cleanup() {
+        m_window.reset();
+        m_model.reset();
     }
 
     void welcomeNamesTheRootsAndNoScanStartsByItself() {
-        StorageModel model(m_home->setup());
-        ContentView window(model, &m_environment);
-        QCOMPARE(shownPage(window), QStringLiteral("welcome"));
-        QVERIFY(!model.busy());
+        QVERIFY(open(false, false));
+        QCOMPARE(shownPage(), QStringLiteral("welcome"));
+        QVERIFY(!model().busy());
         // The free space arrives from the model's worker.
-        QTRY_COMPARE(text(window, "free-space"), QStringLiteral("123 GB available"));
-        // An empty fixture home suggests nothing.
-        QCOMPARE(text(window, "suggested-locations"),
+        QTRY_COMPARE(text("free-space"), QStringLiteral("123 GB available"));
+        QCOMPARE(text("suggested-locations"),
                  QStringLiteral(
                      "Known caches and Xcode locations are ready to scan. Add a custom project location anytime."));
-
         QVERIFY(QDir().mkpath(QString::fromStdString(home() + "/Work")));
         QVERIFY(QDir().mkpath(QString::fromStdString(home() + "/Code")));
-        model.save(std::vector<std::string>{home() + "/Work", home() + "/Code"});
-        QCOMPARE(text(window, "suggested-locations"), QStringLiteral("Suggested project locations: Code, Work"));
-        QCOMPARE(shownPage(window), QStringLiteral("welcome"));
-
+        model().save(std::vector<std::string>{home() + "/Work", home() + "/Code"});
+        QCOMPARE(text("suggested-locations"), QStringLiteral("Suggested project locations: Code, Work"));
+        QCOMPARE(shownPage(), QStringLiteral("welcome"));
         // A change of appearance recolours the window while it is open.
-        m_environment.setAppearance(quillet::ui::Appearance::dark);
-        QCOMPARE(child<QLabel>(window, "suggested-locations")->palette().color(QPalette::WindowText),
-                 quillet::ui::Woodland::muted().resolve(quillet::ui::Appearance::dark));
-        m_environment.setAppearance(quillet::ui::Appearance::light);
-        QCOMPARE(child<QLabel>(window, "suggested-locations")->palette().color(QPalette::WindowText),
-                 quillet::ui::Woodland::muted().resolve(quillet::ui::Appearance::light));
-    }
+        m_environment->setAppearance(Appearance::dark);
+        QCOMPARE(child<QLabel>("suggested-locations")->palette().color(QPalette::WindowText),
+                 quillet::ui::Woodland::muted().resolve(Appearance::dark));
 
-    void theBrandHeaderNamesTheApplicationAsTheShellCalledIt() {
-        StorageModel model(m_home->setup());
+        // The brand names the application as the shell called it; a name that is no text at all
+        // falls back to the product's own.
         const QString before = QGuiApplication::applicationDisplayName();
-        auto brandShown = [&](const QString& name) {
-            ContentView window(model, &m_environment);
-            for (const QLabel* label : window.findChildren<QLabel*>()) {
-                if (label->text() == name) return true;
-            }
-            return false;
-        };
-        QGuiApplication::setApplicationDisplayName(QStringLiteral("Quillet Nightly"));
-        QVERIFY(brandShown(QStringLiteral("Quillet Nightly")));
-        // A name that is no text at all falls back to the product's own.
-        QGuiApplication::setApplicationDisplayName(QStringLiteral("  "));
-        QVERIFY(brandShown(QStringLiteral("Quillet")));
+        for (const QString& name : {QStringLiteral("Quillet Nightly"), QStringLiteral("  ")}) {
+            QGuiApplication::setApplicationDisplayName(name);
+            ContentView another(model(), &*m_environment);
+            const QString shown = name.trimmed().isEmpty() ? QStringLiteral("Quillet") : name;
+            const auto labels = another.findChildren<QLabel*>();
+            QVERIFY2(std::any_of(labels.begin(), labels.end(), [&](const QLabel* l) { return l->text() == shown; }),
+                     qPrintable(shown));
+        }
         QGuiApplication::setApplicationDisplayName(before);
     }
 
     void aRunningScanShowsProgressOverTheListAndDisablesTheControls() {
-        prepareItems();
-        StorageModel model(m_home->setup());
-        ContentView window(model, &m_environment);
-        QVERIFY(showActive(window));
-        auto* scanButton = child<QToolButton>(window, "scan");
-        auto* stopButton = child<QToolButton>(window, "stop-scan");
-        auto* scanAction = child<QAction>(window, "scan");
-        QSignalSpy scans(scanAction, &QAction::triggered);
+        QVERIFY(open());
+        auto* scanButton = child<QToolButton>("scan");
+        auto* stopButton = child<QToolButton>("stop-scan");
+        QSignalSpy scans(child<QAction>("scan"), &QAction::triggered);
+        model().select(home() + "/Code/app/node_modules");
+        model().createPlan(false);
+        QVERIFY(idle(model()));
+        QVERIFY(child("view-plan")->isVisible());
 
         // Ctrl+R starts a scan from anywhere in the window.
         QVERIFY(!stopButton->isVisible() && scanButton->isVisible());
-        QTest::keyClick(&window, Qt::Key_R, Qt::ControlModifier);
-        QCOMPARE(scans.count(), 1);
-        QVERIFY(idle(model));
-        model.select(home() + "/Code/app/node_modules");
-        model.createPlan(false);
-        QVERIFY(idle(model));
-        QVERIFY(child<QPushButton>(window, "view-plan")->isVisible());
-
         m_home->scan.hold();
-        QTest::keyClick(&window, Qt::Key_R, Qt::ControlModifier);
-        QCOMPARE(scans.count(), 2);
-        QVERIFY(model.scanning());
-        QVERIFY(child<QProgressBar>(window, "progress")->isVisible());
-        QVERIFY(window.findChild<quillet::ui::WoodlandMotion*>()->working());
-        QCOMPARE(shownPage(window), QStringLiteral("results"));
+        QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
+        QCOMPARE(scans.count(), 1);
+        QVERIFY(model().scanning());
+        QVERIFY(child("progress")->isVisible());
+        QVERIFY(motion()->working());
+        QCOMPARE(shownPage(), QStringLiteral("results"));
         QVERIFY(stopButton->isVisible() && !scanButton->isVisible());
         // While busy, Ctrl+R does nothing and the controls are off.
-        QTest::keyClick(&window, Qt::Key_R, Qt::ControlModifier);
-        QCOMPARE(scans.count(), 2);
-        QVERIFY(!child<QListView>(window, "results")->isEnabled());
-        QVERIFY(!child<QToolButton>(window, "locations")->isEnabled());
-        QVERIFY(!child<QPushButton>(window, "select-visible")->isEnabled());
-        QVERIFY(!child<QPushButton>(window, "view-plan")->isEnabled());
-        QVERIFY(!child<QPushButton>(window, "review")->isEnabled());
-        QVERIFY(!child<QWidget>(window, "selection-bar")->isVisible());  // the scan emptied the selection
+        QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
+        QCOMPARE(scans.count(), 1);
+        for (const char* name : {"results", "locations", "select-visible", "view-plan", "review"}) {
+            QVERIFY2(!child(name)->isEnabled(), name);
+        }
+        QVERIFY(!child("selection-bar")->isVisible());  // the scan emptied the selection
 
         QTest::mouseClick(stopButton, Qt::LeftButton);
-        QCOMPARE(text(window, "status"), QStringLiteral("Stopping after the current operation…"));
+        QCOMPARE(text("status"), model().status());
         m_home->scan.release();
-        QVERIFY(idle(model));
-        QCOMPARE(text(window, "status"), QStringLiteral("Scan stopped. Showing partial results."));
-        QVERIFY(!child<QProgressBar>(window, "progress")->isVisible());
+        QVERIFY(idle(model()));
+        QVERIFY(m_home->scan.sawCancellation);
+        QCOMPARE(text("status"), model().status());
+        QVERIFY(!child("progress")->isVisible());
         QVERIFY(!stopButton->isVisible() && scanButton->isVisible() && scanButton->isEnabled());
-        QVERIFY(child<QListView>(window, "results")->isEnabled());
+        QVERIFY(list()->isEnabled());
     }
 
     // The first scan starts over an empty list, which grows as items are measured: rows are only
-    // ever added. A stop keeps them; a rescan shows them, disabled, until its result.
+    // ever added. A stop keeps them; a rescan shows them until its result.
     void theFirstScanListsItemsAsTheyAreMeasuredAndAStopOrRescanKeepsThem() {
         const std::string h = home();
         m_home->scan.found = {item(h + "/Code/a/node_modules", "a node_modules", StorageKind::dependencies, 5000),
@@ -224,332 +229,256 @@ private slots:
                               item(h + "/Library/Caches/Yarn", "Yarn cache", StorageKind::caches, 5000),
                               item(h + "/Code/c/.next", "c .next", StorageKind::builds, 7000)};
         m_home->scan.holdSteps();
-        StorageModel model(m_home->setup());
-        ContentView window(model, &m_environment);
-        ResultsModel& rows = window.results();
+        QVERIFY(open(false, false));
+        quillet::ui::ResultsModel& rows = window().results();
         QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QSignalSpy resets(&rows, &QAbstractItemModel::modelReset);
         QSignalSpy removals(&rows, &QAbstractItemModel::rowsRemoved);
         const auto titles = [&rows] {
             QStringList out;
-            for (int row = 0; row < rows.rowCount(); ++row) out << rows.index(row).data().toString();
+            for (int at = 0; at < rows.rowCount(); ++at) out << rows.index(at).data().toString();
             return out;
         };
 
-        QTest::mouseClick(child<QPushButton>(window, "start-scan"), Qt::LeftButton);
-        QCOMPARE(shownPage(window), QStringLiteral("results"));
+        QTest::mouseClick(child<QPushButton>("start-scan"), Qt::LeftButton);
+        QCOMPARE(shownPage(), QStringLiteral("results"));
         QCOMPARE(rows.rowCount(), 0);
-        QVERIFY(child<QProgressBar>(window, "progress")->isVisibleTo(&window));
         m_home->scan.steps->release();
         QTRY_COMPARE(titles(), QStringList{"a node_modules"});
         m_home->scan.steps->release();
         QTRY_COMPARE(titles(), (QStringList{"b target", "a node_modules"}));
-        QCOMPARE(text(window, "total-size"), QStringLiteral("14 KB"));
-        QCOMPARE(text(window, "total-line"), QStringLiteral("estimated on disk · 2 items"));
-        auto* sidebar = qobject_cast<quillet::ui::CategoryModel*>(child<QListView>(window, "categories")->model());
-        QCOMPARE(sidebar->index(sidebar->rowOf("builds")).data(quillet::ui::CategoryModel::CountRole).toInt(), 1);
-        QVERIFY(!child<QListView>(window, "results")->isEnabled());
-        QVERIFY(!child<QPushButton>(window, "select-visible")->isEnabled());
-        QVERIFY(!(rows.flags(rows.index(0)) & Qt::ItemIsUserCheckable));
 
-        model.stop();
-        QVERIFY(idle(model));
+        model().stop();
+        QVERIFY(idle(model()));
         QCOMPARE(titles(), (QStringList{"b target", "a node_modules"}));
-        QCOMPARE(model.status(), QStringLiteral("Scan stopped. Showing partial results."));
 
         m_home->scan.hold();
-        model.scan();
+        model().scan();
         m_home->scan.steps->release(4);
         QTRY_COMPARE(m_home->scan.reported.load(), 4);
         QTest::qWait(250);  // more than a batch waits: a list that should grow would have
         QCOMPARE(titles(), (QStringList{"b target", "a node_modules"}));
         m_home->scan.release();
-        QVERIFY(idle(model));
+        QVERIFY(idle(model()));
         QCOMPARE(titles(), (QStringList{"b target", "c .next", "a node_modules", "Yarn cache"}));
         QCOMPARE(resets.count() + removals.count(), 0);
     }
 
+    // And a finished scan hands the keyboard to the search field.
     void emptyStatesAndBringingBackKeptItems() {
-        StorageModel model(m_home->setup());
-        ContentView window(model, &m_environment);
-        auto* showKept = child<QPushButton>(window, "show-kept-items");
+        QVERIFY(open(true, false));
+        auto* showKept = child<QPushButton>("show-kept-items");
+        auto* search = child<QLineEdit>("search");
+        child("categories")->setFocus();
+        // The first scan: the model reports busy before didScan.
+        QVERIFY(scanAndWait());
+        QVERIFY(search->hasFocus());
+        QCOMPARE(shownPage(), QStringLiteral("empty"));
+        const QString nothingFound = text("empty-title");
+        QVERIFY(!showKept->isVisibleTo(&window()));
 
-        scanAndWait(model);
-        QCOMPARE(shownPage(window), QStringLiteral("empty"));
-        QCOMPARE(text(window, "empty-title"), QStringLiteral("A little breathing room."));
-        QCOMPARE(text(window, "empty-message"),
-                 QStringLiteral("No recognized items found. Add another project folder or review scan notes."));
-        QVERIFY(!showKept->isVisibleTo(&window));
-
+        // Everything kept: the empty page offers them back.
         prepareItems();
-        scanAndWait(model);
-        QCOMPARE(shownPage(window), QStringLiteral("results"));
-        for (const auto& found : m_home->scan.result.items) model.keep(found.url);
-        QCOMPARE(shownPage(window), QStringLiteral("empty"));
-        QCOMPARE(text(window, "empty-title"), QStringLiteral("A little breathing room."));
-        QVERIFY(showKept->isVisibleTo(&window));
-        QCOMPARE(showKept->text(), QStringLiteral("Show kept items (5)"));
-
+        child("categories")->setFocus();
+        QVERIFY(!search->hasFocus());
+        QVERIFY(scanAndWait());
+        QVERIFY(search->hasFocus());
+        QCOMPARE(shownPage(), QStringLiteral("results"));
+        for (const auto& found : m_home->scan.result.items) model().keep(found.url);
+        QCOMPARE(shownPage(), QStringLiteral("empty"));
+        QCOMPARE(text("empty-title"), nothingFound);
+        QVERIFY(showKept->isVisibleTo(&window()));
         QTest::mouseClick(showKept, Qt::LeftButton);
-        QVERIFY(model.kept().empty());
-        QCOMPARE(shownPage(window), QStringLiteral("results"));
-        QFile preferences(QString::fromStdString(model.preferencesPath()));
-        QVERIFY(preferences.open(QIODevice::ReadOnly));
-        QVERIFY(preferences.readAll().contains("\"kept\":[]"));
+        QVERIFY(model().kept().empty());
+        QCOMPARE(shownPage(), QStringLiteral("results"));
 
         // Items hidden only by the filters.
-        child<QLineEdit>(window, "search")->setText(QStringLiteral("nothing like this"));
-        QCOMPARE(shownPage(window), QStringLiteral("empty"));
-        QCOMPARE(text(window, "empty-title"), QStringLiteral("No matches."));
-        QCOMPARE(text(window, "empty-message"), QStringLiteral("Try another filter or age range."));
-        QVERIFY(!showKept->isVisibleTo(&window));
-        child<QLineEdit>(window, "search")->clear();
+        search->setText(QStringLiteral("nothing like this"));
+        QCOMPARE(shownPage(), QStringLiteral("empty"));
+        QVERIFY(text("empty-title") != nothingFound);
+        QVERIFY(!showKept->isVisibleTo(&window()));
+        search->clear();
 
-        // The "Browse" heading cannot be chosen; clicking it keeps the category.
-        auto* categories = child<QListView>(window, "categories");
-        QVERIFY(showActive(window));
+        // The "Browse" heading cannot be chosen; clicking it keeps the category, the arrow keys
+        // step over it.
+        auto* categories = child<QListView>("categories");
         QTest::mouseClick(categories->viewport(), Qt::LeftButton, {},
                           categories->visualRect(categories->model()->index(1, 0)).center());
-        QCOMPARE(window.choices().category, std::optional<std::string>("all"));
-        // The arrow keys step over it.
+        QCOMPARE(window().choices().category, std::optional<std::string>("all"));
         categories->setFocus();
         categories->setCurrentIndex(categories->model()->index(0, 0));
         QTest::keyClick(categories, Qt::Key_Down);
-        QCOMPARE(window.choices().category, std::optional<std::string>("dependencies"));
+        QCOMPARE(window().choices().category, std::optional<std::string>("dependencies"));
         QTest::keyClick(categories, Qt::Key_Up);
-        QCOMPARE(window.choices().category, std::optional<std::string>("all"));
+        QCOMPARE(window().choices().category, std::optional<std::string>("all"));
 
         // No category chosen in the sidebar lists nothing.
         categories->selectionModel()->clearSelection();
-        QVERIFY(!window.choices().category.has_value());
-        QCOMPARE(shownPage(window), QStringLiteral("empty"));
-        QCOMPARE(text(window, "empty-title"), QStringLiteral("No matches."));
+        QVERIFY(!window().choices().category.has_value());
+        QCOMPARE(shownPage(), QStringLiteral("empty"));
     }
 
     void selectVisibleAddsOnlySelectableListedItems() {
-        prepareItems();
-        StorageModel model(m_home->setup());
-        ContentView window(model, &m_environment);
-        scanAndWait(model);
+        QVERIFY(open(false));
         const std::string earlier = home() + "/Code/app/node_modules";
-        model.select(earlier);
+        model().select(earlier);
 
         // Builds: one selectable, one incompletely measured.
-        auto* categories = child<QListView>(window, "categories");
-        auto* sidebar = qobject_cast<quillet::ui::CategoryModel*>(categories->model());
-        categories->setCurrentIndex(sidebar->index(sidebar->rowOf("builds")));
-        QCOMPARE(window.results().rowCount(), 2);
-        auto* selectVisible = child<QPushButton>(window, "select-visible");
+        chooseCategory("builds");
+        QCOMPARE(window().results().rowCount(), 2);
+        auto* selectVisible = child<QPushButton>("select-visible");
         QTest::mouseClick(selectVisible, Qt::LeftButton);
-        QCOMPARE(model.selected(), (std::set<std::string>{earlier, home() + "/Code/tool/target"}));
-        QVERIFY(child<QWidget>(window, "selection-bar")->isVisibleTo(&window));
-        QCOMPARE(text(window, "selection-line"), QStringLiteral("2 selected · 2 KB estimated"));
+        QCOMPARE(model().selected(), (Paths{earlier, home() + "/Code/tool/target"}));
+        QVERIFY(child("selection-bar")->isVisibleTo(&window()));
+        QCOMPARE(text("selection-line"), QStringLiteral("2 selected · 2 KB estimated"));
 
         // Only the running simulator listed: nothing to select.
-        categories->setCurrentIndex(sidebar->index(sidebar->rowOf("simulators")));
-        QCOMPARE(window.results().rowCount(), 1);
+        chooseCategory("simulators");
+        QCOMPARE(window().results().rowCount(), 1);
         QVERIFY(!selectVisible->isEnabled());
-        QTest::mouseClick(child<QPushButton>(window, "clear-selection"), Qt::LeftButton);
-        QVERIFY(model.selected().empty());
-        QVERIFY(!child<QWidget>(window, "selection-bar")->isVisibleTo(&window));
+        QTest::mouseClick(child<QPushButton>("clear-selection"), Qt::LeftButton);
+        QVERIFY(model().selected().empty());
+        QVERIFY(!child("selection-bar")->isVisibleTo(&window()));
     }
 
-    void rowsShowHomeAsTildeAndSidebarCountsIgnoreTheFilters() {
-        prepareItems();
-        StorageModel model(m_home->setup());
-        ContentView window(model, &m_environment);
-        scanAndWait(model);
-        QCOMPARE(window.results().index(0).data(ResultsModel::DisplayPathRole).toString(),
-                 QStringLiteral("~/Code/app/node_modules"));
-        QCOMPARE(text(window, "total-size"), QStringLiteral("4 KB"));
-        QCOMPARE(text(window, "total-line"), QStringLiteral("estimated on disk · 5 items"));
-
-        auto* categories = child<QListView>(window, "categories");
-        auto* sidebar = qobject_cast<quillet::ui::CategoryModel*>(categories->model());
-        auto count = [&](const char* kind) {
-            return sidebar->index(sidebar->rowOf(kind)).data(quillet::ui::CategoryModel::CountRole).toInt();
-        };
+    void totalsAndSidebarCountsIgnoreTheFiltersButNotTheKeptItems() {
+        QVERIFY(open(false));
+        QCOMPARE(text("total-size"), QStringLiteral("4 KB"));
+        QCOMPARE(text("total-line"), QStringLiteral("estimated on disk · 5 items"));
         QCOMPARE(count("builds"), 2);
-        child<QLineEdit>(window, "search")->setText(QStringLiteral("tool"));
-        categories->setCurrentIndex(sidebar->index(sidebar->rowOf("caches")));
-        window.findChild<QComboBox*>(QStringLiteral("age"))->setCurrentIndex(2);
-        QCOMPARE(window.results().rowCount(), 0);
+        child<QLineEdit>("search")->setText(QStringLiteral("tool"));
+        chooseCategory("caches");
+        window().findChild<QComboBox*>(QStringLiteral("age"))->setCurrentIndex(2);
+        QCOMPARE(window().results().rowCount(), 0);
         QCOMPARE(count("builds"), 2);
         QCOMPARE(count("caches"), 1);
         QCOMPARE(count("simulators"), 1);
-        // Kept items are not counted, nor in the totals.
-        model.keep(home() + "/Code/tool/target");
+        model().keep(home() + "/Code/tool/target");
         QCOMPARE(count("builds"), 1);
-        QCOMPARE(text(window, "total-line"), QStringLiteral("estimated on disk · 4 items"));
+        QCOMPARE(text("total-line"), QStringLiteral("estimated on disk · 4 items"));
     }
 
     void reviewingMakesAPlanThatViewPlanOpens() {
-        prepareItems();
-        StorageModel model(m_home->setup());
-        ContentView window(model, &m_environment);
-        QVERIFY(showActive(window));
-        scanAndWait(model);
-        model.select(home() + "/Code/tool/target");
-        model.select(home() + "/Code/app/node_modules");
-        auto* viewPlan = child<QPushButton>(window, "view-plan");
+        QVERIFY(open());
+        model().select(home() + "/Code/tool/target");
+        model().select(home() + "/Code/app/node_modules");
+        auto* viewPlan = child<QPushButton>("view-plan");
         QVERIFY(!viewPlan->isVisible());
 
-        QTest::mouseClick(child<QPushButton>(window, "review"), Qt::LeftButton);
-        QVERIFY(window.sheetOpen());
-        auto* review = child<QDialog>(window, "review-sheet");
+        QTest::mouseClick(child<QPushButton>("review"), Qt::LeftButton);
+        QVERIFY(window().sheetOpen());
         m_home->plan.hold();
-        QTest::mouseClick(child<QPushButton>(*review, "confirm-cleanup"), Qt::LeftButton);
-        QVERIFY(!window.sheetOpen());
+        QTest::mouseClick(child<QPushButton>("confirm-cleanup", child("review-sheet")), Qt::LeftButton);
+        QVERIFY(!window().sheetOpen());
 
         // Planning: busy but not scanning. Scan stays in place, disabled, and Ctrl+R is ignored.
-        QVERIFY(model.busy() && !model.scanning());
-        auto* scanButton = child<QToolButton>(window, "scan");
+        QVERIFY(model().busy() && !model().scanning());
+        auto* scanButton = child<QToolButton>("scan");
         QVERIFY(scanButton->isVisible() && !scanButton->isEnabled());
-        QSignalSpy scans(child<QAction>(window, "scan"), &QAction::triggered);
-        QTest::keyClick(&window, Qt::Key_R, Qt::ControlModifier);
+        QSignalSpy scans(child<QAction>("scan"), &QAction::triggered);
+        QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
         QCOMPARE(scans.count(), 0);
-        QVERIFY(!child<QPushButton>(window, "review")->isEnabled());
+        QVERIFY(!child("review")->isEnabled());
         m_home->plan.release();
-        QVERIFY(idle(model));
+        QVERIFY(idle(model()));
         // The selection went to the planner in scan order, without the simulator acknowledgement.
         QCOMPARE(m_home->plan.given,
                  (std::vector<std::string>{home() + "/Code/app/node_modules", home() + "/Code/tool/target"}));
         QVERIFY(!m_home->plan.acknowledged);
 
         // The plan does not open by itself; "View plan" opens it.
-        QVERIFY(!window.sheetOpen());
+        QVERIFY(!window().sheetOpen());
         QVERIFY(viewPlan->isVisible() && viewPlan->isEnabled());
         QTest::mouseClick(viewPlan, Qt::LeftButton);
-        QVERIFY(window.sheetOpen());
-        QVERIFY(child<QDialog>(window, "plan-sheet")->isVisible());
-    }
-
-    void theSearchFieldTakesFocusWhenAScanEnds() {
-        prepareItems();
-        StorageModel model(m_home->setup());
-        ContentView window(model, &m_environment);
-        QVERIFY(showActive(window));
-        auto* search = child<QLineEdit>(window, "search");
-        child<QListView>(window, "categories")->setFocus();
-        QVERIFY(!search->hasFocus());
-
-        // The first scan: the model reports busy before didScan.
-        scanAndWait(model);
-        QVERIFY(search->hasFocus());
-        child<QListView>(window, "results")->setFocus();
-        scanAndWait(model);
-        QVERIFY(search->hasFocus());
+        QVERIFY(child("plan-sheet")->isVisible());
     }
 
     void rowsToggleWithTheMouseAndSpaceAndOpenTheirDetails() {
-        prepareItems();
-        StorageModel model(m_home->setup());
-        ContentView window(model, &m_environment);
-        QVERIFY(showActive(window));
-        scanAndWait(model);
-        auto* list = child<QListView>(window, "results");
-        auto* delegate = qobject_cast<quillet::ui::ItemDelegate*>(list->itemDelegate());
-        QVERIFY(delegate);
-        QCOMPARE(list->accessibleName(), QStringLiteral("Results"));
-
-        const QModelIndex first = window.results().index(0);
-        const auto layout = delegate->rowLayout(list->visualRect(first));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, layout.checkbox.center());
-        QCOMPARE(model.selected(), (std::set<std::string>{home() + "/Code/app/node_modules"}));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, layout.checkbox.center());
-        QVERIFY(model.selected().empty());
+        QVERIFY(open());
+        const auto first = row(0);
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, first.checkbox.center());
+        QCOMPARE(model().selected(), Paths{home() + "/Code/app/node_modules"});
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, first.checkbox.center());
+        QVERIFY(model().selected().empty());
 
         // Space on the current row; an unselectable row ignores it.
-        list->setFocus();
-        list->setCurrentIndex(window.results().index(1));
-        QTest::keyClick(list, Qt::Key_Space);
-        QCOMPARE(model.selected(), (std::set<std::string>{home() + "/Code/tool/target"}));
-        list->setCurrentIndex(window.results().index(2));
-        QTest::keyClick(list, Qt::Key_Space);
-        QCOMPARE(model.selected().size(), std::size_t(1));
+        list()->setFocus();
+        list()->setCurrentIndex(window().results().index(1));
+        QTest::keyClick(list(), Qt::Key_Space);
+        QCOMPARE(model().selected(), Paths{home() + "/Code/tool/target"});
+        list()->setCurrentIndex(window().results().index(2));
+        QTest::keyClick(list(), Qt::Key_Space);
+        QCOMPARE(model().selected().size(), std::size_t(1));
 
-        // The details button and Return open the detail sheet; closing it clears the flag.
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, layout.details.center());
-        QVERIFY(window.sheetOpen());
-        auto* motion = window.findChild<quillet::ui::WoodlandMotion*>();
-        QVERIFY(motion->obscured());
-        auto* sheet = window.findChild<QDialog*>();
-        QVERIFY(sheet && sheet->isVisible());
-        sheet->reject();
-        QVERIFY(!window.sheetOpen());
-        QVERIFY(!motion->obscured());
-        QTest::keyClick(list, Qt::Key_Return);
-        QVERIFY(window.sheetOpen());
-        qobject_cast<QDialog*>(QApplication::activeModalWidget())->reject();
-        QVERIFY(!window.sheetOpen());
+        // The details button and Return open the detail sheet, which holds the leaves still.
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, first.details.center());
+        QVERIFY(window().sheetOpen() && motion()->obscured());
+        QVERIFY(openSheet() && openSheet()->isVisible());
+        openSheet()->reject();
+        QVERIFY(!window().sheetOpen() && !motion()->obscured());
+        QTest::keyClick(list(), Qt::Key_Return);
+        QVERIFY(window().sheetOpen());
+        openSheet()->reject();
 
-        // The context menu's "Keep this item" keeps the row it was opened on.
-        const QPoint onSecond = list->visualRect(window.results().index(1)).center();
+        // The context menu's "Keep this item" keeps the row it was opened on, and deselects it.
+        const QPoint onSecond = list()->visualRect(window().results().index(1)).center();
         QTimer::singleShot(0, this, [] {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             QVERIFY(menu);
-            QStringList texts;
-            for (QAction* action : menu->actions()) texts << action->text();
-            QCOMPARE(texts, (QStringList{quillet::ui::qt(tarnby::browsing::platformTexts().reveal), "Keep this item"}));
-            menu->actions().at(1)->trigger();
+            for (QAction* action : menu->actions()) {
+                if (action->text() == QStringLiteral("Keep this item")) action->trigger();
+            }
             menu->close();
         });
-        QContextMenuEvent request(QContextMenuEvent::Mouse, onSecond, list->viewport()->mapToGlobal(onSecond));
-        QApplication::sendEvent(list->viewport(), &request);
-        QCOMPARE(model.kept(), (std::set<std::string>{home() + "/Code/tool/target"}));
-        QVERIFY(model.selected().empty());  // keeping also deselects
+        QContextMenuEvent request(QContextMenuEvent::Mouse, onSecond, list()->viewport()->mapToGlobal(onSecond));
+        QApplication::sendEvent(list()->viewport(), &request);
+        QCOMPARE(model().kept(), Paths{home() + "/Code/tool/target"});
+        QVERIFY(model().selected().empty());
 
         // A reveal no file manager answered is said under the status, until the status moves on.
-        auto* notice = child<QLabel>(window, "status-notice");
-        emit window.findChild<quillet::ui::ResultsArea*>()->revealFailed();
-        QVERIFY(notice->isVisible());
-        QCOMPARE(notice->text(), quillet::ui::qt(tarnby::browsing::platformTexts().revealFailed));
-        scanAndWait(model);
+        auto* notice = child<QLabel>("status-notice");
+        emit window().findChild<quillet::ui::ResultsArea*>()->revealFailed();
+        QVERIFY(notice->isVisible() && !notice->text().isEmpty());
+        QVERIFY(scanAndWait());
         QVERIFY(!notice->isVisible());
     }
 
     // The idle leaf drifts above the background; during a scan the busy leaves join it.
     void theLeavesAreDrawnAboveTheBackground() {
-        StorageModel model(m_home->setup());
-        ContentView window(model, &m_environment);
-        QVERIFY(showActive(window));
-        auto* motion = window.findChild<quillet::ui::WoodlandMotion*>();
+        QVERIFY(open(true, false));
         double now = 0;
-        motion->setClock([&now] { return now; });
-        QVERIFY(motion->allowed());
+        motion()->setClock([&now] { return now; });
+        QVERIFY(motion()->allowed());
         auto leaves = [&](LeafSet set) {
             QRect area;
-            for (const auto& pose : leafPoses(set, motion->size(), motion->animationTime())) {
-                area |= inWindow(*motion, leafBounds(pose).toAlignedRect(), window);
+            for (const auto& pose : leafPoses(set, motion()->size(), motion()->animationTime())) {
+                area |= inWindow(*motion(), leafBounds(pose).toAlignedRect(), window());
             }
             return area;
         };
-        const QImage first = window.grab().toImage();
+        const QImage first = window().grab().toImage();
         const QRect before = leaves(LeafSet::idle);
         now += 4;
-        QVERIFY(changedPixels(first, window.grab().toImage(), before | leaves(LeafSet::idle)) > 200);
+        QVERIFY(changedPixels(first, window().grab().toImage(), before | leaves(LeafSet::idle)) > 200);
 
         m_home->scan.hold();
-        model.scan();
-        motion->setObscured(true);  // holds the clock, so only the busy leaves change below
-        QVERIFY(motion->working());
-        const QImage busy = window.grab().toImage();
-        motion->setWorking(false);
-        QVERIFY(changedPixels(busy, window.grab().toImage(), leaves(LeafSet::busy)) > 200);
+        model().scan();
+        motion()->setObscured(true);  // holds the clock, so only the busy leaves change below
+        QVERIFY(motion()->working());
+        const QImage busy = window().grab().toImage();
+        motion()->setWorking(false);
+        QVERIFY(changedPixels(busy, window().grab().toImage(), leaves(LeafSet::busy)) > 200);
         m_home->scan.release();
-        QVERIFY(idle(model));
+        QVERIFY(idle(model()));
     }
 
     void sidebarRowsFollowItsWidth() {
-        prepareItems();
-        StorageModel model(m_home->setup());
-        ContentView window(model, &m_environment);
-        window.resize(960, 660);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        scanAndWait(model);
-        auto* split = window.findChild<QSplitter*>();
-        auto* categories = child<QListView>(window, "categories");
+        QVERIFY(open(false));
+        window().resize(960, 660);
+        window().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window()));
+        auto* split = window().findChild<QSplitter*>();
+        auto* categories = child<QListView>("categories");
         for (int width : {260, 215, 205}) {
             split->setSizes({width, 2000});
             QTRY_COMPARE(split->sizes().first(), width);
@@ -563,34 +492,26 @@ private slots:
     // Keyboard focus and unticked checkboxes at 3:1 or more against what surrounds them, and
     // stronger with increased contrast, measured on the rendered window.
     void focusAndCheckboxesStandOut() {
-        prepareItems();
-        StorageModel model(m_home->setup());
-        ContentView window(model, &m_environment);
-        QVERIFY(showActive(window));
-        scanAndWait(model);
-        model.select(home() + "/Code/tool/target");  // shows the selection bar and "Review plan…"
-        auto* list = child<QListView>(window, "results");
-        auto* delegate = qobject_cast<quillet::ui::ItemDelegate*>(list->itemDelegate());
-        auto* review = child<QPushButton>(window, "review");
-        auto* search = child<QLineEdit>(window, "search");
+        QVERIFY(open());
+        model().select(home() + "/Code/tool/target");  // shows the selection bar and "Review plan…"
+        auto* review = child<QPushButton>("review");
         for (const bool strong : {false, true}) {
             for (const Appearance appearance : {Appearance::light, Appearance::dark}) {
-                m_environment.setAppearance(appearance);
-                m_environment.setIncreasedContrast(strong);
+                m_environment->setAppearance(appearance);
+                m_environment->setIncreasedContrast(strong);
                 const double least = strong ? 7 : 3;
                 const QString where = QStringLiteral("%1%2").arg(appearance == Appearance::dark ? "dark" : "light",
                                                                  strong ? ", increased contrast" : "");
-                search->setFocus(Qt::MouseFocusReason);
-                const QImage plain = window.grab().toImage();
-                const auto row = delegate->rowLayout(list->visualRect(window.results().index(0)));
-                const QRect box = inWindow(*list->viewport(), row.checkbox, window);
+                child("search")->setFocus(Qt::MouseFocusReason);
+                const QImage plain = window().grab().toImage();
+                const QRect box = inWindow(*list()->viewport(), row(0).checkbox, window());
                 const QColor beside = plain.pixelColor(box.left() - 4, box.center().y());
                 QVERIFY2(quillet::testing::strongestContrast(plain, box, beside) >= least, qPrintable(where));
 
                 // The ring around a prominent button, a little outside each edge.
                 review->setFocus(Qt::TabFocusReason);
-                const QImage ringed = window.grab().toImage();
-                const QRect button = inWindow(*review, review->rect(), window);
+                const QImage ringed = window().grab().toImage();
+                const QRect button = inWindow(*review, review->rect(), window());
                 const int out = quillet::ui::FocusRing::kGap + 1;
                 for (const QPoint at : {QPoint(button.left() - out, button.center().y()),
                                         QPoint(button.right() + out, button.center().y()),
@@ -601,118 +522,88 @@ private slots:
                 }
 
                 // And around the current row, reached with Tab.
-                child<QPushButton>(window, "select-visible")->setFocus(Qt::TabFocusReason);
+                child("select-visible")->setFocus(Qt::TabFocusReason);
                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-                QCOMPARE(QApplication::focusWidget(), list);
-                const QRect card = inWindow(*list->viewport(), row.background, window);
+                QCOMPARE(QApplication::focusWidget(), list());
+                const QRect card = inWindow(*list()->viewport(), row(0).background, window());
                 const QPoint edge(card.left() + 1, card.center().y());
-                QVERIFY2(quillet::testing::contrastRatio(window.grab().toImage().pixelColor(edge),
+                QVERIFY2(quillet::testing::contrastRatio(window().grab().toImage().pixelColor(edge),
                                                          plain.pixelColor(edge)) >= least,
                          qPrintable(where));
             }
         }
-        m_environment.setIncreasedContrast(false);
-        m_environment.setAppearance(Appearance::light);
     }
 
-    void returnPressesTheFocusedButtonAndTipsSayWhatTheyDo() {
+    void returnPressesTheFocusedButtonAndCheckboxTipsSayWhy() {
+        QVERIFY(open(true, false));
         prepareItems();
-        StorageModel model(m_home->setup());
-        ContentView window(model, &m_environment);
-        QVERIFY(showActive(window));
-        QVERIFY(child<QToolButton>(window, "scan")->toolTip().contains(QStringLiteral("Ctrl+R")));
-        auto* start = child<QPushButton>(window, "start-scan");
+        QVERIFY(child("scan")->toolTip().contains(QStringLiteral("Ctrl+R")));
+        auto* start = child<QPushButton>("start-scan");
         start->setFocus(Qt::TabFocusReason);
         QTest::keyClick(start, Qt::Key_Return);
-        QVERIFY(model.busy() || model.didScan());
-        QVERIFY(idle(model));
-        auto* selectVisible = child<QPushButton>(window, "select-visible");
+        QVERIFY(model().busy() || model().didScan());
+        QVERIFY(idle(model()));
+        auto* selectVisible = child<QPushButton>("select-visible");
         selectVisible->setFocus(Qt::TabFocusReason);
         QTest::keyClick(selectVisible, Qt::Key_Enter, Qt::KeypadModifier);
-        QCOMPARE(model.selected().size(), std::size_t(3));
-        auto* locations = child<QToolButton>(window, "locations");
+        QCOMPARE(model().selected().size(), std::size_t(3));
+        auto* locations = child<QToolButton>("locations");
         locations->setFocus(Qt::TabFocusReason);
         QTest::keyClick(locations, Qt::Key_Return);
-        QVERIFY(window.sheetOpen());
-        qobject_cast<QDialog*>(QApplication::activeModalWidget())->reject();
+        QVERIFY(window().sheetOpen());
+        openSheet()->reject();
 
-        // Tips: the details button says what it opens, an unselectable row's checkbox why.
-        auto* list = child<QListView>(window, "results");
-        auto* delegate = qobject_cast<quillet::ui::ItemDelegate*>(list->itemDelegate());
-        auto tipAt = [&](int row, auto part) {
-            const QPoint at = (delegate->rowLayout(list->visualRect(window.results().index(row))).*part).center();
-            QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
-            QApplication::sendEvent(list->viewport(), &help);
-            return QToolTip::text();
-        };
-        using Layout = quillet::ui::ItemDelegate::RowLayout;
-        QCOMPARE(tipAt(0, &Layout::details), QStringLiteral("Details and rebuild instructions"));
-        QCOMPARE(tipAt(0, &Layout::checkbox), QStringLiteral("Select app node_modules"));
-        QCOMPARE(tipAt(2, &Layout::checkbox), QStringLiteral("This simulator is running."));
-        QCOMPARE(tipAt(0, &Layout::title), QString::fromStdString(home() + "/Code/app/node_modules"));
+        // A row's checkbox names what it selects, or why it cannot.
+        QCOMPARE(tipAt(row(0).checkbox.center()), QStringLiteral("Select app node_modules"));
+        QCOMPARE(tipAt(row(2).checkbox.center()), QStringLiteral("This simulator is running."));
+        QCOMPARE(tipAt(row(0).title.center()), QString::fromStdString(home() + "/Code/app/node_modules"));
     }
 
     // Each row offers a checkbox and a details button to assistive technology, which can tick
     // the row and open its details without the keyboard. (What the bus hears: tests/e2e.)
     void rowsOfferTheirPartsToAssistiveTechnology() {
-        prepareItems();
-        StorageModel model(m_home->setup());
-        ContentView window(model, &m_environment);
-        QVERIFY(showActive(window));
-        scanAndWait(model);
-        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(child<QListView>(window, "results"));
-        QCOMPARE(list->childCount(), 5);
-        QAccessibleInterface* row = list->child(0);
-        QCOMPARE(row->text(QAccessible::Name), QStringLiteral("app node_modules"));
-        QAccessibleInterface* select = row->child(0);
-        QAccessibleInterface* details = row->child(1);
-        QVERIFY(select != nullptr && details != nullptr && select->parent() == row && list->indexOfChild(row) == 0);
+        QVERIFY(open());
+        QAccessibleInterface* rows = QAccessible::queryAccessibleInterface(list());
+        QCOMPARE(rows->childCount(), 5);
+        QAccessibleInterface* first = rows->child(0);
+        QCOMPARE(first->text(QAccessible::Name), QStringLiteral("app node_modules"));
+        QAccessibleInterface* select = first->child(0);
+        QAccessibleInterface* details = first->child(1);
+        QVERIFY(select != nullptr && details != nullptr && select->parent() == first && rows->indexOfChild(first) == 0);
         QCOMPARE(select->text(QAccessible::Name), QStringLiteral("Select app node_modules"));
-        QCOMPARE(select->object()->objectName(), QString::fromStdString("select-" + home() + "/Code/app/node_modules"));
         QVERIFY(select->state().checkable && !select->state().checked && !select->state().disabled);
         QCOMPARE(details->text(QAccessible::Name), QStringLiteral("Details for app node_modules"));
-        QCOMPARE(details->text(QAccessible::Help), QStringLiteral("Details and rebuild instructions"));
-        QVERIFY(list->rect().contains(select->rect()) && select->rect().right() < details->rect().left());
+        QVERIFY(rows->rect().contains(select->rect()) && select->rect().right() < details->rect().left());
 
         select->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-        QCOMPARE(model.selected(), (std::set<std::string>{home() + "/Code/app/node_modules"}));
-        QVERIFY(select->state().checked && row->state().checked);
+        QCOMPARE(model().selected(), Paths{home() + "/Code/app/node_modules"});
+        QVERIFY(select->state().checked && first->state().checked);
 
         // The running simulator cannot be ticked, and says why.
-        QAccessibleInterface* locked = list->child(2)->child(0);
+        QAccessibleInterface* locked = rows->child(2)->child(0);
         QVERIFY(locked->state().disabled);
         QCOMPARE(locked->text(QAccessible::Description), QStringLiteral("This simulator is running."));
         locked->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-        QCOMPARE(model.selected().size(), std::size_t(1));
+        QCOMPARE(model().selected().size(), std::size_t(1));
 
         details->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-        auto* sheet = qobject_cast<quillet::ui::DetailSheet*>(QApplication::activeModalWidget());
+        auto* sheet = qobject_cast<quillet::ui::DetailSheet*>(openSheet());
         QVERIFY(sheet != nullptr);
         QCOMPARE(sheet->item().url, home() + "/Code/app/node_modules");
         sheet->reject();
 
         // Rows derived again are new rows: the old parts go.
-        child<QLineEdit>(window, "search")->setText(QStringLiteral("tool"));
-        QCOMPARE(list->childCount(), 1);
-        QCOMPARE(list->child(0)->child(0)->text(QAccessible::Name), QStringLiteral("Select tool target"));
+        child<QLineEdit>("search")->setText(QStringLiteral("tool"));
+        QCOMPARE(rows->childCount(), 1);
+        QCOMPARE(rows->child(0)->child(0)->text(QAccessible::Name), QStringLiteral("Select tool target"));
     }
 
     // The viewport's last Leave reaches the row delegate while the list is being destroyed.
     void theWindowClosesWithThePointerOverARow() {
-        prepareItems();
-        StorageModel model(m_home->setup());
-        auto window = std::make_unique<ContentView>(model, &m_environment);
-        window->resize(1100, 760);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        scanAndWait(model);
-        auto* list = child<QListView>(*window, "results");
-        auto* delegate = qobject_cast<quillet::ui::ItemDelegate*>(list->itemDelegate());
-        QVERIFY(delegate);
-        const auto layout = delegate->rowLayout(list->visualRect(window->results().index(0)));
-        QTest::mouseMove(list->viewport(), layout.details.center());
-        QVERIFY(list->viewport()->underMouse());
-        window.reset();
+        QVERIFY(open());
+        QTest::mouseMove(list()->viewport(), row(0).details.center());
+        QVERIFY(list()->viewport()->underMouse());
+        m_window.reset();
     }
 };
 

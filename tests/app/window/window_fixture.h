@@ -9,10 +9,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <semaphore>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/model/storage_model.h"
@@ -26,21 +28,31 @@ struct NoSimulators final : tarnby::SimulatorManaging {
     std::vector<tarnby::SimulatorDevice> inventory() const override { return {}; }
 };
 
-// Returns `result`; while `gate` is set it holds the scan until the test releases it (at most
-// 10 s, so a failing test cannot hang the model's destructor). With `found`, it reports those
-// items as measured, in that order, one per release of `steps` (all at once without), stops
-// reporting at a stop, and returns what it reported, sorted as the scanner sorts.
+// Reports `progressTexts`, then returns `result`; while `gate` is set it holds the scan until the
+// test releases it (at most 10 s, so a failing test cannot hang the model's destructor). With
+// `found`, it reports those items as measured, in that order, one per release of `steps` (all at
+// once without), stops reporting at a stop, and returns what it reported, sorted as the scanner
+// sorts. What the last scan saw is read once the model is idle or gone.
 struct FakeScan {
     tarnby::ScanResult result;
     std::shared_ptr<std::binary_semaphore> gate;
     std::vector<tarnby::StorageItem> found;
     std::shared_ptr<std::counting_semaphore<>> steps;
+    std::vector<std::string> progressTexts;
+    std::atomic<int> calls{0};
     std::atomic<int> reported{0};  // items reported as measured in the last scan
+    std::atomic<bool> sawCancellation{false};
+    std::optional<std::vector<tarnby::SimulatorDevice>> devices;
+    tarnby::Scanner::Progress progress;  // kept, to report after the scan
 
     quillet::StorageModelSetup::ScanFunction function() {
-        return [this](const tarnby::ScanConfiguration&, const std::optional<std::vector<tarnby::SimulatorDevice>>&,
-                      const tarnby::ScanCancellation& cancellation, const tarnby::Scanner::Progress&,
+        return [this](const tarnby::ScanConfiguration&, const std::optional<std::vector<tarnby::SimulatorDevice>>& seen,
+                      const tarnby::ScanCancellation& cancellation, const tarnby::Scanner::Progress& report,
                       const tarnby::Scanner::Measured& measured) {
+            ++calls;
+            devices = seen;
+            progress = report;
+            for (const auto& text : progressTexts) report(text);
             std::vector<tarnby::StorageItem> measuredItems;
             reported = 0;
             for (const auto& next : found) {
@@ -57,7 +69,7 @@ struct FakeScan {
                 });
                 out.items = std::move(measuredItems);
             }
-            out.cancelled = cancellation.isCancelled();
+            out.cancelled = sawCancellation = cancellation.isCancelled();
             return out;
         };
     }
@@ -77,29 +89,38 @@ private:
     }
 };
 
-// Plans the items it is given, one planned entry each, held at `gate` while that is set; what it
-// was given is kept for the test.
+// Plans the items it is given, one planned entry each, or returns `plan` when that is set, or
+// throws `failure`; held at `gate` while that is set, and with `untilAbandoned` until the model
+// goes away (at most 10 s). What it was given is kept for the test.
 struct FakePlan {
     std::shared_ptr<std::binary_semaphore> gate;
+    std::optional<tarnby::CleanupPlan> plan;
+    std::exception_ptr failure;
+    bool untilAbandoned = false;
     std::vector<std::string> given;
     bool acknowledged = false;
+    bool sawAbandon = false;
 
     quillet::StorageModelSetup::PlanFunction function() {
         return [this](const std::vector<tarnby::StorageItem>& items, const tarnby::ScanConfiguration&,
-                      const tarnby::SimulatorManaging&, bool acknowledge, const tarnby::ScanCancellation&) {
-            if (auto held = gate) held->try_acquire_for(10s);
-            tarnby::CleanupPlan plan;
+                      const tarnby::SimulatorManaging&, bool acknowledge, const tarnby::ScanCancellation& abandon) {
             given.clear();
-            for (const auto& planned : items) {
-                given.push_back(planned.url);
-                tarnby::PlannedItem entry;
-                entry.path = planned.url;
-                entry.title = planned.title;
-                entry.estimatedBytes = planned.measurement.bytes;
-                plan.items.push_back(entry);
-            }
+            for (const auto& planned : items) given.push_back(planned.url);
             acknowledged = acknowledge;
-            return plan;
+            if (auto held = gate) held->try_acquire_for(10s);
+            const auto end = std::chrono::steady_clock::now() + 10s;
+            while (untilAbandoned && !abandon.isCancelled() && std::chrono::steady_clock::now() < end) {
+                std::this_thread::sleep_for(5ms);
+            }
+            sawAbandon = abandon.isCancelled();
+            if (failure) std::rethrow_exception(failure);
+            if (plan) return *plan;
+            tarnby::CleanupPlan made;
+            for (const auto& planned : items) {
+                made.items.push_back({planned.url, planned.title, tarnby::PlannedOperation::moveFolderToTrash,
+                                      planned.measurement.bytes});
+            }
+            return made;
         };
     }
     void hold() { gate = std::make_shared<std::binary_semaphore>(0); }
