@@ -16,7 +16,7 @@
 #include "app/look/woodland_background.h"
 #include "app/look/woodland_motion.h"
 #include "app/window/storage_bar.h"
-#include "tests/app/look/pictures.h"
+#include "tools/pictures/pictures.h"
 
 using namespace quillet::ui;
 

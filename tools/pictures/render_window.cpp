@@ -15,8 +15,8 @@
 #include "app/look/woodland_motion.h"
 #include "app/window/content_view.h"
 #include "app/window/results_model.h"
-#include "tests/app/look/pictures.h"
 #include "tests/app/window/window_fixture.h"
+#include "tools/pictures/pictures.h"
 
 using namespace window_fixture;
 

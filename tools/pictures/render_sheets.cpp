@@ -15,8 +15,8 @@
 #include "app/sheets/locations_sheet.h"
 #include "app/sheets/plan_sheet.h"
 #include "app/sheets/review_sheet.h"
-#include "tests/app/look/pictures.h"
 #include "tests/app/sheets/sheet_fixtures.h"
+#include "tools/pictures/pictures.h"
 
 namespace fixtures = quillet::ui::fixtures;
 using namespace quillet::ui;
