@@ -10,7 +10,7 @@
 #include <new>
 #include <set>
 #include <thread>
-#include <utility>
+#include <tuple>
 
 #include "core/scanning/project_walk.h"
 #include "core/scanning/scanner.h"
@@ -86,6 +86,15 @@ const StorageItem& itemAt(const ScanResult& result, const std::string& url) {
     return result.items.at(std::ranges::find(result.items, url, &StorageItem::url) - result.items.begin());
 }
 
+void expectSameItems(const std::vector<StorageItem>& actual, const std::vector<StorageItem>& expected) {
+    const auto fields = [](const StorageItem& i) {
+        return std::tie(i.url, i.kind, i.title, i.explanation, i.rebuild, i.measurement, i.deviceID, i.lastBoot,
+                        i.protection);
+    };
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < actual.size(); ++i) EXPECT_TRUE(fields(actual[i]) == fields(expected[i])) << i;
+}
+
 void addProject(const TempTree& tree, const std::string& folder) {
     tree.writeFile(folder + "/package.json", "{}");
     tree.writeFile(folder + "/node_modules/left-pad/index.js", "module.exports = 1;");
@@ -151,18 +160,58 @@ TEST(ScanTest, ProgressTraversalLimitLargestFirstAndCancellation) {
                   "Looking through a\u2026 1000 entries checked", "Looking through a\u2026 2000 entries checked",
                   "Looking through c\u2026 1000 entries checked", "Looking through c\u2026 2000 entries checked",
                   "Inspecting node_modules", "Inspecting _cacache", "Inspecting App-abc"}));
-    // Largest first; equal sizes keep the order of the phases.
+    // Largest first; equal sizes (the cache and DerivedData) keep the order of the phases.
     const auto& items = scan.result.items;
     ASSERT_EQ(items.size(), 3u);
-    EXPECT_EQ((std::vector{items[0].url, items[1].url, items[2].url}),  // cache and DerivedData phases, then the walk
+    EXPECT_EQ((std::vector{items[0].url, items[1].url, items[2].url}),
               (std::vector{tree.path("home/.npm/_cacache"), tree.path(kDerived + "/App-abc"),
                            tree.path("b/web/node_modules")}));
     EXPECT_EQ(items[0].measurement.bytes, items[1].measurement.bytes);
-    EXPECT_GT(items[1].measurement.bytes, items[2].measurement.bytes);
 
     const auto cancelled = runScan(configuration, {}, {.progressInterval = 1}, &ScanCancellation::cancel);
     EXPECT_TRUE(cancelled.result.cancelled);
     EXPECT_EQ(cancelled.progress, std::vector<std::string>{"Looking through a\u2026 1 entries checked"});
+}
+
+TEST(ScanTest, AnyThreadCountGivesTheSequentialItemsNotesAndProgress) {
+    TempTree tree;
+    for (int project = 0; project < 30; ++project) {
+        const std::string base =
+            "home/" + std::string(project % 2 == 0 ? "code" : "more") + "/p" + std::to_string(project);
+        addProject(tree, base);
+        for (int file = 0; file < project * 2; ++file) {
+            tree.writeFile(base + "/node_modules/m" + std::to_string(file % 5) + "/f" + std::to_string(file),
+                           std::string(static_cast<std::size_t>(file) * 300, 'x'));
+        }
+        // Closed to the scan: an incomplete measurement, whose note must land among the walk's own
+        // "Skipped" notes where the sequential scan puts it.
+        if (project % 4 == 1) ::chmod(tree.makeDir(base + "/node_modules/m1/closed").c_str(), 0700);
+        if (project % 7 == 3) ::chmod(tree.makeDir(base + "/locked").c_str(), 0700);
+        if (project % 5 == 0) tree.writeFile(base + "/.next/cache/c", std::string(5000, 'n'));
+    }
+    for (int i = 0; i < 4; ++i)
+        tree.writeFile(kDerived + "/App" + std::to_string(i) + "-x/f", std::string(i * 1000, 'b'));
+    tree.writeFile("home/.npm/_cacache/index-v5/aa", "cache");
+    tree.writeFile(kDevices + "6F1C8B52-1D2E-4C4B-9E0A-1A2B3C4D5E6F/data/x", "d");
+
+    EXPECT_EQ(
+        testing::runAsNobody([&] {
+            const ScanConfiguration configuration(tree.path("home"), {tree.path("home/code"), tree.path("home/more")});
+            const auto sequential = runScan(configuration, {}, {.progressInterval = 7, .threads = 1});
+            for (const std::size_t threads : {0U, 2U, 4U, 0U, 2U, 4U, 0U, 2U, 4U}) {
+                SCOPED_TRACE(threads);
+                const auto parallel = runScan(configuration, {}, {.progressInterval = 7, .threads = threads});
+                expectSameItems(parallel.result.items, sequential.result.items);
+                expectSameItems(parallel.measured, sequential.measured);
+                EXPECT_EQ(parallel.result.notes, sequential.result.notes);
+                EXPECT_EQ(parallel.progress, sequential.progress);
+            }
+            for (const char* note : {"Skipped ", "Could not fully inspect "}) {
+                EXPECT_TRUE(std::ranges::any_of(sequential.result.notes,
+                                                [&](const std::string& n) { return n.starts_with(note); }));
+            }
+        }),
+        0);
 }
 
 TEST(ScanTest, AStopKeepsWhatWasMeasuredAndListsNothingThatHadNotStarted) {
@@ -190,33 +239,25 @@ TEST(ScanTest, AStopKeepsWhatWasMeasuredAndListsNothingThatHadNotStarted) {
             EXPECT_TRUE(stopped.result.cancelled);
             std::size_t incomplete = 0;
             for (const StorageItem& item : stopped.result.items) {
+                const std::string note = "Could not fully inspect " + item.url + ". Cleanup disabled for this item.";
+                EXPECT_EQ(std::ranges::count(stopped.result.notes, note), item.measurement.complete ? 0 : 1);
                 if (item.measurement.complete) {
                     EXPECT_EQ(item.measurement, itemAt(full.result, item.url).measurement) << item.url;
                 } else {
                     ++incomplete;
                 }
             }
-            const auto notes = std::ranges::count_if(stopped.result.notes, [](const std::string& note) {
-                return note.starts_with("Could not fully inspect ");
-            });
-            EXPECT_EQ(static_cast<std::size_t>(notes), incomplete);
-            if (threads == 1) {
-                // The one being measured at the stop, and every one before it.
-                EXPECT_EQ(stopped.result.items.size(), static_cast<std::size_t>(stopAt));
-                EXPECT_EQ(incomplete, 1u);
-            } else {
-                EXPECT_LE(stopped.result.items.size(), static_cast<std::size_t>(stopAt));
-                EXPECT_LE(incomplete, workers);
-            }
+            EXPECT_EQ(stopped.result.notes.size(), incomplete);
+            // Sequentially the one being measured at the stop and every one before it; in parallel
+            // at most those, and no more incomplete than there are workers.
+            const std::size_t listed = stopped.result.items.size(), stop = static_cast<std::size_t>(stopAt);
+            EXPECT_TRUE(threads == 1 ? listed == stop && incomplete == 1 : listed <= stop && incomplete <= workers)
+                << listed << " listed, " << incomplete << " incomplete";
             // Handed over in finding order, the very items of the result.
             std::vector<StorageItem> sorted = stopped.measured;
             std::ranges::stable_sort(sorted, std::ranges::greater(),
                                      [](const StorageItem& i) { return i.measurement.bytes; });
-            ASSERT_EQ(sorted.size(), stopped.result.items.size());
-            for (std::size_t i = 0; i < sorted.size(); ++i) {
-                EXPECT_EQ(sorted[i].url, stopped.result.items[i].url);
-                EXPECT_EQ(sorted[i].measurement, stopped.result.items[i].measurement);
-            }
+            expectSameItems(sorted, stopped.result.items);
         }
     }
 }
@@ -255,9 +296,8 @@ TEST(ScanTest, MemoryRunningOutAnywhereLeavesAConsistentPartialResultAlsoWithCon
 TEST(ScanTest, FoldersFromPathMaxOnAreNotedOnceWhileDeepFoldersAreReopenedWithBoundedDescriptors) {
     TempTree tree;
     addProject(tree, "deep/web");
-    // Whole paths stop at PATH_MAX, so the chain is built relative to each level. Of the side folders
-    // made before and after the chain's own, some are listed after it in any listing order, so they
-    // are entered only after coming back up, when their folder must be reopened.
+    // Of the side folders made before and after the chain's own, some are listed after it in any
+    // listing order, so they are entered only after coming back up, when their folder is reopened.
     const std::string level = "level-of-a-deep-tree";
     std::vector<std::string> chain{tree.path("deep")};
     tree.chain("deep", 300, level, [&](int fd, int depth) {
@@ -294,22 +334,21 @@ TEST(ScanTest, DeviceInventoryDecidesTitleProtectionAndDeviceID) {
                    "<plist><dict><key>lastBootedAt</key><date>2024-01-02T03:04:05Z</date></dict></plist>");
     for (const auto& folder : {on, unlisted, "ABC"s}) tree.makeDir(kDevices + folder);  // "ABC" is not a device
     const std::string inUse(TargetCatalogue::kInUseProtection), none(TargetCatalogue::kNoInventoryProtection);
-    const auto lastBoot = std::chrono::system_clock::from_time_t(1704164645);  // 2024-01-02T03:04:05Z
+    const auto boot = std::chrono::system_clock::from_time_t(1704164645);  // 2024-01-02T03:04:05Z
     struct Expected {
         std::string folder, title, deviceID;
         std::optional<std::string> protection;
-        std::optional<TimePoint> lastBoot = std::nullopt;
-    };  // read from the device's property list
-    const std::vector<Expected> unknown{{off, "Simulator 8A3F1C2E", off, none, lastBoot},
+        std::optional<TimePoint> lastBoot = std::nullopt;  // read from the device's property list
+    };
+    const std::vector<Expected> unknown{{off, "Simulator 8A3F1C2E", off, none, boot},
                                         {on, "Simulator 11111111", on, none},
                                         {unlisted, "Simulator ABCDEF01", unlisted, none}};
     // State words are compared exactly.
     const std::pair<Devices, std::vector<Expected>> runs[] = {
         {std::vector<SimulatorDevice>{{offLower, "iPhone 15", "Shutdown", false}, {on, "iPad Air", "shutdown", true}},
-         {{off, "iPhone 15", offLower, std::nullopt, lastBoot}, {on, "iPad Air", on, inUse}, unknown[2]}},
+         {{off, "iPhone 15", offLower, std::nullopt, boot}, {on, "iPad Air", on, inUse}, unknown[2]}},
         {std::nullopt, unknown},
         {std::vector<SimulatorDevice>{}, unknown}};
-
     for (const auto& [devices, expected] : runs) {
         const auto result = runScan(ScanConfiguration(tree.path("home"), {}), devices).result;
         ASSERT_EQ(result.items.size(), 3u);
