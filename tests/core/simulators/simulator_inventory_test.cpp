@@ -52,18 +52,7 @@ TEST(SimulatorInventory, DecodesEveryDeviceInTheToolsOrderOrFailsTheWholeList) {
     }
 }
 
-TEST(SimulatorInventory, ToolEnvironmentDropsTheDeviceSetAndAddsAUsableDeveloperFolderUnlessOneIsChosen) {
-    testing::TempTree tree;
-    const SystemSimulators simulators({"/nonexistent/xcrun", tree.path("Dev"), tree.path("Dev/usr/bin/simctl")});
-    const Environment caller{{"HOME", "/h"}, {"SIMULATOR_DEVICE_SET_PATH", "/elsewhere"}};
-    EXPECT_EQ(simulators.toolEnvironment(caller), (Environment{{"HOME", "/h"}})) << "no simctl to point at";
-    tree.writeFile("Dev/usr/bin/simctl");
-    EXPECT_EQ(simulators.toolEnvironment(caller), (Environment{{"HOME", "/h"}, {"DEVELOPER_DIR", tree.path("Dev")}}));
-    const Environment chosen{{"DEVELOPER_DIR", "/beta"}, {"SIMULATOR_DEVICE_SET_PATH", "/elsewhere"}};
-    EXPECT_EQ(simulators.toolEnvironment(chosen), (Environment{{"DEVELOPER_DIR", "/beta"}}));
-}
-
-TEST(SimulatorInventory, RunsTheToolWithListArgumentsAndThePreparedEnvironment) {
+TEST(SimulatorInventory, RunsTheToolWithListArgumentsWithoutTheDeviceSetAndWithAUsableDeveloperFolder) {
     testing::TempTree tree;
     // A stand-in for xcrun that records its arguments and environment beside itself and prints one device.
     const std::string program = tree.writeFile("bin/xcrun", R"(#!/bin/sh
@@ -72,18 +61,24 @@ env > "${0%/*}/environment"
 echo '{"devices": {"r": [{"udid": "U", "name": "N", "state": "S"}]}}')");
     ::chmod(program.c_str(), 0755);
     const std::string developer = tree.path("Developer");
-    ::setenv("SIMULATOR_DEVICE_SET_PATH", "/elsewhere", 1);
-    const Devices devices = SystemSimulators({program, developer, tree.writeFile("Developer/simctl")}).inventory();
-    ::unsetenv("SIMULATOR_DEVICE_SET_PATH");
+    const SystemSimulators simulators({program, developer, developer + "/usr/bin/simctl"});
+    const Environment caller{{"HOME", "/h"}, {"SIMULATOR_DEVICE_SET_PATH", "/elsewhere"}};
+    EXPECT_EQ(simulators.toolEnvironment(caller), (Environment{{"HOME", "/h"}})) << "no simctl to point at";
+    tree.writeFile("Developer/usr/bin/simctl");
+    EXPECT_EQ(simulators.toolEnvironment(caller), (Environment{{"HOME", "/h"}, {"DEVELOPER_DIR", developer}}));
+    const Environment chosen{{"DEVELOPER_DIR", "/beta"}, {"SIMULATOR_DEVICE_SET_PATH", "/elsewhere"}};
+    EXPECT_EQ(simulators.toolEnvironment(chosen), (Environment{{"DEVELOPER_DIR", "/beta"}}));
 
-    EXPECT_EQ(devices, (Devices{{"U", "N", "S", std::nullopt}}));
+    ::setenv("SIMULATOR_DEVICE_SET_PATH", "/elsewhere", 1);
+    EXPECT_EQ(simulators.inventory(), (Devices{{"U", "N", "S", std::nullopt}}));
+    ::unsetenv("SIMULATOR_DEVICE_SET_PATH");
     EXPECT_EQ(fs::readFile(tree.path("bin/arguments")), "simctl\nlist\ndevices\n--json\n");
     const std::string environment = "\n" + fs::readFile(tree.path("bin/environment")).value_or("");
     const auto has = [&](const std::string& line) { return environment.find("\n" + line) != std::string::npos; };
     EXPECT_FALSE(has("SIMULATOR_DEVICE_SET_PATH="));
     EXPECT_TRUE(has("PATH=" + std::string(std::getenv("PATH")) + "\n")) << "the caller's environment is passed on";
-    const char* chosen = std::getenv("DEVELOPER_DIR");
-    EXPECT_TRUE(has("DEVELOPER_DIR=" + (chosen ? std::string(chosen) : developer) + "\n"));
+    const char* given = std::getenv("DEVELOPER_DIR");
+    EXPECT_TRUE(has("DEVELOPER_DIR=" + (given ? std::string(given) : developer) + "\n"));
 }
 
 // The tool runs in a process group of its own, so a terminal's Ctrl-C never reaches it: the
@@ -93,7 +88,6 @@ TEST(SimulatorInventory, AStoppedScanDoesNotWaitForTheToolsTimeLimit) {
     const std::string program =
         tree.writeFile("bin/xcrun", "#!/bin/sh\ntrap '' TERM INT\nwhile :; do sleep 0.05; done\n");
     ::chmod(program.c_str(), 0755);
-    const SystemSimulators simulators({program, tree.path("Developer"), tree.path("Developer/simctl")});
     ScanCancellation cancellation;
     std::thread stopper([&cancellation] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -101,17 +95,16 @@ TEST(SimulatorInventory, AStoppedScanDoesNotWaitForTheToolsTimeLimit) {
     });
     const auto start = std::chrono::steady_clock::now();
     std::optional<std::string> note;
-    const auto devices = inventoryForScan(simulators, tree.path("Devices"), note, cancellation);
+    EXPECT_FALSE(inventoryForScan(SystemSimulators({program, "/nonexistent", "/nonexistent/simctl"}),
+                                  tree.path("Devices"), note, cancellation));
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     stopper.join();
-    EXPECT_FALSE(devices);
     EXPECT_EQ(note, "Simulator inventory unavailable. Simulator cleanup is disabled. The Xcode command was stopped.");
     EXPECT_LT(elapsed, 0.2 + CommandRunner::kCancelGraceSeconds + 1.0);
 }
 
 // Counts the calls; stands for a source that is always there, such as a saved device list.
-class CountingSimulators final : public SimulatorManaging {
-public:
+struct CountingSimulators final : SimulatorManaging {
     std::vector<SimulatorDevice> inventory() const override {
         ++calls;
         return {{"A1", "iPhone", "Shutdown", true}};
@@ -121,36 +114,29 @@ public:
 
 TEST(SimulatorInventory, WithoutTheToolOrADeviceFolderLinuxAsksNothingAndNotesNothing) {
     testing::TempTree tree;
-    const std::string devicesRoot = tree.path("home/Library/Developer/CoreSimulator/Devices");
+    const std::string devices = "home/Library/Developer/CoreSimulator/Devices";
     const SystemSimulators::Locations absent{"/nonexistent/xcrun", tree.path("Dev"), tree.path("Dev/simctl")};
-    const std::string prefix = "Simulator inventory unavailable. Simulator cleanup is disabled. ";
-    auto noteOf = [&](const SimulatorManaging& simulators) {
+    const auto noteOf = [&](const SimulatorManaging& simulators) {
         std::optional<std::string> note;
-        EXPECT_EQ(inventoryForScan(simulators, devicesRoot, note, ScanCancellation()), std::nullopt);
-        return note;
+        const auto listed = inventoryForScan(simulators, tree.path(devices), note, ScanCancellation());
+        return listed ? std::optional<std::string>("listed " + std::to_string(listed->size())) : note;
     };
+    const std::string failed =
+        "Simulator inventory unavailable. Simulator cleanup is disabled. Could not start "
+        "/nonexistent/xcrun: No such file or directory";
 
     EXPECT_EQ(noteOf(SystemSimulators(absent, Platform::linuxDesktop)), std::nullopt);
-    tree.writeFile("home/Library/Developer/CoreSimulator/Devices/device_set.plist");
+    tree.writeFile(devices + "/device_set.plist");
     EXPECT_EQ(noteOf(SystemSimulators(absent, Platform::linuxDesktop)), std::nullopt) << "not a device folder";
-
-    // macOS keeps its note: there a missing tool is a fault, not an absence.
-    const auto macOSNote = noteOf(SystemSimulators(absent, Platform::macOS));
-    ASSERT_TRUE(macOSNote.has_value());
-    EXPECT_EQ(macOSNote->rfind(prefix, 0), 0U);
-
+    // On macOS a missing tool is a fault, not an absence.
+    EXPECT_EQ(noteOf(SystemSimulators(absent, Platform::macOS)), failed);
     // A copied macOS home holds devices: the inventory is asked and its failure told.
-    tree.makeDir("home/Library/Developer/CoreSimulator/Devices/0F5C9B7E-1D2A-4C3B-9E8F-7A6B5C4D3E2F");
-    const auto copiedHomeNote = noteOf(SystemSimulators(absent, Platform::linuxDesktop));
-    ASSERT_TRUE(copiedHomeNote.has_value());
-    EXPECT_EQ(*copiedHomeNote, prefix + "Could not start /nonexistent/xcrun: No such file or directory");
-
+    tree.makeDir(devices + "/0F5C9B7E-1D2A-4C3B-9E8F-7A6B5C4D3E2F");
+    EXPECT_EQ(noteOf(SystemSimulators(absent, Platform::linuxDesktop)), failed);
     // A source that is not the tool (a saved list) is always asked.
     const CountingSimulators saved;
-    std::optional<std::string> note;
-    EXPECT_EQ(inventoryForScan(saved, tree.path("elsewhere"), note, ScanCancellation())->size(), 1U);
+    EXPECT_EQ(noteOf(saved), "listed 1");
     EXPECT_EQ(saved.calls, 1);
-    EXPECT_EQ(note, std::nullopt);
 }
 
 }  // namespace
