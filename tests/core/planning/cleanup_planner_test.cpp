@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include "core/planning/cleanup_plan.h"
 #include "core/platform/uuid.h"
 #include "core/records/storage_error.h"
 #include "core/scanning/file_inspection.h"
@@ -24,17 +27,21 @@ constexpr const char* kPad = "11111111-2222-4333-8444-555555555555";
 constexpr const char* kVision = "66666666-7777-4888-8999-AAAAAAAAAAAA";
 constexpr const char* kWatch = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
 
-// Answers with a fixed list, or throws, and counts how often it was asked.
+// Answers with a fixed list, or throws, and counts how often it was asked. With `abandon` it
+// stands for an owner that goes away while the inventory is being asked.
 struct FakeSimulators final : SimulatorManaging {
-    explicit FakeSimulators(std::vector<SimulatorDevice> list = {}, std::optional<std::string> error = {})
-        : devices(std::move(list)), failure(std::move(error)) {}
+    explicit FakeSimulators(std::vector<SimulatorDevice> list = {}, std::optional<std::string> error = {},
+                            ScanCancellation* abandon = nullptr)
+        : devices(std::move(list)), failure(std::move(error)), abandonOnCall(abandon) {}
     std::vector<SimulatorDevice> inventory() const override {
         ++calls;
+        if (abandonOnCall) abandonOnCall->cancel();
         if (failure) throw LaunchError(*failure);
         return devices;
     }
     std::vector<SimulatorDevice> devices;
     std::optional<std::string> failure;
+    ScanCancellation* abandonOnCall;
     mutable int calls = 0;
 };
 
@@ -56,8 +63,14 @@ struct CleanupPlannerTest : ::testing::Test {
             url,           kind,         title,       "", "", FileInspection::measure(url, ScanCancellation{}),
             std::move(id), std::nullopt, std::nullopt};
     }
-    CleanupPlan make(const std::vector<StorageItem>& items, const SimulatorManaging& tool, bool ack = true) const {
-        return CleanupPlanner::make(items, m_configuration, tool, ack);
+    CleanupPlan make(const std::vector<StorageItem>& items, const SimulatorManaging& tool, bool ack = true,
+                     const ScanCancellation* abandon = nullptr) const {
+        return CleanupPlanner::make(items, m_configuration, tool, ack, abandon);
+    }
+    static PlannedItem planned(const StorageItem& item) {
+        return {item.url, item.title,
+                item.deviceID ? PlannedOperation::eraseSimulator : PlannedOperation::moveFolderToTrash,
+                item.measurement.bytes};
     }
 
     testing::TempTree m_tree;
@@ -83,85 +96,119 @@ TEST_F(CleanupPlannerTest, EachItemIsPlannedOrKeptByTheFirstCheckItFailsInInputO
     partial.measurement.fingerprint = "stale";
     const StorageItem unmarked = folder("c");
     ::unlink(m_tree.path("home/Code/c/package.json").c_str());
+    StorageItem locked = folder("locked");
+    locked.measurement.fingerprint = "stale";  // the walk must stop it before the comparison
+    ::chmod(m_tree.makeDir("home/Code/locked/node_modules/secret").c_str(), 0);
     StorageItem guardedPad = simulator(kPad, "Guarded iPad");
     guardedPad.protection = "Inventory unavailable";
     guardedPad.measurement.fingerprint = "stale";
     const StorageItem phone = simulator(kPhone, "iPhone", "5e3c2a51-0B8D-4c9e-9F1A-2d7b6c4e8a10");
 
-    const CleanupPlan plan = make(
-        {resized, edited, partial, unmarked, guardedPad, phone, simulator(kPad, "iPad"), simulator(kVision, "Vision"),
-         simulator(kWatch, "Watch"), simulator("ABCDEF01-2345-4678-89AB-CDEF01234567", "Old phone"), resized, edited},
-        simulators);
-    const PlannedItem trash{resized.url, "site / node_modules", PlannedOperation::moveFolderToTrash, 123};
-    const PlannedItem erase{phone.url, "iPhone", PlannedOperation::eraseSimulator, phone.measurement.bytes};
-    EXPECT_EQ(plan.items, (std::vector<PlannedItem>{trash, erase, trash}));
-    EXPECT_EQ(plan.kept,
-              (Lines{"blog / node_modules" + kChanged, "b / node_modules" + kUnsafe, "c / node_modules" + kUnsafe,
-                     "Guarded iPad" + kUnsafe, "iPad" + kRunning, "Vision" + kRunning, "Watch" + kRunning,
-                     "Old phone: The simulator inventory is unavailable. Nothing was deleted.",
-                     "blog / node_modules" + kChanged}));
-    EXPECT_EQ(simulators.calls, 5) << "asked afresh for every unprotected device, never for folders";
-    EXPECT_TRUE(uuid::isUUID(plan.id) && plan.id != make({}, simulators).id) << "a fresh random id: " << plan.id;
+    std::vector<StorageItem> items{resized, edited, partial, unmarked, locked, guardedPad, phone};
+    for (const auto& [udid, title] : {std::pair(kPad, "iPad"), std::pair(kVision, "Vision"), std::pair(kWatch, "Watch"),
+                                      std::pair("ABCDEF01-2345-4678-89AB-CDEF01234567", "Old phone")})
+        items.push_back(simulator(udid, title));
+    items.insert(items.end(), {resized, edited});
+    // As "nobody", to whom the locked folder is closed.
+    EXPECT_EQ(testing::runAsNobody([&] {
+                  const CleanupPlan plan = make(items, simulators);
+                  const PlannedItem trash = planned(resized);
+                  EXPECT_EQ(plan.items, (std::vector<PlannedItem>{trash, planned(phone), trash}));
+                  EXPECT_EQ(plan.kept,
+                            (Lines{"blog / node_modules" + kChanged, "b / node_modules" + kUnsafe,
+                                   "c / node_modules" + kUnsafe,
+                                   "locked / node_modules: This item could not be fully inspected. It has been kept.",
+                                   "Guarded iPad" + kUnsafe, "iPad" + kRunning, "Vision" + kRunning, "Watch" + kRunning,
+                                   "Old phone: The simulator inventory is unavailable. Nothing was deleted.",
+                                   "blog / node_modules" + kChanged}));
+                  EXPECT_EQ(simulators.calls, 5) << "asked afresh for every unprotected device, never for folders";
+                  EXPECT_TRUE(uuid::isUUID(plan.id) && plan.id != make({}, simulators).id) << plan.id;
+              }),
+              0);
 }
 
-TEST_F(CleanupPlannerTest, SimulatorsNeedTheAcknowledgementAndAWorkingInventoryButFoldersDoNot) {
+TEST_F(CleanupPlannerTest, SimulatorsNeedTheAcknowledgementAWorkingInventoryAndAnOwnerThatStays) {
     const StorageItem site = folder("site");
     const StorageItem phone = simulator(kPhone, "iPhone 15");
-    const PlannedItem trash{site.url, site.title, PlannedOperation::moveFolderToTrash, site.measurement.bytes};
-
     const FakeSimulators working({{kPhone, "iPhone 15", "Shutdown", true}});
     const CleanupPlan unacknowledged = make({phone, site}, working, /*ack=*/false);
-    EXPECT_EQ(unacknowledged.items, std::vector<PlannedItem>{trash});
+    EXPECT_EQ(unacknowledged.items, std::vector<PlannedItem>{planned(site)});
     EXPECT_EQ(unacknowledged.kept, Lines{"iPhone 15: Simulator data loss has not been acknowledged."});
     EXPECT_EQ(working.calls, 0);
 
     const FakeSimulators failing({}, "“xcrun” could not be started: No such file or directory");
     const CleanupPlan broken = make({site, phone, site}, failing);
-    EXPECT_EQ(broken.items, (std::vector<PlannedItem>{trash, trash}));
+    EXPECT_EQ(broken.items, (std::vector<PlannedItem>{planned(site), planned(site)}));
     EXPECT_EQ(broken.kept, Lines{"iPhone 15: “xcrun” could not be started: No such file or directory"});
-}
 
-// Stands for an owner that goes away while the inventory is being asked.
-struct AbandoningSimulators final : SimulatorManaging {
-    std::vector<SimulatorDevice> inventory() const override {
-        abandon.cancel();
-        return {{kPhone, "iPhone 15", "Shutdown", true}};
-    }
-    ScanCancellation& abandon;
-    explicit AbandoningSimulators(ScanCancellation& flag) : abandon(flag) {}
-};
-
-TEST_F(CleanupPlannerTest, AnAbandonedPlanKeepsEveryItemNotYetChecked) {
-    const StorageItem site = folder("site");
-    const StorageItem phone = simulator(kPhone, "iPhone 15");
-    const std::string stopped = ": Planning stopped before this item was checked. It has been kept.";
-
+    // An owner gone while the inventory is asked: every item not yet checked is kept.
     ScanCancellation abandon;
-    const AbandoningSimulators simulators(abandon);
-    const CleanupPlan plan =
-        CleanupPlanner::make({site, phone, site, folder("blog")}, m_configuration, simulators, true, &abandon);
-    const PlannedItem trash{site.url, site.title, PlannedOperation::moveFolderToTrash, site.measurement.bytes};
-    const PlannedItem erase{phone.url, "iPhone 15", PlannedOperation::eraseSimulator, phone.measurement.bytes};
-    EXPECT_EQ(plan.items, (std::vector<PlannedItem>{trash, erase}));
+    const FakeSimulators abandoning({{kPhone, "iPhone 15", "Shutdown", true}}, std::nullopt, &abandon);
+    const CleanupPlan plan = make({site, phone, site, folder("blog")}, abandoning, true, &abandon);
+    EXPECT_EQ(plan.items, (std::vector<PlannedItem>{planned(site), planned(phone)}));
+    const std::string stopped = ": Planning stopped before this item was checked. It has been kept.";
     EXPECT_EQ(plan.kept, (Lines{site.title + stopped, "blog / node_modules" + stopped}));
-
-    // A flag cancelled from the start plans nothing; without a flag the plan runs to the end.
-    EXPECT_TRUE(CleanupPlanner::make({site}, m_configuration, simulators, true, &abandon).items.empty());
-    EXPECT_EQ(make({site}, FakeSimulators()).items, std::vector<PlannedItem>{trash});
+    // A flag cancelled from the start plans nothing.
+    EXPECT_EQ(make({site}, working, true, &abandon).kept, Lines{site.title + stopped});
 }
 
-TEST_F(CleanupPlannerTest, AFolderThatCannotBeWalkedAgainIsKeptAsIncomplete) {
-    StorageItem item = folder("locked");
-    item.measurement.fingerprint = "stale";  // the walk must stop it before the comparison
-    ::chmod(m_tree.makeDir("home/Code/locked/node_modules/secret").c_str(), 0);
-    // Root reads everything, so the planner runs as an unprivileged user in a child process.
-    EXPECT_EQ(testing::runAsNobody([&] {
-                  const CleanupPlan plan = make({item}, FakeSimulators());
-                  EXPECT_TRUE(plan.items.empty());
-                  EXPECT_EQ(plan.kept, Lines{"locked / node_modules: This item could not be fully inspected. It has "
-                                             "been kept."});
-              }),
-              0);
+TEST(CleanupPlanJson, TextIsExactLeavesOutIdAndKeptLinesAndDegradesToAnEmptyArray) {
+    const std::string sim = "/Users/me/Library/Developer/CoreSimulator/Devices/5E3C2A51-0B8D-4C9E-9F1A-2D7B6C4E8A10";
+    const PlannedItem site{"/Users/me/Code/site/node_modules", "site / node_modules",
+                           PlannedOperation::moveFolderToTrash, 734003200};
+    const CleanupPlan plan{
+        "A", {site, {sim, "iPhone 15", PlannedOperation::eraseSimulator, 2147483648}}, {"other: kept"}};
+    EXPECT_EQ(plan.json(), R"([
+  {
+    "estimatedBytes" : 734003200,
+    "operation" : "moveFolderToTrash",
+    "path" : "\/Users\/me\/Code\/site\/node_modules",
+    "title" : "site \/ node_modules"
+  },
+  {
+    "estimatedBytes" : 2147483648,
+    "operation" : "eraseSimulator",
+    "path" : "\/Users\/me\/Library\/Developer\/CoreSimulator\/Devices\/5E3C2A51-0B8D-4C9E-9F1A-2D7B6C4E8A10",
+    "title" : "iPhone 15"
+  }
+])");
+    EXPECT_EQ((CleanupPlan{"A", {}, {"x: reason"}}.json()), "[\n\n]");
+    EXPECT_EQ((CleanupPlan{"A", {site, {"/bad", "caf\xE9", PlannedOperation::eraseSimulator, 2}}, {}}.json()), "[]");
+}
+
+TEST(CleanupPlanJson, AwkwardTextsAndExtremeCountsReadBackUnchanged) {
+    const std::vector<PlannedItem> items{
+        {"/Users/me/Code/a \"quoted\"/node_modules", "line one\nline \"two\" \\ /", PlannedOperation::moveFolderToTrash,
+         INT64_MAX},
+        {"/Users/me/Código/ünïcode", "ünïcode ✓", PlannedOperation::eraseSimulator, INT64_MIN},
+    };
+    const std::string text = CleanupPlan{"A", items, {}}.json();
+    EXPECT_NE(text.find("Código\\/ünïcode"), std::string::npos) << "non-ASCII must stay UTF-8: " << text;
+    const auto parsed = nlohmann::json::parse(text);
+    ASSERT_EQ(parsed.size(), items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) EXPECT_EQ(decodePlannedItem(parsed[i].dump()), items[i]) << i;
+}
+
+TEST(CleanupPlanDecoding, RejectsEveryMalformedItemWithADecodingError) {
+    for (const std::string text : {
+             R"({"operation":"moveFolderToTrash","path":"/p","title":"t"})",
+             R"({"estimatedBytes":1,"path":"/p","title":"t"})",
+             R"({"estimatedBytes":1,"operation":"moveFolderToTrash","title":"t"})",
+             R"({"estimatedBytes":1,"operation":"moveFolderToTrash","path":"/p"})",
+             R"({"estimatedBytes":1,"operation":"deleteEverything","path":"/p","title":"t"})",
+             R"({"estimatedBytes":1,"operation":"MoveFolderToTrash","path":"/p","title":"t"})",
+             R"({"estimatedBytes":9223372036854775808,"operation":"eraseSimulator","path":"/p","title":"t"})",
+             R"({"estimatedBytes":1.5,"operation":"eraseSimulator","path":"/p","title":"t"})",
+             R"({"estimatedBytes":"1","operation":"eraseSimulator","path":"/p","title":"t"})",
+             R"({"estimatedBytes":1,"operation":"eraseSimulator","path":7,"title":"t"})",
+             R"([{"estimatedBytes":1,"operation":"eraseSimulator","path":"/p","title":"t"}])",
+             R"({"estimatedBytes":1,)",
+             // Found by fuzzing: numbers past a double's range made the parser throw its own error.
+             R"({"estimatedBytes":1.5e+340,"operation":"moveFolderToTrash","path":"/p","title":"t"})",
+             R"({"estimatedBytes":1,"operation":"eraseSimulator","path":"/p","title":"t","other":-1e999})",
+         }) {
+        EXPECT_THROW(decodePlannedItem(text), DecodingError) << text;
+    }
 }
 
 }  // namespace
