@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,10 +28,6 @@ UserEnvironment linuxEnvironment(Paths ownHomes = {}, std::optional<std::string>
 }
 const UserEnvironment kMacOS{Platform::macOS, {}, std::nullopt, std::nullopt};
 
-Paths firstFour(const Paths& paths) {
-    return Paths(paths.begin(), paths.begin() + std::min<std::size_t>(4, paths.size()));
-}
-
 ScanResult scanOf(const ScanConfiguration& configuration) {
     return Scanner::scan(configuration, std::nullopt, ScanCancellation(), {});
 }
@@ -47,46 +44,51 @@ std::map<std::string, std::string> cacheTexts(const ScanResult& result) {
 }
 
 TEST(PlatformLocationsTest, XdgFoldersCountOnlyForTheCallersOwnHomeAndOnlyWhenAbsolute) {
+    const auto firstFour = [](const std::string& home, const UserEnvironment& environment, std::size_t from = 0) {
+        const Paths paths = PlatformLocations::cacheTargets(home, environment);
+        return Paths(paths.begin() + from, paths.begin() + std::min<std::size_t>(from + 4, paths.size()));
+    };
     const Paths defaults{"/h/.cache/yarn", "/h/.yarn/berry/cache", "/h/.local/share/pnpm/store",
                          "/h/.cache/org.swift.swiftpm"};
     const auto elsewhere = linuxEnvironment({"/home/me"}, "/x/cache", "/x/data");
-    EXPECT_EQ(firstFour(PlatformLocations::cacheTargets("/h", elsewhere)), defaults);
-    const Paths macOS = PlatformLocations::cacheTargets("/h", {Platform::macOS, {"/h"}, "/x/cache", "/x/data"});
-    EXPECT_EQ(macOS, PlatformLocations::cacheTargets("/h", kMacOS));
-    EXPECT_EQ(std::ranges::count(macOS, "/h/.yarn/berry/cache"), 0);
-
+    EXPECT_EQ(firstFour("/h", elsewhere), defaults);
+    EXPECT_EQ(firstFour("/h", linuxEnvironment({"/h"}, "cache", "")), defaults);
     // Own home, however its text is written on either side.
-    const auto own = linuxEnvironment({"/other", "/h/sub/.."}, "/x/./cache", "/x/data");
-    EXPECT_EQ(firstFour(PlatformLocations::cacheTargets("/h/", own)),
+    EXPECT_EQ(firstFour("/h/", linuxEnvironment({"/other", "/h/sub/.."}, "/x/./cache", "/x/data")),
               (Paths{"/x/cache/yarn", "/h/.yarn/berry/cache", "/x/data/pnpm/store", "/x/cache/org.swift.swiftpm"}));
-    EXPECT_EQ(firstFour(PlatformLocations::cacheTargets("/h", linuxEnvironment({"/h"}, "cache", ""))), defaults);
-
     // A folder already among the fixed ones, or a system location, is not added again.
     const Paths moved =
         PlatformLocations::cacheTargets("/h", linuxEnvironment({"/h"}, "/h/Library/Caches", "/usr/share"));
     EXPECT_EQ(Paths(moved.begin(), moved.begin() + 2), (Paths{"/h/Library/Caches/yarn", "/h/.yarn/berry/cache"}));
     EXPECT_EQ(std::ranges::count(moved, "/h/Library/Caches/org.swift.swiftpm"), 0);
+    // macOS reads no XDG folders and keeps no Berry cache in the home.
+    const Paths macOS = PlatformLocations::cacheTargets("/h", {Platform::macOS, {"/h"}, "/x/cache", "/x/data"});
+    EXPECT_EQ(macOS, PlatformLocations::cacheTargets("/h", kMacOS));
+    EXPECT_EQ(std::ranges::count(macOS, "/h/.yarn/berry/cache"), 0);
 
-    const auto configuration = PlatformLocations::configuration("/h", {"/h/code"}, elsewhere);
-    Paths expected = ScanConfiguration("/h", {}).cacheTargets();
-    EXPECT_EQ(expected.size(), ScanConfiguration::kFixedCacheCount);
-    expected.insert(expected.end(), defaults.begin(), defaults.end());
+    // The fixed four first; the home and roots standardized, duplicate roots kept.
+    const auto configuration = PlatformLocations::configuration("/h/./x/..", {"/h/p/../code", "/h/code"}, elsewhere);
     const Paths targets = configuration.cacheTargets();
-    EXPECT_EQ(Paths(targets.begin(), targets.begin() + 8), expected);
-    EXPECT_EQ(configuration.roots(), Paths{"/h/code"});
+    EXPECT_EQ(Paths(targets.begin() + 4, targets.begin() + 8), defaults);
+    EXPECT_EQ(targets[0] + " " + configuration.devicesRoot(),
+              "/h/.npm/_cacache /h/Library/Developer/CoreSimulator/Devices");
+    EXPECT_EQ(configuration.roots(), (Paths{"/h/code", "/h/code"}));
 }
 
 TEST(PlatformLocationsTest, ToolCachesWhereEachSystemKeepsThemMovedOnlyForTheOwnHome) {
-    const auto listed = [](const std::vector<CacheLocation>& locations, const std::string& path) {
-        const auto found = std::ranges::find(locations, path, &CacheLocation::path);
-        return found == locations.end() ? std::string("(not listed)") : found->title;
+    // "+" for each of `paths` among the locations, "-" for each that is not.
+    const auto presence = [](const std::string& home, const UserEnvironment& environment, const Paths& paths) {
+        const auto locations = PlatformLocations::cacheLocations(home, environment);
+        std::string marks;
+        for (const auto& path : paths) marks += std::ranges::count(locations, path, &CacheLocation::path) ? '+' : '-';
+        return marks;
     };
     // Linux: the Linux location, and the macOS one of a copied home where that differs.
-    const auto defaults = PlatformLocations::cacheLocations("/h", linuxEnvironment());
-    EXPECT_EQ(listed(defaults, "/h/.cache/go-build"), "Go build cache");
-    EXPECT_EQ(listed(defaults, "/h/Library/Caches/go-build"), "Go build cache");
-    EXPECT_EQ(listed(defaults, "/h/.cache/uv"), "uv cache");
-    EXPECT_EQ(std::ranges::count(defaults, "uv cache", &CacheLocation::title), 1);
+    EXPECT_EQ(presence("/h", linuxEnvironment(), {"/h/.cache/go-build", "/h/Library/Caches/go-build", "/h/.cache/uv"}),
+              "+++");
+    EXPECT_EQ(std::ranges::count(PlatformLocations::cacheLocations("/h", linuxEnvironment()), "uv cache",
+                                 &CacheLocation::title),
+              1);
 
     // A variable replaces the default: the first of a list, never one that is relative, a system
     // location, the home or what holds it, or what holds or lies in a location listed before.
@@ -95,23 +97,20 @@ TEST(PlatformLocationsTest, ToolCachesWhereEachSystemKeepsThemMovedOnlyForTheOwn
                           {"CARGO_HOME", "/c/./"},       {"GOCACHE", "/gc"},
                           {"PIP_CACHE_DIR", "/"},        {"UV_CACHE_DIR", "/h/.npm"},
                           {"PUB_CACHE", "/usr/lib/pub"}, {"NUGET_PACKAGES", "/gp/pkg/mod/nuget"}};
-    const auto moved = PlatformLocations::cacheLocations("/h", own);
-    for (const char* path : {"/gp/pkg/mod", "/c/registry", "/c/git", "/gc", "/h/Library/Caches/go-build"})
-        EXPECT_NE(listed(moved, path), "(not listed)") << path;
-    for (const char* path : {"/h/go/pkg/mod", "/h/.cargo/registry", "/h/.cache/go-build", "/", "/h/.cache/pip",
-                             "/h/.npm", "/h/.cache/uv", "/usr/lib/pub", "/h/.pub-cache", "/gp/pkg/mod/nuget"})
-        EXPECT_EQ(listed(moved, path), "(not listed)") << path;
-
+    EXPECT_EQ(presence("/h", own, {"/gp/pkg/mod", "/c/registry", "/c/git", "/gc", "/h/Library/Caches/go-build"}),
+              "+++++");
+    EXPECT_EQ(presence("/h", own,
+                       {"/h/go/pkg/mod", "/h/.cargo/registry", "/h/.cache/go-build", "/", "/h/.cache/pip", "/h/.npm",
+                        "/h/.cache/uv", "/usr/lib/pub", "/h/.pub-cache", "/gp/pkg/mod/nuget"}),
+              "----------");
     // Another home is read with the defaults; macOS homes use the variables but not the XDG folders.
-    EXPECT_EQ(listed(PlatformLocations::cacheLocations("/other", own), "/other/go/pkg/mod"), "Go modules");
+    EXPECT_EQ(presence("/other", own, {"/other/go/pkg/mod"}), "+");
     const UserEnvironment macOS{Platform::macOS, {"/h"}, "/x/cache", std::nullopt, {{"GOCACHE", "/gc"}}};
+    EXPECT_EQ(presence("/h", macOS, {"/gc", "/h/Library/Caches/go-build", "/h/Library/Caches/pip"}), "+-+");
     const Paths macOSPaths = PlatformLocations::cacheTargets("/h", macOS);
-    EXPECT_EQ(std::ranges::count(macOSPaths, "/gc"), 1);
-    EXPECT_EQ(std::ranges::count(macOSPaths, "/h/Library/Caches/go-build"), 0);
-    EXPECT_EQ(std::ranges::count(macOSPaths, "/h/Library/Caches/pip"), 1);
     EXPECT_EQ(std::ranges::count_if(macOSPaths, [](const std::string& path) { return path.starts_with("/x/"); }), 0);
 
-    ::setenv("GOPATH", "/from/the/environment", 1);
+    ::setenv("GOPATH", "/from/the/environment", 1);  // read by the caller
     EXPECT_EQ(UserEnvironment::current().cacheVariables["GOPATH"], "/from/the/environment");
     ::unsetenv("GOPATH");
 }
@@ -210,7 +209,46 @@ TEST(PlatformLocationsTest, AFolderAlreadyScannedUnderAnotherPathIsScannedOnce) 
     EXPECT_EQ(status, 0);
 }
 
-TEST(PlatformLocationsTest, LinuxSuggestsLowerCaseProjectFoldersAndGit) {
+TEST(ProjectLocationsTest, CustomaryFoldersAndProjectLikeChildrenOnceInFinderOrder) {
+    TempTree tree;
+    tree.makeDir("home/Developer");
+    tree.writeFile("home/Code");  // a file, not a folder
+    tree.writeFile("elsewhere/package.json");
+    tree.symlink(tree.path("elsewhere"), "home/workspace");  // customary and project-like, but a link
+    for (const char* marker :
+         {"Projects/Cargo.toml", "website/package.json", "Tool/Package.swift", "proj10/Cargo.toml",
+          "proj2/package.json", "notes/readme.txt", "Documents/.git/HEAD", "Library/package.json", ".config/.git/HEAD"})
+        tree.writeFile("home/" + std::string(marker));
+    tree.writeFile("home/worktree/.git", "gitdir: /elsewhere");  // a file is enough
+    tree.symlink("/nonexistent/package.json", "home/dangling/package.json");
+    // Where they exist, and not through a link: source/repos passes through one.
+    for (const char* folder : {"home/IdeaProjects", "home/go/src", "elsewhere/repos"}) tree.makeDir(folder);
+    tree.symlink(tree.path("elsewhere"), "home/source");
+
+    const auto under = [&](std::vector<std::string> names) {
+        for (auto& name : names) name = tree.path("home/" + name);
+        return names;
+    };
+    // Projects is customary and project-like, but listed once.
+    EXPECT_EQ(
+        ProjectLocations::suggested(tree.path("home")),
+        under({"Developer", "go/src", "IdeaProjects", "proj2", "proj10", "Projects", "Tool", "website", "worktree"}));
+    ::unlink(tree.path("home/source").c_str());
+    tree.makeDir("home/source/repos");
+    EXPECT_EQ(ProjectLocations::suggested(tree.path("home")),
+              under({"Developer", "go/src", "IdeaProjects", "proj2", "proj10", "Projects", "source/repos", "Tool",
+                     "website", "worktree"}));
+
+    // A home that others may pass through but not list still gives its customary folders.
+    ::chmod(tree.path("home").c_str(), 0711);
+    EXPECT_EQ(testing::runAsNobody([&] {
+                  EXPECT_EQ(ProjectLocations::suggested(tree.path("home")),
+                            under({"Developer", "go/src", "IdeaProjects", "Projects", "source/repos"}));
+              }),
+              0);
+}
+
+TEST(ProjectLocationsTest, LinuxAlsoSuggestsLowerCaseProjectFoldersAndGit) {
     TempTree tree;
     const std::string home = tree.makeDir("home");
     for (const char* folder : {"projects", "developer", "repositories", "github", "git", "Workspaces", "workspaces"}) {
