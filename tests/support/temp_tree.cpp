@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -25,10 +25,8 @@ namespace tarnby::testing {
 
 TempTree::TempTree(const std::string& base) {
     std::string pattern = base + "/quillet-test-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (::mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    m_root = buffer.data();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    m_root = pattern;
     // Open to other users, so a test can read the tree with dropped privileges.
     ::chmod(m_root.c_str(), 0755);
 }
@@ -49,27 +47,25 @@ std::string TempTree::makeDir(std::string_view relative) const {
     return full;
 }
 
-std::string TempTree::writeFile(std::string_view relative, std::string_view contents) const {
+// The full path of `relative`, its parent made, or an error when `made` says it could not be.
+std::string TempTree::made(std::string_view relative, const std::function<bool(const std::string&)>& make) const {
     const std::string full = path(relative);
-    const int folder = ::open(makeDir(paths::parent(full).substr(m_root.size())).c_str(), O_RDONLY | O_DIRECTORY);
-    const long long written = writeFileAt(folder, paths::lastComponent(full), contents);
-    ::close(folder);
-    if (written < 0) throw std::runtime_error("cannot write " + full);
+    makeDir(paths::parent(full).substr(m_root.size()));
+    if (!make(full)) throw std::runtime_error("cannot make " + full);
     return full;
+}
+
+std::string TempTree::writeFile(std::string_view relative, std::string_view contents) const {
+    return made(relative, [&](const std::string& full) { return bool(std::ofstream(full) << contents); });
 }
 
 std::string TempTree::symlink(std::string_view target, std::string_view relative) const {
-    const std::string full = path(relative);
-    makeDir(paths::parent(full).substr(m_root.size()));
-    if (::symlink(std::string(target).c_str(), full.c_str()) != 0) throw std::runtime_error("cannot link " + full);
-    return full;
+    return made(relative,
+                [&](const std::string& full) { return ::symlink(std::string(target).c_str(), full.c_str()) == 0; });
 }
 
 std::string TempTree::hardLink(std::string_view existing, std::string_view relative) const {
-    const std::string full = path(relative);
-    makeDir(paths::parent(full).substr(m_root.size()));
-    if (::link(path(existing).c_str(), full.c_str()) != 0) throw std::runtime_error("cannot link " + full);
-    return full;
+    return made(relative, [&](const std::string& full) { return ::link(path(existing).c_str(), full.c_str()) == 0; });
 }
 
 void TempTree::chain(std::string_view relative, int levels, const std::string& name,
@@ -87,15 +83,10 @@ void TempTree::chain(std::string_view relative, int levels, const std::string& n
 
 long long writeFileAt(int fd, const std::string& name, std::string_view contents) {
     const int file = ::openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (file < 0) return -1;
-    std::size_t done = 0;
-    ssize_t count = 0;
-    while (done < contents.size() && (count = ::write(file, contents.data() + done, contents.size() - done)) > 0) {
-        done += static_cast<std::size_t>(count);
-    }
     struct stat info {};
-    const bool whole = done == contents.size() && ::fstat(file, &info) == 0;
-    ::close(file);
+    const bool whole = file >= 0 && ::write(file, contents.data(), contents.size()) == ssize_t(contents.size()) &&
+                       ::fstat(file, &info) == 0;
+    if (file >= 0) ::close(file);
     return whole ? 512LL * info.st_blocks : -1;
 }
 

@@ -31,6 +31,8 @@ public:
                const std::function<void(int fd, int level)>& each) const;
 
 private:
+    std::string made(std::string_view relative, const std::function<bool(const std::string&)>& make) const;
+
     std::string m_root;
 };
 

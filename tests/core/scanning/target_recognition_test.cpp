@@ -13,90 +13,57 @@ using testing::TempTree;
 using enum StorageKind;
 using namespace std::string_literals;
 
-TEST(ClassifyTest, ExactNameBesideAnExistingMarkerAndFirstLockFileDecidesReinstall) {
+// Each way a catalogue row finds its marker; the rows themselves are checked through the list
+// `quillet help scan` prints from them.
+TEST(ClassifyTest, FoldersBesideAnExistingMarkerInsideThemOrMatchingAPatternAndTheFirstLockFileDecides) {
     TempTree tree;
     for (const char* file :
          {"pnpm/pnpm-lock.yaml", "pnpm/yarn.lock", "pnpm/package-lock.json", "pnpm/package.json", "yarn/yarn.lock",
           "yarn/package-lock.json", "yarn/package.json", "npm/package-lock.json", "npm/package.json",
-          "web/package.json", "nomarker/yarn.lock", "rust/Cargo.toml", "swift/Package.swift"})
+          "web/package.json", "nomarker/yarn.lock", "rust/Cargo.toml", "swift/Package.swift", "both/Cargo.toml",
+          "both/pom.xml", "maven/pom.xml", "notes/App.csproj.bak", "py/pyproject.toml", "gradle/settings.gradle"})
         tree.writeFile(file);
-    tree.symlink(tree.path("nowhere/Package.swift"), "dangling/Package.swift");
-
+    for (const char* marker : {"Package.swift", "App.csproj", "pubspec.yaml"})
+        tree.symlink(tree.path("nowhere/") + marker, std::string("dangling/") + marker);
+    tree.makeDir("py/.venv");
+    // The folder, the marker that must be there for it (when not written above), kind and rebuild text.
     const struct {
-        const char* path;
+        const char* folder;
+        const char* marker;
         StorageKind kind;
         const char* rebuild;
-    } targets[] = {{"pnpm/node_modules", dependencies, "pnpm install --frozen-lockfile"},
-                   {"yarn/node_modules", dependencies, "yarn install"},
-                   {"npm/node_modules", dependencies, "npm ci"},
-                   {"web/node_modules", dependencies, "npm install"},
-                   {"web/.next", builds, nullptr},
-                   {"rust/target", builds, nullptr},
-                   {"swift/.build", builds, nullptr}};
+    } targets[] = {{"pnpm/node_modules", "", dependencies, "pnpm install --frozen-lockfile"},
+                   {"yarn/node_modules", "", dependencies, "yarn install"},
+                   {"npm/node_modules", "", dependencies, "npm ci"},
+                   {"web/node_modules", "", dependencies, "npm install"},
+                   {"web/.next", "", builds, ""},
+                   {"rust/target", "", builds, ""},
+                   {"swift/.build", "", builds, ""},
+                   {"both/target", "", builds, "cargo build"},  // Cargo's row comes first where both are
+                   {"maven/target", "", builds, "mvn package"},
+                   {"p1/.venv", "p1/.venv/pyvenv.cfg", dependencies, ""},  // inside the folder
+                   {"p2/.nox", "p2/setup.py", builds, ""},                 // not the first of its markers
+                   {"p3/.pytest_cache", "p3/tox.ini", caches, ""},
+                   {"p4/.gradle", "p4/settings.gradle.kts", caches, ""},
+                   {"p5/.cxx", "p5/build.gradle.kts", builds, ""},
+                   {"p6/build", "p6/pubspec.yaml", builds, ""},       // the second row of its name
+                   {"p7/obj", "p7/App.fsproj", builds, ""},           // "*.fsproj"
+                   {"p8/.output", "p8/nuxt.config.mjs", builds, ""},  // "nuxt.config.*"
+                   {"p9/dist-newstyle", "p9/tool.cabal", builds, ""},
+                   {"p10/deps", "p10/mix.exs", dependencies, ""}};
     for (const auto& target : targets) {
-        const auto found = Scanner::classify(tree.path(target.path));
-        ASSERT_TRUE(found) << target.path;
-        EXPECT_EQ(found->kind, target.kind) << target.path;
-        if (target.rebuild) {
-            EXPECT_EQ(found->rebuild, target.rebuild) << target.path;
-        }
+        if (*target.marker) tree.writeFile(target.marker);
+        const auto found = Scanner::classify(tree.makeDir(target.folder));
+        ASSERT_TRUE(found) << target.folder;
+        EXPECT_EQ(found->kind, target.kind) << target.folder;
+        EXPECT_FALSE(found->explanation.empty() || found->rebuild.empty()) << target.folder;
+        EXPECT_TRUE(!*target.rebuild || found->rebuild == target.rebuild) << target.folder << ": " << found->rebuild;
     }
-    // No marker, letter case, another target's marker, a dangling marker.
-    for (const char* path :
-         {"nomarker/node_modules", "rust/Target", "rust/node_modules", "swift/target", "web/.build", "dangling/.build"})
-        EXPECT_FALSE(Scanner::classify(tree.path(path))) << path;
-}
-
-// Each way a catalogue row finds its marker; the rows themselves are checked through the list
-// `quillet help scan` prints from them.
-TEST(ClassifyTest, EcosystemFoldersBesideAnyOfTheirMarkersInsideThemOrMatchingAPattern) {
-    TempTree tree;
-    // The marker's path in the project ("folder/file" is inside the folder), the folder, its kind.
-    const struct {
-        const char* marker;
-        const char* folder;
-        StorageKind kind;
-    } cases[] = {
-        {".venv/pyvenv.cfg", ".venv", dependencies},
-        {"setup.py", ".nox", builds},  // not the first of its markers
-        {"tox.ini", ".pytest_cache", caches},
-        {"settings.gradle.kts", ".gradle", caches},
-        {"build.gradle.kts", ".cxx", builds},
-        {"pubspec.yaml", "build", builds},       // the second row of its name
-        {"App.fsproj", "obj", builds},           // "*.fsproj"
-        {"nuxt.config.mjs", ".output", builds},  // "nuxt.config.*"
-        {"tool.cabal", "dist-newstyle", builds},
-        {"mix.exs", "deps", dependencies},
-    };
-    int project = 0;
-    for (const auto& c : cases) {
-        const std::string folder = "p" + std::to_string(++project) + "/" + c.folder;
-        tree.writeFile("p" + std::to_string(project) + "/" + c.marker);
-        tree.makeDir(folder);
-        const auto found = Scanner::classify(tree.path(folder));
-        ASSERT_TRUE(found) << c.marker << " " << c.folder;
-        EXPECT_EQ(found->kind, c.kind) << c.marker << " " << c.folder;
-        EXPECT_FALSE(found->explanation.empty() || found->rebuild.empty()) << c.folder;
-    }
-
-    // Cargo's row comes first where both markers are; Maven's where only its own is.
-    tree.writeFile("both/Cargo.toml");
-    tree.writeFile("both/pom.xml");
-    tree.writeFile("maven/pom.xml");
-    EXPECT_EQ(Scanner::classify(tree.path("both/target"))->rebuild, "cargo build");
-    EXPECT_EQ(Scanner::classify(tree.path("maven/target"))->rebuild, "mvn package");
-
-    // Look-alikes: another tool's marker, a name that only begins like a pattern, a folder
-    // without what it must hold, a marker of the project only, dangling markers.
-    tree.writeFile("web/package.json");
-    tree.writeFile("notes/App.csproj.bak");
-    tree.writeFile("py/pyproject.toml");
-    tree.makeDir("py/.venv");
-    tree.writeFile("gradle/settings.gradle");
-    tree.symlink(tree.path("nowhere/App.csproj"), "dangling/App.csproj");
-    tree.symlink(tree.path("nowhere/pubspec.yaml"), "dangling/pubspec.yaml");
-    for (const char* path : {"web/build", "web/bin", "notes/bin", "py/.venv", "py/venv", "gradle/.cxx", "dangling/obj",
-                             "dangling/build", "web/.nuxt"})
+    // No marker, letter case, another target's or tool's marker, a name that only begins like a
+    // pattern, a folder without what it must hold, a marker of the project only, dangling markers.
+    for (const char* path : {"nomarker/node_modules", "rust/Target", "rust/node_modules", "swift/target", "web/.build",
+                             "dangling/.build", "web/build", "web/bin", "notes/bin", "py/.venv", "py/venv",
+                             "gradle/.cxx", "dangling/obj", "dangling/build", "web/.nuxt"})
         EXPECT_FALSE(Scanner::classify(tree.path(path))) << path;
 }
 
