@@ -169,7 +169,7 @@ TEST_F(ResultBrowsing, TotalsCountsAndTheTextsThatDependOnThem) {
               "estimated on disk · 1 item | 0 items | 2 selected · 1.2 MB estimated");
     EXPECT_FALSE(emptyState(true, 0).keptButton);
     EXPECT_NE(emptyState(true, 0).title, emptyState(false, 0).title);
-    EXPECT_EQ(emptyState(false, 3).keptButton.value_or(""), "Show kept items (3)");
+    EXPECT_EQ(emptyState(false, 1).keptButton.value_or(""), "Show kept items (1)");
     EXPECT_EQ(displayPath("/home/me/x/home/me", "/home/me"), "~/x/home/me");
 
     // A row that cannot be selected says why: its protection first, else the partial inspection.

@@ -334,31 +334,29 @@ TEST(ScanTest, DeviceInventoryDecidesTitleProtectionAndDeviceID) {
                    "<plist><dict><key>lastBootedAt</key><date>2024-01-02T03:04:05Z</date></dict></plist>");
     for (const auto& folder : {on, unlisted, "ABC"s}) tree.makeDir(kDevices + folder);  // "ABC" is not a device
     const std::string inUse(TargetCatalogue::kInUseProtection), none(TargetCatalogue::kNoInventoryProtection);
-    const auto boot = std::chrono::system_clock::from_time_t(1704164645);  // 2024-01-02T03:04:05Z
-    struct Expected {
-        std::string folder, title, deviceID;
-        std::optional<std::string> protection;
-        std::optional<TimePoint> lastBoot = std::nullopt;  // read from the device's property list
-    };
-    const std::vector<Expected> unknown{{off, "Simulator 8A3F1C2E", off, none, boot},
-                                        {on, "Simulator 11111111", on, none},
-                                        {unlisted, "Simulator ABCDEF01", unlisted, none}};
-    // State words are compared exactly.
-    const std::pair<Devices, std::vector<Expected>> runs[] = {
-        {std::vector<SimulatorDevice>{{offLower, "iPhone 15", "Shutdown", false}, {on, "iPad Air", "shutdown", true}},
-         {{off, "iPhone 15", offLower, std::nullopt, boot}, {on, "iPad Air", on, inUse}, unknown[2]}},
-        {std::nullopt, unknown},
-        {std::vector<SimulatorDevice>{}, unknown}};
-    for (const auto& [devices, expected] : runs) {
-        const auto result = runScan(ScanConfiguration(tree.path("home"), {}), devices).result;
-        ASSERT_EQ(result.items.size(), 3u);
-        for (const auto& device : expected) {
-            const auto& item = itemAt(result, tree.path(kDevices + device.folder));
-            EXPECT_EQ(std::tie(item.title, item.deviceID, item.protection, item.lastBoot),
-                      std::tie(device.title, device.deviceID, device.protection, device.lastBoot))
-                << device.folder;
+    // Title, device identifier, protection, and whether the last boot was read from the property list.
+    const auto described = [&](const Devices& devices) {
+        const ScanResult result = runScan(ScanConfiguration(tree.path("home"), {}), devices).result;
+        std::vector<std::string> lines;
+        for (const auto& folder : {off, on, unlisted}) {
+            const StorageItem& item = itemAt(result, tree.path(kDevices + folder));
+            const bool booted = item.lastBoot == std::chrono::system_clock::from_time_t(1704164645);
+            lines.push_back(item.title + " | " + item.deviceID.value_or("-") + " | " + item.protection.value_or("-") +
+                            (booted ? " | booted" : ""));
         }
-    }
+        EXPECT_EQ(result.items.size(), 3u);
+        return lines;
+    };
+    const std::vector<std::string> unknown{"Simulator 8A3F1C2E | " + off + " | " + none + " | booted",
+                                           "Simulator 11111111 | " + on + " | " + none,
+                                           "Simulator ABCDEF01 | " + unlisted + " | " + none};
+    EXPECT_EQ(described(std::nullopt), unknown);
+    EXPECT_EQ(described(std::vector<SimulatorDevice>{}), unknown);
+    // State words are compared exactly.
+    EXPECT_EQ(described(std::vector<SimulatorDevice>{{offLower, "iPhone 15", "Shutdown", false},
+                                                     {on, "iPad Air", "shutdown", true}}),
+              (std::vector<std::string>{"iPhone 15 | " + offLower + " | - | booted", "iPad Air | " + on + " | " + inUse,
+                                        unknown[2]}));
 }
 
 }  // namespace
