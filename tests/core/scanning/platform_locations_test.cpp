@@ -170,7 +170,7 @@ TEST(PlatformLocationsTest, EveryCacheIsListedOnceWithItsTextsAndNotWalkedIntoOn
     EXPECT_EQ(status, 0);
 }
 
-TEST(PlatformLocationsTest, XdgFoldersElsewhereAreScannedButNotThroughALink) {
+TEST(PlatformLocationsTest, EachCacheFolderIsScannedOnceAndNotThroughALink) {
     TempTree tree;
     const std::string home = tree.makeDir("home");
     tree.writeFile("home/.cache/yarn/x", "default place, not where yarn writes");
@@ -179,31 +179,26 @@ TEST(PlatformLocationsTest, XdgFoldersElsewhereAreScannedButNotThroughALink) {
     tree.symlink(tree.path("real"), "xdg/data");  // the data folder itself is a link
     tree.writeFile("berry-elsewhere/x", "berry");
     tree.symlink(tree.path("berry-elsewhere"), "home/.yarn/berry/cache");  // the location is a link
+    const auto scanned = [&](const UserEnvironment& environment) {
+        const ScanResult result = scanOf(PlatformLocations::configuration(home, {}, environment));
+        EXPECT_TRUE(result.notes.empty());
+        Paths urls;
+        for (const auto& item : result.items) urls.push_back(item.url);
+        return urls;
+    };
+    EXPECT_EQ(scanned(linuxEnvironment({home}, tree.path("xdg/cache"), tree.path("xdg/data"))),
+              Paths{tree.path("xdg/cache/yarn")});
 
-    const auto own = linuxEnvironment({home}, tree.path("xdg/cache"), tree.path("xdg/data"));
-    const ScanResult result = scanOf(PlatformLocations::configuration(home, {}, own));
-    ASSERT_EQ(result.items.size(), 1u);
-    EXPECT_EQ(result.items[0].url, tree.path("xdg/cache/yarn"));
-    EXPECT_EQ(result.items[0].title, "Yarn cache");
-    EXPECT_TRUE(result.notes.empty());
-}
-
-TEST(PlatformLocationsTest, AFolderAlreadyScannedUnderAnotherPathIsScannedOnce) {
-    // A bind mount of the macOS location on the Linux one, in a child with a mount namespace of
-    // its own, so the mount never outlives it.
-    TempTree tree;
-    const std::string home = tree.makeDir("home");
+    // The macOS location bind-mounted on the Linux one, in a child with a mount namespace of its
+    // own, so the mount never outlives it: one folder under two paths.
     tree.writeFile("home/Library/Caches/Yarn/x", "yarn");
-    tree.makeDir("home/.cache/yarn");
     const int status = testing::runInChild([&] {
         if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount((home + "/Library/Caches/Yarn").c_str(), (home + "/.cache/yarn").c_str(), nullptr, MS_BIND,
                     nullptr) != 0) {
             ::_exit(77);
         }
-        const ScanResult result = scanOf(PlatformLocations::configuration(home, {}, linuxEnvironment()));
-        ASSERT_EQ(result.items.size(), 1u);
-        EXPECT_EQ(result.items[0].url, home + "/Library/Caches/Yarn");
+        EXPECT_EQ(scanned(linuxEnvironment()), Paths{home + "/Library/Caches/Yarn"});
     });
     if (status == 77) GTEST_SKIP() << "bind mounts are not permitted here";
     EXPECT_EQ(status, 0);
