@@ -173,8 +173,10 @@ TEST(ScanTest, ProgressTraversalLimitLargestFirstAndCancellation) {
     EXPECT_EQ(cancelled.progress, std::vector<std::string>{"Looking through a\u2026 1 entries checked"});
 }
 
-TEST(ScanTest, AnyThreadCountGivesTheSequentialItemsNotesAndProgress) {
-    TempTree tree;
+// Thirty projects in two roots, measured at many sizes, with caches, DerivedData and a device.
+// Closed folders give "nobody" notes of both kinds to interleave: an incomplete measurement, and
+// the walk's own "Skipped"; root reads them all.
+ScanConfiguration manyProjects(const TempTree& tree) {
     for (int project = 0; project < 30; ++project) {
         const std::string base =
             "home/" + std::string(project % 2 == 0 ? "code" : "more") + "/p" + std::to_string(project);
@@ -183,8 +185,6 @@ TEST(ScanTest, AnyThreadCountGivesTheSequentialItemsNotesAndProgress) {
             tree.writeFile(base + "/node_modules/m" + std::to_string(file % 5) + "/f" + std::to_string(file),
                            std::string(static_cast<std::size_t>(file) * 300, 'x'));
         }
-        // Closed to the scan: an incomplete measurement, whose note must land among the walk's own
-        // "Skipped" notes where the sequential scan puts it.
         if (project % 4 == 1) ::chmod(tree.makeDir(base + "/node_modules/m1/closed").c_str(), 0700);
         if (project % 7 == 3) ::chmod(tree.makeDir(base + "/locked").c_str(), 0700);
         if (project % 5 == 0) tree.writeFile(base + "/.next/cache/c", std::string(5000, 'n'));
@@ -193,40 +193,35 @@ TEST(ScanTest, AnyThreadCountGivesTheSequentialItemsNotesAndProgress) {
         tree.writeFile(kDerived + "/App" + std::to_string(i) + "-x/f", std::string(i * 1000, 'b'));
     tree.writeFile("home/.npm/_cacache/index-v5/aa", "cache");
     tree.writeFile(kDevices + "6F1C8B52-1D2E-4C4B-9E0A-1A2B3C4D5E6F/data/x", "d");
+    return ScanConfiguration(tree.path("home"), {tree.path("home/code"), tree.path("home/more")});
+}
 
-    EXPECT_EQ(
-        testing::runAsNobody([&] {
-            const ScanConfiguration configuration(tree.path("home"), {tree.path("home/code"), tree.path("home/more")});
-            const auto sequential = runScan(configuration, {}, {.progressInterval = 7, .threads = 1});
-            for (const std::size_t threads : {0U, 2U, 4U, 0U, 2U, 4U, 0U, 2U, 4U}) {
-                SCOPED_TRACE(threads);
-                const auto parallel = runScan(configuration, {}, {.progressInterval = 7, .threads = threads});
-                expectSameItems(parallel.result.items, sequential.result.items);
-                expectSameItems(parallel.measured, sequential.measured);
-                EXPECT_EQ(parallel.result.notes, sequential.result.notes);
-                EXPECT_EQ(parallel.progress, sequential.progress);
-            }
-            for (const char* note : {"Skipped ", "Could not fully inspect "}) {
-                EXPECT_TRUE(std::ranges::any_of(sequential.result.notes,
-                                                [&](const std::string& n) { return n.starts_with(note); }));
-            }
-        }),
-        0);
+TEST(ScanTest, AnyThreadCountGivesTheSequentialItemsNotesAndProgress) {
+    TempTree tree;
+    const ScanConfiguration configuration = manyProjects(tree);
+    EXPECT_EQ(testing::runAsNobody([&] {
+                  const auto sequential = runScan(configuration, {}, {.progressInterval = 7, .threads = 1});
+                  for (const std::size_t threads : {0U, 2U, 4U, 0U, 2U, 4U, 0U, 2U, 4U}) {
+                      SCOPED_TRACE(threads);
+                      const auto parallel = runScan(configuration, {}, {.progressInterval = 7, .threads = threads});
+                      expectSameItems(parallel.result.items, sequential.result.items);
+                      expectSameItems(parallel.measured, sequential.measured);
+                      EXPECT_EQ(parallel.result.notes, sequential.result.notes);
+                      EXPECT_EQ(parallel.progress, sequential.progress);
+                  }
+                  for (const char* note : {"Skipped ", "Could not fully inspect "}) {
+                      EXPECT_TRUE(std::ranges::any_of(sequential.result.notes,
+                                                      [&](const std::string& n) { return n.starts_with(note); }));
+                  }
+              }),
+              0);
 }
 
 TEST(ScanTest, AStopKeepsWhatWasMeasuredAndListsNothingThatHadNotStarted) {
     TempTree tree;
-    for (int project = 0; project < 24; ++project) {
-        const std::string base = "home/Code/p" + std::to_string(project);
-        tree.writeFile(base + "/package.json", "{}");
-        for (int file = 0; file < 60; ++file) {
-            tree.writeFile(base + "/node_modules/m" + std::to_string(file % 6) + "/f" + std::to_string(file),
-                           std::string(static_cast<std::size_t>(project % 5) * 2000, 'x'));
-        }
-    }
-    const ScanConfiguration configuration(tree.path("home"), {tree.path("home/Code")});
+    const ScanConfiguration configuration = manyProjects(tree);
     const auto full = runScan(configuration, {}, {.threads = 1});
-    ASSERT_EQ(full.result.items.size(), 24u);
+    ASSERT_GT(full.result.items.size(), 24u);
 
     const std::size_t workers = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
     for (const std::size_t threads : {1U, 0U}) {
