@@ -168,18 +168,15 @@ TEST(Formatting, MediumDateAndShortTimeInTheLocaleAndZoneOfTheMoment) {
     icu::TimeZone::setDefault(*zone);
 }
 
-TEST(JsonText, PrettyLayoutSortsKeysAndIndentsCompactKeepsMemberOrder) {
-    Value inner = Value::object().set("b", true).set("a", nullptr).set("e", Value::array());
-    Value document = Value::array().append(Value::object().set("z", 1).set("m", inner).set("a", "x"));
-    EXPECT_EQ(json::write(document, Layout::prettySortedKeys),
-              "[\n  {\n    \"a\" : \"x\",\n    \"m\" : {\n      \"a\" : null,\n      \"b\" : true,\n      \"e\" : "
-              "[\n\n      ]\n    },\n    \"z\" : 1\n  }\n]");
-    EXPECT_EQ(compact(Value::object()
-                          .set("roots", Value::array().append("/a b").append("/c"))
-                          .set("kept", Value::array())
-                          .set("map", Value::object())
-                          .set("n", Value::array().append(INT64_MIN).append(INT64_MAX).append(false))),
-              R"({"roots":["\/a b","\/c"],"kept":[],"map":{},"n":[-9223372036854775808,9223372036854775807,false]})");
+// The pretty layout is checked through the plan, its one user.
+TEST(JsonText, CompactLayoutKeepsMemberOrderAndHasNoWhitespace) {
+    EXPECT_EQ(
+        compact(Value::object()
+                    .set("roots", Value::array().append("/a b").append("/c"))
+                    .set("kept", Value::array())
+                    .set("map", Value::object().set("z", nullptr).set("a", true))
+                    .set("n", Value::array().append(INT64_MIN).append(INT64_MAX).append(false))),
+        R"({"roots":["\/a b","\/c"],"kept":[],"map":{"z":null,"a":true},"n":[-9223372036854775808,9223372036854775807,false]})");
 }
 
 TEST(JsonText, EscapesCompactlyKeepsNonAsciiAndRefusesInvalidUtf8) {

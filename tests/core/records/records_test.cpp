@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <thread>
-
-#include "core/records/scan_cancellation.h"
 #include "core/records/storage_item.h"
 #include "core/records/storage_kind.h"
 
@@ -21,14 +18,6 @@ TEST(Records, KindsRoundTripThroughTheirRawValuesExactlyAndItemsAreSelectableOnl
     item.measurement.complete = true;
     item.protection = "";
     EXPECT_FALSE(item.selectable());  // any protection text, even an empty one
-}
-
-TEST(Records, CancellationIsOneWayAndVisibleAcrossThreads) {
-    ScanCancellation cancellation;
-    EXPECT_FALSE(cancellation.isCancelled());
-    std::thread([&] { cancellation.cancel(); }).join();
-    cancellation.cancel();
-    EXPECT_TRUE(cancellation.isCancelled());
 }
 
 }  // namespace

@@ -18,38 +18,28 @@ using Devices = std::vector<SimulatorDevice>;
 using Environment = CommandRunner::Environment;
 
 TEST(SimulatorInventory, DecodesEveryDeviceInTheToolsOrderOrFailsTheWholeList) {
-    const SimulatorDevice quoted{"U-2", "iPhone \"Pro\"", "Booted", false};
-    for (const auto& [json, expected] : std::vector<std::pair<std::string, std::optional<Devices>>>{
-             {R"({"devices":{}})", Devices{}},
-             // Runtimes and devices listed against their sorted order; extra keys ignored; no "isAvailable" is unknown.
-             {R"({"devices": {
+    EXPECT_EQ(decodeSimulatorInventory(R"({"devices":{}})"), Devices{});
+    // Runtimes and devices listed against their sorted order; extra keys ignored; no "isAvailable" is unknown.
+    EXPECT_EQ(decodeSimulatorInventory(R"({"devices": {
                     "iOS-18": [{"udid": "B2", "name": "16", "state": "Booted", "isAvailable": true},
                                {"udid": "A1", "name": "iPad", "state": "Shutdown", "isAvailable": false}],
                     "iOS-17": [{"udid": "D4", "name": "15", "state": "Shutdown", "dataPath": "/x", "size": 1},
                                {"udid": "C3", "name": "15", "state": "Creating", "isAvailable": null}]},
-                  "pairs": []})",
-              Devices{{"B2", "16", "Booted", true},
-                      {"A1", "iPad", "Shutdown", false},
-                      {"D4", "15", "Shutdown", std::nullopt},
-                      {"C3", "15", "Creating", std::nullopt}}},
-             {R"({"devices": {"r": [)" + encodeSimulatorDevice(quoted) + "]}}", Devices{quoted}},
-             {R"({"devices":{"r":[{"udid":"U","name":"N","state":"S"},{"udid":"U","name":"N"}]}})", std::nullopt},
-             {R"({"devices":{"r":[{"udid":"U","name":"N","state":"S"},"device"]}})", std::nullopt},
-             {R"({"devices":{"r":[{"udid":"U","name":null,"state":"S"}]}})", std::nullopt},
-             {R"({"devices":{"r":[{"udid":"U","name":"N","state":3}]}})", std::nullopt},
-             {R"({"devices":{"r":[{"udid":"U","name":"N","state":"S","isAvailable":"YES"}]}})", std::nullopt},
-             {R"({"devices":{"r":{}}})", std::nullopt},
-             {R"({"devices":[]})", std::nullopt},
-             {R"({"runtimes":{}})", std::nullopt},
-             {R"(["devices"])", std::nullopt},
-             {"", std::nullopt},
-         }) {
-        if (expected) {
-            EXPECT_EQ(decodeSimulatorInventory(json), *expected) << json;
-        } else {
-            EXPECT_THROW(decodeSimulatorInventory(json), DecodingError) << json;
-        }
-    }
+                  "pairs": []})"),
+              (Devices{{"B2", "16", "Booted", true},
+                       {"A1", "iPad", "Shutdown", false},
+                       {"D4", "15", "Shutdown", std::nullopt},
+                       {"C3", "15", "Creating", std::nullopt}}));
+    const SimulatorDevice quoted{"U-2", "iPhone \"Pro\"", "Booted", false};
+    EXPECT_EQ(decodeSimulatorInventory(R"({"devices": {"r": [)" + encodeSimulatorDevice(quoted) + "]}}"),
+              Devices{quoted});
+    for (const char* bad : {R"({"devices":{"r":[{"udid":"U","name":"N","state":"S"},{"udid":"U","name":"N"}]}})",
+                            R"({"devices":{"r":[{"udid":"U","name":"N","state":"S"},"device"]}})",
+                            R"({"devices":{"r":[{"udid":"U","name":null,"state":"S"}]}})",
+                            R"({"devices":{"r":[{"udid":"U","name":"N","state":3}]}})",
+                            R"({"devices":{"r":[{"udid":"U","name":"N","state":"S","isAvailable":"YES"}]}})",
+                            R"({"devices":{"r":{}}})", R"({"devices":[]})", R"({"runtimes":{}})", R"(["devices"])", ""})
+        EXPECT_THROW(decodeSimulatorInventory(bad), DecodingError) << bad;
 }
 
 TEST(SimulatorInventory, RunsTheToolWithListArgumentsWithoutTheDeviceSetAndWithAUsableDeveloperFolder) {
