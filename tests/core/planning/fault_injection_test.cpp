@@ -20,6 +20,7 @@
 #include "core/planning/cleanup_planner.h"
 #include "core/records/storage_error.h"
 #include "core/scanning/file_inspection.h"
+#include "core/scanning/folder_walk.h"
 #include "core/scanning/scanner.h"
 #include "tests/support/temp_tree.h"
 
@@ -259,7 +260,24 @@ TEST(FaultInjection, ATreeDeeperThanPathMaxIsMeasuredWholeOnASmallStack) {
     EXPECT_TRUE(run.second.complete);
     EXPECT_EQ(run.second.files, kDepth);
     EXPECT_EQ(run.second.bytes, allocated);
-    EXPECT_EQ(FileInspection::measure(root, ScanCancellation()), run.second);  // and on several threads
+    // The same on several threads and within any descriptor budget: with every level's empty
+    // sibling waiting, more folders wait than stay open, and closed ones are found again from
+    // above and from below. Every folder is closed again, also after a stop.
+    const auto descriptors = testing::openDescriptors();
+    for (std::size_t threads : {1U, 2U, 4U}) {
+        for (const FolderBudget budget : {FolderBudget{1, 0}, FolderBudget{2, 1}, FolderBudget{5, 3}}) {
+            SCOPED_TRACE("threads " + std::to_string(threads) + ", budget " + std::to_string(budget.open));
+            Measurement tight;
+            FolderWalk::measure(root, ScanCancellation(),
+                                {FileInspection::kEntryLimit, threads, budget, FileInspection::kSharedLinkLimit},
+                                tight);
+            EXPECT_EQ(tight, run.second);
+        }
+    }
+    ScanCancellation cancelled;
+    cancelled.cancel();
+    FileInspection::measure(root, cancelled, FileInspection::kEntryLimit, 4);
+    EXPECT_EQ(testing::openDescriptors(), descriptors);
 }
 
 }  // namespace

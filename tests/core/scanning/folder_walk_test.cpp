@@ -66,39 +66,6 @@ TEST(ParallelMeasure, GivesTheSequentialMeasurementWhateverTheThreadCount) {
     EXPECT_EQ(fewer, measureWith(root, 1));
 }
 
-TEST(ParallelMeasure, AnyDescriptorBudgetGivesTheSameMeasurementOnEveryThreadCount) {
-    // Every level keeps a sibling waiting, so more folders wait for their subfolders than
-    // descriptors stay open: closed ones are found again from above and from below.
-    TempTree tree;
-    const std::string root = tree.makeDir("deep");
-    std::string level = "deep";
-    for (int depth = 0; depth < 150; ++depth) {
-        tree.writeFile(level + "/side/f", "s");
-        tree.writeFile(level + "/wide" + std::to_string(depth % 3) + "/g", "w");
-        level += "/d";
-    }
-    tree.writeFile(level + "/bottom", "b");
-
-    const auto descriptors = testing::openDescriptors();
-    const Measurement generous = measureWith(root, 1);
-    ASSERT_TRUE(generous.complete);
-    EXPECT_EQ(generous.files, 301);
-    for (std::size_t threads : {1U, 2U, 4U}) {
-        for (const FolderBudget budget : {FolderBudget{1, 0}, FolderBudget{2, 1}, FolderBudget{5, 3}}) {
-            SCOPED_TRACE("threads " + std::to_string(threads) + ", budget " + std::to_string(budget.open));
-            Measurement tight;
-            FolderWalk::measure(root, ScanCancellation(),
-                                {FileInspection::kEntryLimit, threads, budget, FileInspection::kSharedLinkLimit},
-                                tight);
-            EXPECT_EQ(tight, generous);
-        }
-    }
-    ScanCancellation cancelled;
-    cancelled.cancel();
-    measureWith(root, 4, FileInspection::kEntryLimit, cancelled);
-    EXPECT_EQ(testing::openDescriptors(), descriptors);  // every folder closed again, also after a stop
-}
-
 // A walk cut short by the entry limit, a stop before or during it, or folders it cannot read:
 // incomplete, with as much as was seen, on one thread as on several.
 TEST(ParallelMeasure, LimitsStopsAndUnreadableFoldersCutEveryThreadShort) {
