@@ -176,7 +176,7 @@ TEST(CleanupPlanJson, TextIsExactLeavesOutIdAndKeptLinesAndDegradesToAnEmptyArra
     EXPECT_EQ((CleanupPlan{"A", {site, {"/bad", "caf\xE9", PlannedOperation::eraseSimulator, 2}}, {}}.json()), "[]");
 }
 
-TEST(CleanupPlanJson, AwkwardTextsAndExtremeCountsReadBackUnchanged) {
+TEST(CleanupPlanJson, AwkwardTextsAndExtremeCountsReadBackUnchangedAndMalformedItemsAreRefused) {
     const std::vector<PlannedItem> items{
         {"/Users/me/Code/a \"quoted\"/node_modules", "line one\nline \"two\" \\ /", PlannedOperation::moveFolderToTrash,
          INT64_MAX},
@@ -187,10 +187,9 @@ TEST(CleanupPlanJson, AwkwardTextsAndExtremeCountsReadBackUnchanged) {
     const auto parsed = nlohmann::json::parse(text);
     ASSERT_EQ(parsed.size(), items.size());
     for (std::size_t i = 0; i < items.size(); ++i) EXPECT_EQ(decodePlannedItem(parsed[i].dump()), items[i]) << i;
-}
 
-TEST(CleanupPlanDecoding, RejectsEveryMalformedItemWithADecodingError) {
-    for (const std::string text : {
+    // Every malformed item is a DecodingError.
+    for (const std::string malformed : {
              R"({"operation":"moveFolderToTrash","path":"/p","title":"t"})",
              R"({"estimatedBytes":1,"path":"/p","title":"t"})",
              R"({"estimatedBytes":1,"operation":"moveFolderToTrash","title":"t"})",
@@ -207,7 +206,7 @@ TEST(CleanupPlanDecoding, RejectsEveryMalformedItemWithADecodingError) {
              R"({"estimatedBytes":1.5e+340,"operation":"moveFolderToTrash","path":"/p","title":"t"})",
              R"({"estimatedBytes":1,"operation":"eraseSimulator","path":"/p","title":"t","other":-1e999})",
          }) {
-        EXPECT_THROW(decodePlannedItem(text), DecodingError) << text;
+        EXPECT_THROW(decodePlannedItem(malformed), DecodingError) << malformed;
     }
 }
 
