@@ -15,38 +15,7 @@
 namespace quillet::cli {
 namespace {
 
-using tarnby::testing::TempTree;
 using Json = nlohmann::json;
-
-// A home with two projects, an npm cache and DerivedData, plus whatever a test adds. The runs
-// start in an empty working folder with an empty temporary folder.
-struct Home {
-    TempTree tree;
-    TempTree streams;  // the runs' standard input, output and error, away from the tree
-    std::string home = tree.makeDir("home");
-    std::string modules = home + "/Code/site/node_modules";
-    Wiring wiring;
-
-    Home() {
-        tree.writeFile("home/Code/site/package.json", "{}");
-        tree.writeFile("home/Code/site/node_modules/left-pad/index.js", std::string(9000, 'x'));
-        tree.writeFile("home/Code/rusty/Cargo.toml", "[package]");
-        tree.writeFile("home/Code/rusty/target/debug/app", std::string(5000, 'r'));
-        tree.writeFile("home/.npm/_cacache/index", std::string(20000, 'y'));
-        tree.writeFile("home/Library/Developer/Xcode/DerivedData/App-abc/Build/x", "x");
-        wiring.workingFolder = tree.makeDir("work");
-        wiring.environment["TMPDIR"] = tree.makeDir("tmp");
-    }
-
-    Outcome run(const std::vector<std::string>& arguments, const std::string& input = {}) const {
-        return quillet(streams, arguments, input, wiring);
-    }
-    Outcome scan(bool json) const {
-        std::vector<std::string> arguments{"scan", "--no-simulators", "--home", home, "--root", home + "/Code"};
-        if (json) arguments.push_back("--json");
-        return run(arguments);
-    }
-};
 
 // Every item's path and fingerprint in a `scan --json` document.
 std::map<std::string, std::string> fingerprints(const std::string& document) {
@@ -58,21 +27,19 @@ std::map<std::string, std::string> fingerprints(const std::string& document) {
 
 // ext4 keeps dates up to the year 2446; a time point ends in 2262.
 TEST(Robustness, FilesDatedPastWhatATimePointHoldsAreScannedAndPlanned) {
-    Home fixture;
+    FixtureHome fixture;
     const std::string future = fixture.tree.writeFile("home/Code/site/node_modules/left-pad/future.js", "f");
     const timespec times[2] = {{0, UTIME_OMIT}, {13'569'465'600, 0}};  // 2400-01-01
     if (::utimensat(AT_FDCWD, future.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
         GTEST_SKIP() << "this file system cannot hold the date";
     }
-    const Outcome scan = fixture.scan(true);
+    const Outcome scan = fixture.scan();
     ASSERT_EQ(scan.status, 0) << scan.err;
     const ScanDocument document = decodeScanDocument(scan.out);
     const auto item = std::ranges::find(document.result.items, fixture.modules, &tarnby::StorageItem::url);
     ASSERT_NE(item, document.result.items.end());
-    ASSERT_TRUE(item->measurement.modified);
-    EXPECT_GT(*item->measurement.modified, std::chrono::system_clock::now() + std::chrono::hours(24 * 365 * 200))
+    EXPECT_GT(item->measurement.modified.value(), std::chrono::system_clock::now() + std::chrono::years(200))
         << "the newest change must stay the far future, not wrap into the past";
-
     const Outcome plan = fixture.run({"plan", "--scan", "-", "--no-simulators", fixture.modules}, scan.out);
     EXPECT_EQ(plan.status, 0) << plan.err;
     EXPECT_NE(plan.out.find("moveFolderToTrash"), std::string::npos) << plan.out;
@@ -80,7 +47,6 @@ TEST(Robustness, FilesDatedPastWhatATimePointHoldsAreScannedAndPlanned) {
     // Found by fuzzing: a date between 2262 and the decoder's bound overflowed while being read.
     std::string text = scan.out;
     const std::size_t at = text.find("\"modified\":");
-    ASSERT_NE(at, std::string::npos);
     text.replace(at, text.find(',', at) - at, "\"modified\":12796610956.5");
     const ScanDocument farOff = decodeScanDocument(text);
     EXPECT_EQ(encodeScanDocument(decodeScanDocument(encodeScanDocument(farOff))), encodeScanDocument(farOff));
@@ -89,38 +55,38 @@ TEST(Robustness, FilesDatedPastWhatATimePointHoldsAreScannedAndPlanned) {
 }
 
 // Many folders and a deep chain, so a scan needs more descriptors and memory than it is given.
-void addBulk(const Home& fixture) {
+void addBulk(const FixtureHome& fixture) {
     for (int project = 0; project < 30; ++project) {
         const std::string base = "home/Code/p" + std::to_string(project);
         fixture.tree.writeFile(base + "/package.json", "{}");
         for (int file = 0; file < 40; ++file) {
-            fixture.tree.writeFile(base + "/node_modules/m" + std::to_string(file % 8) + "/f" + std::to_string(file),
-                                   "x");
+            fixture.tree.writeFile(base + "/node_modules/m" + std::to_string(file % 8) + "/f" + std::to_string(file));
         }
     }
     std::string deep = "home/Code/deep/node_modules";
     fixture.tree.writeFile("home/Code/deep/package.json", "{}");
     for (int level = 0; level < 150; ++level) deep += "/d";
     fixture.tree.writeFile(deep + "/bottom", "b");
+    fixture.tree.writeFile("home/Code/rusty/Cargo.toml", "[package]");
+    fixture.tree.writeFile("home/Code/rusty/target/debug/app", std::string(5000, 'r'));
+    fixture.tree.writeFile("home/Library/Developer/Xcode/DerivedData/App-abc/Build/x", "x");
 }
 
 TEST(Robustness, FewDescriptorsGiveAWholeResultAndLittleMemoryAClearEndNeverACrash) {
-    Home fixture;
+    FixtureHome fixture;
     addBulk(fixture);
-    const Outcome free = fixture.scan(true);
+    const Outcome free = fixture.scan();
     ASSERT_EQ(free.status, 0) << free.err;
 
     // 64 descriptors: the walks keep theirs bounded, so the result is the same. Even fewer: the
     // scan cannot be whole, and says so rather than crashing.
     for (const rlim_t descriptors : {64, 12, 8, 5}) {
         fixture.wiring.openFiles = descriptors;
-        const Outcome starved = fixture.scan(descriptors == 64);
+        const Outcome starved = fixture.scan(descriptors == 64 ? Arguments{"--json"} : Arguments{});
         EXPECT_EQ(starved.signal, 0) << descriptors << " descriptors: " << starved.err;
+        EXPECT_TRUE(starved.status == 0 || !starved.err.empty()) << descriptors << " descriptors";
         if (descriptors == 64) {
-            EXPECT_EQ(starved.status, 0) << starved.err;
-            EXPECT_EQ(fingerprints(starved.out), fingerprints(free.out));
-        } else if (starved.status != 0) {
-            EXPECT_FALSE(starved.err.empty()) << descriptors << " descriptors";
+            EXPECT_EQ(fingerprints(starved.out), fingerprints(free.out)) << starved.err;
         }
     }
     fixture.wiring.openFiles = RLIM_INFINITY;
@@ -132,13 +98,10 @@ TEST(Robustness, FewDescriptorsGiveAWholeResultAndLittleMemoryAClearEndNeverACra
     int whole = 0;
     for (const rlim_t megabytes : {8, 16, 24, 32, 48, 64, 96, 128, 256, 512}) {
         fixture.wiring.addressSpace = megabytes * 1024 * 1024;
-        const Outcome tight = fixture.scan(true);
+        const Outcome tight = fixture.scan();
         EXPECT_EQ(tight.signal, 0) << megabytes << " MB: " << tight.err;
-        if (tight.status != 0) {
-            EXPECT_FALSE(tight.err.empty()) << megabytes << " MB";
-        } else if (Json::accept(tight.out) && fingerprints(tight.out) == fingerprints(free.out)) {
-            ++whole;
-        }
+        EXPECT_TRUE(tight.status == 0 || !tight.err.empty()) << megabytes << " MB";
+        whole += tight.status == 0 && Json::accept(tight.out) && fingerprints(tight.out) == fingerprints(free.out);
     }
     EXPECT_GT(whole, 0) << "no limit was large enough for a whole scan";
 #endif
@@ -164,25 +127,25 @@ std::map<std::string, std::string> listing(const std::string& root) {
 }
 
 TEST(Robustness, AScanAndAPlanChangeNothingOnDisk) {
-    Home fixture;
+    FixtureHome fixture;
     addBulk(fixture);
     fixture.tree.writeFile("home/Library/Application Support/Tarnby/preferences.json",
                            R"({"roots":[],"kept":[")" + fixture.home + R"(/Code/p3/node_modules"]})");
     fixture.tree.symlink(fixture.home + "/Code", "home/Code-link");
     ASSERT_EQ(::mkfifo((fixture.modules + "/fifo").c_str(), 0644), 0);
-    const auto before = listing(fixture.tree.root());
+    const auto before = listing(fixture.home);
 
-    EXPECT_EQ(fixture.scan(false).status, 0);
-    const Outcome json = fixture.scan(true);
+    EXPECT_EQ(fixture.scan({}).status, 0);
+    const Outcome json = fixture.scan();
     ASSERT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(fixture.run({"suggest", "--home", fixture.home}).status, 0);
-    std::vector<std::string> plan{"plan", "--scan", "-", "--no-simulators", "--acknowledge-simulator-risk"};
+    Arguments plan{"plan", "--scan", "-", "--no-simulators", "--acknowledge-simulator-risk"};
     for (const auto& [path, fingerprint] : fingerprints(json.out)) plan.push_back(path);
     const Outcome planned = fixture.run(plan, json.out);
     EXPECT_EQ(planned.status, 0) << planned.err.substr(0, 2000);
     EXPECT_GE(std::ranges::count(planned.out, '{'), 30) << planned.out;
 
-    EXPECT_EQ(listing(fixture.tree.root()), before);
+    EXPECT_EQ(listing(fixture.home), before);
     EXPECT_TRUE(std::filesystem::is_empty(fixture.wiring.workingFolder)) << "the working folder got files";
     EXPECT_TRUE(std::filesystem::is_empty(fixture.wiring.environment.at("TMPDIR"))) << "the temporary folder got files";
 }

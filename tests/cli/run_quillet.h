@@ -1,6 +1,6 @@
 #pragma once
 
-// Runs the real `quillet` executable in a child process, wired as a test asks.
+// Runs the real `quillet` executable in a child process, wired as a test asks, over a fixture home.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -11,10 +11,14 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "core/platform/file_system.h"
 #include "tests/support/temp_tree.h"
 
 namespace quillet::cli {
+
+using Arguments = std::vector<std::string>;
 
 struct Outcome {
     int status = -1;  // the exit status, or 128 and the signal that ended it
@@ -35,26 +39,26 @@ struct Wiring {
 };
 
 // Runs quillet with `arguments` and `input` on standard input; its streams go through files in `scratch`.
-inline Outcome quillet(const tarnby::testing::TempTree& scratch, const std::vector<std::string>& arguments,
+inline Outcome quillet(const tarnby::testing::TempTree& scratch, const Arguments& arguments,
                        const std::string& input = {}, const Wiring& wiring = {}) {
     static int counter = 0;
     const std::string base = scratch.path("run" + std::to_string(++counter));
     const std::string in = scratch.writeFile("run" + std::to_string(counter) + ".in", input);
     const std::string outPath = wiring.outPath.empty() ? base + ".out" : wiring.outPath;
-    std::vector<std::string> strings{QUILLET_EXECUTABLE};
-    strings.insert(strings.end(), arguments.begin(), arguments.end());
-    const std::size_t argumentCount = strings.size();
+    Arguments argv{QUILLET_EXECUTABLE}, environment;
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
-        if (!wiring.environment.contains(text.substr(0, text.find('=')))) strings.push_back(text);
+        if (!wiring.environment.contains(text.substr(0, text.find('=')))) environment.push_back(text);
     }
-    for (const auto& [name, value] : wiring.environment) strings.push_back(name + "=" + value);
-    std::vector<char*> raw;
-    for (std::size_t i = 0; i < strings.size(); ++i) {
-        if (i == argumentCount) raw.push_back(nullptr);
-        raw.push_back(strings[i].data());
-    }
-    raw.push_back(nullptr);
+    for (const auto& [name, value] : wiring.environment) environment.push_back(name + "=" + value);
+    const auto pointers = [](Arguments& texts) {
+        std::vector<char*> raw;
+        for (std::string& text : texts) raw.push_back(text.data());
+        raw.push_back(nullptr);
+        return raw;
+    };
+    const std::vector<char*> rawArguments = pointers(argv), rawEnvironment = pointers(environment);
     const pid_t child = ::fork();
     if (child == 0) {
         ::dup2(wiring.inputFd >= 0 ? wiring.inputFd : ::open(in.c_str(), O_RDONLY), 0);
@@ -67,7 +71,7 @@ inline Outcome quillet(const tarnby::testing::TempTree& scratch, const std::vect
             (wiring.addressSpace != RLIM_INFINITY && ::setrlimit(RLIMIT_AS, &memory) != 0)) {
             ::_exit(126);
         }
-        ::execve(raw[0], raw.data(), raw.data() + argumentCount + 1);
+        ::execve(rawArguments[0], rawArguments.data(), rawEnvironment.data());
         ::_exit(127);
     }
     if (wiring.whileRunning) wiring.whileRunning(child);
@@ -80,5 +84,41 @@ inline Outcome quillet(const tarnby::testing::TempTree& scratch, const std::vect
     run.err = tarnby::fs::readFile(base + ".err").value_or("");
     return run;
 }
+
+// A home with one project holding node_modules and .next, and an npm cache sharing a file with
+// node_modules through a hard link. Runs start in an empty working folder with an empty
+// temporary folder, and keep their streams outside the home.
+struct FixtureHome {
+    tarnby::testing::TempTree tree;
+    std::string home = tree.makeDir("home");
+    std::string project = home + "/Code/site";
+    std::string modules = project + "/node_modules";
+    Wiring wiring;
+
+    FixtureHome() {
+        tree.writeFile("home/Code/site/package.json", "{}");
+        tree.writeFile("home/Code/site/node_modules/left-pad/index.js", std::string(9000, 'x'));
+        tree.writeFile("home/Code/site/.next/cache/a", "x");
+        tree.writeFile("home/.npm/_cacache/index", std::string(20000, 'y'));
+        tree.hardLink("home/Code/site/node_modules/left-pad/index.js", "home/.npm/_cacache/content/left-pad");
+        wiring.workingFolder = tree.makeDir("work");
+        wiring.environment["TMPDIR"] = tree.makeDir("tmp");
+    }
+
+    Outcome run(const Arguments& arguments, const std::string& input = {}) const {
+        return quillet(tree, arguments, input, wiring);
+    }
+    // `quillet scan` of the home and its Code folder, with `more` arguments.
+    Outcome scan(const Arguments& more = {"--json"}) const {
+        Arguments arguments{"scan", "--no-simulators", "--home", home, "--root", home + "/Code"};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        return run(arguments);
+    }
+    std::string document() const {
+        const Outcome run = scan();
+        EXPECT_EQ(run.status, 0) << run.err;
+        return run.out;
+    }
+};
 
 }  // namespace quillet::cli
