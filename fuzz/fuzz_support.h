@@ -1,7 +1,7 @@
 #pragma once
 
-// What the fuzz targets share. Each defines fuzzOne(); the one file of a target that includes
-// this header also gets the entry point libFuzzer calls.
+// What the fuzz targets share. Each defines fuzzOne(), checking one input; the one file of a
+// target that includes this header also gets the entry point libFuzzer calls.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,13 +9,11 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "core/records/storage_error.h"
 
 namespace quillet::fuzz {
 
-// Checks one input; a crash or a violated() is a finding.
 void fuzzOne(std::string_view input);
 
 // Aborts with `what` on standard error: a broken invariant is a finding like a crash.
@@ -34,8 +32,7 @@ auto decoded(Decode decode, std::string_view input) -> std::optional<decltype(de
     }
 }
 
-// A private folder for the whole run, made on first use and removed at exit (so its name is
-// never destroyed: the removal runs after static destructors).
+// A private folder for the run, removed at exit: after static destructors, so its name is never destroyed.
 inline const std::string& scratchFolder() {
     static const std::string& folder = *[] {
         auto* made = new std::string(std::filesystem::temp_directory_path().string() + "/quillet-fuzz-XXXXXX");
@@ -49,15 +46,10 @@ inline const std::string& scratchFolder() {
     return folder;
 }
 
-// Replaces the file at `path` (below the scratch folder, its folders made as needed) with
-// `contents`; aborts if it cannot, since a fuzzer that silently tests nothing is worse than one that stops.
+// Replaces the file at `path`, making its folders; a fuzzer that silently tests nothing is worse than one that stops.
 inline void writeWhole(const std::string& path, std::string_view contents) {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file.write(contents.data(), static_cast<std::streamsize>(contents.size())).flush()) {
-        violated("cannot write a scratch file");
-    }
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    if (!(std::ofstream(path, std::ios::binary) << contents).flush()) violated("cannot write a scratch file");
 }
 
 }  // namespace quillet::fuzz

@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# Builds the fuzz preset and runs every fuzz target (or those named) for SECONDS (default 60)
-# each, from the seeds in fuzz/corpus/<target>/. New inputs go to build/fuzz/corpus/<target>/,
-# crashes and hangs to build/fuzz/artifacts/<target>/. Exits non-zero when any target failed.
+# Builds the fuzz preset and runs every fuzz target (or those named) for SECONDS (default 60) each,
+# from the seeds in fuzz/corpus/<target>/. New inputs go to build/fuzz/corpus/<target>/, crashes and
+# hangs to build/fuzz/artifacts/<target>/. Exits non-zero when any target failed.
 # Usage: fuzz/run.sh [SECONDS] [TARGET…]
 set -uo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-60}
-shift || true
+seconds=${1:-60} && shift || true
 # Only the fuzz targets: the preset has the app on for the update feed's Qt, not to build the window.
 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz --target fuzzers || exit 1
 # Leaks are findings too; a reproducer of a past finding must not stop the run before it starts.

@@ -36,7 +36,7 @@ using Arguments = std::vector<std::string>;
 constexpr auto npos = std::string::npos;
 
 struct Outcome {
-    int status = -1, signal = 0;  // the exit status, or 128 and the signal that ended it
+    int status = -1;  // the exit status, or 128 and the signal that ended it
     std::string out, err;
 };
 
@@ -81,17 +81,13 @@ Outcome quillet(const TempTree& scratch, Arguments arguments, const std::string&
     if (wiring.whileRunning) wiring.whileRunning(child);
     int status = 0;
     ::waitpid(child, &status, 0);
-    Outcome run;
-    run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + run.signal;
-    if (wiring.outPath.empty()) run.out = tarnby::fs::readFile(base + ".out").value_or("");
-    run.err = tarnby::fs::readFile(base + ".err").value_or("");
-    return run;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+            wiring.outPath.empty() ? tarnby::fs::readFile(base + ".out").value_or("") : "",
+            tarnby::fs::readFile(base + ".err").value_or("")};
 }
 
-// A home with one project holding node_modules and .next, and an npm cache sharing a file with
-// node_modules through a hard link. Runs start in an empty working folder with an empty
-// temporary folder, and keep their streams outside the home.
+// A project with node_modules and .next, and an npm cache sharing a file with node_modules through
+// a hard link. Runs start in an empty working and temporary folder; their streams stay outside the home.
 struct FixtureHome {
     TempTree tree;
     std::string home = tree.makeDir("home");
@@ -112,22 +108,15 @@ struct FixtureHome {
     Outcome run(const Arguments& arguments, const std::string& input = {}) const {
         return quillet(tree, arguments, input, wiring);
     }
-    // `quillet scan` of the home and its Code folder, with `more` arguments.
     Outcome scan(const Arguments& more = {"--json"}) const {
         Arguments arguments{"scan", "--no-simulators", "--home", home, "--root", home + "/Code"};
         arguments.insert(arguments.end(), more.begin(), more.end());
         return run(arguments);
     }
-    std::string document() const {
-        const Outcome run = scan();
-        EXPECT_EQ(run.status, 0) << run.err;
-        return run.out;
-    }
 };
 
-// Every invocation with a known answer: its text with status 0, or one line on standard error
-// with status 2 and nothing on standard output; and every command that prints fails with 1
-// when its output cannot be written.
+// Every invocation with a known answer: its text and status 0, or status 2 with one line on standard
+// error and nothing on standard output. Each that prints fails with 1 if the output cannot be written.
 TEST(CommandLine, AnswersEachInvocationWithItsTextOrOneLineAndStatusTwo) {
     FixtureHome fixture;
     const std::string home = fixture.home, code = home + "/Code", missing = fixture.tree.path("missing");
@@ -140,18 +129,10 @@ TEST(CommandLine, AnswersEachInvocationWithItsTextOrOneLineAndStatusTwo) {
     const std::string unknown = "quillet plan: no item of the scan has the path ";
     // Suggestions: the usual project folders and folders holding a project, in natural order.
     const std::string other = fixture.tree.makeDir("other");
-    for (const char* folder : {"src", "Developer", "projects", "git", "notes"})
-        fixture.tree.makeDir("other/" + std::string(folder));
+    for (const char* folder : {"src", "Developer", "notes"}) fixture.tree.makeDir("other/" + std::string(folder));
     fixture.tree.writeFile("other/proj10/Cargo.toml");
     fixture.tree.writeFile("other/proj2/package.json");
-    std::string suggested;
-#ifdef __linux__
-    for (const char* folder : {"Developer", "git", "proj2", "proj10", "projects", "src"}) {  // Linux's lower-case too
-#else
-    for (const char* folder : {"Developer", "proj2", "proj10", "src"}) {
-#endif
-        suggested += other + "/" + folder + "\n";
-    }
+    const std::string suggested = other + "/Developer\n" + other + "/proj2\n" + other + "/proj10\n" + other + "/src\n";
     struct Row {
         Arguments arguments;
         std::string err, out = {};
@@ -206,7 +187,7 @@ TEST(CommandLine, AnswersEachInvocationWithItsTextOrOneLineAndStatusTwo) {
         {{"scan", "--home", home, "--root", homeLink + "/Code"},
          "quillet scan: " +
              followed("the project folder " + homeLink + "/Code lies behind a symbolic link", "roots", code)}};
-    const std::string document = fixture.document();
+    const std::string document = fixture.scan().out;
     std::vector<Arguments> printing{{"scan", "--json", "--no-simulators", "--home", home},
                                     {"scan", "--no-simulators", "--home", home},
                                     {"plan", "--scan", "-", "--no-simulators", fixture.modules}};
@@ -288,9 +269,8 @@ TEST(CommandLine, ScanJsonIsTheWholeScanAndReadsBackTheSame) {
     EXPECT_EQ(again, document);
 }
 
-// The table shows the home as "~", hides kept items but counts them, says what cleaning frees,
-// and escapes names of any bytes so they cannot restyle the terminal; the JSON stays valid and
-// still names such a folder exactly.
+// The table shows the home as "~", hides kept items but counts them, says what cleaning frees and
+// escapes names that could restyle the terminal; the JSON stays valid and still names them exactly.
 TEST(CommandLine, TableAndJsonShowNamesOfAnyBytesSafelyAndKeptItemsAsKept) {
     FixtureHome fixture;
     ASSERT_FALSE(tarnby::savePreferences(fixture.home, {{fixture.home + "/Code"}, {fixture.project + "/.next"}}));
@@ -339,9 +319,9 @@ TEST(CommandLine, TableAndJsonShowNamesOfAnyBytesSafelyAndKeptItemsAsKept) {
     EXPECT_NE(plan.err.find("could not be written as JSON text"), npos) << plan.err;
 }
 
-TEST(CommandLine, PlanPipedFromScanGivesTheExactPlanText) {
+TEST(CommandLine, PlanFromAScanOnStandardInputGivesTheExactPlanText) {
     FixtureHome fixture;
-    const std::string scan = fixture.document(), &modules = fixture.modules;
+    const std::string scan = fixture.scan().out, &modules = fixture.modules;
     const Json document = Json::parse(scan);
     // The same item twice: as the scan lists it, and as the table shows it.
     const Arguments plan{"plan", "--scan", "-", "--no-simulators", modules, "~/Code/site/node_modules"};
@@ -358,6 +338,27 @@ TEST(CommandLine, PlanPipedFromScanGivesTheExactPlanText) {
     Json older = document;
     for (auto& item : older["items"]) item.erase("freedBytes"), item.erase("largest");
     EXPECT_EQ(fixture.run(plan, older.dump()).out, run.out);
+    // Standard input as given: a socket, which cannot be opened by name (nor can another user's
+    // pipe, as into sudo -u), and a file opened past a header, read from where it stands.
+    const auto planFrom = [&](int fds[2]) {
+        ASSERT_EQ(::write(fds[1], scan.data(), scan.size()), static_cast<ssize_t>(scan.size()));
+        ::close(fds[1]);
+        EXPECT_EQ(quillet(fixture.tree, plan, {}, {.inputFd = fds[0]}).out, run.out);
+        ::close(fds[0]);
+    };
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    planFrom(fds);
+    const std::string file = fixture.tree.writeFile("with-header.txt", "header\n");
+    fds[0] = ::open(file.c_str(), O_RDONLY), fds[1] = ::open(file.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_EQ(::lseek(fds[0], 7, SEEK_SET), 7);
+    planFrom(fds);
+    // More than the cap is refused as such, whatever errno held before.
+    const int fd = ::open(fixture.tree.writeFile("big", std::string(1024 * 1024 + 1, ' ')).c_str(), O_RDONLY);
+    errno = ENOENT;
+    const Input input = readAll(fd, 1024 * 1024);
+    ::close(fd);
+    EXPECT_TRUE(!input.text && input.problem.starts_with("is larger than 1 MiB")) << input.problem;
     // A path through a link names the item it resolves to.
     const std::string link = fixture.tree.symlink(fixture.home + "/Code", "code-link") + "/site/.next";
     EXPECT_EQ(Json::parse(fixture.run({"plan", "--scan", "-", "--no-simulators", link}, scan).out)[0]["path"],
@@ -368,28 +369,6 @@ TEST(CommandLine, PlanPipedFromScanGivesTheExactPlanText) {
     const Outcome changed = fixture.run({"plan", "--scan", "-", "--no-simulators", modules}, scan);
     EXPECT_EQ(Json::parse(changed.out), Json::array());
     EXPECT_EQ(changed.err, "site / node_modules: This item changed after the scan. Scan again before cleaning it.\n");
-}
-
-TEST(CommandLine, CtrlCStopsTheScanAndPrintsThePartialResult) {
-    FixtureHome fixture;
-    // The inventory file is a FIFO, so the scan waits on it until the test has sent Ctrl-C.
-    const std::string fifo = fixture.tree.path("devices.fifo");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    Wiring wiring = fixture.wiring;
-    wiring.whileRunning = [&](pid_t child) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        ::kill(child, SIGINT);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const int fd = ::open(fifo.c_str(), O_WRONLY);
-        [[maybe_unused]] auto written = ::write(fd, R"({"devices": {}})", 15);
-        ::close(fd);
-    };
-    const Outcome run =
-        quillet(fixture.tree, {"scan", "--json", "--simulators", fifo, "--home", fixture.home}, {}, wiring);
-    EXPECT_EQ(run.status, 130) << run.err;
-    const Json document = Json::parse(run.out);
-    EXPECT_EQ(document["cancelled"], true);
-    EXPECT_TRUE(document["items"].empty());
 }
 
 TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured) {
@@ -403,33 +382,35 @@ TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured
     const auto scan = [&](const std::string& output, const Wiring& wiring = {}) {
         return quillet(tree, {"scan", "--no-simulators", "--home", home, "--root", home + "/Code", output}, {}, wiring);
     };
-    const auto jsonLines = [](const std::string& text) {
-        std::vector<Json> lines;
-        for (std::size_t start = 0, end; (end = text.find('\n', start)) != npos; start = end + 1) {
-            lines.push_back(Json::parse(text.substr(start, end - start)));
-        }
-        return lines;
-    };
     Json document = Json::parse(scan("--json").out);
     std::map<std::string, Json> whole;
     for (const Json& item : document["items"]) whole[item["path"].get<std::string>()] = item;
-
-    // In finding order, then the rest of the document: sorted as the document sorts (largest
-    // first, and here every size is equal), the items are the document's.
-    std::vector<Json> lines = jsonLines(scan("--json-stream").out);
-    ASSERT_FALSE(lines.empty());
-    Json rest = lines.back();
-    lines.pop_back();
-    std::ranges::stable_sort(lines, std::ranges::greater(),
-                             [](const Json& item) { return item["bytes"].get<std::int64_t>(); });
-    EXPECT_EQ(Json(lines), document["items"]);
     document.erase("items");
-    EXPECT_EQ(rest, document);
+    // A line per item as measured, each as the whole scan lists it unless a stop caught it
+    // measuring (and noted it); then the rest of the document. Gives the items and the incomplete.
+    const auto check = [&](const std::string& text, bool stopped) {
+        std::vector<Json> lines;
+        std::istringstream stream(text);
+        for (std::string line; std::getline(stream, line);) lines.push_back(Json::parse(line));
+        const Json rest = lines.back();
+        EXPECT_EQ(rest["cancelled"], stopped);
+        std::size_t incomplete = 0;
+        for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+            const bool complete = lines[i]["complete"];
+            const std::string path = lines[i]["path"];
+            EXPECT_EQ(lines[i], complete ? whole.at(path) : lines[i]);
+            const Json note = "Could not fully inspect " + path + ". Cleanup disabled for this item.";
+            EXPECT_EQ(std::ranges::count(rest["notes"], note), complete ? 0 : 1);
+            incomplete += !complete;
+        }
+        EXPECT_EQ(rest, stopped ? rest : document);
+        return std::pair{lines.size() - 1, incomplete};
+    };
+    EXPECT_EQ(check(scan("--json-stream").out, false), std::pair(whole.size(), std::size_t{0}));
 
     // Through a pipe of one page, the scan can only be a few lines ahead of what was read: the
     // Ctrl-C after the tenth line comes while most items are still to come.
-    Wiring wiring;
-    wiring.outPath = tree.path("stream.fifo");
+    Wiring wiring{.outPath = tree.path("stream.fifo")};
     ASSERT_EQ(::mkfifo(wiring.outPath.c_str(), 0644), 0);
     std::string streamed;
     wiring.whileRunning = [&](pid_t child) {
@@ -444,87 +425,46 @@ TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured
         ::close(fd);
     };
     EXPECT_EQ(scan("--json-stream", wiring).status, 130);
-    lines = jsonLines(streamed);
-    ASSERT_GT(lines.size(), 10u);
-    const Json last = lines.back();
-    EXPECT_EQ(last["cancelled"], true);
-    lines.pop_back();
-    std::size_t incomplete = 0;
-    for (const Json& item : lines) {
-        if (item["complete"]) {
-            EXPECT_EQ(item, whole[item["path"].get<std::string>()]);  // as a whole scan measures it
-        } else {
-            ++incomplete;  // in progress at the stop
-            const Json note =
-                "Could not fully inspect " + item["path"].get<std::string>() + ". Cleanup disabled for this item.";
-            EXPECT_EQ(std::ranges::count(last["notes"], note), 1);
-        }
-    }
+    const auto [items, incomplete] = check(streamed, true);
+    EXPECT_GE(items, 10U);
+    EXPECT_LT(items, whole.size());
     EXPECT_LE(incomplete, std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8));
-}
 
-TEST(CommandLine, PlanReadsStandardInputAsItIsGivenUpToTheCap) {
-    FixtureHome fixture;
-    const std::string document = fixture.document();
-    const auto planFrom = [&](int fds[2], uid_t user = static_cast<uid_t>(-1)) {
-        ASSERT_EQ(::write(fds[1], document.data(), document.size()), static_cast<ssize_t>(document.size()));
-        ::close(fds[1]);
-        const Wiring wiring{.inputFd = fds[0], .user = user};
-        const Outcome run =
-            quillet(fixture.tree, {"plan", "--scan", "-", "--no-simulators", fixture.modules}, {}, wiring);
-        EXPECT_NE(run.out.find("moveFolderToTrash"), npos) << run.err;
-        ::close(fds[0]);
-    };
-    // A socket, which cannot be opened by name.
-    int fds[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    planFrom(fds);
-    // A file opened past a header: reading starts where the descriptor stands, not at the start.
-    const std::string file = fixture.tree.writeFile("with-header.txt", "header\n");
-    fds[0] = ::open(file.c_str(), O_RDONLY), fds[1] = ::open(file.c_str(), O_WRONLY | O_APPEND);
-    ASSERT_EQ(::lseek(fds[0], 7, SEEK_SET), 7);
-    planFrom(fds);
-    // A pipe made by another user (as when piping into sudo -u): the pipe is readable, its name is not.
-    if (::geteuid() == 0) {
-        ASSERT_EQ(::pipe(fds), 0);
-        planFrom(fds, 65534);
-    }
-
-    const int fd = ::open(fixture.tree.writeFile("big", std::string(1024 * 1024 + 1, ' ')).c_str(), O_RDONLY);
-    errno = ENOENT;  // what a stale errno used to report
-    const Input input = readAll(fd, 1024 * 1024);
-    ::close(fd);
-    EXPECT_FALSE(input.text);
-    EXPECT_TRUE(input.problem.starts_with("is larger than 1 MiB")) << input.problem;
+    // Asked while the scan still waits for its device list (a FIFO), the stop leaves no items.
+    const std::string devices = tree.path("devices.fifo");
+    ASSERT_EQ(::mkfifo(devices.c_str(), 0644), 0);
+    const Wiring stopEarly{.whileRunning = [&](pid_t child) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(child, SIGINT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int fd = ::open(devices.c_str(), O_WRONLY);
+        [[maybe_unused]] auto written = ::write(fd, R"({"devices": {}})", 15);
+        ::close(fd);
+    }};
+    const Outcome early = quillet(tree, {"scan", "--json", "--simulators", devices, "--home", home}, {}, stopEarly);
+    EXPECT_EQ(early.status, 130) << early.err;
+    EXPECT_EQ(Json::parse(early.out)["cancelled"], true);
+    EXPECT_EQ(Json::parse(early.out)["items"], Json::array());
 }
 
 #ifdef __linux__
-TEST(CommandLine, ScanJsonOnLinuxFindsEachCacheWhereLinuxToolsPutItAndPlansIt) {
+// Scan and plan both find a cache where the caller's environment puts it; for another user the
+// caller's XDG folders describe the caller's home, not that user's, so the item is no target.
+TEST(CommandLine, ScanAndPlanFindCachesWhereTheCallersEnvironmentPutsThem) {
     TempTree tree;
     const std::string home = tree.makeDir("home"), xdg = tree.makeDir("xdg-cache");
-    for (const char* cache : {".cache/yarn", ".yarn/berry/cache", ".local/share/pnpm/store", ".npm/_cacache"}) {
-        tree.writeFile("home/" + std::string(cache) + "/v1/entry", cache);
-    }
+    tree.writeFile("home/.cache/yarn/v1/entry", "where Yarn 1 would be without XDG_CACHE_HOME");
     tree.writeFile("xdg-cache/yarn/v6/entry", "the caller's own yarn cache");
-
-    // Own home: XDG_CACHE_HOME decides where Yarn 1 is; an empty XDG_DATA_HOME does not count.
-    Wiring own, caller;
-    own.environment = {{"HOME", home}, {"XDG_CACHE_HOME", xdg}, {"XDG_DATA_HOME", ""}};
+    const Wiring own{.environment = {{"HOME", home}, {"XDG_CACHE_HOME", xdg}}},
+        caller{.environment = {{"HOME", tree.makeDir("caller")}, {"XDG_CACHE_HOME", xdg}}};
     const Outcome scan = quillet(tree, {"scan", "--json", "--no-roots"}, {}, own);
     const Json document = Json::parse(scan.out);
-    std::vector<std::string> paths;
-    for (const auto& item : document["items"]) paths.push_back(item["path"]);
-    std::ranges::sort(paths);
-    EXPECT_EQ(paths, (Arguments{home + "/.local/share/pnpm/store", home + "/.npm/_cacache", home + "/.yarn/berry/cache",
-                                xdg + "/yarn"}));
+    ASSERT_EQ(document["items"].size(), 1U) << scan.out;
+    EXPECT_EQ(document["items"][0]["path"], xdg + "/yarn");
     // No developer tools and no device folder: nothing to inventory, so no note about it.
     EXPECT_TRUE(tarnby::fs::exists("/usr/bin/xcrun") || document["notes"].empty()) << document["notes"];
-
-    // The plan re-checks against the same locations. For another user the caller's XDG folders
-    // describe the caller's home, not this one: the item is no target.
-    caller.environment = {{"HOME", tree.makeDir("caller")}, {"XDG_CACHE_HOME", xdg}, {"XDG_DATA_HOME", "relative"}};
-    const Outcome plan = quillet(tree, {"plan", "--scan", "-", xdg + "/yarn"}, scan.out, own);
-    EXPECT_EQ(Json::parse(plan.out)[0]["title"], "Yarn cache") << plan.err;
+    EXPECT_EQ(Json::parse(quillet(tree, {"plan", "--scan", "-", xdg + "/yarn"}, scan.out, own).out)[0]["title"],
+              "Yarn cache");
     const Outcome refused = quillet(tree, {"plan", "--scan", "-", xdg + "/yarn"}, scan.out, caller);
     EXPECT_EQ(Json::parse(refused.out), Json::array());
     EXPECT_EQ(refused.err, "Yarn cache: This path is no longer a recognized cleanup target. Scan again.\n");
@@ -549,9 +489,7 @@ TEST(Robustness, FilesDatedPastWhatATimePointHoldsAreScannedAndPlanned) {
     FixtureHome fixture;
     const std::string future = fixture.tree.writeFile("home/Code/site/node_modules/left-pad/future.js", "f");
     const timespec times[2] = {{0, UTIME_OMIT}, {13'569'465'600, 0}};  // 2400-01-01
-    if (::utimensat(AT_FDCWD, future.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-        GTEST_SKIP() << "this file system cannot hold the date";
-    }
+    if (::utimensat(AT_FDCWD, future.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) GTEST_SKIP() << "cannot hold the date";
     const Outcome scan = fixture.scan();
     const ScanDocument document = decodeScanDocument(scan.out);
     const auto item = std::ranges::find(document.result.items, fixture.modules, &tarnby::StorageItem::url);
@@ -574,25 +512,22 @@ TEST(Robustness, FilesDatedPastWhatATimePointHoldsAreScannedAndPlanned) {
 // Everything below `root` (links not followed) with what a write would change: type and
 // permissions, size, identity, link count, modification and status-change times.
 std::map<std::string, std::string> listing(const std::string& root) {
-    std::map<std::string, std::string> result;
-    const auto describe = [&result](const std::string& path) {
+    std::map<std::string, std::string> result{{root, ""}};
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) result[entry.path()] = "";
+    for (auto& [path, line] : result) {
         struct stat info {};
-        std::ostringstream line;
-        if (::lstat(path.c_str(), &info) == 0) {
-            line << info.st_mode << ' ' << info.st_size << ' ' << info.st_ino << ' ' << info.st_nlink << ' '
-                 << info.st_mtim.tv_sec << '.' << info.st_mtim.tv_nsec << ' ' << info.st_ctim.tv_sec << '.'
-                 << info.st_ctim.tv_nsec;
-        }
-        result[path] = line.str();
-    };
-    describe(root);
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) describe(entry.path());
+        ::lstat(path.c_str(), &info);
+        std::ostringstream fields;
+        fields << info.st_mode << ' ' << info.st_size << ' ' << info.st_ino << ' ' << info.st_nlink << ' '
+               << info.st_mtim.tv_sec << '.' << info.st_mtim.tv_nsec << ' ' << info.st_ctim.tv_sec << '.'
+               << info.st_ctim.tv_nsec;
+        line = fields.str();
+    }
     return result;
 }
 
-// Many folders, a deep chain, a FIFO, a link and saved preferences, so a scan needs more
-// descriptors and memory than it is given. Starved, it gives the whole result or says why it
-// cannot, never crashes; and whatever happens, no file changes and nothing new appears.
+// Many folders, a deep chain, a FIFO, a link and saved preferences: starved of descriptors or
+// memory, a scan is whole or says why not, never crashes; and no file changes, nothing appears.
 TEST(Robustness, UnderFewDescriptorsOrLittleMemoryAScanEndsClearlyAndChangesNothing) {
     FixtureHome fixture;
     for (int project = 0; project < 30; ++project) {
@@ -606,8 +541,6 @@ TEST(Robustness, UnderFewDescriptorsOrLittleMemoryAScanEndsClearlyAndChangesNoth
     for (int level = 0; level < 150; ++level) deep += "/d";
     fixture.tree.writeFile(deep + "/bottom", "b");
     fixture.tree.writeFile("home/Code/deep/package.json", "{}");
-    fixture.tree.writeFile("home/Code/rusty/Cargo.toml", "[package]");
-    fixture.tree.writeFile("home/Code/rusty/target/debug/app", std::string(5000, 'r'));
     fixture.tree.writeFile("home/Library/Developer/Xcode/DerivedData/App-abc/Build/x", "x");
     fixture.tree.writeFile("home/Library/Application Support/Tarnby/preferences.json",
                            R"({"roots":[],"kept":[")" + fixture.home + R"(/Code/p3/node_modules"]})");
@@ -623,26 +556,23 @@ TEST(Robustness, UnderFewDescriptorsOrLittleMemoryAScanEndsClearlyAndChangesNoth
     const Outcome planned = fixture.run(plan, free.out);
     EXPECT_GE(std::ranges::count(planned.out, '{'), 30) << planned.err.substr(0, 2000);
 
-    // 64 descriptors: the walks keep theirs bounded, so the result is the same. Even fewer: the
-    // scan cannot be whole, and says so rather than crashing.
+    // 64 descriptors: the walks keep theirs bounded, so the result is the same.
     for (const rlim_t descriptors : {64, 12, 8, 5}) {
         fixture.wiring.openFiles = descriptors;
         const Outcome starved = fixture.scan(descriptors == 64 ? Arguments{"--json"} : Arguments{});
-        EXPECT_EQ(starved.signal, 0) << descriptors << " descriptors: " << starved.err;
-        EXPECT_TRUE(starved.status == 0 || !starved.err.empty()) << descriptors << " descriptors";
+        EXPECT_TRUE(starved.status == 0 || (starved.status < 128 && !starved.err.empty()))
+            << descriptors << starved.err;
         if (descriptors == 64) {
             EXPECT_EQ(fingerprints(starved.out), fingerprints(free.out)) << starved.err;
         }
     }
     fixture.wiring.openFiles = RLIM_INFINITY;
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they reserve terabytes of address space
-    // Address space from too little to start up to plenty: always an exit status, and a message with a failure.
     int whole = 0;
     for (const rlim_t megabytes : {8, 16, 24, 32, 48, 64, 96, 128, 256, 512}) {
         fixture.wiring.addressSpace = megabytes * 1024 * 1024;
         const Outcome tight = fixture.scan();
-        EXPECT_EQ(tight.signal, 0) << megabytes << " MB: " << tight.err;
-        EXPECT_TRUE(tight.status == 0 || !tight.err.empty()) << megabytes << " MB";
+        EXPECT_TRUE(tight.status == 0 || (tight.status < 128 && !tight.err.empty())) << megabytes << " MB" << tight.err;
         whole += tight.status == 0 && Json::accept(tight.out) && fingerprints(tight.out) == fingerprints(free.out);
     }
     EXPECT_GT(whole, 0) << "no limit was large enough for a whole scan";
