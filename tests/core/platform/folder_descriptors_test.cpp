@@ -50,55 +50,52 @@ TEST(FolderDescriptors, WalksPastPathMaxWithinItsBudgetAndFindsClosedFoldersFrom
     });
 
     const auto baseline = testing::openDescriptors();
-    {
-        FolderDescriptors descriptors({.open = 2, .ahead = 1});
-        std::deque<Folder> folders;
-        Folder& root = folders.emplace_back();
-        ASSERT_TRUE(descriptors.openRoot(root, tree.path("deep"), false));
-        std::vector<Folder*> levels{&root};
-        for (int level = 1; level <= kLevels; ++level) {
-            Folder& next = child(folders, *levels.back(), down);
-            ASSERT_GE(descriptors.acquire(next), 0) << level;
-            descriptors.release(next);
-            levels.push_back(&next);
-            // Opened ahead: room for one while another waits to be used.
-            if (descriptors.reserveAhead()) {
-                const int parentFd = descriptors.acquire(*levels[level - 1]);
-                const std::pair<Folder*, int> opened{&child(folders, *levels[level - 1], side),
-                                                     ::openat(parentFd, side.c_str(), O_RDONLY | O_DIRECTORY)};
-                descriptors.adopt({&opened, 1});
-                descriptors.release(*levels[level - 1]);
-                EXPECT_FALSE(descriptors.reserveAhead());
-            }
-            ASSERT_LE(descriptors.openCount(), 3u);  // the root and two kept
+    FolderDescriptors descriptors({.open = 2, .ahead = 1});
+    std::deque<Folder> folders;
+    Folder& root = folders.emplace_back();
+    ASSERT_TRUE(descriptors.openRoot(root, tree.path("deep"), false));
+    std::vector<Folder*> levels{&root};
+    for (int level = 1; level <= kLevels; ++level) {
+        Folder& next = child(folders, *levels.back(), down);
+        ASSERT_GE(descriptors.acquire(next), 0) << level;
+        descriptors.release(next);
+        levels.push_back(&next);
+        // Opened ahead: room for one while another waits to be used.
+        if (descriptors.reserveAhead()) {
+            const int parentFd = descriptors.acquire(*levels[level - 1]);
+            const std::pair<Folder*, int> opened{&child(folders, *levels[level - 1], side),
+                                                 ::openat(parentFd, side.c_str(), O_RDONLY | O_DIRECTORY)};
+            descriptors.adopt({&opened, 1});
+            descriptors.release(*levels[level - 1]);
+            EXPECT_FALSE(descriptors.reserveAhead());
         }
-        EXPECT_EQ(testing::openDescriptors() - baseline, 3);
-
-        // A renamed ancestor far above: only a way up through ".." reaches the levels below it.
-        const std::string top = tree.path("deep/" + down);
-        ASSERT_EQ(::rename((top + "/" + down).c_str(), (top + "/renamed").c_str()), 0);
-
-        // From deep below: the parent of a side folder 10 levels up is closed, and so is its
-        // own last child; the open levels further down lead to it.
-        Folder& far = child(folders, *levels[kLevels - 10], side);
-        const int farFd = descriptors.acquire(far);
-        ASSERT_GE(farFd, 0);
-        EXPECT_TRUE(holds(farFd, "at-" + std::to_string(kLevels - 10)));
-        descriptors.release(far);
-
-        // Climbing back, a folder left for good hands its descriptor on to its parent.
-        for (int level = kLevels - 1; level >= 2; --level) {
-            descriptors.leave(*levels[level + 1]);
-            Folder& sideFolder = child(folders, *levels[level], side);
-            const int sideFd = descriptors.acquire(sideFolder);
-            ASSERT_GE(sideFd, 0) << level;
-            EXPECT_TRUE(holds(sideFd, "at-" + std::to_string(level))) << level;
-            descriptors.leave(sideFolder);
-            ASSERT_LE(descriptors.openCount(), 3u);
-        }
-        while (folders.size() > 1) folders.pop_back();  // children before their parents
+        ASSERT_LE(descriptors.openCount(), 3u);  // the root and two kept
     }
-    EXPECT_EQ(testing::openDescriptors(), baseline);
+    EXPECT_EQ(testing::openDescriptors() - baseline, 3);
+
+    // A renamed ancestor far above: only a way up through ".." reaches the levels below it.
+    const std::string top = tree.path("deep/" + down);
+    ASSERT_EQ(::rename((top + "/" + down).c_str(), (top + "/renamed").c_str()), 0);
+
+    // From deep below: the parent of a side folder 10 levels up is closed, and so is its
+    // own last child; the open levels further down lead to it.
+    Folder& far = child(folders, *levels[kLevels - 10], side);
+    const int farFd = descriptors.acquire(far);
+    ASSERT_GE(farFd, 0);
+    EXPECT_TRUE(holds(farFd, "at-" + std::to_string(kLevels - 10)));
+    descriptors.release(far);
+
+    // Climbing back, a folder left for good hands its descriptor on to its parent.
+    for (int level = kLevels - 1; level >= 2; --level) {
+        descriptors.leave(*levels[level + 1]);
+        Folder& sideFolder = child(folders, *levels[level], side);
+        const int sideFd = descriptors.acquire(sideFolder);
+        ASSERT_GE(sideFd, 0) << level;
+        EXPECT_TRUE(holds(sideFd, "at-" + std::to_string(level))) << level;
+        descriptors.leave(sideFolder);
+        ASSERT_LE(descriptors.openCount(), 3u);
+    }
+    while (folders.size() > 1) folders.pop_back();  // children before their parents
 }
 
 TEST(FolderDescriptors, RefusesARootOrFolderSwappedForAnotherOrForALinkAndStaysLost) {
