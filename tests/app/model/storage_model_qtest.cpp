@@ -13,13 +13,13 @@
 #include "app/model/storage_model.h"
 #include "core/preferences/saved_preferences.h"
 #include "core/records/storage_error.h"
-#include "tests/app/window/window_fixture.h"
+#include "tests/app/fixture.h"
 
 using namespace std::chrono_literals;
+using fixture::idle;
 using quillet::StorageModel;
 using quillet::StorageModelSetup;
 using tarnby::StorageItem;
-using window_fixture::idle;
 
 namespace {
 
@@ -50,12 +50,7 @@ struct UncopyableScan {
     UncopyableScan() = default;
     UncopyableScan(UncopyableScan&&) = default;
     UncopyableScan(const UncopyableScan&) { throw std::bad_alloc(); }
-    tarnby::ScanResult operator()(const tarnby::ScanConfiguration&,
-                                  const std::optional<std::vector<tarnby::SimulatorDevice>>&,
-                                  const tarnby::ScanCancellation&, const tarnby::Scanner::Progress&,
-                                  const tarnby::Scanner::Measured&) const {
-        return {};
-    }
+    tarnby::ScanResult operator()(auto&&...) const { return {}; }
 };
 
 void writeFile(const std::string& path, const std::string& contents) {
@@ -71,17 +66,22 @@ const QString kStopped = QStringLiteral("Scan stopped. Showing partial results."
 class StorageModelTest : public QObject {
     Q_OBJECT
 
-    std::optional<window_fixture::Home> m_home;
+    std::optional<fixture::Home> m_home;
     std::shared_ptr<FakeSimulators> m_simulators;
 
     std::string home() const { return m_home->path(); }
-    window_fixture::FakeScan& scanner() { return m_home->scan; }
-    window_fixture::FakePlan& planner() { return m_home->plan; }
+    fixture::FakeScan& scanner() { return m_home->scan; }
+    fixture::FakePlan& planner() { return m_home->plan; }
     // The fixture home with the fake scanner, planner and inventory, and no variables of its own.
     StorageModelSetup setup() {
         StorageModelSetup s = m_home->setup();
         s.simulators = m_simulators;
         s.environment = tarnby::UserEnvironment{};
+        return s;
+    }
+    StorageModelSetup scanning(StorageModelSetup::ScanFunction scanner) {
+        StorageModelSetup s = setup();
+        s.scanner = std::move(scanner);
         return s;
     }
 
@@ -368,18 +368,14 @@ private slots:
         QCOMPARE(model.notes(), std::vector<std::string>{"The preview could not be made. Nothing was changed."});
         QVERIFY(!model.plan());
 
-        StorageModelSetup s = setup();
-        s.scanner = [](auto&&...) -> tarnby::ScanResult { throw 42; };
-        StorageModel throwing(std::move(s));
+        StorageModel throwing(scanning([](auto&&...) -> tarnby::ScanResult { throw 42; }));
         throwing.scan();
         QVERIFY(idle(throwing));
         QCOMPARE(throwing.notes(), std::vector<std::string>{"The scan could not be completed. Nothing was changed."});
         QVERIFY(throwing.didScan() && !throwing.scanning());
 
         // A scan that cannot even be queued.
-        s = setup();
-        s.scanner = UncopyableScan();
-        StorageModel unqueued(std::move(s));
+        StorageModel unqueued(scanning(UncopyableScan()));
         unqueued.scan();
         QVERIFY(!unqueued.busy() && !unqueued.scanning());
         QCOMPARE(unqueued.notes(), std::vector<std::string>{"The work could not be started. Nothing was changed."});

@@ -4,7 +4,6 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -45,36 +44,36 @@ QByteArray item(const QByteArray& version, const QByteArray& link, const QByteAr
 
 const QByteArray kReleases = feed(item("1.9", "https://example.org/1.9") + item("1.10", "https://example.org/1.10"));
 
-// Answers every HTTP GET with one fixed response, and counts the requests.
+// Answers every HTTP GET with one fixed response and closes, and counts the requests. With no
+// status it accepts and never answers; with `trickle`, it sends the response's start and then a
+// byte every 50 ms.
 class FeedServer : public QObject {
 public:
-    FeedServer(QByteArray status, QByteArray body, QByteArray headers = {})
-        : m_status(std::move(status)), m_body(std::move(body)), m_headers(std::move(headers)) {
+    FeedServer(QByteArray status, QByteArray body = {}, QByteArray headers = {}, bool trickle = false) {
         QVERIFY(m_server.listen(QHostAddress::LocalHost));
-        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        const QByteArray length = "Content-Length: " + QByteArray::number(trickle ? 100000 : body.size());
+        const QByteArray response = "HTTP/1.1 " + status + "\r\n" + headers + "Content-Type: application/rss+xml\r\n" +
+                                    length + "\r\n\r\n" + body;
+        QObject::connect(&m_server, &QTcpServer::newConnection, this, [=, this] {
             while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [=, this] {
                     m_request += socket->readAll();
-                    if (!m_request.contains("\r\n\r\n")) return;
+                    if (status.isEmpty() || !m_request.contains("\r\n\r\n")) return;
                     ++requests;
-                    socket->write("HTTP/1.1 " + m_status + "\r\n" + m_headers +
-                                  "Content-Type: application/rss+xml\r\n"
-                                  "Content-Length: " +
-                                  QByteArray::number(m_body.size()) + "\r\nConnection: close\r\n\r\n" + m_body);
-                    socket->disconnectFromHost();
+                    socket->write(response);
+                    if (!trickle) socket->disconnectFromHost();
+                    if (trickle) QObject::connect(&m_drip, &QTimer::timeout, socket, [socket] { socket->write(" "); });
                 });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             }
         });
+        m_drip.start(50);
     }
     QString url() const { return QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(m_server.serverPort()); }
     int requests = 0;
 
 private:
     QTcpServer m_server;
-    QByteArray m_status;
-    QByteArray m_body;
-    QByteArray m_headers;
+    QTimer m_drip;
     QByteArray m_request;
 };
 
@@ -113,13 +112,18 @@ class AppUpdaterTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // Numerically, part by part, however long the numbers; each pair is tried both ways round.
     void versionsCompareNumerically() {
-        QVERIFY(compareVersions(u"1.10", u"1.9") > 0);
-        QVERIFY(compareVersions(u"1.9", u"1.10") < 0);
-        QCOMPARE(compareVersions(u"1.0", u"1.0.0"), 0);
-        QCOMPARE(compareVersions(u"01.002", u"1.2"), 0);
-        QVERIFY(compareVersions(u"2", u"1.99.99") > 0);
-        QVERIFY(compareVersions(u"1.123456789012345678901234567890", u"1.99999999999999999999") > 0);
+        const std::tuple<const char16_t*, const char16_t*, int> pairs[] = {
+            {u"1.10", u"1.9", 1},
+            {u"1.0", u"1.0.0", 0},
+            {u"01.002", u"1.2", 0},
+            {u"2", u"1.99.99", 1},
+            {u"1.123456789012345678901234567890", u"1.99999999999999999999", 1}};
+        for (const auto& [a, b, sign] : pairs) {
+            QCOMPARE((compareVersions(a, b) > 0) - (compareVersions(a, b) < 0), sign);
+            QCOMPARE((compareVersions(b, a) > 0) - (compareVersions(b, a) < 0), -sign);
+        }
         for (const char* bad : {"", "1.", ".1", "1..2", "1.2b", "v1.2", "1,2", " 1.2"}) {
             QVERIFY2(!isVersion(QString::fromLatin1(bad)), bad);
         }
@@ -304,10 +308,9 @@ private slots:
 
     // Every hop of a redirect keeps to the feed's rules, and a server that trickles is given up on.
     void redirectsAndSlowServersAreHeldToTheRules() {
-        QVERIFY(isRedirectAllowed(QUrl(QStringLiteral("http://127.0.0.1/a")), QUrl(QStringLiteral("https://x.org/a"))));
-        QVERIFY(
-            !isRedirectAllowed(QUrl(QStringLiteral("https://x.org/a")), QUrl(QStringLiteral("http://127.0.0.1/a"))));
-        QVERIFY(!isRedirectAllowed(QUrl(QStringLiteral("http://127.0.0.1/a")), QUrl(QStringLiteral("http://x.org/a"))));
+        const auto allowed = [](const char* from, const char* to) { return isRedirectAllowed(QUrl(from), QUrl(to)); };
+        QVERIFY(allowed("http://127.0.0.1/a", "https://x.org/a"));
+        QVERIFY(!allowed("https://x.org/a", "http://127.0.0.1/a") && !allowed("http://127.0.0.1/a", "http://x.org/a"));
 
         FeedServer target("200 OK", feed(item("1.0", "https://example.org/1.0")));
         FeedServer moved("302 Found", {}, "Location: " + target.url().toLatin1() + "\r\n");
@@ -321,23 +324,8 @@ private slots:
         QVERIFY2(refused.detail.contains(QStringLiteral("http://192.0.2.1/appcast.xml")), qPrintable(refused.detail));
 
         // A byte every 50 ms never trips the idle limit; the deadline ends it.
-        QTcpServer trickle;
-        QVERIFY(trickle.listen(QHostAddress::LocalHost));
-        QTimer drip;
-        QList<QPointer<QTcpSocket>> sockets;
-        QObject::connect(&trickle, &QTcpServer::newConnection, [&] {
-            QTcpSocket* socket = trickle.nextPendingConnection();
-            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n<");
-            sockets.append(socket);
-        });
-        QObject::connect(&drip, &QTimer::timeout, [&] {
-            for (const auto& socket : sockets) {
-                if (socket) socket->write(" ");
-            }
-        });
-        drip.start(50);
-        AppUpdater patient(setupFor(QStringLiteral("http://127.0.0.1:%1/a.xml").arg(trickle.serverPort()),
-                                    QStringLiteral("1.0"), std::chrono::milliseconds(600)));
+        FeedServer trickle("200 OK", "<", {}, true);
+        AppUpdater patient(setupFor(trickle.url(), QStringLiteral("1.0"), std::chrono::milliseconds(600)));
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(runCheck(patient).detail, QStringLiteral("The update server took too long to send the feed."));
@@ -345,10 +333,8 @@ private slots:
     }
 
     void closingTheDialogStopsTheCheck() {
-        // A server that accepts the connection but never answers.
-        QTcpServer silent;
-        QVERIFY(silent.listen(QHostAddress::LocalHost));
-        AppUpdater updater(setupFor(QStringLiteral("http://127.0.0.1:%1/a.xml").arg(silent.serverPort())));
+        FeedServer silent({});
+        AppUpdater updater(setupFor(silent.url()));
         QSignalSpy finished(&updater, &AppUpdater::checkFinished);
         updater.checkForUpdates();
         QVERIFY(!updater.canCheck());
