@@ -12,14 +12,10 @@
 #include "app/sheets/sheet_parts.h"
 #include "core/browsing/result_browsing.h"
 #include "core/platform/formatting.h"
-#include "tests/app/sheets/sheet_fixtures.h"
-#include "tests/app/sheets/sheet_test_support.h"
-#include "tests/app/window/window_fixture.h"
+#include "tests/app/fixture.h"
 
+using namespace fixture;
 using quillet::ui::DetailSheet;
-using quillet::ui::testing::openSheet;
-using quillet::ui::testing::press;
-namespace fixtures = quillet::ui::fixtures;
 
 namespace {
 
@@ -63,7 +59,7 @@ QString when(const std::optional<tarnby::TimePoint>& at) {
 class DetailSheetTest : public QObject {
     Q_OBJECT
 
-    std::optional<window_fixture::Home> m_home;
+    std::optional<Home> m_home;
     std::optional<quillet::StorageModel> m_model;
     std::optional<quillet::ui::Environment> m_env;
     std::string home() const { return m_home->path(); }
@@ -72,10 +68,10 @@ class DetailSheetTest : public QObject {
 private slots:
     void init() {
         QVERIFY(m_home.emplace().folder.isValid());
-        m_home->scan.result.items = {fixtures::folder(home(), "site"), fixtures::folder(home(), "api")};
+        m_home->scan.result.items = {folder(home(), "site"), folder(home(), "api")};
         m_model.emplace(m_home->setup());
         m_model->scan();
-        QVERIFY(window_fixture::idle(*m_model));
+        QVERIFY(idle(*m_model));
         m_env.emplace();
     }
     void cleanup() { m_model.reset(); }
@@ -83,26 +79,24 @@ private slots:
     // A row for what cleaning alone frees only where that differs, a boot row only for a
     // simulator, and a word for a date that is not known.
     void theValuesFollowTheItem() {
-        tarnby::StorageItem undated = fixtures::folder(home(), "site");
+        tarnby::StorageItem undated = folder(home(), "site");
         undated.measurement.modified.reset();
-        const tarnby::StorageItem shared = fixtures::sharedPair(home())[1];
-        const tarnby::StorageItem booted = fixtures::simulator(home(), "iPhone 15", false);
-        const tarnby::StorageItem neverBooted = fixtures::simulator(home(), "iPhone 15", false, false);
-        const auto files = [](const tarnby::StorageItem& item) {
-            return QStringLiteral("Files=") +
-                   QString::fromStdString(tarnby::formatting::integer(item.measurement.files));
-        };
+        const tarnby::StorageItem shared = sharedPair(home())[1];
+        const tarnby::StorageItem booted = simulator(home(), "iPhone 15", false);
+        const tarnby::StorageItem neverBooted = simulator(home(), "iPhone 15", false, false);
+        const auto files = [](int n) { return "Files=" + QString::fromStdString(tarnby::formatting::integer(n)); };
+        const QString folderFiles = files(48'213), simulatorFiles = files(9'120);
+        const QString simulatorChanged = "Last changed=" + when(booted.measurement.modified);
         const std::pair<tarnby::StorageItem, QStringList> cases[] = {
-            {undated, {"Estimated on disk=734 MB", files(undated), "Last changed=Unknown"}},
+            {undated, {"Estimated on disk=734 MB", folderFiles, "Last changed=Unknown"}},
             {shared,
-             {"Estimated on disk=89.7 MB", files(shared), "Last changed=" + when(shared.measurement.modified),
+             {"Estimated on disk=89.7 MB", folderFiles, "Last changed=" + when(shared.measurement.modified),
               "Frees if cleaned alone=400 KB"}},
             {booted,
-             {"Estimated on disk=2.15 GB", files(booted), "Last changed=" + when(booted.measurement.modified),
+             {"Estimated on disk=2.15 GB", simulatorFiles, simulatorChanged,
               "Last boot (metadata)=" + when(booted.lastBoot)}},
             {neverBooted,
-             {"Estimated on disk=2.15 GB", files(neverBooted), "Last changed=" + when(neverBooted.measurement.modified),
-              "Last boot (metadata)=Not recorded"}},
+             {"Estimated on disk=2.15 GB", simulatorFiles, simulatorChanged, "Last boot (metadata)=Not recorded"}},
         };
         for (const auto& [item, expected] : cases) {
             DetailSheet sheet(item, *m_model, env());
@@ -122,7 +116,7 @@ private slots:
     // Each child by name and size, largest first, its bar filled in proportion to the item (a
     // sliver still shows as a dot).
     void whatTakesTheSpace() {
-        const tarnby::StorageItem project = fixtures::sharedPair(home())[1];
+        const tarnby::StorageItem project = sharedPair(home())[1];
         DetailSheet sheet(project, *m_model, env());
         QVERIFY(openSheet(sheet));
         auto* grid = qobject_cast<QGridLayout*>(sheet.findChild<QWidget*>(QStringLiteral("detail-largest"))->layout());
@@ -139,33 +133,31 @@ private slots:
                 std::max<double>(bar->height(), bar->width() * double(child.bytes) / project.measurement.bytes);
             QVERIFY2(std::abs(filledWidth(picture, *bar, sheet) - expected) <= 2, qPrintable(name->fullText()));
         }
-        QVERIFY(!DetailSheet(fixtures::folder(home(), "site"), *m_model, env()).findChild<QWidget*>("detail-largest"));
+        QVERIFY(!DetailSheet(folder(home(), "site"), *m_model, env()).findChild<QWidget*>("detail-largest"));
     }
 
     // Why a protected or incompletely measured item cannot be selected, in the warning colour,
     // which follows the appearance while the sheet is open.
     void whyAnItemCannotBeSelected() {
-        tarnby::StorageItem partial = fixtures::folder(home(), "site");
+        tarnby::StorageItem partial = folder(home(), "site");
         partial.measurement.complete = false;
-        for (const tarnby::StorageItem& item : {fixtures::simulator(home(), "iPhone 15", true), partial}) {
+        for (const tarnby::StorageItem& item : {simulator(home(), "iPhone 15", true), partial}) {
             DetailSheet sheet(item, *m_model, env());
             auto* reason = sheet.findChild<quillet::ui::SymbolLabel*>(QStringLiteral("detail-protection"));
             QVERIFY(reason != nullptr);
             QCOMPARE(reason->text()->text(), QString::fromStdString(*tarnby::browsing::unselectableReason(item)));
         }
-        QVERIFY(
-            !DetailSheet(fixtures::folder(home(), "site"), *m_model, env()).findChild<QWidget*>("detail-protection"));
+        QVERIFY(!DetailSheet(folder(home(), "site"), *m_model, env()).findChild<QWidget*>("detail-protection"));
 
         m_env->setAppearance(quillet::ui::Appearance::dark);
-        DetailSheet sheet(fixtures::simulator(home(), "iPhone 15", true), *m_model, env());
+        DetailSheet sheet(simulator(home(), "iPhone 15", true), *m_model, env());
         QVERIFY(openSheet(sheet));
-        QCOMPARE(quillet::ui::testing::unnamedControls(sheet), QStringList{});
+        QCOMPARE(unnamedControls(sheet), QStringList{});
         auto* reason = sheet.findChild<quillet::ui::SymbolLabel*>(QStringLiteral("detail-protection"))->text();
-        QCOMPARE(reason->palette().color(QPalette::WindowText),
-                 quillet::ui::Woodland::warning().resolve(quillet::ui::Appearance::dark));
-        m_env->setAppearance(quillet::ui::Appearance::light);
-        QCOMPARE(reason->palette().color(QPalette::WindowText),
-                 quillet::ui::Woodland::warning().resolve(quillet::ui::Appearance::light));
+        for (const auto look : {quillet::ui::Appearance::dark, quillet::ui::Appearance::light}) {
+            m_env->setAppearance(look);
+            QCOMPARE(reason->palette().color(QPalette::WindowText), quillet::ui::Woodland::warning().resolve(look));
+        }
     }
 
     void keepClosesAndTheItemLeavesTheListAtOnce() {
@@ -183,7 +175,7 @@ private slots:
     }
 
     void revealLeavesTheSheetOpenSaysWhenNothingAnsweredAndReturnPressesTheFocusedButton() {
-        const tarnby::StorageItem item = fixtures::folder(home(), "site");
+        const tarnby::StorageItem item = folder(home(), "site");
         DetailSheet sheet(item, *m_model, env());
         std::vector<std::string> revealed;
         std::function<void()> unanswered;
@@ -200,7 +192,7 @@ private slots:
         QVERIFY(!notice->isVisible());
         unanswered();
         QVERIFY(!notice->text().isEmpty());
-        QVERIFY(quillet::ui::testing::visibleInside(*notice, sheet));
+        QVERIFY(visibleInside(*notice, sheet));
 
         // Return presses the focused button; with the keyboard elsewhere, the sheet's default, Done.
         QSignalSpy finished(&sheet, &QDialog::finished);

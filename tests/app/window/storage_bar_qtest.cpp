@@ -1,6 +1,9 @@
 #include <QAccessible>
 #include <QTest>
 
+#include <cmath>
+#include <tuple>
+
 #include "app/window/storage_bar.h"
 
 using namespace quillet::ui;
@@ -18,52 +21,44 @@ tarnby::StorageItem item(StorageKind kind, std::int64_t bytes) {
 class StorageBarTest : public QObject {
     Q_OBJECT
 private slots:
-    // Kinds in their fixed order, each as wide as its share of the usable width, gaps only
-    // between kinds that are there, the last ending exactly at the bar's end.
+    // Kinds in their fixed order, each as wide as its share of the width left after the gaps
+    // between kinds that are there, the last ending exactly at the bar's end. Only the track is
+    // drawn for nothing; a negative total never pushes segments past the bar, and a bar narrower
+    // than its gaps shrinks them to nothing rather than to negative widths.
     void segmentsShareTheWidthAfterTheGaps() {
-        const auto totals =
-            StorageBar::totalsByKind({item(StorageKind::builds, 3'000'000'000'000), item(StorageKind::dependencies, 7),
-                                      item(StorageKind::caches, 1'000'000'000),
-                                      item(StorageKind::simulators, 123'456'789), item(StorageKind::builds, 1)});
-        const QRectF bounds(10, 0, 617, 8);
-        const auto segments = StorageBar::segments(totals, bounds);
-        QCOMPARE(segments.size(), size_t(4));
-        const StorageKind order[] = {StorageKind::dependencies, StorageKind::builds, StorageKind::caches,
-                                     StorageKind::simulators};
-        const double sum = 3'000'000'000'001.0 + 7 + 1'000'000'000 + 123'456'789;
-        qreal x = bounds.left();
-        for (size_t k = 0; k < 4; ++k) {
-            QCOMPARE(segments[k].kind, order[k]);
-            QCOMPARE(segments[k].rect.left(), x);
-            QVERIFY(qFuzzyCompare(segments[k].rect.width(), (617.0 - 9.0) * double(totals[k]) / sum));
-            x = segments[k].rect.right() + 3;
+        const auto [deps, builds, caches, sims] =
+            std::tuple{StorageKind::dependencies, StorageKind::builds, StorageKind::caches, StorageKind::simulators};
+        struct Case {
+            std::vector<tarnby::StorageItem> items;
+            qreal width;
+            std::vector<std::pair<StorageKind, qreal>> expected;  // kind and width, in order
+        };
+        const Case cases[] = {
+            {{item(sims, 300), item(builds, 100), item(caches, 400), item(deps, 100), item(builds, 100)},
+             1009,
+             {{deps, 100}, {builds, 200}, {caches, 400}, {sims, 300}}},
+            {{item(deps, 1), item(sims, 3)}, 103, {{deps, 25}, {sims, 75}}},
+            {{item(deps, 1), item(sims, 3)}, 2, {{deps, 0}, {sims, 0}}},
+            {{item(deps, 3'000'000'000'000), item(caches, 1)}, 1003, {{deps, 1000}, {caches, 0}}},
+            {{}, 100, {}},
+            {{item(caches, 0)}, 100, {}},
+            {{item(deps, 50), item(builds, -40), item(caches, 50)}, 203, {{deps, 100}, {caches, 100}}},
+        };
+        for (const Case& c : cases) {
+            const auto segments = StorageBar::segments(StorageBar::totalsByKind(c.items), QRectF(10, 0, c.width, 8));
+            std::vector<std::pair<StorageKind, qreal>> seen;
+            qreal x = 10;
+            for (const auto& s : segments) {
+                QVERIFY(qAbs(s.rect.left() - x) < 1e-6 || c.width < 10);
+                seen.emplace_back(s.kind, std::round(s.rect.width() * 1000) / 1000);
+                x = s.rect.right() + StorageBar::kGap;
+            }
+            QCOMPARE(seen, c.expected);
+            if (!segments.empty() && c.width > 10) QVERIFY(qAbs(segments.back().rect.right() - (10 + c.width)) < 1e-9);
         }
-        QVERIFY(qAbs(segments.back().rect.right() - bounds.right()) < 1e-9);
-
-        const auto two =
-            StorageBar::totalsByKind({item(StorageKind::dependencies, 1), item(StorageKind::simulators, 3)});
-        const auto pair = StorageBar::segments(two, QRectF(0, 0, 103, 8));
-        QCOMPARE(pair.size(), size_t(2));
-        QCOMPARE(pair[0].rect.width(), 25.0);
-        QCOMPARE(pair[1].rect.right(), 103.0);
-        // Narrower than the gaps: segments shrink to nothing rather than to negative widths.
-        for (const auto& s : StorageBar::segments(two, QRectF(0, 0, 2, 8))) QCOMPARE(s.rect.width(), 0.0);
     }
 
-    // Only the track is drawn for nothing, and a negative total never pushes segments past the bar.
-    void emptyZeroAndNegativeTotalsStayInsideTheBar() {
-        const QRectF bounds(0, 0, 203, 8);
-        QVERIFY(StorageBar::segments(StorageBar::totalsByKind({}), bounds).empty());
-        QVERIFY(StorageBar::segments(StorageBar::totalsByKind({item(StorageKind::caches, 0)}), bounds).empty());
-        const auto segments = StorageBar::segments(
-            StorageBar::totalsByKind(
-                {item(StorageKind::dependencies, 50), item(StorageKind::builds, -40), item(StorageKind::caches, 50)}),
-            bounds);
-        QCOMPARE(segments.size(), size_t(2));
-        QCOMPARE(segments.back().rect.right(), 203.0);
-    }
-
-    // Decoration, which assistive technology and the pointer pass by, drawn from its items.
+    // Decoration, which assistive technology and the pointer pass by, totalled from the listed items.
     void theBarIsDecorationDrawnFromItsItems() {
         Environment env;
         StorageBar bar(&env);
