@@ -61,6 +61,15 @@ void writeFile(const std::string& path, const std::string& contents) {
 const QString kComplete = QStringLiteral("Scan complete. Nothing was changed.");
 const QString kStopped = QStringLiteral("Scan stopped. Showing partial results.");
 
+bool scanned(StorageModel& model) {
+    model.scan();
+    return idle(model);
+}
+bool planned(StorageModel& model, bool acknowledge) {
+    model.createPlan(acknowledge);
+    return idle(model);
+}
+
 }  // namespace
 
 class StorageModelTest : public QObject {
@@ -94,8 +103,7 @@ private slots:
     void scanStartClearsSelectionAndNotesAndABusyModelStartsNothing() {
         scanner().result = {{at("/h/a"), at("/h/b")}, {"scan note"}, false};
         StorageModel model(setup());
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         model.select("/h/a");
 
         // The selection and notes go at once; the old items stay listed until the result.
@@ -151,8 +159,7 @@ private slots:
 
         // The next scan runs to the end.
         scanner().gate.reset();
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         QVERIFY(!scanner().sawCancellation);
         QCOMPARE(model.status(), kComplete);
     }
@@ -161,8 +168,7 @@ private slots:
         scanner().result.items = {at("/h/old")};
         StorageModel model(setup());
         model.keep("/h/old");
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
 
         // Only a kept item is listed: the next scan starts from nothing. Found as a, b, c, d, e;
         // equal sizes stay in that order.
@@ -205,8 +211,7 @@ private slots:
         scanner().result.notes = {"Could not inspect /x fully."};
         m_simulators->failure = std::make_exception_ptr(tarnby::StorageError::command("xcrun: error"));
         StorageModel model(setup());
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         QCOMPARE(model.notes(), (std::vector<std::string>{
                                     "Could not inspect /x fully.",
                                     "Simulator inventory unavailable. Simulator cleanup is disabled. xcrun: error"}));
@@ -215,8 +220,7 @@ private slots:
         // A working inventory reaches the scanner and adds no note.
         m_simulators->failure = nullptr;
         m_simulators->devices = {{"ABC", "iPhone", "Shutdown", true}};
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         QCOMPARE(model.notes(), std::vector<std::string>{"Could not inspect /x fully."});
         QVERIFY(scanner().devices == m_simulators->devices);
     }
@@ -237,20 +241,16 @@ private slots:
         linuxSetup.environment = tarnby::UserEnvironment{tarnby::Platform::linuxDesktop, {home()}, cache, std::nullopt};
         StorageModel model(std::move(linuxSetup));
 
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         QCOMPARE(model.notes(), std::vector<std::string>{});
-        std::vector<std::string> found = ids(model.items());
-        std::vector<std::string> expected{home() + "/.local/share/pnpm/store", cache + "/yarn"};
-        std::sort(found.begin(), found.end());
-        std::sort(expected.begin(), expected.end());
-        QCOMPARE(found, expected);
+        const std::vector<std::string> found = ids(model.items());
+        QCOMPARE(std::set(found.begin(), found.end()),
+                 (std::set{home() + "/.local/share/pnpm/store", cache + "/yarn"}));
 
         // A copied macOS home with a device folder: the inventory is asked, and its failure told.
         QVERIFY(QDir().mkpath(QString::fromStdString(
             home() + "/Library/Developer/CoreSimulator/Devices/0F5C9B7E-1D2A-4C3B-9E8F-7A6B5C4D3E2F")));
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         QCOMPARE(model.notes().size(), std::size_t(1));
     }
 
@@ -258,8 +258,7 @@ private slots:
         const std::string app = home() + "/Code/app/node_modules", site = home() + "/Code/site/node_modules";
         scanner().result.items = {at(app), at(site)};
         StorageModel model(setup());
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         model.selectListed(model.visibleItems());
 
         // The row's own item, taken from the list that keeping it replaces.
@@ -288,8 +287,7 @@ private slots:
     void planTakesSelectableItemsInScanOrderAndAppendsKeptLinesEachTime() {
         StorageModel model(setup());
         // Nothing selected: an empty preview.
-        model.createPlan(false);
-        QVERIFY(idle(model));
+        QVERIFY(planned(model, false));
         QVERIFY(model.plan() && model.plan()->items.empty() && model.notes().empty());
         QCOMPARE(model.status(), QStringLiteral("Preview ready for 0 items. No files moved or deleted."));
 
@@ -303,12 +301,10 @@ private slots:
         planner().plan = {"plan-1",
                           {{"/h/api", "api", tarnby::PlannedOperation::moveFolderToTrash, 20}},
                           {"cli: This item changed after the scan.", "web: Gone."}};
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
 
         model.selectListed({model.items().rbegin(), model.items().rend()});
-        model.createPlan(true);
-        QVERIFY(idle(model));
+        QVERIFY(planned(model, true));
         QCOMPARE(planner().given, (std::vector<std::string>{"/h/web", "/h/api", "/h/cli"}));
         QVERIFY(planner().acknowledged);
         QCOMPARE(model.plan()->id, std::string("plan-1"));
@@ -319,8 +315,7 @@ private slots:
         QCOMPARE(model.notes(), once);
 
         planner().plan->id = "plan-2";
-        model.createPlan(false);
-        QVERIFY(idle(model));
+        QVERIFY(planned(model, false));
         QCOMPARE(model.plan()->id, std::string("plan-2"));
         QCOMPARE(model.notes().size(), once.size() + 2);
         QCOMPARE(model.notes().back(), once.back());
@@ -347,12 +342,10 @@ private slots:
             const std::lock_guard guard(lock);
             answer.reset();
         }
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         QCOMPARE(model.freeSpace(), QStringLiteral("Available space unavailable"));
         QCOMPARE(changed.count(), 2);
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         QCOMPARE(changed.count(), 2);  // the same text is no news
 
         const std::lock_guard guard(lock);
@@ -363,14 +356,12 @@ private slots:
     void failuresOfAnyKindLeaveTheModelIdle() {
         planner().failure = std::make_exception_ptr(42);  // not a std::exception
         StorageModel model(setup());
-        model.createPlan(false);
-        QVERIFY(idle(model));
+        QVERIFY(planned(model, false));
         QCOMPARE(model.notes(), std::vector<std::string>{"The preview could not be made. Nothing was changed."});
         QVERIFY(!model.plan());
 
         StorageModel throwing(scanning([](auto&&...) -> tarnby::ScanResult { throw 42; }));
-        throwing.scan();
-        QVERIFY(idle(throwing));
+        QVERIFY(scanned(throwing));
         QCOMPARE(throwing.notes(), std::vector<std::string>{"The scan could not be completed. Nothing was changed."});
         QVERIFY(throwing.didScan() && !throwing.scanning());
 

@@ -10,33 +10,38 @@
 
 #include "app/sheets/locations_sheet.h"
 #include "core/scanning/project_locations.h"
-#include "tests/app/sheets/sheet_test_support.h"
-#include "tests/app/window/window_fixture.h"
+#include "tests/app/fixture.h"
 
+using namespace fixture;
 using quillet::ui::LocationsSheet;
-using quillet::ui::testing::openSheet;
-using quillet::ui::testing::press;
 using Paths = std::vector<std::string>;
 
 class LocationsSheetTest : public QObject {
     Q_OBJECT
 
-    std::optional<window_fixture::Home> m_home;
+    std::optional<Home> m_home;
     std::optional<quillet::StorageModel> m_model;
     std::optional<quillet::ui::Environment> m_env;
     std::optional<LocationsSheet> m_sheet;
 
-    std::string home() const { return m_home->path(); }
-    std::string at(const char* relative) const { return home() + "/" + relative; }
+    std::string at(const char* relative) const { return m_home->path() + "/" + relative; }
     void makeDir(const char* relative) const { QVERIFY(QDir().mkpath(QString::fromStdString(at(relative)))); }
+    // The folder the test made, as the chooser hands it over: links resolved.
+    std::string resolved(const char* relative) const {
+        return QDir(m_home->folder.path()).canonicalPath().toStdString() + "/" + relative;
+    }
     LocationsSheet& sheet() { return m_sheet ? *m_sheet : m_sheet.emplace(*m_model, &*m_env); }
-    QToolButton* removeButton(int position) {
+    QToolButton* remove(int position) {
         return sheet().findChild<QToolButton*>(QStringLiteral("remove-root-%1").arg(position));
     }
     QPushButton* button(const char* name) { return sheet().findChild<QPushButton*>(QString::fromLatin1(name)); }
-    // The folder the test made, as the chooser hands it over: links resolved.
-    std::string resolved(const char* relative) const {
-        return QDir(QString::fromStdString(home())).canonicalPath().toStdString() + "/" + relative;
+    QString removeName(const char* relative) { return QString::fromStdString("Remove " + at(relative)); }
+    // Suggestions wait for the test's release (at most 10 s, so a failing test cannot hang the pool).
+    void suggest(QSemaphore& release, std::function<Paths(const std::string&)> suggested) {
+        sheet().setSuggester([&release, suggested](const std::string& home) {
+            release.tryAcquire(1, 10000);
+            return suggested(home);
+        });
     }
 
 private slots:
@@ -51,51 +56,21 @@ private slots:
         m_model.reset();
     }
 
-    void cancelOrEscapeDropTheDraft() {
-        QVERIFY(openSheet(sheet()));
+    // Removing edits a draft: Cancel or Escape drop it, and the sheet shown again starts from the
+    // roots; the remove buttons follow the positions; Return presses the focused button, and with
+    // the keyboard on no button it saves. Tab follows the screen.
+    void theDraftIsSavedOnlyBySave() {
         const Paths roots = m_model->roots();
-        QCOMPARE(sheet().draft(), roots);
-        for (int i = 0; i < 3; ++i) removeButton(0)->click();
-        QVERIFY(sheet().draft().empty());
-        button("locations-cancel")->click();
-        QVERIFY(!sheet().isVisible());
-        QCOMPARE(m_model->roots(), roots);
+        for (const Qt::Key key : {Qt::Key_unknown, Qt::Key_Escape}) {
+            QVERIFY(openSheet(sheet()));
+            QCOMPARE(sheet().draft(), roots);
+            for (int i = 0; i < 3; ++i) remove(0)->click();
+            QVERIFY(sheet().draft().empty());
+            key == Qt::Key_Escape ? press(sheet(), key) : button("locations-cancel")->click();
+            QVERIFY(!sheet().isVisible());
+            QCOMPARE(m_model->roots(), roots);
+        }
 
-        // Shown again, the draft starts from the roots once more; Escape drops it too.
-        QVERIFY(openSheet(sheet()));
-        QCOMPARE(sheet().draft(), roots);
-        removeButton(1)->click();
-        press(sheet(), Qt::Key_Escape);
-        QVERIFY(!sheet().isVisible());
-        QCOMPARE(m_model->roots(), roots);
-    }
-
-    void removeButtonsFollowPositionsAndReturnSaves() {
-        QVERIFY(openSheet(sheet()));
-        removeButton(0)->click();
-        QCOMPARE(sheet().draft(), (Paths{at("beta"), at("gamma")}));
-        QCOMPARE(removeButton(0)->accessibleName(), QString::fromStdString("Remove " + at("beta")));
-        QCOMPARE(removeButton(1)->accessibleName(), QString::fromStdString("Remove " + at("gamma")));
-        QVERIFY(removeButton(2) == nullptr);
-        removeButton(1)->click();
-        QCOMPARE(sheet().draft(), Paths{at("beta")});
-        QVERIFY(removeButton(1) == nullptr && removeButton(0)->isVisible());
-
-        // Return presses the focused button; with the keyboard on no button, it saves.
-        sheet().reject();
-        m_model->save(Paths{at("alpha"), at("beta")});
-        QVERIFY(openSheet(sheet()));
-        removeButton(0)->setFocus();
-        press(sheet(), Qt::Key_Return);
-        QCOMPARE(sheet().draft(), Paths{at("beta")});
-        QVERIFY(sheet().isVisible());
-        sheet().setFocus();
-        press(sheet(), Qt::Key_Return);
-        QVERIFY(!sheet().isVisible());
-        QCOMPARE(m_model->roots(), Paths{at("beta")});
-    }
-
-    void tabFollowsTheScreenAndTheSheetOpensOnSave() {
         QVERIFY(openSheet(sheet()));
         QCOMPARE(sheet().focusWidget(), button("locations-save"));
         QStringList visited;
@@ -105,24 +80,32 @@ private slots:
         }
         QCOMPARE(visited, (QStringList{"remove-root-0", "remove-root-1", "remove-root-2", "find-project-locations",
                                        "add-folder", "locations-cancel", "locations-save"}));
+        remove(0)->click();
+        QCOMPARE(sheet().draft(), (Paths{at("beta"), at("gamma")}));
+        QCOMPARE((QStringList{remove(0)->accessibleName(), remove(1)->accessibleName()}),
+                 (QStringList{removeName("beta"), removeName("gamma")}));
+        QVERIFY(remove(2) == nullptr);
+        remove(1)->setFocus();
+        press(sheet(), Qt::Key_Return);
+        QCOMPARE(sheet().draft(), Paths{at("beta")});
+        QVERIFY(remove(1) == nullptr && remove(0)->isVisible() && sheet().isVisible());
+        sheet().setFocus();
+        press(sheet(), Qt::Key_Return);
+        QVERIFY(!sheet().isVisible());
+        QCOMPARE(m_model->roots(), Paths{at("beta")});
     }
 
-    // Each path once, in plain byte order: upper case before lower case, digits as characters.
+    // Off the main thread, each path once, in plain byte order: upper case before lower case,
+    // digits as characters.
     void findProjectLocationsMergesOffTheMainThreadAndSorts() {
         QCOMPARE(LocationsSheet::merged({"/h/b", "/h/proj2", "/h/b"}, {"/h/a", "/h/b", "/h/proj10", "/h/Z"}),
                  (Paths{"/h/Z", "/h/a", "/h/b", "/h/proj10", "/h/proj2"}));
         // Suggested: the customary "Developer" and "src", and the project-like "website".
-        makeDir("Developer");
-        makeDir("src");
-        makeDir("website");
+        for (const char* name : {"Developer", "src", "website", "notes"}) makeDir(name);
         QFile(QString::fromStdString(at("website/package.json"))).open(QIODevice::WriteOnly);
-        makeDir("notes");
         m_model->save(Paths{at("src"), at("Zed"), at("beta")});
         QSemaphore release;
-        sheet().setSuggester([&release](const std::string& home) {
-            release.tryAcquire(1, 10000);  // bounded, so a failing test cannot hang the pool
-            return tarnby::ProjectLocations::suggested(home);
-        });
+        suggest(release, tarnby::ProjectLocations::suggested);
         QVERIFY(openSheet(sheet()));
         QPushButton* find = button("find-project-locations");
         find->click();
@@ -133,7 +116,7 @@ private slots:
         const Paths found{at("Developer"), at("Zed"), at("beta"), at("src"), at("website")};
         QCOMPARE(sheet().draft(), found);
         QCOMPARE(m_model->roots(), (Paths{at("Zed"), at("beta"), at("src")}));  // only the draft changed
-        QCOMPARE(removeButton(4)->accessibleName(), QString::fromStdString("Remove " + at("website")));
+        QCOMPARE(remove(4)->accessibleName(), removeName("website"));
 
         // A second find adds nothing new.
         release.release();
@@ -141,50 +124,41 @@ private slots:
         QTRY_VERIFY(find->isEnabled());
         QCOMPARE(sheet().draft(), found);
         button("locations-save")->click();
-        QVERIFY(!sheet().isVisible());
         QCOMPARE(m_model->roots(), found);
-    }
 
-    void suggestionsForAnEarlierOpeningAreDropped() {
-        QSemaphore release;
-        sheet().setSuggester([&release, this](const std::string&) {
-            release.tryAcquire(1, 10000);  // bounded, so a failing test cannot hang the pool
-            return Paths{at("late")};
-        });
+        // Suggestions for an earlier opening are dropped.
+        suggest(release, [this](const std::string&) { return Paths{at("late")}; });
         QVERIFY(openSheet(sheet()));
-        button("find-project-locations")->click();
+        find->click();
         sheet().reject();
         QVERIFY(openSheet(sheet()));
         release.release();
-        QTRY_VERIFY(button("find-project-locations")->isEnabled());
+        QTRY_VERIFY(find->isEnabled());
         QCOMPARE(sheet().draft(), m_model->roots());
     }
 
+    // Appended in the chooser's order, links resolved, no check for folders already listed; the
+    // chooser takes several folders at once.
     void addedFoldersAreResolvedAndAppendedAsChosen() {
         makeDir("real/app");
         QVERIFY(QFile::link(QString::fromStdString(at("real/app")), QString::fromStdString(at("shortcut"))));
         std::optional<Paths> answer = Paths{at("shortcut"), at("alpha"), at("missing/folder")};
         int asked = 0;
         sheet().setFolderChooser([&](QWidget* parent, const std::string& from) {
-            ++asked;
-            [&] {
-                QCOMPARE(parent, static_cast<QWidget*>(&sheet()));
-                QCOMPARE(from, home());
-            }();
+            asked += parent == &sheet() && from == m_home->path() ? 1 : 100;
             return answer;
         });
         QVERIFY(openSheet(sheet()));
         button("add-folder")->click();
-        // Appended in the chooser's order, links resolved, no check for folders already listed.
         QCOMPARE(sheet().draft(), (Paths{at("alpha"), at("beta"), at("gamma"), resolved("real/app"), resolved("alpha"),
                                          at("missing/folder")}));
         answer.reset();  // cancelled
         button("add-folder")->click();
         QCOMPARE(asked, 2);
         QCOMPARE(sheet().draft().size(), std::size_t{6});
-    }
 
-    void theChooserTakesSeveralFoldersAtOnce() {
+        // The real chooser, several folders chosen.
+        m_sheet.reset();
         for (const char* name : {"one", "two", "three"}) makeDir(name);
         QVERIFY(openSheet(sheet()));
         bool configured = false;
@@ -209,32 +183,28 @@ private slots:
         });
         button("add-folder")->click();
         QVERIFY(configured);
-        const Paths draft = sheet().draft();
-        QCOMPARE(draft.size(), std::size_t{5});
-        QCOMPARE((Paths{draft[3], draft[4]}), (Paths{resolved("one"), resolved("three")}));
+        QCOMPARE(sheet().draft(), (Paths{at("alpha"), at("beta"), at("gamma"), resolved("one"), resolved("three")}));
     }
 
-    void showAllKeptItemsAppearsOnlyWithKeptItems() {
+    // "Show all kept items" appears only with kept items, and the sheet stays open; however many
+    // roots there are, the list scrolls and the buttons stay in view.
+    void keptItemsAndALongList() {
         QVERIFY(openSheet(sheet()));
         QPushButton* showKept = button("show-kept");
         QVERIFY(!showKept->isVisible());
         m_model->keep(at("alpha/node_modules"));
         QVERIFY(showKept->isVisible());
-        QCOMPARE(quillet::ui::testing::unnamedControls(sheet()), QStringList{});
+        QCOMPARE(unnamedControls(sheet()), QStringList{});
         showKept->click();
-        QVERIFY(m_model->kept().empty());
-        QVERIFY(!showKept->isVisible());
-        QVERIFY(sheet().isVisible());  // the sheet stays open
-    }
+        QVERIFY(m_model->kept().empty() && !showKept->isVisible() && sheet().isVisible());
+        sheet().reject();
 
-    // However many roots there are, the list scrolls and the buttons stay in view.
-    void aLongListKeepsTheButtonsInView() {
         Paths many;
         for (int i = 0; i < 30; ++i) many.push_back(at("project-") + std::to_string(100 + i));
         m_model->save(many);
         QVERIFY(openSheet(sheet()));
-        QVERIFY(quillet::ui::testing::visibleInside(*button("locations-save"), sheet()));
-        QVERIFY(quillet::ui::testing::visibleInside(*button("find-project-locations"), sheet()));
+        QVERIFY(visibleInside(*button("locations-save"), sheet()));
+        QVERIFY(visibleInside(*button("find-project-locations"), sheet()));
     }
 };
 

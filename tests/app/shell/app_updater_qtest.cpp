@@ -130,53 +130,39 @@ private slots:
         QVERIFY(isVersion(u"0.1.0"));
     }
 
-    void feedsAreRead_data() {
-        QTest::addColumn<QByteArray>("xml");
-        QTest::addColumn<QString>("found");   // "version, shown version, page", or how the error starts
-        QTest::addColumn<QString>("ending");  // how the error ends
-        QTest::newRow("the highest usable release")
-            << feed(item("1.9", "https://example.org/1.9") +
-                    item("1.10", "https://example.org/1.10",
-                         "<sparkle:shortVersionString>1.10 (spring)</sparkle:shortVersionString>") +
-                    item("1.2", "https://example.org/1.2") +
-                    // Pre-releases of a named channel, unusable addresses and versions are passed over.
-                    item("9.0", "https://example.org/beta", "<sparkle:channel>beta</sparkle:channel>") +
-                    item("8.0", "javascript:alert(1)") + item("7.0", "file:///etc/passwd") +
-                    item("6.0b", "https://example.org/b"))
-            << "1.10, 1.10 (spring), https://example.org/1.10"
-            << "";
-        QTest::newRow("version and address from the enclosure")
-            << feed(
-                   "<item><title>Quillet 2.0</title><enclosure url=\"https://example.org/quillet-2.0.tar.gz\" "
-                   "sparkle:version=\"2.0.1\" sparkle:shortVersionString=\"2.0\" length=\"1\" "
-                   "type=\"application/octet-stream\"/></item>")
-            << "2.0.1, 2.0, https://example.org/quillet-2.0.tar.gz"
-            << "";
-        const QString unreadable = QStringLiteral("The update feed could not be read: ");
-        QTest::newRow("broken XML, its line said once")
-            << feed(item("1.0", "https://example.org/")).replace("</channel>", "") << unreadable << "(line 2).";
-        QTest::newRow("nothing") << QByteArray() << unreadable << ".";
-        QTest::newRow("not RSS") << QByteArray("<html><body>Not here</body></html>")
-                                 << "The update feed is not an RSS feed."
-                                 << "";
-        QTest::newRow("no versions") << feed({}) << "The update feed lists no versions."
-                                     << "";
-        // An undeclared namespace prefix is malformed XML, not a missing version.
-        QTest::newRow("undeclared prefix")
-            << QByteArray("<rss><channel><item><sparkle:version>1</sparkle:version></item></channel></rss>")
-            << unreadable << ".";
-    }
+    // The highest usable release (pre-releases of a named channel, unusable addresses and versions
+    // passed over), else an error that says its line once.
     void feedsAreRead() {
-        QFETCH(QByteArray, xml);
-        QFETCH(QString, found);
-        QFETCH(QString, ending);
-        const AppcastReading reading = readAppcast(xml);
-        const QString read = reading.newest ? QStringList({reading.newest->version, reading.newest->displayVersion,
-                                                           reading.newest->downloadPage.toString()})
-                                                  .join(QStringLiteral(", "))
-                                            : reading.error;
-        QVERIFY2(read.startsWith(found) && read.endsWith(ending) && !read.contains(QStringLiteral(". (")),
-                 qPrintable(read));
+        const QString unreadable = QStringLiteral("The update feed could not be read: ");
+        const std::tuple<QByteArray, QString, QString> cases[] = {
+            // xml, how the result starts and ends
+            {feed(item("1.9", "https://example.org/1.9") +
+                  item("1.10", "https://example.org/1.10",
+                       "<sparkle:shortVersionString>1.10 (spring)</sparkle:shortVersionString>") +
+                  item("1.2", "https://example.org/1.2") +
+                  item("9.0", "https://example.org/beta", "<sparkle:channel>beta</sparkle:channel>") +
+                  item("8.0", "javascript:alert(1)") + item("7.0", "file:///etc/passwd") +
+                  item("6.0b", "https://example.org/b")),
+             "1.10, 1.10 (spring), https://example.org/1.10", ""},
+            {feed("<item><title>Quillet 2.0</title><enclosure url=\"https://example.org/quillet-2.0.tar.gz\" "
+                  "sparkle:version=\"2.0.1\" sparkle:shortVersionString=\"2.0\" length=\"1\"/></item>"),
+             "2.0.1, 2.0, https://example.org/quillet-2.0.tar.gz", ""},
+            {feed(item("1.0", "https://example.org/")).replace("</channel>", ""), unreadable, "(line 2)."},
+            {QByteArray(), unreadable, "."},
+            {"<html><body>Not here</body></html>", "The update feed is not an RSS feed.", ""},
+            {feed({}), "The update feed lists no versions.", ""},
+            // An undeclared namespace prefix is malformed XML, not a missing version.
+            {"<rss><channel><item><sparkle:version>1</sparkle:version></item></channel></rss>", unreadable, "."},
+        };
+        for (const auto& [xml, found, ending] : cases) {
+            const AppcastReading reading = readAppcast(xml);
+            const QString read = reading.newest ? QStringList({reading.newest->version, reading.newest->displayVersion,
+                                                               reading.newest->downloadPage.toString()})
+                                                      .join(QStringLiteral(", "))
+                                                : reading.error;
+            QVERIFY2(read.startsWith(found) && read.endsWith(ending) && !read.contains(QStringLiteral(". (")),
+                     qPrintable(read));
+        }
     }
 
     // Only standard, padded base64 of exactly 32 bytes and a feed address turn updates on; an
@@ -212,52 +198,35 @@ private slots:
         }
     }
 
-    void theDialogSaysWhatTheCheckFound_data() {
-        QTest::addColumn<QByteArray>("status");  // none: nothing listens any more
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("running");
-        QTest::addColumn<QString>("headline");
-        QTest::addColumn<QString>("detail");  // %1: the feed's address; a trailing … matches the start only
-        QTest::newRow("up to date") << QByteArray("200 OK") << kReleases << "1.10.0"
-                                    << "You’re up to date."
-                                    << "Quillet 1.10.0 is the newest version available.";
-        QTest::newRow("ahead of the feed") << QByteArray("200 OK") << kReleases << "1.11"
-                                           << "You’re up to date."
-                                           << "Quillet 1.11 is newer than the latest release, 1.10.";
-        QTest::newRow("not found") << QByteArray("404 Not Found") << QByteArray("gone") << "1.0"
-                                   << "The update check failed."
-                                   << "The update server answered “404 Not Found” for %1.";
-        QTest::newRow("broken feed") << QByteArray("200 OK") << QByteArray("<rss><channel><item>") << "1.0"
-                                     << "The update check failed."
-                                     << "The update feed could not be read: …";
-        QTest::newRow("nothing listening") << QByteArray() << QByteArray() << "1.0"
-                                           << "The update check failed."
-                                           << "The update server could not be reached: …";
-        QTest::newRow("no version of its own") << QByteArray("200 OK") << kReleases << "x"
-                                               << "The update check failed."
-                                               << "This copy of Quillet has no version to compare…";
-    }
+    // Up to date, ahead of the feed, or why the check failed; a detail ending in … is matched by its
+    // start, %1 is the feed's address, and no status means nothing listens any more.
     void theDialogSaysWhatTheCheckFound() {
-        QFETCH(QByteArray, status);
-        QFETCH(QByteArray, body);
-        QFETCH(QString, running);
-        QFETCH(QString, headline);
-        QFETCH(QString, detail);
-        auto server = std::make_unique<FeedServer>(status, body);
-        const QString url = server->url();
-        if (status.isEmpty()) server.reset();
-        AppUpdater updater(setupFor(url, running));
-        const Check check = runCheck(updater);
-        QCOMPARE(check.headline, headline);
-        if (detail.endsWith(u'…')) {
-            QVERIFY2(check.detail.startsWith(detail.chopped(1)) && check.detail.endsWith(u'.') &&
-                         !check.detail.endsWith(QStringLiteral("..")),
-                     qPrintable(check.detail));
-        } else {
-            QCOMPARE(check.detail, detail.contains(QStringLiteral("%1")) ? detail.arg(url) : detail);
+        const QString failed = QStringLiteral("The update check failed.");
+        const std::tuple<QByteArray, QByteArray, QString, QString, QString> cases[] = {
+            {"200 OK", kReleases, "1.10.0", "You’re up to date.", "Quillet 1.10.0 is the newest version available."},
+            {"200 OK", kReleases, "1.11", "You’re up to date.", "Quillet 1.11 is newer than the latest release, 1.10."},
+            {"404 Not Found", "gone", "1.0", failed, "The update server answered “404 Not Found” for %1."},
+            {"200 OK", "<rss><channel><item>", "1.0", failed, "The update feed could not be read: …"},
+            {{}, {}, "1.0", failed, "The update server could not be reached: …"},
+            {"200 OK", kReleases, "x", failed, "This copy of Quillet has no version to compare…"},
+        };
+        for (const auto& [status, body, running, headline, detail] : cases) {
+            auto server = std::make_unique<FeedServer>(status, body);
+            const QString url = server->url();
+            if (status.isEmpty()) server.reset();
+            AppUpdater updater(setupFor(url, running));
+            const Check check = runCheck(updater);
+            QCOMPARE(check.headline, headline);
+            if (detail.endsWith(u'…')) {
+                QVERIFY2(check.detail.startsWith(detail.chopped(1)) && check.detail.endsWith(u'.') &&
+                             !check.detail.endsWith(QStringLiteral("..")),
+                         qPrintable(check.detail));
+            } else {
+                QCOMPARE(check.detail, detail.contains(QStringLiteral("%1")) ? detail.arg(url) : detail);
+            }
+            QVERIFY(!check.offersDownload);
+            QCOMPARE(server ? server->requests : 1, 1);
         }
-        QVERIFY(!check.offersDownload);
-        QCOMPARE(server ? server->requests : 1, 1);
     }
 
     // Never by itself: only a request checks, and a newer version offers its download page.
