@@ -18,7 +18,6 @@
 #include <optional>
 #include <semaphore>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/model/storage_model.h"
@@ -31,6 +30,7 @@ namespace fixture {
 
 using namespace std::chrono_literals;
 using Gate = std::shared_ptr<std::counting_semaphore<>>;
+inline Gate closed() { return std::make_shared<std::counting_semaphore<>>(0); }
 
 struct NoSimulators final : tarnby::SimulatorManaging {
     std::vector<tarnby::SimulatorDevice> inventory() const override { return {}; }
@@ -85,11 +85,9 @@ struct FakeScan {
             return out;
         };
     }
-    void hold() { gate = std::make_shared<std::counting_semaphore<>>(0); }
-    void release() {
-        if (gate) gate->release();
-    }
-    void holdSteps() { steps = std::make_shared<std::counting_semaphore<>>(0); }
+    void hold() { gate = closed(); }
+    void release() { gate->release(); }
+    void holdSteps() { steps = closed(); }
 };
 
 // Plans the items it is given, one planned entry each, or returns `plan` when that is set, or
@@ -109,7 +107,7 @@ struct FakePlan {
             for (const auto& planned : items) given.push_back(planned.url);
             acknowledged = acknowledge;
             if (auto held = gate) held->try_acquire_for(10s);
-            if (untilAbandoned) pass(std::make_shared<std::counting_semaphore<>>(0), &abandon);
+            if (untilAbandoned) pass(closed(), &abandon);
             sawAbandon = abandon.isCancelled();
             if (failure) std::rethrow_exception(failure);
             if (plan) return *plan;
@@ -121,10 +119,8 @@ struct FakePlan {
             return made;
         };
     }
-    void hold() { gate = std::make_shared<std::counting_semaphore<>>(0); }
-    void release() {
-        if (gate) gate->release();
-    }
+    void hold() { gate = closed(); }
+    void release() { gate->release(); }
 };
 
 // A fixture home with a model whose scans return `scan.result` and whose disk has 123 GB free.

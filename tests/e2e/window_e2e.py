@@ -86,12 +86,10 @@ def stop(process):
     for sig in (signal.SIGTERM, signal.SIGKILL):
         try:
             os.killpg(process.pid, sig)
-        except ProcessLookupError:
-            pass
-        try:
             return process.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            continue
+        except (ProcessLookupError, subprocess.TimeoutExpired):
+            pass
+    process.wait()
 
 
 # --- the accessibility tree ------------------------------------------------------------------
@@ -128,10 +126,9 @@ def sheet_with(app, text):
 
 def actions(node):
     try:
-        action = node.queryAction()
+        return [node.queryAction().getName(i) for i in range(node.queryAction().nActions)]
     except NotImplementedError:
         return []
-    return [action.getName(i) for i in range(action.nActions)]
 
 
 def do(node, name, what):
@@ -251,7 +248,6 @@ def scenario():
         if quillet.poll() is not None:
             raise Failure(f"the program ended at start with status {quillet.returncode}")
         return next((a for a in top_levels(pyatspi.Registry.getDesktop(0)) if a.name == "quillet"), None)
-
     app = wait_for("the application on the accessibility bus", running_application, timeout=30)
     pyatspi.Registry.registerEventListener(
         lambda event: event.source is not None and event.detail1 == 1 and announced_checked.append(event.source.name),
@@ -273,7 +269,6 @@ def scenario():
     label(main, "Scan complete. Nothing was changed.", timeout=60)
     results = wait_for("the results list", lambda: find(main, "list", "Results"))
     titles = wait_for("rows in the results list", lambda: listed(results))
-    log(f"listed: {titles}")
     if not set(CHOSEN) <= set(titles):
         raise Failure(f"the results list has not all of {CHOSEN} (rows: {titles})")
     look(main, "scanned")
@@ -357,7 +352,7 @@ def scenario():
     screenshot("closed")
     if quillet.poll() is not None:
         raise Failure(f"the program ended by itself with status {quillet.returncode}")
-    stop(quillet)
+    stop(quillet)  # and its preferences are written by now
 
     step("nothing changed on disk")
     after = files_under(args.home)
@@ -379,9 +374,8 @@ def main():
         log(f'FAILED at step {step_number} "{current_step}": {error}')
         log(f"screen at the failure: {screenshot('FAILED-' + current_step.replace(' ', '-'))}")
         program_log = os.path.join(args.work, "quillet.log")
-        text = open(program_log).read().strip() if os.path.exists(program_log) else ""
-        if text:
-            log("program output:\n" + text[-4000:])
+        if os.path.exists(program_log):
+            log("program output:\n" + open(program_log).read().strip()[-4000:])
         return 1
     finally:
         # The program first, so it never sees its accessibility bus vanish while running.

@@ -19,14 +19,12 @@ class StandInFileManager : public QObject, protected QDBusContext {
 public:
     bool answers = true;
     QStringList uris;
-    QString startupId;
     int calls = 0;
 
 public slots:
-    void ShowItems(const QStringList& itemUris, const QString& startup) {
+    void ShowItems(const QStringList& itemUris, const QString&) {
         ++calls;
         uris = itemUris;
-        startupId = startup;
         if (!answers) {
             setDelayedReply(true);  // and never reply, like a file manager that hangs
         }
@@ -39,13 +37,9 @@ class DesktopServicesTest : public QObject {
 private slots:
     void initTestCase() {
         const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty()) {
-            QSKIP("dbus-daemon is not installed");
-        }
-        m_daemon.start(daemon,
-                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
-        QVERIFY(m_daemon.waitForStarted());
-        QVERIFY(m_daemon.waitForReadyRead(5000));
+        if (daemon.isEmpty()) QSKIP("dbus-daemon is not installed");
+        m_daemon.start(daemon, {"--session", "--nofork", "--print-address"});
+        QVERIFY(m_daemon.waitForStarted() && m_daemon.waitForReadyRead(5000));
         m_address = QString::fromLatin1(m_daemon.readLine()).trimmed();
         QVERIFY(!m_address.isEmpty());
     }
@@ -87,8 +81,6 @@ private slots:
         QVERIFY(!opened.has_value());  // never synchronously: the answer comes later
         QTRY_VERIFY(opened.has_value());
         QCOMPARE(opened->toString(QUrl::FullyEncoded), QStringLiteral("file:///srv/work/My%20Site"));
-        QVERIFY(opened->isLocalFile());
-        QCOMPARE(opened->toLocalFile(), QStringLiteral("/srv/work/My Site"));
 
         QDBusConnection service = QDBusConnection::connectToBus(m_address, QStringLiteral("file-manager"));
         StandInFileManager fileManager;
@@ -101,7 +93,6 @@ private slots:
         quillet::ui::revealInFileManager("/srv/work/My Site/node_modules", route);
         QTRY_COMPARE(fileManager.calls, 1);
         QCOMPARE(fileManager.uris, QStringList{QStringLiteral("file:///srv/work/My%20Site/node_modules")});
-        QCOMPARE(fileManager.startupId, QString());
         QTest::qWait(300);  // the answer has come back by now: a fallback on it would show here
         QVERIFY(!opened.has_value());
 
@@ -111,8 +102,7 @@ private slots:
         clock.start();
         quillet::ui::revealInFileManager("/srv/work/app/target", RevealRoute{client, record, 400});
         QTRY_VERIFY(opened.has_value());
-        QVERIFY(clock.elapsed() >= 300);
-        QCOMPARE(fileManager.calls, 2);
+        QVERIFY(clock.elapsed() >= 300 && fileManager.calls == 2);
         QCOMPARE(opened->toLocalFile(), QStringLiteral("/srv/work/app"));
     }
 
@@ -127,8 +117,7 @@ private slots:
                           },
                           400};
         quillet::ui::revealInFileManager("/srv/work/site/.next", route, [&failures] { ++failures; });
-        QVERIFY(opened.has_value());
-        QCOMPARE(opened->toLocalFile(), QStringLiteral("/srv/work/site"));
+        QCOMPARE(opened ? opened->toLocalFile() : "", QStringLiteral("/srv/work/site"));
         QCOMPARE(failures, 0);
         opens = false;
         quillet::ui::revealInFileManager("/srv/work/site/.next", route, [&failures] { ++failures; });

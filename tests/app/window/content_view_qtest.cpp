@@ -154,9 +154,8 @@ private slots:
     }
 
     void welcomeNamesTheRootsAndNoScanStartsByItself() {
-        QVERIFY(open(false, false));
+        QVERIFY(open(false, false) && !model().busy());
         QCOMPARE(shownPage(), QStringLiteral("welcome"));
-        QVERIFY(!model().busy());
         QTRY_COMPARE(text("free-space"), QStringLiteral("123 GB available"));  // from the model's worker
         for (const char* made : {"/Work", "/Code"}) QVERIFY(QDir().mkpath(QString::fromStdString(home() + made)));
         model().save(std::vector<std::string>{home() + "/Work", home() + "/Code"});
@@ -169,13 +168,12 @@ private slots:
 
         // The brand names the application as the shell called it; a blank name falls back to ours.
         const QString before = QGuiApplication::applicationDisplayName();
-        for (const QString& name : {QStringLiteral("Quillet Nightly"), QStringLiteral("  ")}) {
+        for (const auto& [name, shown] : {std::pair{"Quillet Nightly", "Quillet Nightly"}, {"  ", "Quillet"}}) {
             QGuiApplication::setApplicationDisplayName(name);
             ContentView another(model(), &*m_environment);
-            const QString shown = name.trimmed().isEmpty() ? QStringLiteral("Quillet") : name;
             const auto labels = another.findChildren<QLabel*>();
             QVERIFY2(std::any_of(labels.begin(), labels.end(), [&](const QLabel* l) { return l->text() == shown; }),
-                     qPrintable(shown));
+                     shown);
         }
         QGuiApplication::setApplicationDisplayName(before);
     }
@@ -187,8 +185,7 @@ private slots:
         QSignalSpy scans(child<QAction>("scan"), &QAction::triggered);
         model().select(home() + "/Code/app/node_modules");
         model().createPlan(false);
-        QVERIFY(idle(model()));
-        QVERIFY(child("view-plan")->isVisible());
+        QVERIFY(idle(model()) && child("view-plan")->isVisible());
 
         // Ctrl+R starts a scan from anywhere in the window; while busy it does nothing.
         QVERIFY(!stopButton->isVisible() && scanButton->isVisible());
@@ -210,10 +207,8 @@ private slots:
         QTest::mouseClick(stopButton, Qt::LeftButton);
         QCOMPARE(text("status"), model().status());
         m_home->scan.release();
-        QVERIFY(idle(model()));
-        QVERIFY(m_home->scan.sawCancellation);
+        QVERIFY(idle(model()) && m_home->scan.sawCancellation && !child("progress")->isVisible());
         QCOMPARE(text("status"), model().status());
-        QVERIFY(!child("progress")->isVisible());
         QVERIFY(!stopButton->isVisible() && scanButton->isVisible() && scanButton->isEnabled());
         QVERIFY(list()->isEnabled() && window().results().index(0).flags().testFlag(Qt::ItemIsEnabled));
     }
