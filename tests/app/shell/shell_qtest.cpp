@@ -1,23 +1,31 @@
-// The update check: what configures it, how the feed is read, and the dialog's three outcomes
-// against a feed served on 127.0.0.1.
+// The application shell: one window of the right sizes, its menu, and the update check: what
+// configures it, how the feed is read, and the dialog's outcomes against a feed served on 127.0.0.1.
 #include <QAccessible>
+#include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "app/shell/app_updater.h"
 #include "app/shell/appcast.h"
+#include "app/shell/tarnby_app.h"
 #include "app/shell/update_dialog.h"
 
 using namespace quillet::ui;
 
 namespace {
+
+const QString kFeed = QStringLiteral("https://updates.example.org/appcast.xml");
 
 QString keyOfLength(int bytes) { return QString::fromLatin1(QByteArray(bytes, '\x5a').toBase64()); }
 
@@ -106,12 +114,71 @@ Check runCheck(AppUpdater& updater) {
     return check;
 }
 
+QList<QAction*> allActions(QMenuBar* bar) {
+    QList<QAction*> actions;
+    for (QAction* top : bar->actions()) {
+        actions.append(top);
+        if (top->menu()) actions.append(top->menu()->actions());
+    }
+    return actions;
+}
+
 }  // namespace
 
-class AppUpdaterTest : public QObject {
+class ShellTest : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_home;
+    TarnbyAppSetup appSetup(std::optional<QByteArray> plist) {
+        TarnbyAppSetup s;
+        s.model.home = m_home.path().toStdString();
+        s.model.availableCapacity = [](const std::string&) { return std::optional<std::int64_t>(1'000'000'000); };
+        s.updater.infoPlist = std::move(plist);
+        return s;
+    }
+
 private slots:
+    void theWindowOpensAtItsFirstSizeAndStaysAboveItsMinimum() {
+        TarnbyApp app(*qApp, appSetup(std::nullopt));
+        app.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&app.window()));
+        QWidget* content = app.window().centralWidget();
+        QTRY_COMPARE(content->size(), QSize(1100, 760));
+        app.window().resize(500, 400);
+        QTRY_COMPARE(content->size(), QSize(960, 660));
+        QCOMPARE(QApplication::applicationVersion(), QStringLiteral(QUILLET_VERSION));
+        QVERIFY(!QApplication::windowIcon().isNull());
+    }
+
+    // About first and Quit last, where the desktop expects them, and no command or shortcut that
+    // opens a second window.
+    void theApplicationMenuAndNoSecondWindow() {
+        TarnbyApp app(*qApp, appSetup(std::nullopt));
+        const auto actions = app.window().menuBar()->findChild<QMenu*>(QStringLiteral("application-menu"))->actions();
+        QCOMPARE(actions.first()->menuRole(), QAction::AboutRole);
+        QCOMPARE(actions.last()->menuRole(), QAction::QuitRole);
+        QCOMPARE(actions.last()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+        QVERIFY(!app.window().findChild<QAction*>(QStringLiteral("credits"))->isEnabled());  // text only
+        for (QAction* action : allActions(app.window().menuBar()) + app.window().findChildren<QAction*>()) {
+            QVERIFY2(!action->text().contains(QStringLiteral("New"), Qt::CaseInsensitive), qPrintable(action->text()));
+            QVERIFY2(action->shortcut() != QKeySequence(QKeySequence::New), qPrintable(action->text()));
+        }
+        const auto windowsBefore = QApplication::topLevelWidgets().size();
+        QTest::keySequence(&app.window(), QKeySequence(QKeySequence::New));
+        QCOMPARE(QApplication::topLevelWidgets().size(), windowsBefore);
+    }
+
+    // "Check for Updates…" follows the updater; the shipped list has no key.
+    void checkForUpdatesFollowsTheKey() {
+        for (const auto& [plist, enabled] :
+             {std::pair{std::optional<QByteArray>(), false}, {infoPlist(keyOfLength(32), kFeed), true}}) {
+            TarnbyApp app(*qApp, appSetup(plist));
+            QCOMPARE(app.window().menuBar()->findChild<QAction*>(QStringLiteral("check-for-updates"))->isEnabled(),
+                     enabled);
+            QCOMPARE(app.updater().canCheck(), enabled);
+        }
+    }
+
     // Numerically, part by part, however long the numbers; each pair is tried both ways round.
     void versionsCompareNumerically() {
         const std::tuple<const char16_t*, const char16_t*, int> pairs[] = {
@@ -176,7 +243,7 @@ private slots:
               QString(key).replace(u'a', u'-'), key.left(42) + QStringLiteral("p=")}) {
             QVERIFY2(!isPublicEdKey(bad), qPrintable(bad));
         }
-        const QString feedUrl = QStringLiteral("https://updates.example.org/appcast.xml");
+        const QString& feedUrl = kFeed;
         const std::pair<const char*, QByteArray> off[] = {
             {"no key", infoPlist(std::nullopt, feedUrl)},
             {"31 bytes", infoPlist(keyOfLength(31), feedUrl)},
@@ -314,5 +381,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(AppUpdaterTest)
-#include "app_updater_qtest.moc"
+QTEST_MAIN(ShellTest)
+#include "shell_qtest.moc"
