@@ -576,8 +576,8 @@ private slots:
         QVERIFY(inside->textInteractionFlags() & Qt::TextSelectableByKeyboard);
     }
 
-    // An empty plan lists nothing and keeps its buttons in view; Return presses the focused
-    // button, else closes the sheet.
+    // An empty plan lists nothing and keeps its buttons in view; Return on no button closes the
+    // sheet (on a button it presses that: the detail sheet's test).
     void anEmptyPlanAndTheReturnKey() {
         PlanSheet empty(tarnby::CleanupPlan{}, kHome, {}, env());
         QVERIFY(openSheet(empty));
@@ -589,11 +589,6 @@ private slots:
         PlanSheet sheet(plan, kHome, freedAll(plan), env());
         QVERIFY(openSheet(sheet));
         QSignalSpy finished(&sheet, &QDialog::finished);
-        QGuiApplication::clipboard()->setText(QStringLiteral("earlier"));
-        part(sheet, "copy-plan")->setFocus();
-        press(sheet, Qt::Key_Return);
-        QCOMPARE(finished.count(), 0);
-        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(plan.json()));
         part<QScrollArea>(sheet, "plan-items")->findChild<QLabel*>()->setFocus();
         press(sheet, Qt::Key_Return);
         QCOMPARE(finished.count(), 1);
