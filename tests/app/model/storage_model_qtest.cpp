@@ -109,8 +109,7 @@ private slots:
         // The selection and notes go at once; the old items stay listed until the result.
         scanner().hold();
         model.scan();
-        QVERIFY(model.busy() && model.scanning());
-        QVERIFY(model.selected().empty() && model.notes().empty());
+        QVERIFY(model.busy() && model.scanning() && model.selected().empty() && model.notes().empty());
         QCOMPARE(ids(model.items()), (std::vector<std::string>{"/h/a", "/h/b"}));
 
         // During a scan neither a second scan nor a plan starts.
@@ -146,8 +145,7 @@ private slots:
         model.stop();
         QCOMPARE(model.status(), QStringLiteral("Stopping after the current operation…"));
         scanner().release();
-        QVERIFY(idle(model));
-        QVERIFY(scanner().sawCancellation);
+        QVERIFY(idle(model) && scanner().sawCancellation);
         QCOMPARE(ids(model.items()), std::vector<std::string>{"/h/partial"});
         QCOMPARE(model.status(), kStopped);
         QVERIFY(model.didScan() && !model.scanning());
@@ -159,8 +157,7 @@ private slots:
 
         // The next scan runs to the end.
         scanner().gate.reset();
-        QVERIFY(scanned(model));
-        QVERIFY(!scanner().sawCancellation);
+        QVERIFY(scanned(model) && !scanner().sawCancellation);
         QCOMPARE(model.status(), kComplete);
     }
 
@@ -287,8 +284,7 @@ private slots:
     void planTakesSelectableItemsInScanOrderAndAppendsKeptLinesEachTime() {
         StorageModel model(setup());
         // Nothing selected: an empty preview.
-        QVERIFY(planned(model, false));
-        QVERIFY(model.plan() && model.plan()->items.empty() && model.notes().empty());
+        QVERIFY(planned(model, false) && model.plan() && model.plan()->items.empty() && model.notes().empty());
         QCOMPARE(model.status(), QStringLiteral("Preview ready for 0 items. No files moved or deleted."));
 
         StorageItem guarded = at("/h/db");

@@ -261,8 +261,7 @@ private slots:
         auto* notice = sheet.findChild<QLabel*>(QStringLiteral("notice"));
         QVERIFY(!notice->isVisible());
         unanswered();
-        QVERIFY(!notice->text().isEmpty());
-        QVERIFY(visibleInside(*notice, sheet));
+        QVERIFY(!notice->text().isEmpty() && visibleInside(*notice, sheet));
 
         // Return presses the focused button; with the keyboard elsewhere, the sheet's default, Done.
         QSignalSpy finished(&sheet, &QDialog::finished);
@@ -423,8 +422,7 @@ private slots:
         Paths many;
         for (int i = 0; i < 30; ++i) many.push_back(at("project-") + std::to_string(100 + i));
         m_model->save(many);
-        QVERIFY(openSheet(locations()));
-        QVERIFY(visibleInside(*button("locations-save"), locations()));
+        QVERIFY(openSheet(locations()) && visibleInside(*button("locations-save"), locations()));
         QVERIFY(visibleInside(*button("find-project-locations"), locations()));
     }
 
@@ -432,8 +430,7 @@ private slots:
     void foldersOnlyNeedNoAcknowledgementAndConfirmWithFalse() {
         for (const Items& items : {Items{folder(kHome, "site"), folder(kHome, "api")}, Items{}}) {
             ReviewSheet sheet(items, callback(), env());
-            QVERIFY(openSheet(sheet));
-            QVERIFY(part(sheet, "erase-ack") == nullptr);
+            QVERIFY(openSheet(sheet) && part(sheet, "erase-ack") == nullptr);
             QCOMPARE(part<QScrollArea>(sheet, "review-items")->widget()->findChildren<QLabel*>().isEmpty(),
                      items.empty());
             QSignalSpy finished(&sheet, &QDialog::finished);
@@ -523,8 +520,7 @@ private slots:
         auto* list = part<QScrollArea>(sheet, "review-items");
         QVERIFY(list->height() <= ReviewSheet::kListMaximumHeight &&
                 list->height() >= ReviewSheet::kListMaximumHeight - 1);
-        QVERIFY(list->verticalScrollBar()->maximum() > 0);
-        QVERIFY(sheet.height() < 800);
+        QVERIFY(list->verticalScrollBar()->maximum() > 0 && sheet.height() < 800);
         for (const char* name : {"erase-ack", "cleanup-cancel", "confirm-cleanup"}) {
             QVERIFY2(visibleInside(*part(sheet, name), sheet), name);
         }

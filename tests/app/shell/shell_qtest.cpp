@@ -236,8 +236,7 @@ private slots:
     // updater that is not on ignores a check request and shows nothing.
     void updatesNeedAValidKeyAndAFeed() {
         const QString key = keyOfLength(32);
-        QVERIFY(isPublicEdKey(key));
-        QVERIFY(isPublicEdKey(QStringLiteral("11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=")));
+        QVERIFY(isPublicEdKey(key) && isPublicEdKey(QStringLiteral("11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=")));
         for (const QString& bad :
              {keyOfLength(31), keyOfLength(33), QString(), key.left(43), key.left(20) + u'\n' + key.mid(20), u' ' + key,
               QString(key).replace(u'a', u'-'), key.left(42) + QStringLiteral("p=")}) {

@@ -316,8 +316,7 @@ private slots:
         // Everything kept: the empty page offers them back.
         prepareItems();
         child("categories")->setFocus();
-        QVERIFY(scanAndWait());
-        QVERIFY(search->hasFocus());
+        QVERIFY(scanAndWait() && search->hasFocus());
         QCOMPARE(shownPage(), QStringLiteral("results"));
         for (const auto& found : m_home->scan.result.items) model().keep(found.url);
         QCOMPARE(shownPage(), QStringLiteral("empty"));
@@ -330,8 +329,7 @@ private slots:
         // Items hidden only by the filters.
         search->setText(QStringLiteral("nothing like this"));
         QCOMPARE(shownPage(), QStringLiteral("empty"));
-        QVERIFY(text("empty-title") != nothingFound);
-        QVERIFY(!showKept->isVisibleTo(&window()));
+        QVERIFY(text("empty-title") != nothingFound && !showKept->isVisibleTo(&window()));
         search->clear();
 
         // The "Browse" heading cannot be chosen: clicking it keeps the category, the arrow keys
@@ -375,8 +373,7 @@ private slots:
         QCOMPARE(window().results().rowCount(), 1);
         QVERIFY(!selectVisible->isEnabled());
         QTest::mouseClick(child<QPushButton>("clear-selection"), Qt::LeftButton);
-        QVERIFY(model().selected().empty());
-        QVERIFY(!child("selection-bar")->isVisibleTo(&window()));
+        QVERIFY(model().selected().empty() && !child("selection-bar")->isVisibleTo(&window()));
 
         child<QLineEdit>("search")->setText(QStringLiteral("tool"));
         child<QListView>("categories")->setCurrentIndex(category("caches"));
@@ -413,8 +410,7 @@ private slots:
         QCOMPARE(m_home->plan.given.size(), std::size_t(2));
 
         // The plan does not open by itself; "View plan" opens it.
-        QVERIFY(!window().sheetOpen());
-        QVERIFY(viewPlan->isVisible() && viewPlan->isEnabled());
+        QVERIFY(!window().sheetOpen() && viewPlan->isVisible() && viewPlan->isEnabled());
         QTest::mouseClick(viewPlan, Qt::LeftButton);
         QVERIFY(child("plan-sheet")->isVisible());
     }
@@ -448,8 +444,7 @@ private slots:
         // The details button and Return open the detail sheet, which holds the leaves still.
         list()->scrollToTop();
         QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, row(0).details.center());
-        QVERIFY(window().sheetOpen() && motion()->obscured());
-        QVERIFY(modal() && modal()->isVisible());
+        QVERIFY(window().sheetOpen() && motion()->obscured() && modal() && modal()->isVisible());
         modal()->reject();
         QVERIFY(!window().sheetOpen() && !motion()->obscured());
         QTest::keyClick(list(), Qt::Key_Return);
@@ -475,8 +470,7 @@ private slots:
         auto* notice = child<QLabel>("status-notice");
         emit window().findChild<quillet::ui::ResultsArea*>()->revealFailed();
         QVERIFY(notice->isVisible() && !notice->text().isEmpty());
-        QVERIFY(scanAndWait());
-        QVERIFY(!notice->isVisible());
+        QVERIFY(scanAndWait() && !notice->isVisible());
     }
 
     // The idle leaf drifts above the background; during a scan the busy leaves join it.
