@@ -68,7 +68,8 @@ private slots:
         QTRY_VERIFY(opened.has_value());
         QCOMPARE(opened->toString(QUrl::FullyEncoded), QStringLiteral("file:///srv/work/My%20Site"));
 
-        QDBusConnection service = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("file-manager"));
+        QDBusConnection service =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("file-manager"));
         StandInFileManager fileManager;
         QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager,
                                        QDBusConnection::ExportAllSlots));
@@ -109,7 +110,6 @@ private slots:
         quillet::ui::revealInFileManager("/srv/work/site/.next", route, [&failures] { ++failures; });
         QCOMPARE(failures, 1);
     }
-
 };
 
 QTEST_GUILESS_MAIN(DesktopServicesTest)
