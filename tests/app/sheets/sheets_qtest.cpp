@@ -61,7 +61,7 @@ QString freedLine(const QWidget& sheet) {
 // The labelled values in order, as "label=value".
 QStringList values(const DetailSheet& sheet) {
     QStringList rows;
-    auto* grid = sheet.findChild<QGridLayout*>(QStringLiteral("detail-values"));
+    auto* grid = part<QGridLayout>(sheet, "detail-values");
     for (int row = 0; row < grid->rowCount(); ++row) {
         if (grid->itemAtPosition(row, 0) == nullptr) {
             rows << QStringLiteral("(empty row)");
@@ -178,8 +178,8 @@ private slots:
                 QVERIFY(label->textInteractionFlags() & Qt::TextSelectableByKeyboard);
             }
             const bool simulator = item.kind == tarnby::StorageKind::simulators;
-            QCOMPARE(sheet.findChild<QLabel*>(QStringLiteral("device-note")) != nullptr, simulator);
-            QCOMPARE(sheet.findChild<QLabel*>(QStringLiteral("detail-shared")) != nullptr, &item == &cases[1].first);
+            QCOMPARE(part<QLabel>(sheet, "device-note") != nullptr, simulator);
+            QCOMPARE(part<QLabel>(sheet, "detail-shared") != nullptr, &item == &cases[1].first);
         }
     }
 
@@ -189,7 +189,7 @@ private slots:
         const tarnby::StorageItem project = sharedPair(home())[1];
         DetailSheet sheet(project, *m_model, env());
         QVERIFY(openSheet(sheet));
-        auto* grid = qobject_cast<QGridLayout*>(sheet.findChild<QWidget*>(QStringLiteral("detail-largest"))->layout());
+        auto* grid = qobject_cast<QGridLayout*>(part<QWidget>(sheet, "detail-largest")->layout());
         QCOMPARE(grid->rowCount(), int(project.measurement.largest.size()));
         const QImage picture = sheet.grab().toImage();
         for (int row = 0; row < grid->rowCount(); ++row) {
@@ -213,7 +213,7 @@ private slots:
         partial.measurement.complete = false;
         for (const tarnby::StorageItem& item : {simulator(home(), "iPhone 15", true), partial}) {
             DetailSheet sheet(item, *m_model, env());
-            auto* reason = sheet.findChild<quillet::ui::SymbolLabel*>(QStringLiteral("detail-protection"));
+            auto* reason = part<quillet::ui::SymbolLabel>(sheet, "detail-protection");
             QVERIFY(reason != nullptr);
             QCOMPARE(reason->text()->text(), QString::fromStdString(*tarnby::browsing::unselectableReason(item)));
         }
@@ -223,7 +223,7 @@ private slots:
         DetailSheet sheet(simulator(home(), "iPhone 15", true), *m_model, env());
         QVERIFY(openSheet(sheet));
         QCOMPARE(unnamedControls(sheet), QStringList{});
-        auto* reason = sheet.findChild<quillet::ui::SymbolLabel*>(QStringLiteral("detail-protection"))->text();
+        auto* reason = part<quillet::ui::SymbolLabel>(sheet, "detail-protection")->text();
         for (const auto look : {quillet::ui::Appearance::dark, quillet::ui::Appearance::light}) {
             m_env->setAppearance(look);
             QCOMPARE(reason->palette().color(QPalette::WindowText), quillet::ui::Woodland::warning().resolve(look));
@@ -236,7 +236,7 @@ private slots:
         const std::string kept = sheet.item().url;
         QVERIFY(openSheet(sheet));
         QSignalSpy finished(&sheet, &QDialog::finished);
-        sheet.findChild<QPushButton*>(QStringLiteral("detail-keep"))->click();
+        part<QPushButton>(sheet, "detail-keep")->click();
         QCOMPARE(finished.count(), 1);
         QCOMPARE(m_model->kept(), std::set<std::string>{kept});
         QCOMPARE(m_model->visibleItems().size(), std::size_t{1});
@@ -254,11 +254,11 @@ private slots:
             unanswered = std::move(failed);
         });
         QVERIFY(openSheet(sheet));
-        auto* reveal = sheet.findChild<QPushButton*>(QStringLiteral("detail-reveal"));
+        auto* reveal = part<QPushButton>(sheet, "detail-reveal");
         reveal->click();
         QCOMPARE(revealed, std::vector<std::string>{item.url});
         QVERIFY(sheet.isVisible());
-        auto* notice = sheet.findChild<QLabel*>(QStringLiteral("notice"));
+        auto* notice = part<QLabel>(sheet, "notice");
         QVERIFY(!notice->isVisible());
         unanswered();
         QVERIFY(!notice->text().isEmpty() && visibleInside(*notice, sheet));
@@ -269,7 +269,7 @@ private slots:
         press(sheet, Qt::Key_Return);
         QCOMPARE(revealed.size(), std::size_t{2});
         QCOMPARE(finished.count(), 0);
-        sheet.findChild<QLabel*>(QStringLiteral("detail-path"))->setFocus();
+        part<QLabel>(sheet, "detail-path")->setFocus();
         press(sheet, Qt::Key_Return);
         QCOMPARE(finished.count(), 1);
         QVERIFY(m_model->kept().empty());
