@@ -1,8 +1,8 @@
 #pragma once
 
-// What the window's and the sheets' tests (and the pictures) share: a fixture home whose model
-// scans and plans with fakes, items and plans as a scan and the planner make them, and opening
-// a sheet as the window does.
+// What the model's, the window's and the sheets' tests (and the pictures and the list bench) share:
+// a fixture home whose model scans and plans with fakes, items and plans as a scan and the planner
+// make them, and opening a sheet as the window does.
 
 #include <QAccessible>
 #include <QDialog>

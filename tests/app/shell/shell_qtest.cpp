@@ -1,5 +1,6 @@
-// The application shell: one window of the right sizes, its menu, and the update check: what
-// configures it, how the feed is read, and the dialog's outcomes against a feed served on 127.0.0.1.
+// The application shell: one window of the right sizes, its menu, the one program with and without
+// a display, and the update check: what configures it, how the feed is read, and the dialog's
+// outcomes against a feed served on 127.0.0.1.
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
