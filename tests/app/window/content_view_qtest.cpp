@@ -1,5 +1,5 @@
-// The window's content over a model of a fixture home whose scans return prepared items, and the
-// rows model behind its list.
+// The window's content over a model of a fixture home whose scans return prepared items, the rows
+// model behind its list and the storage bar above it.
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QAction>
@@ -21,6 +21,9 @@
 #include <QToolTip>
 #include <QtTest>
 
+#include <cmath>
+#include <tuple>
+
 #include "app/look/environment.h"
 #include "app/look/focus_ring.h"
 #include "app/look/palette.h"
@@ -30,6 +33,7 @@
 #include "app/window/item_delegate.h"
 #include "app/window/results_area.h"
 #include "app/window/results_model.h"
+#include "app/window/storage_bar.h"
 #include "tests/app/fixture.h"
 #include "tests/support/contrast.h"
 
@@ -57,6 +61,8 @@ int changedPixels(const QImage& a, const QImage& b, const QRect& area) {
 QRect inWindow(const QWidget& widget, const QRect& rect, const QWidget& window) {
     return QRect(widget.mapTo(&window, rect.topLeft()), rect.size());
 }
+
+tarnby::StorageItem sized(StorageKind kind, std::int64_t bytes) { return item({}, {}, kind, bytes); }
 
 QStringList titles(const ResultsModel& rows) {
     QStringList out;
@@ -627,6 +633,54 @@ private slots:
         QTest::mouseMove(list()->viewport(), row(0).details.center());
         QVERIFY(list()->viewport()->underMouse());
         m_window.reset();
+    }
+
+    // Kinds in their fixed order, each as wide as its share of the width left after the gaps
+    // between kinds that are there, the last ending exactly at the bar's end. Only the track is
+    // drawn for nothing; a negative total never pushes segments past the bar, and a bar narrower
+    // than its gaps shrinks them to nothing rather than to negative widths.
+    void segmentsShareTheWidthAfterTheGaps() {
+        const auto [deps, builds, caches, sims] =
+            std::tuple{StorageKind::dependencies, StorageKind::builds, StorageKind::caches, StorageKind::simulators};
+        struct Case {
+            std::vector<tarnby::StorageItem> items;
+            qreal width;
+            std::vector<std::pair<StorageKind, qreal>> expected;  // kind and width, in order
+        };
+        const Case cases[] = {
+            {{sized(sims, 300), sized(builds, 100), sized(caches, 400), sized(deps, 100), sized(builds, 100)},
+             1009,
+             {{deps, 100}, {builds, 200}, {caches, 400}, {sims, 300}}},
+            {{sized(deps, 1), sized(sims, 3)}, 103, {{deps, 25}, {sims, 75}}},
+            {{sized(deps, 1), sized(sims, 3)}, 2, {{deps, 0}, {sims, 0}}},
+            {{sized(deps, 3'000'000'000'000), sized(caches, 1)}, 1003, {{deps, 1000}, {caches, 0}}},
+            {{}, 100, {}},
+            {{sized(caches, 0)}, 100, {}},
+            {{sized(deps, 50), sized(builds, -40), sized(caches, 50)}, 203, {{deps, 100}, {caches, 100}}},
+        };
+        for (const Case& c : cases) {
+            const auto segments = quillet::ui::StorageBar::segments(quillet::ui::StorageBar::totalsByKind(c.items),
+                                                                    QRectF(10, 0, c.width, 8));
+            std::vector<std::pair<StorageKind, qreal>> seen;
+            qreal x = 10;
+            for (const auto& s : segments) {
+                QVERIFY(qAbs(s.rect.left() - x) < 1e-6 || c.width < 10);
+                seen.emplace_back(s.kind, std::round(s.rect.width() * 1000) / 1000);
+                x = s.rect.right() + quillet::ui::StorageBar::kGap;
+            }
+            QCOMPARE(seen, c.expected);
+            if (!segments.empty() && c.width > 10) QVERIFY(qAbs(segments.back().rect.right() - (10 + c.width)) < 1e-9);
+        }
+    }
+
+    // Decoration, which assistive technology and the pointer pass by, totalled from the listed items.
+    void theBarIsDecorationDrawnFromItsItems() {
+        quillet::ui::Environment env;
+        quillet::ui::StorageBar bar(&env);
+        QVERIFY(QAccessible::queryAccessibleInterface(&bar)->state().invisible);
+        QVERIFY(bar.testAttribute(Qt::WA_TransparentForMouseEvents));
+        bar.setItems({sized(StorageKind::caches, 5), sized(StorageKind::caches, 2)}, {1});
+        QCOMPARE(bar.totals(), (std::array<std::int64_t, 4>{0, 0, 2, 0}));
     }
 };
 
