@@ -34,6 +34,11 @@ class Failure(Exception):
     pass
 
 
+def check(ok, problem):
+    if not ok:
+        raise Failure(problem)
+
+
 def log(text):
     print(f"window e2e: {text}", flush=True)
 
@@ -121,7 +126,8 @@ def window(app, title="Quillet", showing=False):
 
 def sheet_with(app, text):
     """The top-level window (a sheet) that shows the label `text`."""
-    return wait_for(f'a window showing "{text}"', lambda: next((w for w in top_levels(app) if find(w, "label", text)), None))
+    return wait_for(f'a window showing "{text}"',
+                    lambda: next((w for w in top_levels(app) if find(w, "label", text)), None))
 
 
 def actions(node):
@@ -132,8 +138,8 @@ def actions(node):
 
 
 def do(node, name, what):
-    if not has(node, ENABLED) or name not in actions(node):
-        raise Failure(f"{what} is disabled or offers no {name} action (only {actions(node)})")
+    check(has(node, ENABLED) and name in actions(node),
+          f"{what} is disabled or offers no {name} action (only {actions(node)})")
     node.queryAction().doAction(actions(node).index(name))
 
 
@@ -152,8 +158,7 @@ def look(root, name):
     unnamed = [f"[{node.getRoleName()}] {[pyatspi.stateToString(s) for s in node.getState().getStates()]} "
                f"{actions(node)}" for node in walk(root) if has(node, SHOWING) and not node.name.strip()
                and (node.getRoleName() in CONTROLS or has(node, pyatspi.STATE_FOCUSABLE))]
-    if unnamed:
-        raise Failure(f"{name}: controls without an accessible name:\n  " + "\n  ".join(unnamed))
+    check(not unnamed, f"{name}: controls without an accessible name:\n  " + "\n  ".join(unnamed))
 
 
 def heard(what):
@@ -194,8 +199,7 @@ def select_row(results, title):
         wait_for("the current row to move", lambda: (current() or row).name != row.name, timeout=5)
     else:
         raise Failure(f'the arrow keys never reached the row "{title}"')
-    if has(row, CHECKED):
-        raise Failure(f'the row "{title}" was ticked before the test ticked it')
+    check(not has(row, CHECKED), f'the row "{title}" was ticked before the test ticked it')
     keys("space")
     wait_for(f'the row "{title}" to read as checked', lambda: listed(results, (FOCUSED, CHECKED)) == [title], timeout=5)
     heard(title)
@@ -205,8 +209,7 @@ def tick_row(results, title):
     """Ticks the row `title` with its "Select" checkbox's own action, as a screen reader can."""
     name = f"Select {title}"
     box = wait_for(f'the checkbox "{name}"', lambda: find(results, "check box", name))
-    if has(box, CHECKED):
-        raise Failure(f'the checkbox "{name}" was ticked before the test ticked it')
+    check(not has(box, CHECKED), f'the checkbox "{name}" was ticked before the test ticked it')
     do(box, "Toggle", f'the checkbox "{name}"')
     wait_for(f'"{name}" to read as checked', lambda: has(find(results, "check box", name), CHECKED), timeout=5)
     heard(name)
@@ -216,8 +219,8 @@ def tick_row(results, title):
 
 def command_line(*arguments, given=None):
     result = subprocess.run([args.program, *arguments], input=given, capture_output=True, timeout=60)
-    if result.returncode != 0:
-        raise Failure(f"quillet {' '.join(arguments)} exited with {result.returncode}: {result.stderr.decode()}")
+    check(result.returncode == 0,
+          f"quillet {' '.join(arguments)} exited with {result.returncode}: {result.stderr.decode()}")
     return result.stdout
 
 
@@ -244,8 +247,7 @@ def scenario():
                     stdout=open(os.path.join(args.work, "quillet.log"), "w"), stderr=subprocess.STDOUT)
 
     def running_application():
-        if quillet.poll() is not None:
-            raise Failure(f"the program ended at start with status {quillet.returncode}")
+        check(quillet.poll() is None, f"the program ended at start with status {quillet.returncode}")
         return next((a for a in top_levels(pyatspi.Registry.getDesktop(0)) if a.name == "quillet"), None)
     app = wait_for("the application on the accessibility bus", running_application, timeout=30)
     pyatspi.Registry.registerEventListener(
@@ -256,8 +258,7 @@ def scenario():
     # Gives the window the keyboard, as clicking it would; there is no window manager to do so.
     found = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(quillet.pid),
                             "--name", "^Quillet$"], capture_output=True, text=True, timeout=20).stdout.split()
-    if not found:
-        raise Failure("xdotool found no visible window of the program")
+    check(found, "xdotool found no visible window of the program")
     subprocess.run(["xdotool", "windowfocus", "--sync", found[0]], check=True, timeout=20)
     label(main, "Find your next few gigabytes.")
     look(main, "welcome")
@@ -267,14 +268,13 @@ def scenario():
     label(main, "Scan complete. Nothing was changed.", timeout=60)
     results = wait_for("the results list", lambda: find(main, "list", "Results"))
     titles = wait_for("rows in the results list", lambda: listed(results))
-    if not set(CHOSEN) <= set(titles):
-        raise Failure(f"the results list has not all of {CHOSEN} (rows: {titles})")
+    check(set(CHOSEN) <= set(titles), f"the results list has not all of {CHOSEN} (rows: {titles})")
     look(main, "scanned")
 
     step("search")
     # A finished scan leaves the keyboard in the search field.
-    if not find(main, "text", "Filter by project or path", states=(SHOWING, FOCUSED)):
-        raise Failure("the search field does not have the keyboard after the scan")
+    check(find(main, "text", "Filter by project or path", states=(SHOWING, FOCUSED)),
+          "the search field does not have the keyboard after the scan")
     subprocess.run(["xdotool", "type", "--delay", "20", "site"], check=True, timeout=10)
     wait_for('the list narrowed to "site / node_modules"', lambda: listed(results) == ["site / node_modules"])
     look(main, "search")
@@ -286,15 +286,16 @@ def scenario():
     select_row(results, CHOSEN[0])
     tick_row(results, CHOSEN[1])
     wait_for("the selection bar", lambda: find(main, "label", starts=f"{len(CHOSEN)} selected · "))
-    if sorted(listed(results, (CHECKED,))) != sorted(CHOSEN):
-        raise Failure(f"the rows read as checked are {listed(results, (CHECKED,))}, not {CHOSEN}")
+    ticked = listed(results, (CHECKED,))
+    check(sorted(ticked) == sorted(CHOSEN), f"the rows read as checked are {ticked}, not {CHOSEN}")
 
     step("details through the bus")
     title = CHOSEN[1]
     press(results, f"Details for {title}")
     details = wait_for(f'the details of "{title}"', lambda: window(app, title, showing=True))
     label(details, "To recreate")
-    wait_for('"Keep this item" enabled', lambda: find(details, "push button", "Keep this item", states=(SHOWING, ENABLED)))
+    wait_for('"Keep this item" enabled',
+             lambda: find(details, "push button", "Keep this item", states=(SHOWING, ENABLED)))
     look(details, "details")
     press(details, "Done")
     wait_for("the detail sheet closing", lambda: window(app, title, showing=True) is None)
@@ -318,18 +319,15 @@ def scenario():
     look(sheet, "plan")
 
     step("copy plan and compare with the command line")
-    if clipboard():
-        raise Failure("the new X server's clipboard is not empty")
+    check(not clipboard(), "the new X server's clipboard is not empty")
     scan_json = command_line("scan", "--json", "--home", args.home)
     items = json.loads(scan_json)["items"]
     by_title = {item["title"]: item["path"] for item in items}
-    if not set(CHOSEN) <= set(by_title):
-        raise Failure(f"the command line's scan lists {sorted(by_title)}, not all of {CHOSEN}")
+    check(set(CHOSEN) <= set(by_title), f"the command line's scan lists {sorted(by_title)}, not all of {CHOSEN}")
     # The window plans the selected items in the scan's order, the command line in the order given.
     paths = [item["path"] for item in items if item["path"] in {by_title[t] for t in CHOSEN}]
     printed = command_line("plan", "--scan", "-", "--home", args.home, *paths, given=scan_json)
-    if not printed.endswith(b"]\n"):
-        raise Failure(f"the command line's plan does not end in a bracket and a line break: {printed!r}")
+    check(printed.endswith(b"]\n"), f"the command line's plan does not end in a bracket and a line break: {printed!r}")
     expected = printed[:-1]  # the terminal's line break is not part of the plan text
     # A second copy replaces the first rather than adding to it.
     for attempt in ("first", "second"):
@@ -343,16 +341,15 @@ def scenario():
     step("done")
     press(sheet, "Done")
     wait_for("the plan sheet closing", lambda: find(app, "label", "Preview only. Nothing changed.") is None)
-    if quillet.poll() is not None:
-        raise Failure(f"the program ended by itself with status {quillet.returncode}")
+    check(quillet.poll() is None, f"the program ended by itself with status {quillet.returncode}")
     stop(quillet)  # and its preferences are written by now
 
     step("nothing changed on disk")
     after = files_under(args.home)
     changed = sorted(path for path, size in before.items() if after.get(path) != size)
     added = sorted(set(after) - set(before))
-    if changed or any("preferences" not in os.path.basename(path) for path in added):
-        raise Failure(f"files changed or went missing under the home folder: {changed}; added: {added}")
+    check(not changed and all("preferences" in os.path.basename(path) for path in added),
+          f"files changed or went missing under the home folder: {changed}; added: {added}")
 
 
 def main():
