@@ -1,53 +1,32 @@
 #!/usr/bin/env bash
-# Builds the fuzz preset and runs every fuzz target for SECONDS (default 60) each, starting
-# from the seeds in fuzz/corpus/<target>/. New inputs go to build/fuzz/corpus/<target>/,
-# crashes and hangs to build/fuzz/artifacts/<target>/. Exits non-zero when any target failed.
+# Builds the fuzz preset and runs every fuzz target (or those named) for SECONDS (default 60) each,
+# from the seeds in fuzz/corpus/<target>/. New inputs go to build/fuzz/corpus/<target>/, crashes and
+# hangs to build/fuzz/artifacts/<target>/. Exits non-zero when any target failed.
 # Usage: fuzz/run.sh [SECONDS] [TARGET…]
 set -uo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-60}
-shift || true
-
-cmake --preset fuzz >/dev/null || exit 1
+seconds=${1:-60} && shift || true
 # Only the fuzz targets: the preset has the app on for the update feed's Qt, not to build the window.
-cmake --build --preset fuzz --target fuzzers || exit 1
-
-targets=("$@")
-if ((${#targets[@]} == 0)); then
-  for source in fuzz/fuzz_*.cpp; do
-    name=$(basename "$source" .cpp)
-    [[ $name == fuzz_support ]] || [[ ! -x build/fuzz/fuzz/$name ]] || targets+=("$name")
-  done
-fi
-
+cmake --preset fuzz >/dev/null && cmake --build --preset fuzz --target fuzzers || exit 1
 # Leaks are findings too; a reproducer of a past finding must not stop the run before it starts.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-
 # Two targets write a scratch file per input; a memory file system keeps fsync from setting the pace.
 if [[ -z ${TMPDIR:-} && -d /dev/shm && -w /dev/shm ]]; then export TMPDIR=/dev/shm; fi
 
-failed=()
+targets=("$@") failed=()
+((${#targets[@]})) || mapfile -t targets < <(find build/fuzz/fuzz -maxdepth 1 -name 'fuzz_*' -type f -executable -printf '%f\n')
 for target in "${targets[@]}"; do
-  work=build/fuzz/corpus/$target
-  artifacts=build/fuzz/artifacts/$target
-  mkdir -p "$work" "$artifacts" "fuzz/corpus/$target"
-  log=build/fuzz/$target.log
+  log=build/fuzz/$target.log artifacts=build/fuzz/artifacts/$target
+  mkdir -p "build/fuzz/corpus/$target" "$artifacts" "fuzz/corpus/$target"
   echo "fuzz: $target for ${seconds}s"
-  build/fuzz/fuzz/"$target" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
-    -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts/" \
-    "$work" "fuzz/corpus/$target" >"$log" 2>&1
-  status=$?
-  grep -E '^stat::(number_of_executed_units|peak_rss_mb|new_units_added)' "$log" | sed "s/^/  /"
-  if ((status != 0)); then
-    echo "fuzz: $target FAILED (status $status); see $log and $artifacts/" >&2
+  if ! build/fuzz/fuzz/"$target" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 -max_len=65536 \
+    -print_final_stats=1 -artifact_prefix="$artifacts/" "build/fuzz/corpus/$target" "fuzz/corpus/$target" >"$log" 2>&1; then
+    echo "fuzz: $target FAILED; see $log and $artifacts/" >&2
     grep -E 'ERROR|invariant broken|SUMMARY' "$log" | head -5 >&2
     failed+=("$target")
   fi
+  grep -E '^stat::(number_of_executed_units|peak_rss_mb|new_units_added)' "$log" | sed "s/^/  /"
 done
-
-if ((${#failed[@]})); then
-  echo "fuzz: failed: ${failed[*]}" >&2
-  exit 1
-fi
+((${#failed[@]} == 0)) || { echo "fuzz: failed: ${failed[*]}" >&2; exit 1; }
 echo "fuzz: all ${#targets[@]} targets ran clean for ${seconds}s each"

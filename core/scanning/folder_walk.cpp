@@ -264,6 +264,11 @@ private:
                 opened = openAhead(fd, name, info);
                 if (opened < 0) m_descriptors.unreserveAhead();
             }
+            // Closed here should memory run out before `ahead` holds it.
+            const auto closeOpened = [](const int* descriptor) {
+                if (*descriptor >= 0) ::close(*descriptor);
+            };
+            const std::unique_ptr<int, decltype(closeOpened)> unheld(&opened, closeOpened);
             if (opened < 0 && ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
                 m_lines.fetch_sub(1, std::memory_order_relaxed);
                 tally.complete = false;  // vanished or unreadable: it contributes nothing
@@ -289,7 +294,10 @@ private:
                 sub->top = isRoot ? index : folder.top;
                 sub->descriptor.parent = &folder.descriptor;
                 sub->descriptor.identity = identityOf(stat);
-                if (opened >= 0) ahead.emplace_back(&sub->descriptor, opened);
+                if (opened >= 0) {
+                    ahead.emplace_back(&sub->descriptor, opened);
+                    opened = -1;  // `ahead` holds it now
+                }
                 folder.subfolders.push_back(std::move(sub));
             } else if (info.st_nlink > 1) {
                 tally.addLinked({stat.device, stat.inode}, blocks, static_cast<std::uint32_t>(info.st_nlink),

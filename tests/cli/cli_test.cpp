@@ -1,19 +1,31 @@
+// The real `quillet` executable, run in a child process as a user would run it.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/scan_document.h"
+#include "core/platform/file_system.h"
 #include "core/preferences/saved_preferences.h"
+#include "core/records/storage_error.h"
 #include "core/scanning/file_inspection.h"
-#include "tests/cli/run_quillet.h"
+#include "tests/support/temp_tree.h"
 
 namespace quillet::cli {
 namespace {
@@ -21,234 +33,342 @@ namespace {
 using tarnby::testing::TempTree;
 using Json = nlohmann::json;
 using Arguments = std::vector<std::string>;
+constexpr auto npos = std::string::npos;
 
-bool isOneLine(const std::string& text) { return !text.empty() && text.find('\n') == text.size() - 1; }
+struct Outcome {
+    int status = -1;  // the exit status, or 128 and the signal that ended it
+    std::string out, err;
+};
 
-// A home with one project holding node_modules and .next, and an npm cache sharing a file
-// with node_modules through a hard link.
+struct Wiring {
+    int inputFd = -1;          // standard input, instead of a file holding the input text
+    std::string outPath = {};  // standard output, instead of a file that is read back
+    uid_t user = static_cast<uid_t>(-1);
+    std::map<std::string, std::string> environment = {};  // changes to the child's environment only
+    std::string workingFolder = {};
+    rlim_t openFiles = RLIM_INFINITY;  // soft and hard limits, so it cannot raise them again
+    rlim_t addressSpace = RLIM_INFINITY;
+    std::function<void(pid_t)> whileRunning = {};  // given the child's pid
+};
+
+// Runs quillet with `arguments` and `input` on standard input; its streams go through files in `scratch`.
+Outcome quillet(const TempTree& scratch, Arguments arguments, const std::string& input = {},
+                const Wiring& wiring = {}) {
+    static int counter = 0;
+    const std::string base = scratch.path("run" + std::to_string(++counter));
+    const std::string in = scratch.writeFile("run" + std::to_string(counter) + ".in", input);
+    const std::string outPath = wiring.outPath.empty() ? base + ".out" : wiring.outPath;
+    arguments.insert(arguments.begin(), QUILLET_EXECUTABLE);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {  // the test process runs no other thread, so the environment may be changed here
+        for (const auto& [name, value] : wiring.environment) ::setenv(name.c_str(), value.c_str(), 1);
+        ::dup2(wiring.inputFd >= 0 ? wiring.inputFd : ::open(in.c_str(), O_RDONLY), 0);
+        ::dup2(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        ::dup2(::open((base + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), 2);
+        const rlimit files{wiring.openFiles, wiring.openFiles}, memory{wiring.addressSpace, wiring.addressSpace};
+        if ((!wiring.workingFolder.empty() && ::chdir(wiring.workingFolder.c_str()) != 0) ||
+            (wiring.user != static_cast<uid_t>(-1) && (::setgid(wiring.user) != 0 || ::setuid(wiring.user) != 0)) ||
+            (wiring.openFiles != RLIM_INFINITY && ::setrlimit(RLIMIT_NOFILE, &files) != 0) ||
+            (wiring.addressSpace != RLIM_INFINITY && ::setrlimit(RLIMIT_AS, &memory) != 0)) {
+            ::_exit(126);
+        }
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    if (wiring.whileRunning) wiring.whileRunning(child);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+            wiring.outPath.empty() ? tarnby::fs::readFile(base + ".out").value_or("") : "",
+            tarnby::fs::readFile(base + ".err").value_or("")};
+}
+
+// A project with node_modules and .next, and an npm cache sharing a file with node_modules through
+// a hard link. Runs start in an empty working and temporary folder; their streams stay outside the home.
 struct FixtureHome {
     TempTree tree;
     std::string home = tree.makeDir("home");
-    std::string project = tree.makeDir("home/Code/site");
+    std::string project = home + "/Code/site";
     std::string modules = project + "/node_modules";
+    Wiring wiring;
 
     FixtureHome() {
         tree.writeFile("home/Code/site/package.json", "{}");
-        tree.writeFile("home/Code/site/package-lock.json", "{}");
         tree.writeFile("home/Code/site/node_modules/left-pad/index.js", std::string(9000, 'x'));
         tree.writeFile("home/Code/site/.next/cache/a", "x");
         tree.writeFile("home/.npm/_cacache/index", std::string(20000, 'y'));
         tree.hardLink("home/Code/site/node_modules/left-pad/index.js", "home/.npm/_cacache/content/left-pad");
+        wiring.workingFolder = tree.makeDir("work");
+        wiring.environment["TMPDIR"] = tree.makeDir("tmp");
     }
 
-    // `quillet scan` of the home and its Code folder, with `more` arguments.
+    Outcome run(const Arguments& arguments, const std::string& input = {}) const {
+        return quillet(tree, arguments, input, wiring);
+    }
     Outcome scan(const Arguments& more = {"--json"}) const {
         Arguments arguments{"scan", "--no-simulators", "--home", home, "--root", home + "/Code"};
         arguments.insert(arguments.end(), more.begin(), more.end());
-        return quillet(tree, arguments);
-    }
-    std::string document() const {
-        const Outcome run = scan();
-        EXPECT_EQ(run.status, 0) << run.err;
-        return run.out;
+        return run(arguments);
     }
 };
 
-TEST(CommandLine, RefusesBadArgumentsWithOneLineAndStatusTwo) {
-    TempTree scratch;
-    for (const Arguments& arguments : std::vector<Arguments>{{"frobnicate"},
-                                                             {"scan", "--bogus"},
-                                                             {"scan", "--home"},
-                                                             {"scan", "--simulators", "f", "--no-simulators"},
-                                                             {"scan", "--root", "/x", "--no-roots"},
-                                                             {"plan", "/x"},
-                                                             {"plan", "--scan", "/absent.json", "/x"},
-                                                             {"scan", "--root", ""},
-                                                             {"scan", "--home="},
-                                                             {"suggest", "--home", ""},
-                                                             {"plan", "--scan", "-", ""},
-                                                             {"help", "frob"},
-                                                             {"scan", "--", "--json"}}) {
-        SCOPED_TRACE(arguments.front() + " " + arguments.back());
-        const Outcome run = quillet(scratch, arguments);
-        EXPECT_EQ(run.status, 2);
-        EXPECT_TRUE(run.out.empty());
-        EXPECT_TRUE(isOneLine(run.err)) << run.err;
+// Every invocation with a known answer: its text and status 0, or status 2 with one line on standard
+// error and nothing on standard output. Each that prints fails with 1 if the output cannot be written.
+TEST(CommandLine, AnswersEachInvocationWithItsTextOrOneLineAndStatusTwo) {
+    FixtureHome fixture;
+    const std::string home = fixture.home, code = home + "/Code", missing = fixture.tree.path("missing");
+    const std::string file = fixture.tree.writeFile("file"), corrupt = fixture.tree.writeFile("bad", "{\"home\":3}");
+    const std::string link = fixture.tree.symlink(code, "code-link"), homeLink = fixture.tree.symlink(home, "h-link");
+    const auto followed = [](const std::string& what, const std::string& rule, const std::string& target) {
+        return what + ", and " + rule + " are not followed through links; give the folder it points to: " + target;
+    };
+    const std::string linkedRoot = followed("the project folder " + link + " is a symbolic link", "roots", code);
+    const std::string unknown = "quillet plan: no item of the scan has the path ";
+    // Suggestions: the usual project folders and folders holding a project, in natural order.
+    const std::string other = fixture.tree.makeDir("other");
+    for (const char* folder : {"src", "Developer", "notes"}) fixture.tree.makeDir("other/" + std::string(folder));
+    fixture.tree.writeFile("other/proj10/Cargo.toml");
+    fixture.tree.writeFile("other/proj2/package.json");
+    const std::string suggested = other + "/Developer\n" + other + "/proj2\n" + other + "/proj10\n" + other + "/src\n";
+    struct Row {
+        Arguments arguments;
+        std::string err, out = {};
+    };
+    const std::vector<Row> rows{
+        // Without arguments `quillet` is the window; the usage is its own subcommand, and a
+        // subcommand's help is given whatever else is on the line.
+        {{"help"}, "", helpText()},
+        {{"--help"}, "", helpText()},
+        {{"-h"}, "", helpText()},
+        {{"plan", "--bogus", "--help"}, "", helpText("plan")},
+        {{"help", "plan"}, "", helpText("plan")},
+        {{"scan", "--help"}, "", helpText("scan")},
+        {{"suggest", "-h"}, "", helpText("suggest")},
+        {{"--version"}, "", "quillet " QUILLET_VERSION "\n"},
+        {{"suggest", "--home", other}, "", suggested},
+        {{"frobnicate"}, "quillet: unknown command frobnicate (try quillet help)"},
+        {{"scan", "--bogus"}, "quillet scan: unknown option --bogus (see quillet scan --help)"},
+        {{"scan", "--home"}, "quillet scan: --home needs a value"},
+        {{"scan", "--home="}, "quillet scan: --home needs a value, not an empty one"},
+        {{"scan", "--root", ""}, "quillet scan: --root needs a value, not an empty one"},
+        {{"scan", "--json=yes"}, "quillet scan: --json takes no value"},
+        {{"scan", "--json", "--json-stream"}, "quillet scan: choose one of --json and --json-stream"},
+        {{"scan", "--simulators", "f", "--no-simulators"},
+         "quillet: choose one of --simulators FILE and --no-simulators"},
+        {{"scan", "--root", "/x", "--no-roots"}, "quillet: --no-roots cannot be combined with --root"},
+        {{"scan", "--", "--json"}, "quillet scan: unexpected argument --json (folders go after --root)"},
+        {{"suggest", "x"}, "quillet suggest: unexpected argument x"},
+        {{"help", "frob"}, "quillet help: no help for frob (try scan, plan or suggest)"},
+        {{"plan", "/x"}, "quillet plan: --scan FILE is required (\"-\" reads standard input)"},
+        {{"plan", "--scan", "-"}, "quillet plan: name at least one item PATH to plan"},
+        {{"plan", "--scan", "-", ""}, "quillet plan: an item PATH cannot be empty"},
+        {{"plan", "--scan", missing, "/x"},
+         "quillet plan: " + missing + " could not be read: No such file or directory"},
+        {{"plan", "--scan", corrupt, "/x"},
+         "quillet plan: " + corrupt + " is not a document from `quillet scan --json`: \"home\" is not a string"},
+        // "~" is the scan's home, not a folder of that name in the working folder; after "--" all are paths.
+        {{"plan", "--scan", "-", home + "/nothing"}, unknown + home + "/nothing"},
+        {{"plan", "--scan", "-", "~x/Code/site/node_modules"}, unknown + "~x/Code/site/node_modules"},
+        {{"plan", "--scan", "-", "--", "--x=y", "--no-simulators"}, unknown + "--x=y"},
+        // Nothing is scanned: a missing root is a mistake, not an empty result. The core takes a
+        // linked home for unsafe and would find nothing in it: refused up front.
+        {{"scan", "--home", missing}, "quillet scan: the home folder " + missing + " does not exist"},
+        {{"suggest", "--home", file}, "quillet suggest: the home folder " + file + " is not a folder"},
+        {{"plan", "--scan", "-", "--home", homeLink, "~/x"},
+         "quillet plan: " + followed("the home folder " + homeLink + " is a symbolic link", "home folders", home)},
+        {{"scan", "--home", home, "--root", code, "--root", missing},
+         "quillet scan: the project folder " + missing + " does not exist"},
+        {{"scan", "--home", home, "--root", file}, "quillet scan: the project folder " + file + " is not a folder"},
+        {{"scan", "--home", home, "--root", link}, "quillet scan: " + linkedRoot},
+        {{"plan", "--scan", "-", "--root", link, "~/x"}, "quillet plan: " + linkedRoot},
+        {{"scan", "--home", home, "--root", homeLink + "/Code"},
+         "quillet scan: " +
+             followed("the project folder " + homeLink + "/Code lies behind a symbolic link", "roots", code)}};
+    const std::string document = fixture.scan().out;
+    std::vector<Arguments> printing{{"scan", "--json", "--no-simulators", "--home", home},
+                                    {"scan", "--no-simulators", "--home", home},
+                                    {"plan", "--scan", "-", "--no-simulators", fixture.modules}};
+    for (const auto& [arguments, err, out] : rows) {
+        SCOPED_TRACE(arguments.back());
+        const Outcome run = fixture.run(arguments, document);
+        EXPECT_EQ(run.status, err.empty() ? 0 : 2);
+        EXPECT_EQ(run.out, out);
+        EXPECT_EQ(run.err, err.empty() ? "" : err + "\n");
+        if (err.empty()) printing.push_back(arguments);
     }
+    Wiring full = fixture.wiring;
+    full.outPath = "/dev/full";
+    for (const Arguments& arguments : printing) {
+        SCOPED_TRACE(arguments.back());
+        const Outcome run = quillet(fixture.tree, arguments, document, full);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "quillet: the output could not be written: No space left on device\n");
+    }
+
+    const std::string locked = fixture.tree.makeDir("locked");
+    ::chmod(locked.c_str(), 0);
+    const Wiring asNobody{.user = static_cast<uid_t>(::geteuid() == 0 ? 65534 : -1)};  // root could read it anyway
+    const Outcome run = quillet(fixture.tree, {"suggest", "--home", locked}, {}, asNobody);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "quillet suggest: the home folder " + locked + " cannot be read: Permission denied\n");
 }
 
-TEST(CommandLine, ScanJsonDescribesEveryItemAndEndsWithTheInventoryNote) {
+// The item at `path` as the core measures it, as `scan --json` should list it; the catalogue's
+// texts are taken from `listed`, and so is its date once it matches to the microsecond.
+Json measuredItem(const Json& listed, const std::string& path, const std::string& kind, const std::string& title) {
+    const auto measured = tarnby::FileInspection::measure(path, tarnby::ScanCancellation());
+    Json largest = Json::array();
+    for (const auto& child : measured.largest) largest.push_back({{"name", child.name}, {"bytes", child.bytes}});
+    EXPECT_NEAR(listed["modified"].get<double>(),
+                std::chrono::duration<double>(measured.modified->time_since_epoch()).count(), 1e-6);
+    Json item = listed;  // for its catalogue texts and its date
+    item.update(
+        Json::parse(R"({"complete":true,"selectable":true,"deviceID":null,"lastBoot":null,"protection":null})"));
+    item.update({{"path", path},
+                 {"kind", kind},
+                 {"title", title},
+                 {"bytes", measured.bytes},
+                 {"files", measured.files},
+                 {"fingerprint", measured.fingerprint},
+                 {"freedBytes", measured.freedBytes},
+                 {"largest", largest}});
+    return item;
+}
+
+TEST(CommandLine, ScanJsonIsTheWholeScanAndReadsBackTheSame) {
     FixtureHome fixture;
     const Outcome run = fixture.scan({"--json", "--root", "/"});
     ASSERT_EQ(run.status, 0) << run.err;
     const Json document = Json::parse(run.out);
-    EXPECT_EQ(document["home"], fixture.home);
-    EXPECT_EQ(document["roots"], Json::array({fixture.home + "/Code", "/"}));
-    EXPECT_EQ(document["cancelled"], false);
-    const auto& notes = document["notes"];
-    ASSERT_EQ(notes.size(), 2U);
-    EXPECT_EQ(notes[0], "Choose a project folder instead of a system location: /");
-    EXPECT_TRUE(
-        notes[1].get<std::string>().starts_with("Simulator inventory unavailable. Simulator cleanup is disabled. "));
-
-    const auto& items = document["items"];
+    const Json& items = document["items"];
     ASSERT_EQ(items.size(), 3U);
-    EXPECT_TRUE(std::ranges::is_sorted(items, std::ranges::greater(), [](const Json& item) { return item["bytes"]; }));
-    const auto modules =
-        std::ranges::find(items, "site / node_modules", [](const Json& item) { return item["title"]; });
-    ASSERT_NE(modules, items.end());
-    const auto measured = tarnby::FileInspection::measure(fixture.modules, tarnby::ScanCancellation());
-    EXPECT_EQ((*modules)["fingerprint"], measured.fingerprint);
-    EXPECT_EQ((*modules)["bytes"], measured.bytes);
-    EXPECT_EQ((*modules)["freedBytes"], measured.freedBytes);
-    EXPECT_LT(measured.freedBytes, measured.bytes);  // the cache holds a link to its file
-    EXPECT_EQ((*modules)["largest"],
-              Json::parse(R"([{"name": "left-pad", "bytes": )" + std::to_string(measured.bytes) + "}]"));
-    EXPECT_TRUE((*modules)["modified"].is_number_float());
-    for (const char* key :
-         {"explanation", "rebuild", "files", "complete", "selectable", "deviceID", "lastBoot", "protection"}) {
-        EXPECT_TRUE(modules->contains(key)) << key;
+    ASSERT_EQ(items[0].size(), 16U);  // every key, and no other
+    EXPECT_EQ(document,
+              Json({{"home", fixture.home},
+                    {"roots", Json::array({fixture.home + "/Code", "/"})},
+                    {"kept", Json::array()},
+                    {"cancelled", false},
+                    {"notes", Json::array({"Choose a project folder instead of a system location: /",
+                                           "Simulator inventory unavailable. Simulator cleanup is disabled. The "
+                                           "simulator tool was not asked (--no-simulators)."})},
+                    {"items",
+                     {measuredItem(items[0], fixture.home + "/.npm/_cacache", "caches", "_cacache"),
+                      measuredItem(items[1], fixture.modules, "dependencies", "site / node_modules"),
+                      measuredItem(items[2], fixture.project + "/.next", "builds", "site / .next")}}}));
+    EXPECT_LT(items[1]["freedBytes"], items[1]["bytes"]);  // the cache holds a link to its file
+
+    // Read back and written again, it is the same document (its dates to the microsecond).
+    Json again = Json::parse(encodeScanDocument(decodeScanDocument(run.out)));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        EXPECT_NEAR(again["items"][i]["modified"].get<double>(), items[i]["modified"].get<double>(), 1e-6);
+        again["items"][i]["modified"] = items[i]["modified"];
     }
+    EXPECT_EQ(again, document);
 }
 
-TEST(CommandLine, OutputStaysValidWhateverBytesANameHolds) {
+// The table shows the home as "~", hides kept items but counts them, says what cleaning frees and
+// escapes names that could restyle the terminal; the JSON stays valid and still names them exactly.
+TEST(CommandLine, TableAndJsonShowNamesOfAnyBytesSafelyAndKeptItemsAsKept) {
     FixtureHome fixture;
-    const std::string odd = "home/Code/bad\xff\nname";
-    fixture.tree.writeFile(odd + "/package.json", "{}");
-    const std::string longName(255, 'n');
-    for (const std::string name : {"x", "line\nbreak", "pipe|name", "\xff\xfe invalid", longName.c_str()}) {
-        fixture.tree.writeFile(odd + "/node_modules/" + name, name);
+    ASSERT_FALSE(tarnby::savePreferences(fixture.home, {{fixture.home + "/Code"}, {fixture.project + "/.next"}}));
+    // CSI as one C1 character, right-to-left override, left-to-right isolate and its pop, a
+    // right-to-left mark, the Arabic letter mark, a line separator and a lone invalid byte.
+    const std::vector<std::string> raw{"\xC2\x9B",     "\xE2\x80\xAE", "\xE2\x81\xA6", "\xE2\x81\xA9",
+                                       "\xE2\x80\x8F", "\xD8\x9C",     "\xE2\x80\xA8", "\xFF"};
+    std::string name = "a\n";
+    for (const std::string& character : raw) name += character;
+    const std::string project = "home/Code/" + name + "é", longName(255, 'n');
+    fixture.tree.writeFile(project + "/package.json", "{}");
+    for (const std::string child : {"line\nbreak", "pipe|name", "\xff\xfe invalid", longName.c_str()}) {
+        fixture.tree.writeFile(project + "/node_modules/" + child, child);
     }
-    const Outcome run = fixture.scan();
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Json::accept(run.out));  // rejects invalid UTF-8
-    EXPECT_NE(run.out.find("\"title\":\"bad\xEF\xBF\xBD\\nname \\/ node_modules\""), std::string::npos);
+    Arguments scan{"scan", "--no-simulators", "--home", fixture.home};
+    const Outcome table = fixture.run(scan);
+    ASSERT_EQ(table.status, 0) << table.err;
+    // The listed items hold the shared file; cleaning them all frees it once.
+    for (const std::string part :
+         {"  ~/Code/site/node_modules\n", "  ~/.npm/_cacache\n", "in 3 items (1 kept item hidden",
+          "  ~/Code/a\\n\\u009b\\u202e\\u2066\\u2069\\u200f\\u061c\\u2028\\xffé/node_modules\n",
+          "\nCleaning them all would free ", "\n  Simulator inventory unavailable."}) {
+        EXPECT_NE(table.out.find(part), npos) << part << " in\n" << table.out;
+    }
+    EXPECT_EQ(table.out.find("~/Code/site/.next"), npos);  // kept, so hidden
+    for (const std::string& character : raw) EXPECT_EQ(table.out.find(character), npos);
+    scan.push_back("--all");
+    EXPECT_NE(fixture.run(scan).out.find("  ~/Code/site/.next  [kept]\n"), npos);
+
+    scan.back() = "--json";
+    const Outcome json = fixture.run(scan);
+    ASSERT_TRUE(Json::accept(json.out)) << json.err;  // rejects invalid UTF-8
+    const Json document = Json::parse(json.out);
+    EXPECT_EQ(document["roots"], Json::array({fixture.home + "/Code"}));  // saved roots replace suggestions
+    EXPECT_EQ(document["kept"], Json::array({fixture.project + "/.next"}));
     // The exact path still round-trips for planning, and its walk saw everything.
-    const ScanDocument decoded = decodeScanDocument(run.out);
-    const std::string exact = fixture.tree.path(odd + "/node_modules");
+    const ScanDocument decoded = decodeScanDocument(json.out);
+    const std::string exact = fixture.tree.path(project + "/node_modules");
     const auto item = std::ranges::find(decoded.result.items, exact, &tarnby::StorageItem::url);
     ASSERT_NE(item, decoded.result.items.end());
     EXPECT_TRUE(item->measurement.complete);
+    EXPECT_EQ(item->title, name.substr(0, name.size() - 1) + "\xEF\xBF\xBDé / node_modules");
     // Planning it finds the item, but a plan's JSON cannot hold the path: a failure, not "[]".
-    const Outcome plan = quillet(fixture.tree, {"plan", "--scan", "-", "--no-simulators", exact}, run.out);
+    const Outcome plan = fixture.run({"plan", "--scan", "-", "--no-simulators", exact}, json.out);
     EXPECT_EQ(plan.status, 1);
-    EXPECT_NE(plan.err.find("could not be written as JSON text"), std::string::npos) << plan.err;
-
-    EXPECT_NE(fixture.scan({}).out.find("bad\\xff\\nname / node_modules"), std::string::npos);
+    EXPECT_NE(plan.err.find("could not be written as JSON text"), npos) << plan.err;
 }
 
-TEST(CommandLine, TableShowsHomeAsTildeTotalsAndHidesKeptItems) {
+TEST(CommandLine, PlanFromAScanOnStandardInputGivesTheExactPlanText) {
     FixtureHome fixture;
-    ASSERT_FALSE(tarnby::savePreferences(fixture.home, {{fixture.home + "/Code"}, {fixture.project + "/.next"}}));
-
-    const Outcome run = quillet(fixture.tree, {"scan", "--no-simulators", "--home", fixture.home});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("~/Code/site/node_modules"), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("~/Code/site/.next"), std::string::npos);  // kept, so hidden
-    EXPECT_NE(run.out.find("2 items (1 kept item hidden"), std::string::npos) << run.out;
-    // Both listed items hold the shared file; cleaning both frees it once.
-    EXPECT_NE(run.out.find("\nCleaning them all would free "), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("Simulator inventory unavailable."), std::string::npos);
-
-    const Outcome all = quillet(fixture.tree, {"scan", "--all", "--no-simulators", "--home", fixture.home});
-    EXPECT_NE(all.out.find("~/Code/site/.next  [kept]"), std::string::npos) << all.out;
-
-    const Json document =
-        Json::parse(quillet(fixture.tree, {"scan", "--json", "--no-simulators", "--home", fixture.home}).out);
-    EXPECT_EQ(document["roots"], Json::array({fixture.home + "/Code"}));  // saved roots replace suggestions
-    EXPECT_EQ(document["kept"], Json::array({fixture.project + "/.next"}));
-}
-
-TEST(CommandLine, SuggestListsProjectFoldersInOrder) {
-    TempTree tree;
-    const std::string home = tree.makeDir("home");
-    for (const char* folder : {"src", "Developer", "projects", "git", "notes"})
-        tree.makeDir("home/" + std::string(folder));
-    tree.writeFile("home/proj10/Cargo.toml");
-    tree.writeFile("home/proj2/package.json");
-    const Outcome run = quillet(tree, {"suggest", "--home", home});
-    ASSERT_EQ(run.status, 0);
-    std::vector<std::string> expected{"Developer", "proj2", "proj10", "src"};
-#ifdef __linux__
-    expected = {"Developer", "git", "proj2", "proj10", "projects", "src"};  // and Linux's lower-case folders
-#endif
-    std::string lines;
-    for (const std::string& folder : expected) lines += home + "/" + folder + "\n";
-    EXPECT_EQ(run.out, lines);
-}
-
-TEST(CommandLine, PlanPipedFromScanGivesTheExactPlanText) {
-    FixtureHome fixture;
-    const std::string scan = fixture.document();
-    const std::string& modules = fixture.modules;
+    const std::string scan = fixture.scan().out, &modules = fixture.modules;
     const Json document = Json::parse(scan);
-    const std::int64_t bytes = std::find_if(document["items"].begin(), document["items"].end(), [&](const Json& i) {
-                                   return i["path"] == modules;
-                               })->at("bytes");
-
-    const Arguments plan{"plan", "--scan", "-", "--no-simulators", modules, modules};
-    const Outcome run = quillet(fixture.tree, plan, scan);
+    // The same item twice: as the scan lists it, and as the table shows it.
+    const Arguments plan{"plan", "--scan", "-", "--no-simulators", modules, "~/Code/site/node_modules"};
+    const Outcome run = fixture.run(plan, scan);
     ASSERT_EQ(run.status, 0) << run.err;
     std::string escaped;
     for (const char c : modules) escaped += (c == '/') ? std::string("\\/") : std::string(1, c);
-    const std::string element = "  {\n    \"estimatedBytes\" : " + std::to_string(bytes) +
+    const std::string element = "  {\n    \"estimatedBytes\" : " + document["items"][1]["bytes"].dump() +
                                 ",\n    \"operation\" : \"moveFolderToTrash\",\n    \"path\" : \"" + escaped +
                                 "\",\n    \"title\" : \"site \\/ node_modules\"\n  }";
     EXPECT_EQ(run.out, "[\n" + element + ",\n" + element + "\n]\n");
     EXPECT_EQ(run.err, "");
     // A document from before items said what they free and hold plans the same.
     Json older = document;
-    for (auto& item : older["items"]) {
-        item.erase("freedBytes");
-        item.erase("largest");
-    }
-    EXPECT_EQ(quillet(fixture.tree, plan, older.dump()).out, run.out);
+    for (auto& item : older["items"]) item.erase("freedBytes"), item.erase("largest");
+    EXPECT_EQ(fixture.run(plan, older.dump()).out, run.out);
+    // Standard input as given: a socket, which cannot be opened by name (nor can another user's
+    // pipe, as into sudo -u), and a file opened past a header, read from where it stands.
+    const auto planFrom = [&](int fds[2]) {
+        ASSERT_EQ(::write(fds[1], scan.data(), scan.size()), static_cast<ssize_t>(scan.size()));
+        ::close(fds[1]);
+        EXPECT_EQ(quillet(fixture.tree, plan, {}, {.inputFd = fds[0]}).out, run.out);
+        ::close(fds[0]);
+    };
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    planFrom(fds);
+    const std::string file = fixture.tree.writeFile("with-header.txt", "header\n");
+    fds[0] = ::open(file.c_str(), O_RDONLY), fds[1] = ::open(file.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_EQ(::lseek(fds[0], 7, SEEK_SET), 7);
+    planFrom(fds);
+    // More than the cap is refused as such, whatever errno held before.
+    const int fd = ::open(fixture.tree.writeFile("big", std::string(1024 * 1024 + 1, ' ')).c_str(), O_RDONLY);
+    errno = ENOENT;
+    const Input input = readAll(fd, 1024 * 1024);
+    ::close(fd);
+    EXPECT_TRUE(!input.text && input.problem.starts_with("is larger than 1 MiB")) << input.problem;
+    // A path through a link names the item it resolves to.
+    const std::string link = fixture.tree.symlink(fixture.home + "/Code", "code-link") + "/site/.next";
+    EXPECT_EQ(Json::parse(fixture.run({"plan", "--scan", "-", "--no-simulators", link}, scan).out)[0]["path"],
+              fixture.project + "/.next");
 
     // A change after the scan keeps the item out, with the reason on standard error.
     fixture.tree.writeFile("home/Code/site/node_modules/new-file", "z");
-    const Outcome changed = quillet(fixture.tree, {"plan", "--scan", "-", "--no-simulators", modules}, scan);
-    EXPECT_EQ(changed.status, 0);
+    const Outcome changed = fixture.run({"plan", "--scan", "-", "--no-simulators", modules}, scan);
+    EXPECT_EQ(Json::parse(changed.out), Json::array());
     EXPECT_EQ(changed.err, "site / node_modules: This item changed after the scan. Scan again before cleaning it.\n");
-
-    // A path the scan did not find, or a document that is not a scan, plans nothing.
-    const Outcome unknown = quillet(fixture.tree, {"plan", "--scan", "-", fixture.home + "/nothing"}, scan);
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_TRUE(unknown.out.empty());
-    const Outcome corrupt = quillet(fixture.tree, {"plan", "--scan", "-", modules}, "{\"home\": 3}");
-    EXPECT_EQ(corrupt.status, 2);
-    EXPECT_NE(corrupt.err.find("not a document from `quillet scan --json`"), std::string::npos);
-}
-
-TEST(CommandLine, CtrlCStopsTheScanAndPrintsThePartialResult) {
-    FixtureHome fixture;
-    // The inventory file is a FIFO, so the scan waits on it until the test has sent Ctrl-C.
-    const std::string fifo = fixture.tree.path("devices.fifo");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    Wiring wiring;
-    wiring.whileRunning = [&](pid_t child) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        ::kill(child, SIGINT);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const int fd = ::open(fifo.c_str(), O_WRONLY);
-        [[maybe_unused]] auto written = ::write(fd, R"({"devices": {}})", 15);
-        ::close(fd);
-    };
-    const Outcome run = quillet(
-        fixture.tree,
-        {"scan", "--json", "--simulators", fifo, "--home", fixture.home, "--root", fixture.home + "/Code"}, {}, wiring);
-    EXPECT_EQ(run.status, 130) << run.err;
-    const Json document = Json::parse(run.out);
-    EXPECT_EQ(document["cancelled"], true);
-    EXPECT_TRUE(document["items"].empty());
-}
-
-// Each line of `text` as JSON.
-std::vector<Json> jsonLines(const std::string& text) {
-    std::vector<Json> lines;
-    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        lines.push_back(Json::parse(text.substr(start, end - start)));
-    }
-    return lines;
 }
 
 TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured) {
@@ -259,30 +379,38 @@ TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured
         tree.writeFile(base + "/package.json", "{}");
         for (int file = 0; file < 100; ++file) tree.writeFile(base + "/node_modules/f" + std::to_string(file), "m");
     }
-    const Arguments scan{"scan", "--no-simulators", "--home", home, "--root", home + "/Code"};
-    Arguments asJson = scan, asStream = scan;
-    asJson.push_back("--json");
-    asStream.push_back("--json-stream");
-    Json document = Json::parse(quillet(tree, asJson).out);
+    const auto scan = [&](const std::string& output, const Wiring& wiring = {}) {
+        return quillet(tree, {"scan", "--no-simulators", "--home", home, "--root", home + "/Code", output}, {}, wiring);
+    };
+    Json document = Json::parse(scan("--json").out);
     std::map<std::string, Json> whole;
     for (const Json& item : document["items"]) whole[item["path"].get<std::string>()] = item;
-
-    // In finding order, then the rest of the document: sorted as the document sorts (largest
-    // first, and here every size is equal), the items are the document's.
-    std::vector<Json> lines = jsonLines(quillet(tree, asStream).out);
-    ASSERT_FALSE(lines.empty());
-    Json rest = lines.back();
-    lines.pop_back();
-    std::ranges::stable_sort(lines, std::ranges::greater(),
-                             [](const Json& item) { return item["bytes"].get<std::int64_t>(); });
-    EXPECT_EQ(Json(lines), document["items"]);
     document.erase("items");
-    EXPECT_EQ(rest, document);
+    // A line per item as measured, each as the whole scan lists it unless a stop caught it
+    // measuring (and noted it); then the rest of the document. Gives the items and the incomplete.
+    const auto check = [&](const std::string& text, bool stopped) {
+        std::vector<Json> lines;
+        std::istringstream stream(text);
+        for (std::string line; std::getline(stream, line);) lines.push_back(Json::parse(line));
+        const Json rest = lines.back();
+        EXPECT_EQ(rest["cancelled"], stopped);
+        std::size_t incomplete = 0;
+        for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+            const bool complete = lines[i]["complete"];
+            const std::string path = lines[i]["path"];
+            EXPECT_EQ(lines[i], complete ? whole.at(path) : lines[i]);
+            const Json note = "Could not fully inspect " + path + ". Cleanup disabled for this item.";
+            EXPECT_EQ(std::ranges::count(rest["notes"], note), complete ? 0 : 1);
+            incomplete += !complete;
+        }
+        EXPECT_EQ(rest, stopped ? rest : document);
+        return std::pair{lines.size() - 1, incomplete};
+    };
+    EXPECT_EQ(check(scan("--json-stream").out, false), std::pair(whole.size(), std::size_t{0}));
 
     // Through a pipe of one page, the scan can only be a few lines ahead of what was read: the
     // Ctrl-C after the tenth line comes while most items are still to come.
-    Wiring wiring;
-    wiring.outPath = tree.path("stream.fifo");
+    Wiring wiring{.outPath = tree.path("stream.fifo")};
     ASSERT_EQ(::mkfifo(wiring.outPath.c_str(), 0644), 0);
     std::string streamed;
     wiring.whileRunning = [&](pid_t child) {
@@ -296,268 +424,164 @@ TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured
         }
         ::close(fd);
     };
-    EXPECT_EQ(quillet(tree, asStream, {}, wiring).status, 130);
-    lines = jsonLines(streamed);
-    ASSERT_GT(lines.size(), 10u);
-    const Json last = lines.back();
-    EXPECT_EQ(last["cancelled"], true);
-    lines.pop_back();
-    std::size_t incomplete = 0;
-    for (const Json& item : lines) {
-        if (item["complete"]) {
-            EXPECT_EQ(item, whole[item["path"].get<std::string>()]);  // as a whole scan measures it
-        } else {
-            ++incomplete;  // in progress at the stop
-            const Json note =
-                "Could not fully inspect " + item["path"].get<std::string>() + ". Cleanup disabled for this item.";
-            EXPECT_EQ(std::ranges::count(last["notes"], note), 1);
-        }
-    }
+    EXPECT_EQ(scan("--json-stream", wiring).status, 130);
+    const auto [items, incomplete] = check(streamed, true);
+    EXPECT_GE(items, 10U);
+    EXPECT_LT(items, whole.size());
     EXPECT_LE(incomplete, std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8));
-}
 
-TEST(CommandLine, PlanReadsStandardInputAsItIsGiven) {
-    FixtureHome fixture;
-    const std::string document = fixture.document();
-    const auto planFrom = [&](int fd, uid_t user = static_cast<uid_t>(-1)) {
-        Wiring wiring;
-        wiring.inputFd = fd;
-        wiring.user = user;
-        const Outcome run =
-            quillet(fixture.tree, {"plan", "--scan", "-", "--no-simulators", fixture.modules}, {}, wiring);
-        EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_NE(run.out.find("moveFolderToTrash"), std::string::npos) << run.err;
+    // Asked while the scan still waits for its device list (a FIFO), the stop leaves no items.
+    const std::string devices = tree.path("devices.fifo");
+    ASSERT_EQ(::mkfifo(devices.c_str(), 0644), 0);
+    const Wiring stopEarly{.whileRunning = [&](pid_t child) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(child, SIGINT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int fd = ::open(devices.c_str(), O_WRONLY);
+        [[maybe_unused]] auto written = ::write(fd, R"({"devices": {}})", 15);
         ::close(fd);
-    };
-    // A socket, which cannot be opened by name.
-    int pair[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    ASSERT_EQ(::write(pair[0], document.data(), document.size()), static_cast<ssize_t>(document.size()));
-    ::close(pair[0]);
-    planFrom(pair[1]);
-
-    // A file opened past a header: reading starts where the descriptor stands, not at the start.
-    const int fd = ::open(fixture.tree.writeFile("with-header.txt", "header\n" + document).c_str(), O_RDONLY);
-    ASSERT_EQ(::lseek(fd, 7, SEEK_SET), 7);
-    planFrom(fd);
-
-    // A pipe made by another user (as when piping into sudo -u): the pipe is readable, its name is not.
-    if (::geteuid() == 0) {
-        int pipeFds[2];
-        ASSERT_EQ(::pipe(pipeFds), 0);
-        ASSERT_EQ(::write(pipeFds[1], document.data(), document.size()), static_cast<ssize_t>(document.size()));
-        ::close(pipeFds[1]);
-        planFrom(pipeFds[0], 65534);
-    }
-}
-
-TEST(CommandLine, ReadingMoreThanTheCapSaysSo) {
-    TempTree tree;
-    const int fd = ::open(tree.writeFile("big", std::string(1024 * 1024 + 1, ' ')).c_str(), O_RDONLY);
-    errno = ENOENT;  // what a stale errno used to report
-    const Input input = readAll(fd, 1024 * 1024);
-    ::close(fd);
-    EXPECT_FALSE(input.text);
-    EXPECT_TRUE(input.problem.starts_with("is larger than 1 MiB")) << input.problem;
-}
-
-TEST(CommandLine, AnOutputThatCannotBeWrittenFailsEveryCommand) {
-    FixtureHome fixture;
-    const std::string document = fixture.document();
-    Wiring full;
-    full.outPath = "/dev/full";
-    for (const Arguments& arguments :
-         std::vector<Arguments>{{"scan", "--json", "--no-simulators", "--home", fixture.home},
-                                {"scan", "--no-simulators", "--home", fixture.home},
-                                {"suggest", "--home", fixture.home},
-                                {"plan", "--scan", "-", "--no-simulators", fixture.modules},
-                                {"help"},
-                                {"scan", "--help"},
-                                {"--version"}}) {
-        SCOPED_TRACE(arguments.front() + " " + arguments.back());
-        const Outcome run = quillet(fixture.tree, arguments, document, full);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, "quillet: the output could not be written: No space left on device\n");
-    }
-}
-
-TEST(CommandLine, TableEscapesWhatWouldRestyleOrReorderTheTerminal) {
-    FixtureHome fixture;
-    // CSI as one C1 character, right-to-left override, left-to-right isolate and its pop, a
-    // right-to-left mark, the Arabic letter mark, a line separator and a lone invalid byte.
-    const std::vector<std::string> raw{"\xC2\x9B",     "\xE2\x80\xAE", "\xE2\x81\xA6", "\xE2\x81\xA9",
-                                       "\xE2\x80\x8F", "\xD8\x9C",     "\xE2\x80\xA8", "\xC0"};
-    const std::string name =
-        "a" + raw[0] + "31m" + raw[1] + "b" + raw[2] + raw[3] + raw[4] + raw[5] + raw[6] + raw[7] + "é";
-    fixture.tree.writeFile("home/Code/" + name + "/package.json", "{}");
-    fixture.tree.writeFile("home/Code/" + name + "/node_modules/x", "x");
-    const Outcome run = fixture.scan({});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const std::string shown = "a\\u009b31m\\u202eb\\u2066\\u2069\\u200f\\u061c\\u2028\\xc0é";
-    EXPECT_NE(run.out.find("~/Code/" + shown + "/node_modules"), std::string::npos) << run.out;
-    for (const std::string& character : raw) EXPECT_EQ(run.out.find(character), std::string::npos);
-}
-
-TEST(CommandLine, FolderArgumentsMustBeFoldersAsGiven) {
-    FixtureHome fixture;
-    const std::string missing = fixture.tree.path("missing");
-    const std::string file = fixture.tree.writeFile("file");
-    const std::string link = fixture.tree.symlink(fixture.home + "/Code", "code-link");
-    const std::string homeLink = fixture.tree.symlink(fixture.home, "home-link");
-    const std::string document = fixture.document();
-    auto refused = [&](const Arguments& arguments, const std::string& line) {
-        SCOPED_TRACE(line);
-        const Outcome run = quillet(fixture.tree, arguments, document);
-        EXPECT_EQ(run.status, 2);
-        EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, line);
-    };
-    const auto followed = [](const std::string& what, const std::string& how, const std::string& rule,
-                             const std::string& target) {
-        return "the " + what + " " + how + ", and " + rule +
-               " are not followed through links; give the folder it points to: " + target + "\n";
-    };
-    for (const std::string command : {"scan", "suggest", "plan"}) {
-        const auto withHome = [&](const std::string& home) {
-            Arguments arguments{command, "--home", home};
-            if (command == "plan") arguments.insert(arguments.end(), {"--scan", "-", "--no-simulators", "~/x"});
-            return arguments;
-        };
-        const std::string prefix = "quillet " + command + ": ";
-        refused(withHome(missing), prefix + "the home folder " + missing + " does not exist\n");
-        refused(withHome(file), prefix + "the home folder " + file + " is not a folder\n");
-        // The core takes a linked home for unsafe and would find nothing in it: refused up front.
-        refused(withHome(homeLink),
-                prefix + followed("home folder", homeLink + " is a symbolic link", "home folders", fixture.home));
-    }
-    refused({"plan", "--scan", missing, "/x"},
-            "quillet plan: " + missing + " could not be read: No such file or directory\n");
-    // Nothing is scanned: a missing root is a mistake, not an empty result.
-    refused({"scan", "--home", fixture.home, "--root", fixture.home + "/Code", "--root", missing},
-            "quillet scan: the project folder " + missing + " does not exist\n");
-    refused({"scan", "--home", fixture.home, "--root", file},
-            "quillet scan: the project folder " + file + " is not a folder\n");
-    refused(
-        {"scan", "--home", fixture.home, "--root", link},
-        "quillet scan: " + followed("project folder", link + " is a symbolic link", "roots", fixture.home + "/Code"));
-    refused(
-        {"plan", "--scan", "-", "--root", link, "~/x"},
-        "quillet plan: " + followed("project folder", link + " is a symbolic link", "roots", fixture.home + "/Code"));
-    refused({"scan", "--home", homeLink + "/Code"},
-            "quillet scan: " + followed("home folder", homeLink + "/Code lies behind a symbolic link", "home folders",
-                                        fixture.home + "/Code"));
-    refused({"scan", "--home", fixture.home, "--root", homeLink + "/Code"},
-            "quillet scan: " + followed("project folder", homeLink + "/Code lies behind a symbolic link", "roots",
-                                        fixture.home + "/Code"));
-
-    const std::string locked = fixture.tree.makeDir("locked");
-    ::chmod(locked.c_str(), 0);
-    Wiring asNobody;  // root could read it anyway
-    if (::geteuid() == 0) asNobody.user = 65534;
-    const Outcome run = quillet(fixture.tree, {"suggest", "--home", locked}, {}, asNobody);
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "quillet suggest: the home folder " + locked + " cannot be read: Permission denied\n");
-}
-
-TEST(CommandLine, PlanTakesThePathsTheTableShows) {
-    FixtureHome fixture;
-    const std::string document = fixture.document();
-    const std::string link = fixture.tree.symlink(fixture.home + "/Code", "code-link");
-    const Outcome run =
-        quillet(fixture.tree,
-                {"plan", "--scan", "-", "--no-simulators", "~/Code/site/node_modules", link + "/site/.next"}, document);
-    ASSERT_EQ(run.status, 0) << run.err;
-    const Json plan = Json::parse(run.out);
-    ASSERT_EQ(plan.size(), 2U);
-    EXPECT_EQ(plan[0]["path"], fixture.modules);
-    EXPECT_EQ(plan[1]["path"], fixture.project + "/.next");
-    // "~" is the scan's home, not a folder of that name in the working folder; after "--" all are paths.
-    EXPECT_EQ(quillet(fixture.tree, {"plan", "--scan", "-", "~x/Code/site/node_modules"}, document).status, 2);
-    for (const std::string path : {"--x=y", "--no-simulators"}) {
-        const Outcome named = quillet(fixture.tree, {"plan", "--scan", "-", "--", path}, document);
-        EXPECT_EQ(named.status, 2);
-        EXPECT_EQ(named.err, "quillet plan: no item of the scan has the path " + path + "\n");
-    }
-}
-
-TEST(CommandLine, HelpAndVersionWhenAskedFor) {
-    TempTree scratch;
-    // Without arguments `quillet` is the window; the usage is its own subcommand.
-    const Outcome help = quillet(scratch, {"help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.err, "");
-    for (const char* part : {"quillet scan", "quillet plan", "quillet suggest", "exit status", "130"}) {
-        EXPECT_NE(help.out.find(part), std::string::npos) << part;
-    }
-    EXPECT_EQ(quillet(scratch, {"--help"}).out, help.out);
-    EXPECT_EQ(quillet(scratch, {"-h"}).out, help.out);
-
-    // A subcommand's help, whatever else is on the line (plan without its required --scan, too).
-    for (const Arguments& arguments :
-         std::vector<Arguments>{{"plan", "-h"}, {"plan", "--bogus", "--help"}, {"help", "plan"}}) {
-        const Outcome run = quillet(scratch, arguments);
-        EXPECT_EQ(run.status, 0);
-        EXPECT_TRUE(run.out.starts_with("usage: quillet plan --scan FILE")) << run.out;
-        EXPECT_NE(run.out.find("exit status"), std::string::npos);
-    }
-    EXPECT_NE(quillet(scratch, {"scan", "--help"}).out.find("--no-progress"), std::string::npos);
-    EXPECT_TRUE(quillet(scratch, {"suggest", "--help"}).out.starts_with("usage: quillet suggest"));
-
-    const Outcome version = quillet(scratch, {"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "quillet " QUILLET_VERSION "\n");
+    }};
+    const Outcome early = quillet(tree, {"scan", "--json", "--simulators", devices, "--home", home}, {}, stopEarly);
+    EXPECT_EQ(early.status, 130) << early.err;
+    EXPECT_EQ(Json::parse(early.out)["cancelled"], true);
+    EXPECT_EQ(Json::parse(early.out)["items"], Json::array());
 }
 
 #ifdef __linux__
-std::vector<std::string> itemPaths(const std::string& scanJson) {
-    std::vector<std::string> paths;
-    const Json document = Json::parse(scanJson);
-    for (const auto& item : document["items"]) paths.push_back(item["path"]);
-    std::ranges::sort(paths);
-    return paths;
-}
-
-TEST(CommandLine, ScanJsonOnLinuxFindsEachCacheWhereLinuxToolsPutItAndPlansIt) {
+// Scan and plan both find a cache where the caller's environment puts it; for another user the
+// caller's XDG folders describe the caller's home, not that user's, so the item is no target.
+TEST(CommandLine, ScanAndPlanFindCachesWhereTheCallersEnvironmentPutsThem) {
     TempTree tree;
     const std::string home = tree.makeDir("home"), xdg = tree.makeDir("xdg-cache");
-    for (const char* cache : {".cache/yarn", ".yarn/berry/cache", ".local/share/pnpm/store", ".npm/_cacache"}) {
-        tree.writeFile("home/" + std::string(cache) + "/v1/entry", cache);
-    }
+    tree.writeFile("home/.cache/yarn/v1/entry", "where Yarn 1 would be without XDG_CACHE_HOME");
     tree.writeFile("xdg-cache/yarn/v6/entry", "the caller's own yarn cache");
-
-    // Own home: XDG_CACHE_HOME decides where Yarn 1 is; an empty XDG_DATA_HOME does not count.
-    Wiring own, caller;
-    own.environment = {{"HOME", home}, {"XDG_CACHE_HOME", xdg}, {"XDG_DATA_HOME", ""}};
+    const Wiring own{.environment = {{"HOME", home}, {"XDG_CACHE_HOME", xdg}}},
+        caller{.environment = {{"HOME", tree.makeDir("caller")}, {"XDG_CACHE_HOME", xdg}}};
     const Outcome scan = quillet(tree, {"scan", "--json", "--no-roots"}, {}, own);
-    ASSERT_EQ(scan.status, 0) << scan.err;
-    EXPECT_EQ(itemPaths(scan.out), (std::vector<std::string>{home + "/.local/share/pnpm/store", home + "/.npm/_cacache",
-                                                             home + "/.yarn/berry/cache", xdg + "/yarn"}));
+    const Json document = Json::parse(scan.out);
+    ASSERT_EQ(document["items"].size(), 1U) << scan.out;
+    EXPECT_EQ(document["items"][0]["path"], xdg + "/yarn");
     // No developer tools and no device folder: nothing to inventory, so no note about it.
-    if (!tarnby::fs::exists("/usr/bin/xcrun")) {
-        EXPECT_EQ(Json::parse(scan.out)["notes"], Json::array());
-    }
-
-    // The plan re-checks against the same locations. For another user the caller's XDG folders
-    // describe the caller's home, not this one: the item is no target.
-    caller.environment = {{"HOME", tree.makeDir("caller")}, {"XDG_CACHE_HOME", xdg}, {"XDG_DATA_HOME", "relative"}};
-    const Outcome plan = quillet(tree, {"plan", "--scan", "-", xdg + "/yarn"}, scan.out, own);
-    ASSERT_EQ(plan.status, 0) << plan.err;
-    const Json planned = Json::parse(plan.out);
-    ASSERT_EQ(planned.size(), 1U);
-    EXPECT_EQ(planned[0]["title"], "Yarn cache");
+    EXPECT_TRUE(tarnby::fs::exists("/usr/bin/xcrun") || document["notes"].empty()) << document["notes"];
+    EXPECT_EQ(Json::parse(quillet(tree, {"plan", "--scan", "-", xdg + "/yarn"}, scan.out, own).out)[0]["title"],
+              "Yarn cache");
     const Outcome refused = quillet(tree, {"plan", "--scan", "-", xdg + "/yarn"}, scan.out, caller);
     EXPECT_EQ(Json::parse(refused.out), Json::array());
     EXPECT_EQ(refused.err, "Yarn cache: This path is no longer a recognized cleanup target. Scan again.\n");
 
     // A copied macOS home with a device folder: the inventory is asked, and its failure told.
     tree.makeDir("home/Library/Developer/CoreSimulator/Devices/0F5C9B7E-1D2A-4C3B-9E8F-7A6B5C4D3E2F");
-    const Json notes =
-        Json::parse(quillet(tree, {"scan", "--json", "--no-roots", "--home", home}, {}, caller).out)["notes"];
-    ASSERT_EQ(notes.size(), 1U);
-    EXPECT_TRUE(
-        notes[0].get<std::string>().starts_with("Simulator inventory unavailable. Simulator cleanup is disabled. "));
+    const Outcome devices = quillet(tree, {"scan", "--json", "--no-roots", "--home", home}, {}, caller);
+    EXPECT_NE(devices.out.find(R"("notes":["Simulator inventory unavailable. Simulator cleanup is disabled. )"), npos);
 }
 #endif
+
+// Every item's path and fingerprint in a `scan --json` document.
+std::map<std::string, std::string> fingerprints(const std::string& document) {
+    std::map<std::string, std::string> result;
+    const Json parsed = Json::parse(document);
+    for (const Json& item : parsed["items"]) result[item["path"].get<std::string>()] = item["fingerprint"];
+    return result;
+}
+
+// ext4 keeps dates up to the year 2446; a time point ends in 2262.
+TEST(Robustness, FilesDatedPastWhatATimePointHoldsAreScannedAndPlanned) {
+    FixtureHome fixture;
+    const std::string future = fixture.tree.writeFile("home/Code/site/node_modules/left-pad/future.js", "f");
+    const timespec times[2] = {{0, UTIME_OMIT}, {13'569'465'600, 0}};  // 2400-01-01
+    if (::utimensat(AT_FDCWD, future.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) GTEST_SKIP() << "cannot hold the date";
+    const Outcome scan = fixture.scan();
+    const ScanDocument document = decodeScanDocument(scan.out);
+    const auto item = std::ranges::find(document.result.items, fixture.modules, &tarnby::StorageItem::url);
+    ASSERT_NE(item, document.result.items.end());
+    EXPECT_GT(item->measurement.modified.value(), std::chrono::system_clock::now() + std::chrono::years(200))
+        << "the newest change must stay the far future, not wrap into the past";
+    const Outcome plan = fixture.run({"plan", "--scan", "-", "--no-simulators", fixture.modules}, scan.out);
+    EXPECT_NE(plan.out.find("moveFolderToTrash"), npos) << plan.err;
+
+    // Found by fuzzing: a date between 2262 and the decoder's bound overflowed while being read.
+    std::string text = scan.out;
+    const std::size_t at = text.find("\"modified\":");
+    text.replace(at, text.find(',', at) - at, "\"modified\":12796610956.5");
+    const ScanDocument farOff = decodeScanDocument(text);
+    EXPECT_EQ(encodeScanDocument(decodeScanDocument(encodeScanDocument(farOff))), encodeScanDocument(farOff));
+    EXPECT_THROW(decodeScanDocument(text.replace(at, text.find(',', at) - at, "\"modified\":1e12")),
+                 tarnby::DecodingError);
+}
+
+// Everything below `root` (links not followed) with what a write would change: type and
+// permissions, size, identity, link count, modification and status-change times.
+std::map<std::string, std::string> listing(const std::string& root) {
+    std::map<std::string, std::string> result{{root, ""}};
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) result[entry.path()] = "";
+    for (auto& [path, line] : result) {
+        struct stat info {};
+        ::lstat(path.c_str(), &info);
+        std::ostringstream fields;
+        fields << info.st_mode << ' ' << info.st_size << ' ' << info.st_ino << ' ' << info.st_nlink << ' '
+               << info.st_mtim.tv_sec << '.' << info.st_mtim.tv_nsec << ' ' << info.st_ctim.tv_sec << '.'
+               << info.st_ctim.tv_nsec;
+        line = fields.str();
+    }
+    return result;
+}
+
+// Many folders, a deep chain, a FIFO, a link and saved preferences: starved of descriptors or
+// memory, a scan is whole or says why not, never crashes; and no file changes, nothing appears.
+TEST(Robustness, UnderFewDescriptorsOrLittleMemoryAScanEndsClearlyAndChangesNothing) {
+    FixtureHome fixture;
+    for (int project = 0; project < 30; ++project) {
+        const std::string base = "home/Code/p" + std::to_string(project);
+        fixture.tree.writeFile(base + "/package.json", "{}");
+        for (int file = 0; file < 40; ++file) {
+            fixture.tree.writeFile(base + "/node_modules/m" + std::to_string(file % 8) + "/f" + std::to_string(file));
+        }
+    }
+    std::string deep = "home/Code/deep/node_modules";
+    for (int level = 0; level < 150; ++level) deep += "/d";
+    fixture.tree.writeFile(deep + "/bottom", "b");
+    fixture.tree.writeFile("home/Code/deep/package.json", "{}");
+    fixture.tree.writeFile("home/Library/Developer/Xcode/DerivedData/App-abc/Build/x", "x");
+    fixture.tree.writeFile("home/Library/Application Support/Tarnby/preferences.json",
+                           R"({"roots":[],"kept":[")" + fixture.home + R"(/Code/p3/node_modules"]})");
+    fixture.tree.symlink(fixture.home + "/Code", "home/Code-link");
+    ASSERT_EQ(::mkfifo((fixture.modules + "/fifo").c_str(), 0644), 0);
+    const auto before = listing(fixture.home);
+    const Outcome free = fixture.scan();
+    ASSERT_EQ(free.status, 0) << free.err;
+    EXPECT_EQ(fixture.scan({}).status, 0);
+    EXPECT_EQ(fixture.run({"suggest", "--home", fixture.home}).status, 0);
+    Arguments plan{"plan", "--scan", "-", "--no-simulators", "--acknowledge-simulator-risk"};
+    for (const auto& [path, fingerprint] : fingerprints(free.out)) plan.push_back(path);
+    const Outcome planned = fixture.run(plan, free.out);
+    EXPECT_GE(std::ranges::count(planned.out, '{'), 30) << planned.err.substr(0, 2000);
+
+    // 64 descriptors: the walks keep theirs bounded, so the result is the same.
+    for (const rlim_t descriptors : {64, 12, 8, 5}) {
+        fixture.wiring.openFiles = descriptors;
+        const Outcome starved = fixture.scan(descriptors == 64 ? Arguments{"--json"} : Arguments{});
+        EXPECT_TRUE(starved.status == 0 || (starved.status < 128 && !starved.err.empty()))
+            << descriptors << starved.err;
+        if (descriptors == 64) {
+            EXPECT_EQ(fingerprints(starved.out), fingerprints(free.out)) << starved.err;
+        }
+    }
+    fixture.wiring.openFiles = RLIM_INFINITY;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they reserve terabytes of address space
+    int whole = 0;
+    for (const rlim_t megabytes : {8, 16, 24, 32, 48, 64, 96, 128, 256, 512}) {
+        fixture.wiring.addressSpace = megabytes * 1024 * 1024;
+        const Outcome tight = fixture.scan();
+        EXPECT_TRUE(tight.status == 0 || (tight.status < 128 && !tight.err.empty())) << megabytes << " MB" << tight.err;
+        whole += tight.status == 0 && Json::accept(tight.out) && fingerprints(tight.out) == fingerprints(free.out);
+    }
+    EXPECT_GT(whole, 0) << "no limit was large enough for a whole scan";
+#endif
+
+    EXPECT_EQ(listing(fixture.home), before);
+    EXPECT_TRUE(std::filesystem::is_empty(fixture.wiring.workingFolder)) << "the working folder got files";
+    EXPECT_TRUE(std::filesystem::is_empty(fixture.wiring.environment.at("TMPDIR"))) << "the temporary folder got files";
+}
 
 }  // namespace
 }  // namespace quillet::cli
