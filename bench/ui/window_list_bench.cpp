@@ -19,7 +19,7 @@
 #include "app/window/content_view.h"
 #include "app/window/results_model.h"
 #include "core/browsing/result_browsing.h"
-#include "tests/app/window/window_fixture.h"
+#include "tests/app/fixture.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ constexpr std::size_t kItems = 100'000;
 
 // One window for every benchmark: making 100,000 items and scanning them is not what is measured.
 struct Window {
-    window_fixture::Home home;
+    fixture::Home home;
     quillet::ui::Environment environment;
     std::unique_ptr<quillet::StorageModel> model;
     std::unique_ptr<quillet::ui::ContentView> view;
@@ -37,13 +37,13 @@ struct Window {
     QImage frame;
 
     Window() {
-        home.scan.result.items = window_fixture::sampleItems(home.path(), kItems);
+        home.scan.result.items = fixture::sampleItems(home.path(), kItems);
         model = std::make_unique<quillet::StorageModel>(home.setup());
         view = std::make_unique<quillet::ui::ContentView>(*model, &environment);
         view->resize(1100, 760);
         view->show();
         model->scan();
-        window_fixture::idle(*model);
+        fixture::idle(*model);
         list = view->findChild<QListView*>(QStringLiteral("results"));
         search = view->findChild<QLineEdit*>(QStringLiteral("search"));
         order = view->findChild<QComboBox*>(QStringLiteral("sort"));

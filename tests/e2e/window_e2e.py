@@ -20,6 +20,8 @@ BUDGET_SECONDS = 100
 finish_by = time.monotonic() + BUDGET_SECONDS
 CONTROLS = {"push button", "toggle button", "check box", "radio button", "combo box", "text", "list",
             "list item", "menu item", "slider", "spin button", "page tab", "scroll pane"}
+SHOWING, ENABLED, FOCUSED, CHECKED = (pyatspi.STATE_SHOWING, pyatspi.STATE_ENABLED, pyatspi.STATE_FOCUSED,
+                                      pyatspi.STATE_CHECKED)
 
 args = None
 children = []
@@ -30,6 +32,11 @@ announced_checked = []  # names of the parts the program announced as checked
 
 class Failure(Exception):
     pass
+
+
+def check(ok, problem):
+    if not ok:
+        raise Failure(problem)
 
 
 def log(text):
@@ -64,10 +71,9 @@ def wait_for(what, probe, timeout=20.0):
         except Exception as error:  # the tree changes under us while the window rebuilds
             last_error = error
         if time.monotonic() > deadline:
-            detail = f" (last error: {last_error})" if last_error else ""
             within = f"before the test's {BUDGET_SECONDS} s ran out" if deadline == finish_by else \
                 f"within {timeout:.0f} s"
-            raise Failure(f"{what} did not happen {within}{detail}")
+            raise Failure(f"{what} did not happen {within}" + (f" (last error: {last_error})" if last_error else ""))
         time.sleep(0.1)
 
 
@@ -85,76 +91,61 @@ def stop(process):
     for sig in (signal.SIGTERM, signal.SIGKILL):
         try:
             os.killpg(process.pid, sig)
-        except ProcessLookupError:
+            return process.wait(timeout=5)
+        except (ProcessLookupError, subprocess.TimeoutExpired):
             pass
-        try:
-            process.wait(timeout=5)
-            return
-        except subprocess.TimeoutExpired:
-            continue
+    process.wait()
 
 
 # --- the accessibility tree ------------------------------------------------------------------
 
 def walk(node):
     yield node
-    for i in range(node.childCount):
-        child = node.getChildAtIndex(i)
-        if child is not None:
-            yield from walk(child)
+    for child in top_levels(node):
+        yield from walk(child)
 
 
-def has_state(node, state):
+def has(node, state):
     return node.getState().contains(state)
 
 
-def showing(node):
-    return has_state(node, pyatspi.STATE_SHOWING)
-
-
-def find(root, role, name=None, starts=None, states=(pyatspi.STATE_SHOWING,)):
+def find(root, role, name=None, starts=None, states=(SHOWING,)):
     """The first node of `role` named `name` (or starting with `starts`) in all of `states`."""
-    for node in walk(root):
-        if node.getRoleName() == role and (name is None or node.name == name) and \
-                (starts is None or node.name.startswith(starts)) and all(has_state(node, s) for s in states):
-            return node
-    return None
+    return next((node for node in walk(root) if node.getRoleName() == role and name in (None, node.name)
+                 and node.name.startswith(starts or "") and all(has(node, s) for s in states)), None)
 
 
-def top_levels(app):
-    return [child for child in map(app.getChildAtIndex, range(app.childCount)) if child is not None]
+def top_levels(node):
+    return [child for child in map(node.getChildAtIndex, range(node.childCount)) if child is not None]
 
 
-def window(app, title="Quillet"):
-    return next((w for w in top_levels(app) if w.getRoleName() in ("frame", "dialog") and w.name == title), None)
+def window(app, title="Quillet", showing=False):
+    return next((w for w in top_levels(app) if w.getRoleName() in ("frame", "dialog") and w.name == title
+                 and (not showing or has(w, SHOWING))), None)
 
 
 def sheet_with(app, text):
     """The top-level window (a sheet) that shows the label `text`."""
-    return wait_for(f'a window showing "{text}"', lambda: next(
-        (w for w in top_levels(app) if find(w, "label", text)), None))
+    return wait_for(f'a window showing "{text}"',
+                    lambda: next((w for w in top_levels(app) if find(w, "label", text)), None))
 
 
 def actions(node):
     try:
-        action = node.queryAction()
+        return [node.queryAction().getName(i) for i in range(node.queryAction().nActions)]
     except NotImplementedError:
         return []
-    return [action.getName(i) for i in range(action.nActions)]
 
 
 def do(node, name, what):
-    if not has_state(node, pyatspi.STATE_ENABLED):
-        raise Failure(f"{what} is disabled")
-    if name not in actions(node):
-        raise Failure(f"{what} offers no {name} action (only {actions(node)})")
+    check(has(node, ENABLED) and name in actions(node),
+          f"{what} is disabled or offers no {name} action (only {actions(node)})")
     node.queryAction().doAction(actions(node).index(name))
 
 
 def press(root, name, role="push button"):
     """Waits for the enabled control `name` and presses it."""
-    enabled = (pyatspi.STATE_SHOWING, pyatspi.STATE_ENABLED)
-    do(wait_for(f'"{name}" enabled', lambda: find(root, role, name, states=enabled)), "Press", f'"{name}"')
+    do(wait_for(f'"{name}" enabled', lambda: find(root, role, name, states=(SHOWING, ENABLED))), "Press", f'"{name}"')
 
 
 def label(root, text, timeout=20.0):
@@ -165,19 +156,16 @@ def look(root, name):
     """A picture of the screen, and every control in view has the name a screen reader announces."""
     screenshot(name)
     unnamed = [f"[{node.getRoleName()}] {[pyatspi.stateToString(s) for s in node.getState().getStates()]} "
-               f"{actions(node)}" for node in walk(root)
-               if showing(node) and not node.name.strip()
-               and (node.getRoleName() in CONTROLS or has_state(node, pyatspi.STATE_FOCUSABLE))]
-    if unnamed:
-        raise Failure(f"{name}: controls without an accessible name:\n  " + "\n  ".join(unnamed))
+               f"{actions(node)}" for node in walk(root) if has(node, SHOWING) and not node.name.strip()
+               and (node.getRoleName() in CONTROLS or has(node, pyatspi.STATE_FOCUSABLE))]
+    check(not unnamed, f"{name}: controls without an accessible name:\n  " + "\n  ".join(unnamed))
 
 
 def heard(what):
     """Waits until the program announced `what` as checked; pyatspi delivers on GLib's loop."""
     def delivered():
-        context = GLib.MainContext.default()
-        while context.pending():
-            context.iteration(False)
+        while GLib.MainContext.default().pending():
+            GLib.MainContext.default().iteration(False)
         return what in announced_checked
     wait_for(f'the program to announce "{what}" as checked', delivered, timeout=5)
 
@@ -186,43 +174,34 @@ def keys(*names):
     subprocess.run(["xdotool", "key", "--clearmodifiers", *names], check=True, timeout=10)
 
 
-def listed(results):
-    return [node.name for node in walk(results) if node is not results and node.getRoleName() == "list item"]
-
-
-def current_row(results):
-    return find(results, "list item", states=(pyatspi.STATE_FOCUSED,))
+def listed(results, states=()):
+    return [node.name for node in walk(results) if node is not results and node.getRoleName() == "list item"
+            and all(has(node, s) for s in states)]
 
 
 def select_row(results, title):
     """Tabs to the results list, as a keyboard user would, moves the current row to `title` with
     the arrow keys and ticks it with Space."""
     for _ in range(15):
-        if has_state(results, pyatspi.STATE_FOCUSED):
+        if has(results, FOCUSED):
             break
         keys("Tab")
-        try:
-            wait_for("focus to move", lambda: has_state(results, pyatspi.STATE_FOCUSED), timeout=0.5)
-        except Failure:
-            pass
+        time.sleep(0.5)
     else:
         raise Failure("Tab never brought the keyboard to the results list")
     names = listed(results)
+    current = lambda: find(results, "list item", states=(FOCUSED,))
     for _ in range(len(names) + 2):
-        row = wait_for("a current row in the results list", lambda: current_row(results), timeout=5)
+        row = wait_for("a current row in the results list", current, timeout=5)
         if row.name == title:
             break
         keys("Down" if names.index(title) > names.index(row.name) else "Up")
-        wait_for("the current row to move", lambda: (current_row(results) or row).name != row.name, timeout=5)
+        wait_for("the current row to move", lambda: (current() or row).name != row.name, timeout=5)
     else:
         raise Failure(f'the arrow keys never reached the row "{title}"')
-    if has_state(row, pyatspi.STATE_CHECKED):
-        raise Failure(f'the row "{title}" was ticked before the test ticked it')
+    check(not has(row, CHECKED), f'the row "{title}" was ticked before the test ticked it')
     keys("space")
-    def ticked():
-        row = current_row(results)
-        return row is not None and row.name == title and has_state(row, pyatspi.STATE_CHECKED)
-    wait_for(f'the row "{title}" to read as checked', ticked, timeout=5)
+    wait_for(f'the row "{title}" to read as checked', lambda: listed(results, (FOCUSED, CHECKED)) == [title], timeout=5)
     heard(title)
 
 
@@ -230,11 +209,9 @@ def tick_row(results, title):
     """Ticks the row `title` with its "Select" checkbox's own action, as a screen reader can."""
     name = f"Select {title}"
     box = wait_for(f'the checkbox "{name}"', lambda: find(results, "check box", name))
-    if has_state(box, pyatspi.STATE_CHECKED):
-        raise Failure(f'the checkbox "{name}" was ticked before the test ticked it')
+    check(not has(box, CHECKED), f'the checkbox "{name}" was ticked before the test ticked it')
     do(box, "Toggle", f'the checkbox "{name}"')
-    wait_for(f'"{name}" to read as checked',
-             lambda: has_state(find(results, "check box", name), pyatspi.STATE_CHECKED), timeout=5)
+    wait_for(f'"{name}" to read as checked', lambda: has(find(results, "check box", name), CHECKED), timeout=5)
     heard(name)
 
 
@@ -242,8 +219,8 @@ def tick_row(results, title):
 
 def command_line(*arguments, given=None):
     result = subprocess.run([args.program, *arguments], input=given, capture_output=True, timeout=60)
-    if result.returncode != 0:
-        raise Failure(f"quillet {' '.join(arguments)} exited with {result.returncode}: {result.stderr.decode()}")
+    check(result.returncode == 0,
+          f"quillet {' '.join(arguments)} exited with {result.returncode}: {result.stderr.decode()}")
     return result.stdout
 
 
@@ -266,28 +243,22 @@ def scenario():
     step("launch")
     start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], "atspi",
           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    started = time.monotonic()
     quillet = start([args.program], "quillet",
                     stdout=open(os.path.join(args.work, "quillet.log"), "w"), stderr=subprocess.STDOUT)
 
     def running_application():
-        if quillet.poll() is not None:
-            raise Failure(f"the program ended at start with status {quillet.returncode}")
-        desktop = pyatspi.Registry.getDesktop(0)
-        return next((a for a in top_levels(desktop) if a.name == "quillet"), None)
-
+        check(quillet.poll() is None, f"the program ended at start with status {quillet.returncode}")
+        return next((a for a in top_levels(pyatspi.Registry.getDesktop(0)) if a.name == "quillet"), None)
     app = wait_for("the application on the accessibility bus", running_application, timeout=30)
     pyatspi.Registry.registerEventListener(
         lambda event: event.source is not None and event.detail1 == 1 and announced_checked.append(event.source.name),
         "object:state-changed:checked")
     main = wait_for('the window "Quillet"', lambda: window(app), timeout=30)
     wait_for('the button "Scan developer storage"', lambda: find(main, "push button", "Scan developer storage"))
-    log(f"window ready after {time.monotonic() - started:.2f} s")
     # Gives the window the keyboard, as clicking it would; there is no window manager to do so.
     found = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(quillet.pid),
                             "--name", "^Quillet$"], capture_output=True, text=True, timeout=20).stdout.split()
-    if not found:
-        raise Failure("xdotool found no visible window of the program")
+    check(found, "xdotool found no visible window of the program")
     subprocess.run(["xdotool", "windowfocus", "--sync", found[0]], check=True, timeout=20)
     label(main, "Find your next few gigabytes.")
     look(main, "welcome")
@@ -297,16 +268,13 @@ def scenario():
     label(main, "Scan complete. Nothing was changed.", timeout=60)
     results = wait_for("the results list", lambda: find(main, "list", "Results"))
     titles = wait_for("rows in the results list", lambda: listed(results))
-    log(f"listed: {titles}")
-    missing = [title for title in CHOSEN if title not in titles]
-    if missing:
-        raise Failure(f"the results list has no row {missing} (rows: {titles})")
+    check(set(CHOSEN) <= set(titles), f"the results list has not all of {CHOSEN} (rows: {titles})")
     look(main, "scanned")
 
     step("search")
     # A finished scan leaves the keyboard in the search field.
-    if not find(main, "text", "Filter by project or path", states=(pyatspi.STATE_SHOWING, pyatspi.STATE_FOCUSED)):
-        raise Failure("the search field does not have the keyboard after the scan")
+    check(find(main, "text", "Filter by project or path", states=(SHOWING, FOCUSED)),
+          "the search field does not have the keyboard after the scan")
     subprocess.run(["xdotool", "type", "--delay", "20", "site"], check=True, timeout=10)
     wait_for('the list narrowed to "site / node_modules"', lambda: listed(results) == ["site / node_modules"])
     look(main, "search")
@@ -318,22 +286,19 @@ def scenario():
     select_row(results, CHOSEN[0])
     tick_row(results, CHOSEN[1])
     wait_for("the selection bar", lambda: find(main, "label", starts=f"{len(CHOSEN)} selected · "))
-    ticked = [n.name for n in walk(results) if n.getRoleName() == "list item" and has_state(n, pyatspi.STATE_CHECKED)]
-    if sorted(ticked) != sorted(CHOSEN):
-        raise Failure(f"the rows read as checked are {ticked}, not {CHOSEN}")
-    screenshot("selected")
+    ticked = listed(results, (CHECKED,))
+    check(sorted(ticked) == sorted(CHOSEN), f"the rows read as checked are {ticked}, not {CHOSEN}")
 
     step("details through the bus")
     title = CHOSEN[1]
     press(results, f"Details for {title}")
-    details = wait_for(f'the details of "{title}"', lambda: (lambda w: w if w and showing(w) else None)(
-        window(app, title)))
+    details = wait_for(f'the details of "{title}"', lambda: window(app, title, showing=True))
     label(details, "To recreate")
-    wait_for('"Keep this item" enabled', lambda: find(details, "push button", "Keep this item",
-                                                      states=(pyatspi.STATE_SHOWING, pyatspi.STATE_ENABLED)))
+    wait_for('"Keep this item" enabled',
+             lambda: find(details, "push button", "Keep this item", states=(SHOWING, ENABLED)))
     look(details, "details")
     press(details, "Done")
-    wait_for("the detail sheet closing", lambda: window(app, title) is None or not showing(window(app, title)))
+    wait_for("the detail sheet closing", lambda: window(app, title, showing=True) is None)
 
     step("review")
     press(main, "Review plan…")
@@ -345,7 +310,6 @@ def scenario():
     step("create plan")
     press(sheet, "Create preview plan")
     label(main, f"Preview ready for {len(CHOSEN)} items. No files moved or deleted.", timeout=60)
-    screenshot("planned")
 
     step("view plan")
     press(main, "View plan")
@@ -354,52 +318,38 @@ def scenario():
         label(sheet, title)
     look(sheet, "plan")
 
-    step("copy plan")
-    if clipboard():
-        raise Failure("the new X server's clipboard is not empty")
-    press(sheet, "Copy plan as JSON")
-    copied = wait_for("plan text on the clipboard", clipboard)
-    screenshot("copied")
-
-    step("compare with the command line")
+    step("copy plan and compare with the command line")
+    check(not clipboard(), "the new X server's clipboard is not empty")
     scan_json = command_line("scan", "--json", "--home", args.home)
     items = json.loads(scan_json)["items"]
     by_title = {item["title"]: item["path"] for item in items}
-    if any(title not in by_title for title in CHOSEN):
-        raise Failure(f"the command line's scan lists {sorted(by_title)}, not all of {CHOSEN}")
+    check(set(CHOSEN) <= set(by_title), f"the command line's scan lists {sorted(by_title)}, not all of {CHOSEN}")
     # The window plans the selected items in the scan's order, the command line in the order given.
     paths = [item["path"] for item in items if item["path"] in {by_title[t] for t in CHOSEN}]
     printed = command_line("plan", "--scan", "-", "--home", args.home, *paths, given=scan_json)
-    if not printed.endswith(b"]\n"):
-        raise Failure(f"the command line's plan does not end in a bracket and a line break: {printed!r}")
+    check(printed.endswith(b"]\n"), f"the command line's plan does not end in a bracket and a line break: {printed!r}")
     expected = printed[:-1]  # the terminal's line break is not part of the plan text
     # A second copy replaces the first rather than adding to it.
     for attempt in ("first", "second"):
-        if attempt == "second":
-            press(sheet, "Copy plan as JSON")
-            time.sleep(0.3)
-            copied = wait_for("plan text on the clipboard again", clipboard)
+        press(sheet, "Copy plan as JSON")
+        time.sleep(0.3)
+        copied = wait_for(f"plan text on the clipboard ({attempt} copy)", clipboard)
         if copied != expected:
             raise Failure(f"the {attempt} copy differs from `quillet plan`:\n--- copied\n" +
                           copied.decode(errors="replace") + "\n--- quillet plan\n" + expected.decode(errors="replace"))
-    log(f"the clipboard holds the same {len(expected)} bytes as `quillet plan`")
 
     step("done")
     press(sheet, "Done")
     wait_for("the plan sheet closing", lambda: find(app, "label", "Preview only. Nothing changed.") is None)
-    screenshot("closed")
-    if quillet.poll() is not None:
-        raise Failure(f"the program ended by itself with status {quillet.returncode}")
-    stop(quillet)
+    check(quillet.poll() is None, f"the program ended by itself with status {quillet.returncode}")
+    stop(quillet)  # and its preferences are written by now
 
     step("nothing changed on disk")
     after = files_under(args.home)
     changed = sorted(path for path, size in before.items() if after.get(path) != size)
-    if changed:
-        raise Failure(f"files changed or went missing under the home folder: {changed}")
     added = sorted(set(after) - set(before))
-    if any("preferences" not in os.path.basename(path) for path in added):
-        raise Failure(f"the program wrote more than its preferences: {added}")
+    check(not changed and all("preferences" in os.path.basename(path) for path in added),
+          f"files changed or went missing under the home folder: {changed}; added: {added}")
 
 
 def main():
@@ -411,13 +361,11 @@ def main():
     try:
         scenario()
     except Exception as error:
-        path = screenshot(f"FAILED-{current_step.replace(' ', '-')}")
         log(f'FAILED at step {step_number} "{current_step}": {error}')
-        log(f"screen at the failure: {path}")
+        log(f"screen at the failure: {screenshot('FAILED-' + current_step.replace(' ', '-'))}")
         program_log = os.path.join(args.work, "quillet.log")
-        text = open(program_log).read().strip() if os.path.exists(program_log) else ""
-        if text:
-            log("program output:\n" + text[-4000:])
+        if os.path.exists(program_log):
+            log("program output:\n" + open(program_log).read().strip()[-4000:])
         return 1
     finally:
         # The program first, so it never sees its accessibility bus vanish while running.

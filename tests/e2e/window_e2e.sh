@@ -7,6 +7,7 @@ set -euo pipefail
 
 program=${1:?usage: window_e2e.sh QUILLET_PROGRAM PICTURES_DIR}
 pictures=${2:?usage: window_e2e.sh QUILLET_PROGRAM PICTURES_DIR}
+[[ -x "$program" ]] || { echo "window e2e: no program at $program" >&2; exit 1; }
 here=$(cd "$(dirname "$0")" && pwd)
 
 if ! command -v Xvfb >/dev/null; then
@@ -17,15 +18,10 @@ missing=()
 for tool in dbus-run-session xclip xdotool import; do command -v "$tool" >/dev/null || missing+=("$tool"); done
 [[ -x /usr/libexec/at-spi-bus-launcher ]] || missing+=(at-spi-bus-launcher)
 /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || missing+=(python3-pyatspi)
-if ((${#missing[@]})); then
-  echo "window e2e: missing ${missing[*]}; run scripts/setup" >&2
-  exit 1
-fi
-[[ -x "$program" ]] || { echo "window e2e: no program at $program" >&2; exit 1; }
+((${#missing[@]} == 0)) || { echo "window e2e: missing ${missing[*]}; run scripts/setup" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillet-e2e.XXXXXX")
-xvfb_pid=""
-session_pid=""
+xvfb_pid="" session_pid=""
 # Everything this script started goes, with its process group, on every way out.
 cleanup() {
   local status=$?
@@ -53,8 +49,7 @@ fill "$home/projects/engine/target/debug/engine" 900000
 fill "$home/.npm/_cacache/content-v2/sha512/aa" 50000
 fill "$home/.cache/yarn/v6/npm-left-pad" 120000
 
-mkdir -p "$pictures"
-rm -f "$pictures"/*.png
+mkdir -p "$pictures" && rm -f "$pictures"/*.png
 
 # A server on a display number of its own choosing, so parallel runs never collide.
 Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &

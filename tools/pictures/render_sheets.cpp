@@ -15,10 +15,10 @@
 #include "app/sheets/locations_sheet.h"
 #include "app/sheets/plan_sheet.h"
 #include "app/sheets/review_sheet.h"
-#include "tests/app/sheets/sheet_fixtures.h"
+#include "tests/app/fixture.h"
 #include "tools/pictures/pictures.h"
 
-namespace fixtures = quillet::ui::fixtures;
+namespace fixtures = fixture;
 using namespace quillet::ui;
 
 int main(int argc, char** argv) {

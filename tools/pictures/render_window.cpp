@@ -15,10 +15,10 @@
 #include "app/look/woodland_motion.h"
 #include "app/window/content_view.h"
 #include "app/window/results_model.h"
-#include "tests/app/window/window_fixture.h"
+#include "tests/app/fixture.h"
 #include "tools/pictures/pictures.h"
 
-using namespace window_fixture;
+using namespace fixture;
 
 namespace {
 

@@ -13,13 +13,13 @@
 #include "app/model/storage_model.h"
 #include "core/preferences/saved_preferences.h"
 #include "core/records/storage_error.h"
-#include "tests/app/window/window_fixture.h"
+#include "tests/app/fixture.h"
 
 using namespace std::chrono_literals;
+using fixture::idle;
 using quillet::StorageModel;
 using quillet::StorageModelSetup;
 using tarnby::StorageItem;
-using window_fixture::idle;
 
 namespace {
 
@@ -50,12 +50,7 @@ struct UncopyableScan {
     UncopyableScan() = default;
     UncopyableScan(UncopyableScan&&) = default;
     UncopyableScan(const UncopyableScan&) { throw std::bad_alloc(); }
-    tarnby::ScanResult operator()(const tarnby::ScanConfiguration&,
-                                  const std::optional<std::vector<tarnby::SimulatorDevice>>&,
-                                  const tarnby::ScanCancellation&, const tarnby::Scanner::Progress&,
-                                  const tarnby::Scanner::Measured&) const {
-        return {};
-    }
+    tarnby::ScanResult operator()(auto&&...) const { return {}; }
 };
 
 void writeFile(const std::string& path, const std::string& contents) {
@@ -66,22 +61,36 @@ void writeFile(const std::string& path, const std::string& contents) {
 const QString kComplete = QStringLiteral("Scan complete. Nothing was changed.");
 const QString kStopped = QStringLiteral("Scan stopped. Showing partial results.");
 
+bool scanned(StorageModel& model) {
+    model.scan();
+    return idle(model);
+}
+bool planned(StorageModel& model, bool acknowledge) {
+    model.createPlan(acknowledge);
+    return idle(model);
+}
+
 }  // namespace
 
 class StorageModelTest : public QObject {
     Q_OBJECT
 
-    std::optional<window_fixture::Home> m_home;
+    std::optional<fixture::Home> m_home;
     std::shared_ptr<FakeSimulators> m_simulators;
 
     std::string home() const { return m_home->path(); }
-    window_fixture::FakeScan& scanner() { return m_home->scan; }
-    window_fixture::FakePlan& planner() { return m_home->plan; }
+    fixture::FakeScan& scanner() { return m_home->scan; }
+    fixture::FakePlan& planner() { return m_home->plan; }
     // The fixture home with the fake scanner, planner and inventory, and no variables of its own.
     StorageModelSetup setup() {
         StorageModelSetup s = m_home->setup();
         s.simulators = m_simulators;
         s.environment = tarnby::UserEnvironment{};
+        return s;
+    }
+    StorageModelSetup scanning(StorageModelSetup::ScanFunction scanner) {
+        StorageModelSetup s = setup();
+        s.scanner = std::move(scanner);
         return s;
     }
 
@@ -94,15 +103,13 @@ private slots:
     void scanStartClearsSelectionAndNotesAndABusyModelStartsNothing() {
         scanner().result = {{at("/h/a"), at("/h/b")}, {"scan note"}, false};
         StorageModel model(setup());
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         model.select("/h/a");
 
         // The selection and notes go at once; the old items stay listed until the result.
         scanner().hold();
         model.scan();
-        QVERIFY(model.busy() && model.scanning());
-        QVERIFY(model.selected().empty() && model.notes().empty());
+        QVERIFY(model.busy() && model.scanning() && model.selected().empty() && model.notes().empty());
         QCOMPARE(ids(model.items()), (std::vector<std::string>{"/h/a", "/h/b"}));
 
         // During a scan neither a second scan nor a plan starts.
@@ -138,8 +145,7 @@ private slots:
         model.stop();
         QCOMPARE(model.status(), QStringLiteral("Stopping after the current operation…"));
         scanner().release();
-        QVERIFY(idle(model));
-        QVERIFY(scanner().sawCancellation);
+        QVERIFY(idle(model) && scanner().sawCancellation);
         QCOMPARE(ids(model.items()), std::vector<std::string>{"/h/partial"});
         QCOMPARE(model.status(), kStopped);
         QVERIFY(model.didScan() && !model.scanning());
@@ -151,9 +157,7 @@ private slots:
 
         // The next scan runs to the end.
         scanner().gate.reset();
-        model.scan();
-        QVERIFY(idle(model));
-        QVERIFY(!scanner().sawCancellation);
+        QVERIFY(scanned(model) && !scanner().sawCancellation);
         QCOMPARE(model.status(), kComplete);
     }
 
@@ -161,8 +165,7 @@ private slots:
         scanner().result.items = {at("/h/old")};
         StorageModel model(setup());
         model.keep("/h/old");
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
 
         // Only a kept item is listed: the next scan starts from nothing. Found as a, b, c, d, e;
         // equal sizes stay in that order.
@@ -205,8 +208,7 @@ private slots:
         scanner().result.notes = {"Could not inspect /x fully."};
         m_simulators->failure = std::make_exception_ptr(tarnby::StorageError::command("xcrun: error"));
         StorageModel model(setup());
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         QCOMPARE(model.notes(), (std::vector<std::string>{
                                     "Could not inspect /x fully.",
                                     "Simulator inventory unavailable. Simulator cleanup is disabled. xcrun: error"}));
@@ -215,8 +217,7 @@ private slots:
         // A working inventory reaches the scanner and adds no note.
         m_simulators->failure = nullptr;
         m_simulators->devices = {{"ABC", "iPhone", "Shutdown", true}};
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         QCOMPARE(model.notes(), std::vector<std::string>{"Could not inspect /x fully."});
         QVERIFY(scanner().devices == m_simulators->devices);
     }
@@ -237,20 +238,16 @@ private slots:
         linuxSetup.environment = tarnby::UserEnvironment{tarnby::Platform::linuxDesktop, {home()}, cache, std::nullopt};
         StorageModel model(std::move(linuxSetup));
 
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         QCOMPARE(model.notes(), std::vector<std::string>{});
-        std::vector<std::string> found = ids(model.items());
-        std::vector<std::string> expected{home() + "/.local/share/pnpm/store", cache + "/yarn"};
-        std::sort(found.begin(), found.end());
-        std::sort(expected.begin(), expected.end());
-        QCOMPARE(found, expected);
+        const std::vector<std::string> found = ids(model.items());
+        QCOMPARE(std::set(found.begin(), found.end()),
+                 (std::set{home() + "/.local/share/pnpm/store", cache + "/yarn"}));
 
         // A copied macOS home with a device folder: the inventory is asked, and its failure told.
         QVERIFY(QDir().mkpath(QString::fromStdString(
             home() + "/Library/Developer/CoreSimulator/Devices/0F5C9B7E-1D2A-4C3B-9E8F-7A6B5C4D3E2F")));
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         QCOMPARE(model.notes().size(), std::size_t(1));
     }
 
@@ -258,8 +255,7 @@ private slots:
         const std::string app = home() + "/Code/app/node_modules", site = home() + "/Code/site/node_modules";
         scanner().result.items = {at(app), at(site)};
         StorageModel model(setup());
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         model.selectListed(model.visibleItems());
 
         // The row's own item, taken from the list that keeping it replaces.
@@ -288,9 +284,7 @@ private slots:
     void planTakesSelectableItemsInScanOrderAndAppendsKeptLinesEachTime() {
         StorageModel model(setup());
         // Nothing selected: an empty preview.
-        model.createPlan(false);
-        QVERIFY(idle(model));
-        QVERIFY(model.plan() && model.plan()->items.empty() && model.notes().empty());
+        QVERIFY(planned(model, false) && model.plan() && model.plan()->items.empty() && model.notes().empty());
         QCOMPARE(model.status(), QStringLiteral("Preview ready for 0 items. No files moved or deleted."));
 
         StorageItem guarded = at("/h/db");
@@ -303,12 +297,10 @@ private slots:
         planner().plan = {"plan-1",
                           {{"/h/api", "api", tarnby::PlannedOperation::moveFolderToTrash, 20}},
                           {"cli: This item changed after the scan.", "web: Gone."}};
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
 
         model.selectListed({model.items().rbegin(), model.items().rend()});
-        model.createPlan(true);
-        QVERIFY(idle(model));
+        QVERIFY(planned(model, true));
         QCOMPARE(planner().given, (std::vector<std::string>{"/h/web", "/h/api", "/h/cli"}));
         QVERIFY(planner().acknowledged);
         QCOMPARE(model.plan()->id, std::string("plan-1"));
@@ -319,8 +311,7 @@ private slots:
         QCOMPARE(model.notes(), once);
 
         planner().plan->id = "plan-2";
-        model.createPlan(false);
-        QVERIFY(idle(model));
+        QVERIFY(planned(model, false));
         QCOMPARE(model.plan()->id, std::string("plan-2"));
         QCOMPARE(model.notes().size(), once.size() + 2);
         QCOMPARE(model.notes().back(), once.back());
@@ -347,12 +338,10 @@ private slots:
             const std::lock_guard guard(lock);
             answer.reset();
         }
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         QCOMPARE(model.freeSpace(), QStringLiteral("Available space unavailable"));
         QCOMPARE(changed.count(), 2);
-        model.scan();
-        QVERIFY(idle(model));
+        QVERIFY(scanned(model));
         QCOMPARE(changed.count(), 2);  // the same text is no news
 
         const std::lock_guard guard(lock);
@@ -363,23 +352,17 @@ private slots:
     void failuresOfAnyKindLeaveTheModelIdle() {
         planner().failure = std::make_exception_ptr(42);  // not a std::exception
         StorageModel model(setup());
-        model.createPlan(false);
-        QVERIFY(idle(model));
+        QVERIFY(planned(model, false));
         QCOMPARE(model.notes(), std::vector<std::string>{"The preview could not be made. Nothing was changed."});
         QVERIFY(!model.plan());
 
-        StorageModelSetup s = setup();
-        s.scanner = [](auto&&...) -> tarnby::ScanResult { throw 42; };
-        StorageModel throwing(std::move(s));
-        throwing.scan();
-        QVERIFY(idle(throwing));
+        StorageModel throwing(scanning([](auto&&...) -> tarnby::ScanResult { throw 42; }));
+        QVERIFY(scanned(throwing));
         QCOMPARE(throwing.notes(), std::vector<std::string>{"The scan could not be completed. Nothing was changed."});
         QVERIFY(throwing.didScan() && !throwing.scanning());
 
         // A scan that cannot even be queued.
-        s = setup();
-        s.scanner = UncopyableScan();
-        StorageModel unqueued(std::move(s));
+        StorageModel unqueued(scanning(UncopyableScan()));
         unqueued.scan();
         QVERIFY(!unqueued.busy() && !unqueued.scanning());
         QCOMPARE(unqueued.notes(), std::vector<std::string>{"The work could not be started. Nothing was changed."});

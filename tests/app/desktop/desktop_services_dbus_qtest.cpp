@@ -1,9 +1,7 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <optional>
@@ -12,21 +10,19 @@
 
 using quillet::ui::RevealRoute;
 
-// Plays the desktop's file manager on a private bus; records what it was asked to show.
+// Plays the desktop's file manager on the private session bus; records what it was asked to show.
 class StandInFileManager : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
 public:
     bool answers = true;
     QStringList uris;
-    QString startupId;
     int calls = 0;
 
 public slots:
-    void ShowItems(const QStringList& itemUris, const QString& startup) {
+    void ShowItems(const QStringList& itemUris, const QString&) {
         ++calls;
         uris = itemUris;
-        startupId = startup;
         if (!answers) {
             setDelayedReply(true);  // and never reply, like a file manager that hangs
         }
@@ -37,27 +33,11 @@ class DesktopServicesTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty()) {
-            QSKIP("dbus-daemon is not installed");
-        }
-        m_daemon.start(daemon,
-                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
-        QVERIFY(m_daemon.waitForStarted());
-        QVERIFY(m_daemon.waitForReadyRead(5000));
-        m_address = QString::fromLatin1(m_daemon.readLine()).trimmed();
-        QVERIFY(!m_address.isEmpty());
+    void init() {
+        // Never the user's own bus, where a stand-in file manager would clash with the real one.
+        if (!qEnvironmentVariableIsSet("QUILLET_PRIVATE_BUS")) QSKIP("needs a private session bus (ctest gives one)");
     }
-
-    void cleanupTestCase() {
-        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("file-manager"));
-        if (m_daemon.state() != QProcess::NotRunning) {
-            m_daemon.kill();
-            m_daemon.waitForFinished();
-        }
-    }
+    void cleanup() { QDBusConnection::disconnectFromBus(QStringLiteral("file-manager")); }
 
     void fileUriEncodesEveryByteThatNeedsIt() {
         QCOMPARE(quillet::ui::fileUri("/home/me/My Site/node_modules"),
@@ -71,7 +51,7 @@ private slots:
     // One scenario on one bus: nobody owns the name, then a file manager that answers,
     // then one that never answers.
     void revealAsksTheFileManagerAndFallsBackToTheFolder() {
-        QDBusConnection client = QDBusConnection::connectToBus(m_address, QStringLiteral("client"));
+        QDBusConnection client = QDBusConnection::sessionBus();
         QVERIFY(client.isConnected());
         std::optional<QUrl> opened;
         const auto record = [&opened](const QUrl& folder) {
@@ -87,10 +67,9 @@ private slots:
         QVERIFY(!opened.has_value());  // never synchronously: the answer comes later
         QTRY_VERIFY(opened.has_value());
         QCOMPARE(opened->toString(QUrl::FullyEncoded), QStringLiteral("file:///srv/work/My%20Site"));
-        QVERIFY(opened->isLocalFile());
-        QCOMPARE(opened->toLocalFile(), QStringLiteral("/srv/work/My Site"));
 
-        QDBusConnection service = QDBusConnection::connectToBus(m_address, QStringLiteral("file-manager"));
+        QDBusConnection service =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("file-manager"));
         StandInFileManager fileManager;
         QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager,
                                        QDBusConnection::ExportAllSlots));
@@ -101,7 +80,6 @@ private slots:
         quillet::ui::revealInFileManager("/srv/work/My Site/node_modules", route);
         QTRY_COMPARE(fileManager.calls, 1);
         QCOMPARE(fileManager.uris, QStringList{QStringLiteral("file:///srv/work/My%20Site/node_modules")});
-        QCOMPARE(fileManager.startupId, QString());
         QTest::qWait(300);  // the answer has come back by now: a fallback on it would show here
         QVERIFY(!opened.has_value());
 
@@ -111,8 +89,7 @@ private slots:
         clock.start();
         quillet::ui::revealInFileManager("/srv/work/app/target", RevealRoute{client, record, 400});
         QTRY_VERIFY(opened.has_value());
-        QVERIFY(clock.elapsed() >= 300);
-        QCOMPARE(fileManager.calls, 2);
+        QVERIFY(clock.elapsed() >= 300 && fileManager.calls == 2);
         QCOMPARE(opened->toLocalFile(), QStringLiteral("/srv/work/app"));
     }
 
@@ -127,18 +104,13 @@ private slots:
                           },
                           400};
         quillet::ui::revealInFileManager("/srv/work/site/.next", route, [&failures] { ++failures; });
-        QVERIFY(opened.has_value());
-        QCOMPARE(opened->toLocalFile(), QStringLiteral("/srv/work/site"));
+        QCOMPARE(opened ? opened->toLocalFile() : "", QStringLiteral("/srv/work/site"));
         QCOMPARE(failures, 0);
         opens = false;
         quillet::ui::revealInFileManager("/srv/work/site/.next", route, [&failures] { ++failures; });
         QCOMPARE(failures, 1);
     }
-
-private:
-    QProcess m_daemon;
-    QString m_address;
 };
 
 QTEST_GUILESS_MAIN(DesktopServicesTest)
-#include "desktop_services_qtest.moc"
+#include "desktop_services_dbus_qtest.moc"

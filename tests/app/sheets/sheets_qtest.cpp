@@ -1,0 +1,596 @@
+// The sheets the window opens: an item's details, the project locations, the review before a
+// preview plan and the plan itself.
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QListView>
+#include <QMimeData>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cmath>
+#include <functional>
+
+#include "app/look/environment.h"
+#include "app/look/palette.h"
+#include "app/sheets/detail_sheet.h"
+#include "app/sheets/locations_sheet.h"
+#include "app/sheets/plan_sheet.h"
+#include "app/sheets/review_sheet.h"
+#include "app/sheets/sheet_parts.h"
+#include "core/browsing/result_browsing.h"
+#include "core/platform/formatting.h"
+#include "core/scanning/project_locations.h"
+#include "tests/app/fixture.h"
+#include "tests/support/contrast.h"
+
+using namespace fixture;
+using quillet::ui::DetailSheet;
+using quillet::ui::LocationsSheet;
+using quillet::ui::PlanSheet;
+using quillet::ui::ReviewSheet;
+using Items = std::vector<tarnby::StorageItem>;
+using Paths = std::vector<std::string>;
+
+namespace {
+
+const std::string kHome = "/home/robin";
+
+template <typename Widget = QWidget>
+Widget* part(const QWidget& sheet, const char* name) {
+    return sheet.findChild<Widget*>(QString::fromLatin1(name));
+}
+
+QString freedLine(const QWidget& sheet) {
+    auto* label = part<QLabel>(sheet, "freed-line");
+    return label ? label->text() : QString();
+}
+
+// The labelled values in order, as "label=value".
+QStringList values(const DetailSheet& sheet) {
+    QStringList rows;
+    auto* grid = part<QGridLayout>(sheet, "detail-values");
+    for (int row = 0; row < grid->rowCount(); ++row) {
+        if (grid->itemAtPosition(row, 0) == nullptr) {
+            rows << QStringLiteral("(empty row)");
+            continue;
+        }
+        auto* label = qobject_cast<QLabel*>(grid->itemAtPosition(row, 0)->widget());
+        auto* value = qobject_cast<QLabel*>(grid->itemAtPosition(row, 1)->widget());
+        rows << label->text() + QLatin1Char('=') + value->text();
+    }
+    return rows;
+}
+
+// How far a share bar is filled: the pixels of its middle row in the fill's colour, in a
+// picture of the sheet.
+int filledWidth(const QImage& picture, const QWidget& bar, const QWidget& sheet) {
+    const QPoint start = bar.mapTo(&sheet, QPoint(0, bar.height() / 2));
+    const QColor fill = picture.pixelColor(start + QPoint(bar.height() / 2, 0));
+    int filled = 0;
+    for (int x = 0; x < bar.width(); ++x) {
+        const QColor seen = picture.pixelColor(start + QPoint(x, 0));
+        filled += std::abs(seen.red() - fill.red()) + std::abs(seen.green() - fill.green()) +
+                      std::abs(seen.blue() - fill.blue()) <
+                  24;
+    }
+    return filled;
+}
+
+QString when(const std::optional<tarnby::TimePoint>& at) {
+    return QString::fromStdString(tarnby::formatting::date(*at, true));
+}
+
+}  // namespace
+
+class SheetsTest : public QObject {
+    Q_OBJECT
+
+    std::optional<Home> m_home;
+    std::optional<quillet::StorageModel> m_model;
+    std::optional<quillet::ui::Environment> m_env;
+    std::optional<LocationsSheet> m_sheet;
+    std::string home() const { return m_home->path(); }
+    quillet::ui::Environment* env() { return &*m_env; }
+    std::string at(const char* relative) const { return m_home->path() + "/" + relative; }
+    void makeDir(const char* relative) const { QVERIFY(QDir().mkpath(QString::fromStdString(at(relative)))); }
+    // The folder the test made, as the chooser hands it over: links resolved.
+    std::string resolved(const char* relative) const {
+        return QDir(m_home->folder.path()).canonicalPath().toStdString() + "/" + relative;
+    }
+    LocationsSheet& locations() { return m_sheet ? *m_sheet : m_sheet.emplace(*m_model, env()); }
+    QToolButton* remove(int position) {
+        return locations().findChild<QToolButton*>(QStringLiteral("remove-root-%1").arg(position));
+    }
+    QPushButton* button(const char* name) { return locations().findChild<QPushButton*>(QString::fromLatin1(name)); }
+    QString removeName(const char* relative) { return QString::fromStdString("Remove " + at(relative)); }
+    // Suggestions wait for the test's release (at most 10 s, so a failing test cannot hang the pool).
+    void suggest(QSemaphore& release, std::function<Paths(const std::string&)> suggested) {
+        locations().setSuggester([&release, suggested](const std::string& home) {
+            release.tryAcquire(1, 10000);
+            return suggested(home);
+        });
+    }
+
+    std::vector<bool> m_calls;  // every acknowledgement flag the review sheet called back with
+    std::function<void(bool)> callback() {
+        m_calls.clear();
+        return [this](bool acknowledged) { m_calls.push_back(acknowledged); };
+    }
+
+private slots:
+    // A model of a fixture home that lists two projects' node_modules and has three roots.
+    void init() {
+        QVERIFY(m_home.emplace().folder.isValid());
+        m_home->scan.result.items = {folder(home(), "site"), folder(home(), "api")};
+        m_model.emplace(m_home->setup());
+        m_model->scan();
+        QVERIFY(idle(*m_model));
+        m_model->save(Paths{at("alpha"), at("beta"), at("gamma")});
+        m_env.emplace();
+    }
+    void cleanup() {
+        m_sheet.reset();
+        m_model.reset();
+    }
+
+    // A row for what cleaning alone frees only where that differs, a boot row only for a
+    // simulator, and a word for a date that is not known.
+    void theValuesFollowTheItem() {
+        tarnby::StorageItem undated = folder(home(), "site");
+        undated.measurement.modified.reset();
+        const tarnby::StorageItem shared = sharedPair(home())[1];
+        const tarnby::StorageItem booted = simulator(home(), "iPhone 15", false);
+        const tarnby::StorageItem neverBooted = simulator(home(), "iPhone 15", false, false);
+        const auto files = [](int n) { return "Files=" + QString::fromStdString(tarnby::formatting::integer(n)); };
+        const QString folderFiles = files(48'213), simulatorFiles = files(9'120);
+        const QString simulatorChanged = "Last changed=" + when(booted.measurement.modified);
+        const std::pair<tarnby::StorageItem, QStringList> cases[] = {
+            {undated, {"Estimated on disk=734 MB", folderFiles, "Last changed=Unknown"}},
+            {shared,
+             {"Estimated on disk=89.7 MB", folderFiles, "Last changed=" + when(shared.measurement.modified),
+              "Frees if cleaned alone=400 KB"}},
+            {booted,
+             {"Estimated on disk=2.15 GB", simulatorFiles, simulatorChanged,
+              "Last boot (metadata)=" + when(booted.lastBoot)}},
+            {neverBooted,
+             {"Estimated on disk=2.15 GB", simulatorFiles, simulatorChanged, "Last boot (metadata)=Not recorded"}},
+        };
+        for (const auto& [item, expected] : cases) {
+            DetailSheet sheet(item, *m_model, env());
+            QCOMPARE(values(sheet), expected);
+            // The path and the command to recreate it, both selectable for copying.
+            for (const auto& [name, text] : {std::pair{"detail-path", item.url}, {"detail-rebuild", item.rebuild}}) {
+                auto* label = sheet.findChild<QLabel*>(QLatin1String(name));
+                QCOMPARE(label->text(), QString::fromStdString(text));
+                QVERIFY(label->textInteractionFlags() & Qt::TextSelectableByKeyboard);
+            }
+            const bool simulator = item.kind == tarnby::StorageKind::simulators;
+            QCOMPARE(part<QLabel>(sheet, "device-note") != nullptr, simulator);
+            QCOMPARE(part<QLabel>(sheet, "detail-shared") != nullptr, &item == &cases[1].first);
+        }
+    }
+
+    // Each child by name and size, largest first, its bar filled in proportion to the item (a
+    // sliver still shows as a dot).
+    void whatTakesTheSpace() {
+        const tarnby::StorageItem project = sharedPair(home())[1];
+        DetailSheet sheet(project, *m_model, env());
+        QVERIFY(openSheet(sheet));
+        auto* grid = qobject_cast<QGridLayout*>(part<QWidget>(sheet, "detail-largest")->layout());
+        QCOMPARE(grid->rowCount(), int(project.measurement.largest.size()));
+        const QImage picture = sheet.grab().toImage();
+        for (int row = 0; row < grid->rowCount(); ++row) {
+            const tarnby::ChildBytes& child = project.measurement.largest[std::size_t(row)];
+            auto* name = qobject_cast<quillet::ui::ElidedLabel*>(grid->itemAtPosition(row, 0)->widget());
+            QCOMPARE(name->fullText(), QString::fromStdString(child.name));
+            QCOMPARE(qobject_cast<QLabel*>(grid->itemAtPosition(row, 2)->widget())->text(),
+                     QString::fromStdString(tarnby::formatting::byteCount(child.bytes)));
+            const QWidget* bar = grid->itemAtPosition(row, 1)->widget();
+            const double expected =
+                std::max<double>(bar->height(), bar->width() * double(child.bytes) / project.measurement.bytes);
+            QVERIFY2(std::abs(filledWidth(picture, *bar, sheet) - expected) <= 2, qPrintable(name->fullText()));
+        }
+        QVERIFY(!DetailSheet(folder(home(), "site"), *m_model, env()).findChild<QWidget*>("detail-largest"));
+    }
+
+    // Why a protected or incompletely measured item cannot be selected, in the warning colour,
+    // which follows the appearance while the sheet is open.
+    void whyAnItemCannotBeSelected() {
+        tarnby::StorageItem partial = folder(home(), "site");
+        partial.measurement.complete = false;
+        for (const tarnby::StorageItem& item : {simulator(home(), "iPhone 15", true), partial}) {
+            DetailSheet sheet(item, *m_model, env());
+            auto* reason = part<quillet::ui::SymbolLabel>(sheet, "detail-protection");
+            QVERIFY(reason != nullptr);
+            QCOMPARE(reason->text()->text(), QString::fromStdString(*tarnby::browsing::unselectableReason(item)));
+        }
+        QVERIFY(!DetailSheet(folder(home(), "site"), *m_model, env()).findChild<QWidget*>("detail-protection"));
+
+        m_env->setAppearance(quillet::ui::Appearance::dark);
+        DetailSheet sheet(simulator(home(), "iPhone 15", true), *m_model, env());
+        QVERIFY(openSheet(sheet));
+        QCOMPARE(unnamedControls(sheet), QStringList{});
+        auto* reason = part<quillet::ui::SymbolLabel>(sheet, "detail-protection")->text();
+        for (const auto look : {quillet::ui::Appearance::dark, quillet::ui::Appearance::light}) {
+            m_env->setAppearance(look);
+            QCOMPARE(reason->palette().color(QPalette::WindowText), quillet::ui::Woodland::warning().resolve(look));
+        }
+    }
+
+    void keepClosesAndTheItemLeavesTheListAtOnce() {
+        // Handed a reference into the model's own list, which keep() rebuilds.
+        DetailSheet sheet(m_model->visibleItems().front(), *m_model, env());
+        const std::string kept = sheet.item().url;
+        QVERIFY(openSheet(sheet));
+        QSignalSpy finished(&sheet, &QDialog::finished);
+        part<QPushButton>(sheet, "detail-keep")->click();
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(m_model->kept(), std::set<std::string>{kept});
+        QCOMPARE(m_model->visibleItems().size(), std::size_t{1});
+        QVERIFY(m_model->visibleItems().front().url != kept);
+        QCOMPARE(sheet.item().url, kept);
+    }
+
+    void revealLeavesTheSheetOpenSaysWhenNothingAnsweredAndReturnPressesTheFocusedButton() {
+        const tarnby::StorageItem item = folder(home(), "site");
+        DetailSheet sheet(item, *m_model, env());
+        std::vector<std::string> revealed;
+        std::function<void()> unanswered;
+        sheet.setReveal([&](const std::string& path, std::function<void()> failed) {
+            revealed.push_back(path);
+            unanswered = std::move(failed);
+        });
+        QVERIFY(openSheet(sheet));
+        auto* reveal = part<QPushButton>(sheet, "detail-reveal");
+        reveal->click();
+        QCOMPARE(revealed, std::vector<std::string>{item.url});
+        QVERIFY(sheet.isVisible());
+        auto* notice = part<QLabel>(sheet, "notice");
+        QVERIFY(!notice->isVisible());
+        unanswered();
+        QVERIFY(!notice->text().isEmpty() && visibleInside(*notice, sheet));
+
+        // Return presses the focused button; with the keyboard elsewhere, the sheet's default, Done.
+        QSignalSpy finished(&sheet, &QDialog::finished);
+        reveal->setFocus();
+        press(sheet, Qt::Key_Return);
+        QCOMPARE(revealed.size(), std::size_t{2});
+        QCOMPARE(finished.count(), 0);
+        part<QLabel>(sheet, "detail-path")->setFocus();
+        press(sheet, Qt::Key_Return);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(m_model->kept().empty());
+    }
+
+    // Removing edits a draft: Cancel or Escape drop it, and the sheet shown again starts from the
+    // roots; the remove buttons follow the positions; Return presses the focused button, and with
+    // the keyboard on no button it saves. Tab follows the screen.
+    void theDraftIsSavedOnlyBySave() {
+        const Paths roots = m_model->roots();
+        for (const Qt::Key key : {Qt::Key_unknown, Qt::Key_Escape}) {
+            QVERIFY(openSheet(locations()));
+            QCOMPARE(locations().draft(), roots);
+            for (int i = 0; i < 3; ++i) remove(0)->click();
+            QVERIFY(locations().draft().empty());
+            key == Qt::Key_Escape ? press(locations(), key) : button("locations-cancel")->click();
+            QVERIFY(!locations().isVisible());
+            QCOMPARE(m_model->roots(), roots);
+        }
+
+        QVERIFY(openSheet(locations()));
+        QCOMPARE(locations().focusWidget(), button("locations-save"));
+        QStringList visited;
+        for (int i = 0; i < 7; ++i) {
+            press(locations(), Qt::Key_Tab);
+            visited << locations().focusWidget()->objectName();
+        }
+        QCOMPARE(visited, (QStringList{"remove-root-0", "remove-root-1", "remove-root-2", "find-project-locations",
+                                       "add-folder", "locations-cancel", "locations-save"}));
+        remove(0)->click();
+        QCOMPARE(locations().draft(), (Paths{at("beta"), at("gamma")}));
+        QCOMPARE((QStringList{remove(0)->accessibleName(), remove(1)->accessibleName()}),
+                 (QStringList{removeName("beta"), removeName("gamma")}));
+        QVERIFY(remove(2) == nullptr);
+        remove(1)->setFocus();
+        press(locations(), Qt::Key_Return);
+        QCOMPARE(locations().draft(), Paths{at("beta")});
+        QVERIFY(remove(1) == nullptr && remove(0)->isVisible() && locations().isVisible());
+        locations().setFocus();
+        press(locations(), Qt::Key_Return);
+        QVERIFY(!locations().isVisible());
+        QCOMPARE(m_model->roots(), Paths{at("beta")});
+    }
+
+    // Off the main thread, each path once, in plain byte order: upper case before lower case,
+    // digits as characters.
+    void findProjectLocationsMergesOffTheMainThreadAndSorts() {
+        QCOMPARE(LocationsSheet::merged({"/h/b", "/h/proj2", "/h/b"}, {"/h/a", "/h/b", "/h/proj10", "/h/Z"}),
+                 (Paths{"/h/Z", "/h/a", "/h/b", "/h/proj10", "/h/proj2"}));
+        // Suggested: the customary "Developer" and "src", and the project-like "website".
+        for (const char* name : {"Developer", "src", "website", "notes"}) makeDir(name);
+        QFile(QString::fromStdString(at("website/package.json"))).open(QIODevice::WriteOnly);
+        m_model->save(Paths{at("src"), at("Zed"), at("beta")});
+        QSemaphore release;
+        suggest(release, tarnby::ProjectLocations::suggested);
+        QVERIFY(openSheet(locations()));
+        QPushButton* find = button("find-project-locations");
+        find->click();
+        QVERIFY(!find->isEnabled());  // while the disk is read
+        find->click();                // and a second press starts nothing
+        release.release();
+        QTRY_VERIFY(find->isEnabled());
+        const Paths found{at("Developer"), at("Zed"), at("beta"), at("src"), at("website")};
+        QCOMPARE(locations().draft(), found);
+        QCOMPARE(m_model->roots(), (Paths{at("Zed"), at("beta"), at("src")}));  // only the draft changed
+        QCOMPARE(remove(4)->accessibleName(), removeName("website"));
+
+        // A second find adds nothing new.
+        release.release();
+        find->click();
+        QTRY_VERIFY(find->isEnabled());
+        QCOMPARE(locations().draft(), found);
+        button("locations-save")->click();
+        QCOMPARE(m_model->roots(), found);
+
+        // Suggestions for an earlier opening are dropped.
+        suggest(release, [this](const std::string&) { return Paths{at("late")}; });
+        QVERIFY(openSheet(locations()));
+        find->click();
+        locations().reject();
+        QVERIFY(openSheet(locations()));
+        release.release();
+        QTRY_VERIFY(find->isEnabled());
+        QCOMPARE(locations().draft(), m_model->roots());
+    }
+
+    // Appended in the chooser's order, links resolved, no check for folders already listed; the
+    // chooser takes several folders at once.
+    void addedFoldersAreResolvedAndAppendedAsChosen() {
+        makeDir("real/app");
+        QVERIFY(QFile::link(QString::fromStdString(at("real/app")), QString::fromStdString(at("shortcut"))));
+        std::optional<Paths> answer = Paths{at("shortcut"), at("alpha"), at("missing/folder")};
+        int asked = 0;
+        locations().setFolderChooser([&](QWidget* parent, const std::string& from) {
+            asked += parent == &locations() && from == m_home->path() ? 1 : 100;
+            return answer;
+        });
+        QVERIFY(openSheet(locations()));
+        button("add-folder")->click();
+        QCOMPARE(locations().draft(), (Paths{at("alpha"), at("beta"), at("gamma"), resolved("real/app"),
+                                             resolved("alpha"), at("missing/folder")}));
+        answer.reset();  // cancelled
+        button("add-folder")->click();
+        QCOMPARE(asked, 2);
+        QCOMPARE(locations().draft().size(), std::size_t{6});
+
+        // The real chooser, several folders chosen.
+        m_sheet.reset();
+        for (const char* name : {"one", "two", "three"}) makeDir(name);
+        QVERIFY(openSheet(locations()));
+        bool configured = false;
+        QTimer::singleShot(0, &locations(), [&] {
+            auto* dialog = locations().findChild<QFileDialog*>();
+            QVERIFY(dialog != nullptr);
+            auto finish = qScopeGuard([dialog] { dialog->reject(); });
+            QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
+            QVERIFY(dialog->testOption(QFileDialog::ShowDirsOnly));
+            auto* list = dialog->findChild<QListView*>(QStringLiteral("listView"));
+            auto* files = qobject_cast<QFileSystemModel*>(list->model());
+            QVERIFY(files != nullptr);
+            QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+            QTRY_VERIFY(files->index(QString::fromStdString(at("two"))).isValid());
+            for (const char* name : {"one", "three"}) {
+                list->selectionModel()->select(files->index(QString::fromStdString(at(name))),
+                                               QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            }
+            finish.dismiss();
+            configured = true;
+            static_cast<QDialog*>(dialog)->accept();  // as the Choose button does
+        });
+        button("add-folder")->click();
+        QVERIFY(configured);
+        QCOMPARE(locations().draft(),
+                 (Paths{at("alpha"), at("beta"), at("gamma"), resolved("one"), resolved("three")}));
+    }
+
+    // "Show all kept items" appears only with kept items, and the sheet stays open; however many
+    // roots there are, the list scrolls and the buttons stay in view.
+    void keptItemsAndALongList() {
+        QVERIFY(openSheet(locations()));
+        QPushButton* showKept = button("show-kept");
+        QVERIFY(!showKept->isVisible());
+        m_model->keep(at("alpha/node_modules"));
+        QVERIFY(showKept->isVisible());
+        QCOMPARE(unnamedControls(locations()), QStringList{});
+        showKept->click();
+        QVERIFY(m_model->kept().empty() && !showKept->isVisible() && locations().isVisible());
+        locations().reject();
+
+        Paths many;
+        for (int i = 0; i < 30; ++i) many.push_back(at("project-") + std::to_string(100 + i));
+        m_model->save(many);
+        QVERIFY(openSheet(locations()) && visibleInside(*button("locations-save"), locations()));
+        QVERIFY(visibleInside(*button("find-project-locations"), locations()));
+    }
+
+    // Folders only, or nothing at all: no acknowledgement, and confirming says so.
+    void foldersOnlyNeedNoAcknowledgementAndConfirmWithFalse() {
+        for (const Items& items : {Items{folder(kHome, "site"), folder(kHome, "api")}, Items{}}) {
+            ReviewSheet sheet(items, callback(), env());
+            QVERIFY(openSheet(sheet) && part(sheet, "erase-ack") == nullptr);
+            QCOMPARE(part<QScrollArea>(sheet, "review-items")->widget()->findChildren<QLabel*>().isEmpty(),
+                     items.empty());
+            QSignalSpy finished(&sheet, &QDialog::finished);
+            part<QPushButton>(sheet, "confirm-cleanup")->click();
+            QCOMPARE(m_calls, std::vector<bool>{false});
+            QCOMPARE(finished.count(), 1);
+        }
+    }
+
+    // What cleaning frees is said only where it is less than the items take: a store and a project
+    // sharing hard links each free little alone and nearly all together. The plan sheet figures it
+    // from the items behind the plan, which its JSON does not carry.
+    void whatCleaningFreesIsSaidOnlyWhereItIsLess() {
+        const Items pair = sharedPair(kHome);
+        QVERIFY(freedLine(ReviewSheet(pair, {}, env()))
+                    .startsWith(QStringLiteral("Frees 91.3 MB of the 180.6 MB selected")));
+        QVERIFY(freedLine(ReviewSheet({pair[1]}, {}, env()))
+                    .startsWith(QStringLiteral("Frees 400 KB of the 89.7 MB selected")));
+        QCOMPARE(freedLine(ReviewSheet({folder(kHome, "site"), folder(kHome, "api")}, {}, env())), QString());
+
+        const tarnby::CleanupPlan plan = fixture::plan(kHome, 2, false);  // 120 MB and 127.3 MB
+        QVERIFY(freedLine(PlanSheet(plan, kHome, {91'300'000, true}, env()))
+                    .startsWith(QStringLiteral("Frees about 91.3 MB of the 247.3 MB in this plan; ")));
+        QCOMPARE(freedLine(PlanSheet(plan, kHome, freedAll(plan), env())), QString());
+    }
+
+    void simulatorsGateConfirmOnTheAcknowledgement() {
+        ReviewSheet sheet({folder(kHome, "site"), simulator(kHome, "iPhone 15", false)}, callback(), env());
+        QVERIFY(openSheet(sheet));
+        auto* acknowledgement = part<QCheckBox>(sheet, "erase-ack");
+        auto* confirm = part<QPushButton>(sheet, "confirm-cleanup");
+        QVERIFY(acknowledgement != nullptr && acknowledgement->isVisible() && !acknowledgement->isChecked());
+        QCOMPARE(unnamedControls(sheet), QStringList{});
+        // Its box stands out from the sheet, in the dark appearance too.
+        m_env->setAppearance(quillet::ui::Appearance::dark);
+        const QImage shown = sheet.grab().toImage();
+        const QRect box(acknowledgement->mapTo(&sheet, QPoint(0, 0)), acknowledgement->size());
+        QVERIFY(quillet::testing::strongestContrast(shown, box, shown.pixelColor(box.left() - 3, box.center().y())) >=
+                3);
+        // Confirm is off, and looks it: its label is drawn dimmer than an enabled one.
+        QVERIFY(!confirm->isEnabled());
+        QVERIFY(confirm->palette().color(QPalette::Disabled, QPalette::ButtonText).alpha() <
+                confirm->palette().color(QPalette::Active, QPalette::ButtonText).alpha());
+        confirm->click();
+        QVERIFY(m_calls.empty() && sheet.isVisible());
+
+        // Clicking the wrapped text ticks the box too.
+        auto* text = qobject_cast<QWidget*>(acknowledgement->parent())->findChild<QLabel*>();
+        QTest::mouseClick(text->parentWidget(), Qt::LeftButton, {}, text->geometry().center());
+        QVERIFY(acknowledgement->isChecked() && confirm->isEnabled());
+        acknowledgement->click();
+        QVERIFY(!confirm->isEnabled());
+        QTest::keyClick(acknowledgement, Qt::Key_Space);
+        QVERIFY(acknowledgement->isChecked() && confirm->isEnabled());
+        confirm->click();
+        QCOMPARE(m_calls, std::vector<bool>{true});
+        QVERIFY(!sheet.isVisible());
+    }
+
+    void escapeAndCancelCloseWithoutCallingBack() {
+        ReviewSheet sheet({simulator(kHome, "iPhone 15", false)}, callback(), env());
+        QVERIFY(openSheet(sheet));
+        part<QCheckBox>(sheet, "erase-ack")->setChecked(true);
+        QSignalSpy finished(&sheet, &QDialog::finished);
+        press(sheet, Qt::Key_Escape);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toInt(), int(QDialog::Rejected));
+        QVERIFY(!sheet.isVisible());
+        QVERIFY(openSheet(sheet));
+        part<QPushButton>(sheet, "cleanup-cancel")->click();
+        QVERIFY(!sheet.isVisible() && m_calls.empty());
+
+        // The window may drop the sheet as soon as the plan starts.
+        QPointer<ReviewSheet> dropped;
+        dropped = new ReviewSheet(
+            {folder(kHome, "site")}, [&](bool) { delete dropped.data(); }, env());
+        part<QPushButton>(*dropped, "confirm-cleanup")->click();
+        QVERIFY(dropped.isNull());
+    }
+
+    void aLongReviewScrollsWhileTextsAndButtonsStayVisible() {
+        Items items;
+        for (int i = 0; i < 40; ++i) items.push_back(folder(kHome, "project-" + std::to_string(i)));
+        items.push_back(simulator(kHome, "iPad Air", false));
+        ReviewSheet sheet(items, nullptr, env());
+        QVERIFY(openSheet(sheet));
+        auto* list = part<QScrollArea>(sheet, "review-items");
+        QVERIFY(list->height() <= ReviewSheet::kListMaximumHeight &&
+                list->height() >= ReviewSheet::kListMaximumHeight - 1);
+        QVERIFY(list->verticalScrollBar()->maximum() > 0 && sheet.height() < 800);
+        for (const char* name : {"erase-ack", "cleanup-cancel", "confirm-cleanup"}) {
+            QVERIFY2(visibleInside(*part(sheet, name), sheet), name);
+        }
+        // Scrolled to the end, the last item is in view.
+        list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+        const QList<QLabel*> labels = list->widget()->findChildren<QLabel*>();
+        auto last = std::find_if(labels.begin(), labels.end(), [](QLabel* l) { return l->text() == "iPad Air"; });
+        QVERIFY(last != labels.end());
+        QVERIFY(
+            list->viewport()->rect().contains(QRect((*last)->mapTo(list->viewport(), QPoint(0, 0)), (*last)->size())));
+    }
+
+    // The plan's JSON, without the lines about kept items, as the only thing on the clipboard
+    // however often it is copied; the sheet says so and stays open.
+    void copyReplacesTheClipboardWithOnePlainTextCopy() {
+        tarnby::CleanupPlan plan = fixture::plan(kHome, 2, true);
+        plan.kept = {"site / node_modules: Changed since the scan"};
+        PlanSheet sheet(plan, kHome, freedAll(plan), env());
+        QVERIFY(openSheet(sheet));
+        auto* earlier = new QMimeData;
+        earlier->setHtml(QStringLiteral("<b>earlier</b>"));
+        earlier->setText(QStringLiteral("earlier"));
+        QGuiApplication::clipboard()->setMimeData(earlier);
+        auto* copied = part<QLabel>(sheet, "plan-copied");
+        QVERIFY(!copied->isVisible());
+        part<QPushButton>(sheet, "copy-plan")->click();
+        part<QPushButton>(sheet, "copy-plan")->click();
+        const QMimeData* now = QGuiApplication::clipboard()->mimeData();
+        QCOMPARE(now->formats(), QStringList{QStringLiteral("text/plain")});
+        QCOMPARE(now->text(), QString::fromStdString(plan.json()));
+        QVERIFY(!now->text().contains(QStringLiteral("Changed")));
+        QVERIFY(visibleInside(*copied, sheet) && !copied->text().isEmpty());
+    }
+
+    void planEntriesShowActionPathAndSize() {
+        const tarnby::CleanupPlan plan = fixture::plan(kHome, 2, true);
+        PlanSheet sheet(plan, kHome, freedAll(plan), env());
+        QVERIFY(openSheet(sheet));
+        QStringList shown;
+        for (const QLabel* label : sheet.findChildren<QLabel*>()) shown << label->text();
+        QCOMPARE(shown.count(QStringLiteral("Would move this folder to Trash")), 2);
+        QCOMPARE(shown.count(QStringLiteral("Would permanently erase this simulator")), 1);
+        QVERIFY(shown.contains(QStringLiteral("Estimated on disk: 2.15 GB")));
+        QCOMPARE(unnamedControls(sheet), QStringList{});
+        // The path under the home folder is shortened, the whole path its tip, and selectable.
+        const QLabel* inside =
+            sheet.findChildren<QLabel*>()[shown.indexOf(QStringLiteral("~/Code/site-1/node_modules"))];
+        QCOMPARE(inside->toolTip(), QStringLiteral("/home/robin/Code/site-1/node_modules"));
+        QVERIFY(inside->textInteractionFlags() & Qt::TextSelectableByKeyboard);
+    }
+
+    // An empty plan lists nothing and keeps its buttons in view; Return on no button closes the
+    // sheet (on a button it presses that: the detail sheet's test).
+    void anEmptyPlanAndTheReturnKey() {
+        PlanSheet empty(tarnby::CleanupPlan{}, kHome, {}, env());
+        QVERIFY(openSheet(empty));
+        QVERIFY(part<QScrollArea>(empty, "plan-items")->widget()->findChildren<QLabel*>().isEmpty());
+        QVERIFY(visibleInside(*part(empty, "plan-done"), empty));
+        empty.reject();
+
+        const tarnby::CleanupPlan plan = fixture::plan(kHome, 1, false);
+        PlanSheet sheet(plan, kHome, freedAll(plan), env());
+        QVERIFY(openSheet(sheet));
+        QSignalSpy finished(&sheet, &QDialog::finished);
+        part<QScrollArea>(sheet, "plan-items")->findChild<QLabel*>()->setFocus();
+        press(sheet, Qt::Key_Return);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toInt(), int(QDialog::Accepted));
+    }
+};
+
+QTEST_MAIN(SheetsTest)
+#include "sheets_qtest.moc"
