@@ -2,23 +2,18 @@
 // their public operations while another thread or the test itself pulls the tree about.
 #include <fcntl.h>
 #include <pthread.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <random>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "core/planning/cleanup_planner.h"
-#include "core/records/storage_error.h"
 #include "core/scanning/file_inspection.h"
 #include "core/scanning/folder_walk.h"
 #include "core/scanning/scanner.h"
@@ -114,37 +109,6 @@ TEST(FaultInjection, ConcurrentChangesDuringMeasurementAreSeenAndThePlannerRefus
               FileInspection::measure(project.modules, ScanCancellation(), FileInspection::kEntryLimit, 1));
 }
 
-// Entries that become unreadable mid-walk are only unreadable to someone without root's rights,
-// so this half runs as "nobody" on a tree it owns.
-TEST(FaultInjection, EntriesMadeUnreadableDuringMeasurementMakeItIncompleteAndThePlanKeepsIt) {
-    Project project(200);
-    const StorageItem item = project.scannedItem();
-    ASSERT_EQ(std::system(("chown -R 65534:65534 '" + project.tree.root() + "'").c_str()), 0);
-
-    const int status = testing::runAsNobody([&] {
-        std::atomic<bool> stop{false};
-        std::atomic<long> rounds{0};
-        std::thread locker([&] {
-            // The even packages' lib is closed for good, the odd ones' opens and closes throughout.
-            for (long round = 0; !stop.load(); rounds = ++round) {
-                const bool closed = round % 2 == 0 || (round / 200) % 2 == 1;
-                ::chmod((project.modules + "/p" + std::to_string(round % 200) + "/lib").c_str(), closed ? 0 : 0755);
-            }
-        });
-        while (rounds.load() < 200) std::this_thread::yield();  // so every walk meets a closed one
-        for (int i = 0; i < 10; ++i)
-            EXPECT_FALSE(FileInspection::measure(project.modules, ScanCancellation()).complete);
-        const CleanupPlan plan = project.plan(item);
-        stop = true;
-        locker.join();
-        EXPECT_TRUE(plan.items.empty());
-        ASSERT_EQ(plan.kept.size(), 1u);
-        EXPECT_TRUE(plan.kept[0].ends_with(kIncomplete) || plan.kept[0].ends_with(kChanged)) << plan.kept[0];
-    });
-    if (status == 125) GTEST_SKIP() << "cannot run as nobody here";
-    EXPECT_EQ(status, 0) << "a measurement passed for complete, or the plan took the item";
-}
-
 TEST(FaultInjection, ATargetReplacedByASymbolicLinkBeforeThePlanIsRefusedAndNothingBehindItIsRead) {
     Project project;
     const StorageItem item = project.scannedItem();
@@ -170,11 +134,8 @@ TEST(FaultInjection, ATargetReplacedByASymbolicLinkBeforeThePlanIsRefusedAndNoth
     };
 
     ASSERT_EQ(::rename(project.modules.c_str(), project.tree.path("moved-away").c_str()), 0);
-    for (const std::string& target : {outside, std::string("/")}) {
-        ::unlink(project.modules.c_str());
-        ASSERT_EQ(::symlink(target.c_str(), project.modules.c_str()), 0);
-        refused(target);
-    }
+    ASSERT_EQ(::symlink(outside.c_str(), project.modules.c_str()), 0);
+    refused("the target");
     // The project folder itself swapped for a link to a copy: the target below it is refused too.
     ::unlink(project.modules.c_str());
     ASSERT_EQ(::rename(project.tree.path("moved-away").c_str(), project.modules.c_str()), 0);
@@ -189,19 +150,10 @@ TEST(FaultInjection, ATargetReplacedByASymbolicLinkBeforeThePlanIsRefusedAndNoth
     if (accessed() == 1'000'000) GTEST_SKIP() << "this file system does not record listings";
 }
 
-TEST(FaultInjection, PipesSocketsAndDeviceNodesAreCountedButNeverOpened) {
+TEST(FaultInjection, APipeIsCountedButNeverOpened) {
     Project project(1);
     const std::string fifo = project.modules + "/fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
-    const std::string socketPath = project.modules + "/socket";
-    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-    std::strcpy(address.sun_path, socketPath.c_str());
-    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    const bool devices = ::mknod((project.modules + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
-                         ::mknod((project.modules + "/loop").c_str(), S_IFBLK | 0600, makedev(7, 0)) == 0;
-
     // Measuring and scanning must not block on the pipe; a reader that opened it would let this
     // writer in, so the writer keeps knocking throughout.
     std::atomic<bool> stop{false}, openedByReader{false};
@@ -215,7 +167,7 @@ TEST(FaultInjection, PipesSocketsAndDeviceNodesAreCountedButNeverOpened) {
         [&] {
             const Measurement measured = FileInspection::measure(project.modules, ScanCancellation());
             EXPECT_TRUE(measured.complete);
-            EXPECT_EQ(measured.files, 2 + 2 + (devices ? 2 : 0));  // two files, fifo, socket, nodes
+            EXPECT_EQ(measured.files, 3);  // two files and the pipe
             const StorageItem item = project.scannedItem();
             EXPECT_EQ(item.measurement, measured);
             EXPECT_EQ(project.plan(item).items.size(), 1u);
@@ -223,10 +175,8 @@ TEST(FaultInjection, PipesSocketsAndDeviceNodesAreCountedButNeverOpened) {
         {.seconds = 20});
     stop = true;
     knocker.join();
-    ::close(listener);
     EXPECT_EQ(status, 0) << "-1: hung";
     EXPECT_FALSE(openedByReader.load()) << "the pipe was opened";
-    if (!devices) GTEST_SKIP() << "device nodes cannot be made here; pipes and sockets were checked";
 }
 
 TEST(FaultInjection, ATreeDeeperThanPathMaxIsMeasuredWholeOnASmallStack) {

@@ -129,14 +129,11 @@ TEST(FileSystem, ListingTypesAndAtomicReplacement) {
 TEST(Formatting, ByteCountsInDecimalUnitsWithPerUnitPrecisionAndCarry) {
     constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
     // Halves round up, and a rounded 1000 moves up a unit.
-    const std::pair<std::int64_t, const char*> cases[] = {{0, "Zero KB"},          {1, "1 byte"},
-                                                          {999, "999 bytes"},      {1000, "1 KB"},
-                                                          {12'499, "12 KB"},       {12'500, "13 KB"},
-                                                          {1'200'000, "1.2 MB"},   {2'150'000'000, "2.15 GB"},
-                                                          {999'499, "999 KB"},     {2'100'000'000, "2.1 GB"},
-                                                          {3'000'000'000, "3 GB"}, {999'500, "1 MB"},
-                                                          {999'960'000, "1 GB"},   {-1'200'000, "-1.2 MB"},
-                                                          {kMax, "9.22 EB"},       {-kMax - 1, "-9.22 EB"}};
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {0, "Zero KB"},          {1, "1 byte"},          {999, "999 bytes"},
+        {12'499, "12 KB"},       {12'500, "13 KB"},      {2'150'000'000, "2.15 GB"},
+        {3'000'000'000, "3 GB"}, {999'500, "1 MB"},      {-1'200'000, "-1.2 MB"},
+        {kMax, "9.22 EB"},       {-kMax - 1, "-9.22 EB"}};
     for (const auto& [bytes, text] : cases) EXPECT_EQ(formatting::byteCount(bytes), text) << bytes;
 }
 
@@ -168,17 +165,7 @@ TEST(Formatting, MediumDateAndShortTimeInTheLocaleAndZoneOfTheMoment) {
     icu::TimeZone::setDefault(*zone);
 }
 
-// The pretty layout is checked through the plan, its one user.
-TEST(JsonText, CompactLayoutKeepsMemberOrderAndHasNoWhitespace) {
-    EXPECT_EQ(
-        compact(Value::object()
-                    .set("roots", Value::array().append("/a b").append("/c"))
-                    .set("kept", Value::array())
-                    .set("map", Value::object().set("z", nullptr).set("a", true))
-                    .set("n", Value::array().append(INT64_MIN).append(INT64_MAX).append(false))),
-        R"({"roots":["\/a b","\/c"],"kept":[],"map":{"z":null,"a":true},"n":[-9223372036854775808,9223372036854775807,false]})");
-}
-
+// Member order, numbers and the pretty layout are checked through the preferences and the plan.
 TEST(JsonText, EscapesCompactlyKeepsNonAsciiAndRefusesInvalidUtf8) {
     const std::string text = "a\"b\\c/d\b\f\n\r\t\x01\x1f\x7f Café ✓ 🌲";
     EXPECT_EQ(compact(Value(text)), R"("a\"b\\c\/d\b\f\n\r\t\u0001\u001f)"
@@ -212,13 +199,17 @@ TEST(Collation, NumbersByValueCaseIgnoredAccentsSecondaryAndKeysOrderEveryPairLi
 }
 
 TEST(Collation, ContainsIgnoresCaseInAsciiAndBeyond) {
-    EXPECT_TRUE(localizedCaseInsensitiveContains("/Users/me/Code/Über/target", "über/TAR"));
-    EXPECT_TRUE(localizedCaseInsensitiveContains("ΣΊΣΥΦΟΣ", "σίσυφος"));  // final sigma folds too
-    EXPECT_TRUE(localizedCaseInsensitiveContains("Straße", "STRASSE"));
-    EXPECT_TRUE(localizedCaseInsensitiveContains("anything", ""));
-    EXPECT_FALSE(localizedCaseInsensitiveContains("uber", "über"));
-    EXPECT_FALSE(localizedCaseInsensitiveContains("Hello", "Hello World"));
-    EXPECT_FALSE(localizedCaseInsensitiveContains("", "a"));
+    std::vector<bool> found;
+    for (const auto& [text, part] :
+         std::vector<std::pair<const char*, const char*>>{{"/Users/me/Code/Über/target", "über/TAR"},
+                                                          {"ΣΊΣΥΦΟΣ", "σίσυφος"},
+                                                          {"Straße", "STRASSE"},
+                                                          {"anything", ""},
+                                                          {"uber", "über"},
+                                                          {"Hello", "Hello World"},
+                                                          {"", "a"}})
+        found.push_back(localizedCaseInsensitiveContains(text, part));
+    EXPECT_EQ(found, (std::vector<bool>{true, true, true, true, false, false, false}));
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -66,9 +65,8 @@ TEST_F(SavedPreferencesTest, StoredValuesAreTakenAsTheyAreAndAnythingButAComplet
     EXPECT_FALSE(fs::exists(m_home + "/Library")) << "loading must not write";
 
     const std::string file = "home/Library/Application Support/Tarnby/preferences.json";
-    for (const std::string text :
-         {R"({"roots":["\/a"]})", R"({"kept":[]})", R"({"roots":["\/a",7],"kept":[]})", R"({"roots":"\/a","kept":[]})",
-          R"({"roots":["\/a"],"kept":{"\/b":true}})", R"([["\/a"],[]])", R"({"roots":["\/a"],"kept":[])", ""}) {
+    for (const std::string text : {R"({"kept":[]})", R"({"roots":["\/a"]})", R"({"roots":["\/a",7],"kept":[]})",
+                                   R"({"roots":"\/a","kept":[]})", R"({"roots":["\/a"],"kept":[])"}) {
         m_tree.writeFile(file, text);
         EXPECT_EQ(fields(loadPreferences(m_home)), fields(defaults)) << text;
         EXPECT_EQ(stored(), text) << "loading must not rewrite";
@@ -171,23 +169,6 @@ TEST_F(SavedPreferencesTest, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewFileNev
     // A killed writer cannot remove its temporary file; the next save clears those left behind.
     ASSERT_EQ(savePreferences(m_home, first), std::nullopt);
     EXPECT_EQ(strays(), std::vector<std::string>{});
-}
-
-TEST_F(SavedPreferencesTest, AReaderNeverSeesAHalfWrittenFile) {
-    // Two large documents, so a write takes many system calls; the reader must only ever see one of them whole.
-    std::vector<SavedPreferences> docs(2);
-    for (int i = 0; i < 4000; ++i) docs[i % 2].roots.push_back("/Users/me/" + std::string(40, 'x') + std::to_string(i));
-    const auto saved = [&](const SavedPreferences& p) { return savePreferences(m_home, p) ? std::nullopt : stored(); };
-    const auto second = saved(docs[1]), first = saved(docs[0]);
-    std::atomic<bool> done{false};
-    std::atomic<int> reads{0}, torn{0};
-    std::thread reader([&] {
-        for (std::optional<std::string> text; !done; ++reads) torn += (text = stored()) != first && text != second;
-    });
-    for (int round = 1; round <= 10 || reads < 10; ++round) EXPECT_FALSE(savePreferences(m_home, docs[round % 2]));
-    done = true;
-    reader.join();
-    EXPECT_EQ(torn.load(), 0) << "of " << reads.load() << " reads";
 }
 
 TEST_F(SavedPreferencesTest, NormalizedRootsResolveLinksDropDuplicatesSortByCodePointAndKeepMissingOnes) {

@@ -1,13 +1,12 @@
 #include "core/simulators/command_runner.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -56,18 +55,14 @@ struct Tools {
         std::vector<pid_t> members;
         for (int attempt = 0; group > 0 && attempt < 200; ++attempt, std::this_thread::sleep_for(10ms)) {
             members.clear();
-            DIR* proc = ::opendir("/proc");
-            while (const dirent* entry = proc ? ::readdir(proc) : nullptr) {
-                std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
-                std::string line;
-                std::getline(stat, line);
+            for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+                const std::string line = fs::readFile(entry.path() / "stat").value_or("");
                 std::istringstream fields(line.substr(std::min(line.size(), line.rfind(')') + 1)));
                 char state = 0;
                 pid_t parent = 0, processGroup = 0;
                 if (fields >> state >> parent >> processGroup && processGroup == group && state != 'Z')
-                    members.push_back(std::atoi(entry->d_name));
+                    members.push_back(std::atoi(entry.path().filename().c_str()));
             }
-            if (proc) ::closedir(proc);
             if (members.empty()) break;
         }
         return members;
@@ -119,9 +114,7 @@ TEST(CommandRunner, ATimedOutOrStoppedRunEndsTheToolsWholeGroupInTime) {
         double least, most;
     } cases[] = {
         {ignoring + "while :; do sleep 0.05; done\n", 0.3, -1, kTimedOut, 0.3 + grace, 0.3 + grace + 1.5},
-        {"exec sleep 30\n", 0.3, -1, kTimedOut, 0.3, 0.3 + grace},
         {"sleep 40 &\nwait\necho\n", 0.5, -1, kTimedOut, 0.5, 0.5 + grace},  // the child holds the pipe
-        {"exec sleep 30\n", 30, 0.3, stopped, 0.3, 0.3 + cancelGrace + 0.5},
         {"trap '' TERM\nsleep 30 &\nwhile :; do sleep 0.05; done\n", 30, 0.3, stopped, 0.3, 0.3 + cancelGrace + 0.5},
         {"exec sleep 30\n", 30, 0, stopped, 0, cancelGrace + 0.5},  // stopped before it began
     };
