@@ -210,10 +210,8 @@ TEST(FaultInjection, ATreeDeeperThanPathMaxIsMeasuredWholeOnASmallStack) {
     EXPECT_TRUE(run.second.complete);
     EXPECT_EQ(run.second.files, kDepth);
     EXPECT_EQ(run.second.bytes, allocated);
-    // The same on several threads and within any descriptor budget: with every level's empty
-    // sibling waiting, more folders wait than stay open, and closed ones are found again from
-    // above and from below. Every folder is closed again, also after a stop (the descriptor check
-    // every test ends with).
+    // The same on several threads and within any descriptor budget: with every level's empty sibling
+    // waiting, closed folders are found again from above and below. A stop closes every folder too.
     for (std::size_t threads : {1U, 2U, 4U}) {
         for (const FolderBudget budget : {FolderBudget{1, 0}, FolderBudget{2, 1}, FolderBudget{5, 3}}) {
             SCOPED_TRACE("threads " + std::to_string(threads) + ", budget " + std::to_string(budget.open));

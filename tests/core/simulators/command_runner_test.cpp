@@ -104,8 +104,7 @@ TEST(CommandRunner, ATimedOutOrStoppedRunEndsTheToolsWholeGroupInTime) {
     Tools tools;
     const double grace = CommandRunner::kGraceSeconds, cancelGrace = CommandRunner::kCancelGraceSeconds;
     const std::string stopped = "The Xcode command was stopped.";
-    // The trap proves the termination request came before the kill. Short sleeps keep no
-    // grandchild holding the pipe for long.
+    // The trap proves the termination request came before the kill.
     const std::string ignoring = "trap 'echo term >> \"" + tools.tree.path("log") + "\"' TERM\n";
     const struct {
         std::string body;
