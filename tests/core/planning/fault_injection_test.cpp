@@ -104,9 +104,6 @@ TEST(FaultInjection, ConcurrentChangesDuringMeasurementAreSeenAndThePlannerRefus
     EXPECT_TRUE(plan.items.empty());
     ASSERT_EQ(plan.kept.size(), 1u);
     EXPECT_TRUE(plan.kept[0].ends_with(kChanged) || plan.kept[0].ends_with(kIncomplete)) << plan.kept[0];
-    // Once the tree is still, every thread count agrees again.
-    EXPECT_EQ(FileInspection::measure(project.modules, ScanCancellation(), FileInspection::kEntryLimit, 4),
-              FileInspection::measure(project.modules, ScanCancellation(), FileInspection::kEntryLimit, 1));
 }
 
 TEST(FaultInjection, ATargetReplacedByASymbolicLinkBeforeThePlanIsRefusedAndNothingBehindItIsRead) {

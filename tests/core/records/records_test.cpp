@@ -9,7 +9,6 @@ namespace {
 TEST(Records, KindsRoundTripThroughTheirRawValuesExactlyAndItemsAreSelectableOnlyCompleteAndUnprotected) {
     for (auto kind : kAllStorageKinds) EXPECT_EQ(storageKindFromRawValue(rawValue(kind)), kind);
     EXPECT_EQ(storageKindFromRawValue("Dependencies"), std::nullopt);
-    EXPECT_EQ(storageKindFromRawValue("dependency"), std::nullopt);
 
     StorageItem item{"/p/node_modules", StorageKind::dependencies, "p / node_modules", "", "", {}, {}, {}, {}};
     EXPECT_TRUE(item.selectable());
