@@ -169,7 +169,10 @@ TEST_F(ResultBrowsing, TotalsCountsAndTheTextsThatDependOnThem) {
               "estimated on disk · 1 item | 0 items | 2 selected · 1.2 MB estimated");
     EXPECT_FALSE(emptyState(true, 0).keptButton);
     EXPECT_NE(emptyState(true, 0).title, emptyState(false, 0).title);
-    EXPECT_EQ(emptyState(false, 1).keptButton.value_or(""), "Show kept items (1)");
+    const auto nothing = emptyState(false, 1);
+    EXPECT_EQ(nothing.title + " " + nothing.message + " " + nothing.keptButton.value_or(""),
+              "A little breathing room. No recognized items found. Add another project folder or review scan notes. "
+              "Show kept items (1)");
     EXPECT_EQ(displayPath("/home/me/x/home/me", "/home/me"), "~/x/home/me");
 
     // A row that cannot be selected says why: its protection first, else the partial inspection.
@@ -183,6 +186,7 @@ TEST_F(ResultBrowsing, TotalsCountsAndTheTextsThatDependOnThem) {
 }
 
 TEST(WindowTexts, SharedAndFreedLinesOnlyWhereCleaningFreesLessInTheHostDesktopsWords) {
+    EXPECT_EQ(platformTexts(Desktop::mac).reveal, "Reveal in Finder");
 #ifdef __APPLE__
     EXPECT_EQ(&platformTexts(), &platformTexts(Desktop::mac));
 #else
