@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
-# Builds the fuzz preset and runs every fuzz target (or those named) for SECONDS (default 60) each,
-# from the seeds in fuzz/corpus/<target>/. New inputs go to build/fuzz/corpus/<target>/, crashes and
-# hangs to build/fuzz/artifacts/<target>/. Exits non-zero when any target failed.
+# Runs every fuzz target (or those named) for SECONDS (default 60) each from fuzz/corpus/<target>/;
+# new inputs go to build/fuzz/corpus/<target>/, findings to build/fuzz/artifacts/<target>/.
 # Usage: fuzz/run.sh [SECONDS] [TARGET…]
 set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60} && shift || true
-# Only the fuzz targets: the preset has the app on for the update feed's Qt, not to build the window.
 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz --target fuzzers || exit 1
-# Leaks are findings too; a reproducer of a past finding must not stop the run before it starts.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # Two targets write a scratch file per input; a memory file system keeps fsync from setting the pace.
