@@ -274,14 +274,9 @@ TEST(CommandLine, TableAndJsonShowNamesOfAnyBytesSafelyAndKeptItemsAsKept) {
     const Json document = Json::parse(json.out);      // saved roots replace suggestions
     EXPECT_EQ(Json({document["roots"], document["kept"]}),
               Json({{fixture.home + "/Code"}, {fixture.project + "/.next"}}));
-    // The exact path still round-trips for planning, and its walk saw everything.
-    const ScanDocument decoded = decodeScanDocument(json.out);
+    // The exact path reads back, so planning finds the item; but a plan's JSON cannot hold the path: a failure, not
+    // "[]".
     const std::string exact = fixture.tree.path(project + "/node_modules");
-    const auto item = std::ranges::find(decoded.result.items, exact, &tarnby::StorageItem::url);
-    ASSERT_NE(item, decoded.result.items.end());
-    EXPECT_TRUE(item->measurement.complete);
-    EXPECT_EQ(item->title, name.substr(0, name.size() - 1) + "\xEF\xBF\xBDé / node_modules");
-    // Planning it finds the item, but a plan's JSON cannot hold the path: a failure, not "[]".
     const Outcome plan = fixture.run({"plan", "--scan", "-", "--no-simulators", exact}, json.out);
     EXPECT_EQ(plan.status, 1);
     EXPECT_NE(plan.err.find("could not be written as JSON text"), npos) << plan.err;
@@ -345,30 +340,29 @@ TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured
     std::map<std::string, Json> whole;
     for (const Json& item : document["items"]) whole[item["path"].get<std::string>()] = item;
     document.erase("items");
-    // A line per item as measured, each as the whole scan lists it unless a stop caught it
-    // measuring (and noted it); then the rest of the document. Gives the items and the incomplete.
+    // A line per item as measured, each as the whole scan lists it unless a stop caught it measuring
+    // (and noted it); then the rest of the document. Gives the items and the incomplete.
     const auto check = [&](const std::string& text, bool stopped) {
         std::vector<Json> lines;
         std::istringstream stream(text);
         for (std::string line; std::getline(stream, line);) lines.push_back(Json::parse(line));
         const Json rest = lines.back();
-        EXPECT_EQ(rest["cancelled"], stopped);
         std::size_t incomplete = 0;
-        for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-            const bool complete = lines[i]["complete"];
-            const std::string path = lines[i]["path"];
-            EXPECT_EQ(lines[i], complete ? whole.at(path) : lines[i]);
-            const Json note = "Could not fully inspect " + path + ". Cleanup disabled for this item.";
-            EXPECT_EQ(std::ranges::count(rest["notes"], note), complete ? 0 : 1);
+        for (auto line = lines.begin(); line + 1 < lines.end(); ++line) {
+            const std::string path = (*line)["path"];
+            const bool complete = (*line)["complete"],
+                       noted = std::ranges::count(rest["notes"], Json("Could not fully inspect " + path +
+                                                                      ". Cleanup disabled for this item."));
+            EXPECT_TRUE(complete ? *line == whole.at(path) && !noted : noted) << *line;
             incomplete += !complete;
         }
-        EXPECT_EQ(rest, stopped ? rest : document);
+        EXPECT_TRUE(stopped ? rest["cancelled"] == true : rest == document) << rest;
         return std::pair{lines.size() - 1, incomplete};
     };
     EXPECT_EQ(check(scan("--json-stream").out, false), std::pair(whole.size(), std::size_t{0}));
 
-    // Through a pipe of one page, the scan can only be a few lines ahead of what was read: the
-    // Ctrl-C after the tenth line comes while most items are still to come.
+    // Through a pipe of one page the scan is at most a few lines ahead of the reader: a Ctrl-C
+    // after the tenth line comes while most items are still to come.
     Wiring wiring{.outPath = tree.path("stream.fifo")};
     ASSERT_EQ(::mkfifo(wiring.outPath.c_str(), 0644), 0);
     std::string streamed;
@@ -376,17 +370,16 @@ TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured
         const int fd = ::open(wiring.outPath.c_str(), O_RDONLY | O_CLOEXEC);
         ::fcntl(fd, F_SETPIPE_SZ, 4096);
         char chunk[512];
-        bool stopped = false;
         for (ssize_t count; (count = ::read(fd, chunk, sizeof chunk)) > 0;) {
+            const bool stop = std::ranges::count(streamed, '\n') < 10;
             streamed.append(chunk, static_cast<std::size_t>(count));
-            if (!stopped && std::ranges::count(streamed, '\n') >= 10) stopped = ::kill(child, SIGINT) == 0;
+            if (stop && std::ranges::count(streamed, '\n') >= 10) ::kill(child, SIGINT);
         }
         ::close(fd);
     };
     EXPECT_EQ(scan("--json-stream", wiring).status, 130);
     const auto [items, incomplete] = check(streamed, true);
-    EXPECT_GE(items, 10U);
-    EXPECT_LT(items, whole.size());
+    EXPECT_TRUE(items >= 10 && items < whole.size()) << items;
     EXPECT_LE(incomplete, std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8));
 
     // Asked while the scan still waits for its device list (a FIFO), the stop leaves no items.
@@ -402,13 +395,13 @@ TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured
     }};
     const Outcome early = quillet(tree, {"scan", "--json", "--simulators", devices, "--home", home}, {}, stopEarly);
     EXPECT_EQ(early.status, 130) << early.err;
+    EXPECT_EQ(Json::parse(early.out).value("items", Json()), Json::array()) << early.out;
     EXPECT_EQ(Json::parse(early.out)["cancelled"], true);
-    EXPECT_EQ(Json::parse(early.out)["items"], Json::array());
 }
 
 #ifdef __linux__
-// Scan and plan both find a cache where the caller's environment puts it; for another user the
-// caller's XDG folders describe the caller's home, not that user's, so the item is no target.
+// The caller's environment reaches the core: its home and cache folders, and for another user's
+// home the caller's XDG folders are no target, with the reason on standard error.
 TEST(CommandLine, ScanAndPlanFindCachesWhereTheCallersEnvironmentPutsThem) {
     TempTree tree;
     const std::string home = tree.makeDir("home"), xdg = tree.makeDir("xdg-cache");
@@ -419,16 +412,9 @@ TEST(CommandLine, ScanAndPlanFindCachesWhereTheCallersEnvironmentPutsThem) {
     const Outcome scan = quillet(tree, {"scan", "--json", "--no-roots"}, {}, own);
     ASSERT_EQ(Json::parse(scan.out)["items"].size(), 1U) << scan.out;
     EXPECT_EQ(Json::parse(scan.out)["items"][0]["path"], xdg + "/yarn");
-    EXPECT_EQ(Json::parse(quillet(tree, {"plan", "--scan", "-", xdg + "/yarn"}, scan.out, own).out)[0]["title"],
-              "Yarn cache");
     const Outcome refused = quillet(tree, {"plan", "--scan", "-", xdg + "/yarn"}, scan.out, caller);
     EXPECT_EQ(Json::parse(refused.out), Json::array());
     EXPECT_EQ(refused.err, "Yarn cache: This path is no longer a recognized cleanup target. Scan again.\n");
-
-    // A copied macOS home with a device folder: the inventory is asked, and its failure told.
-    tree.makeDir("home/Library/Developer/CoreSimulator/Devices/0F5C9B7E-1D2A-4C3B-9E8F-7A6B5C4D3E2F");
-    const Outcome devices = quillet(tree, {"scan", "--json", "--no-roots", "--home", home}, {}, caller);
-    EXPECT_NE(devices.out.find(R"("notes":["Simulator inventory unavailable. Simulator cleanup is disabled. )"), npos);
 }
 #endif
 
