@@ -23,12 +23,10 @@ void fuzzOne(std::string_view input);
 
 // What `decode` makes of `input`, or nothing when it refuses it with a DecodingError.
 template <class Decode>
-auto decoded(Decode decode, std::string_view input) -> std::optional<decltype(decode(input))> {
-    try {
-        return decode(input);
-    } catch (const tarnby::DecodingError&) {
-        return std::nullopt;
-    }
+auto decoded(Decode decode, std::string_view input) -> std::optional<decltype(decode(input))> try {
+    return decode(input);
+} catch (const tarnby::DecodingError&) {
+    return std::nullopt;
 }
 
 // A private folder for the run, removed at exit (after static destructors, so its name is leaked, not destroyed).

@@ -16,7 +16,6 @@ targets=("$@") failed=()
 for target in "${targets[@]}"; do
   log=build/fuzz/$target.log artifacts=build/fuzz/artifacts/$target
   mkdir -p "build/fuzz/corpus/$target" "$artifacts" "fuzz/corpus/$target"
-  echo "fuzz: $target for ${seconds}s"
   if ! build/fuzz/fuzz/"$target" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 -max_len=65536 \
     -print_final_stats=1 -artifact_prefix="$artifacts/" "build/fuzz/corpus/$target" "fuzz/corpus/$target" >"$log" 2>&1; then
     echo "fuzz: $target FAILED; see $log and $artifacts/" >&2

@@ -92,7 +92,7 @@ struct FixtureHome {
     std::string home = tree.makeDir("home");
     std::string project = home + "/Code/site";
     std::string modules = project + "/node_modules";
-    Wiring wiring;
+    Wiring wiring{.environment = {{"TMPDIR", tree.makeDir("tmp")}}, .workingFolder = tree.makeDir("work")};
 
     FixtureHome() {
         tree.writeFile("home/Code/site/package.json", "{}");
@@ -100,22 +100,19 @@ struct FixtureHome {
         tree.writeFile("home/Code/site/.next/cache/a", "x");
         tree.writeFile("home/.npm/_cacache/index", std::string(20000, 'y'));
         tree.hardLink("home/Code/site/node_modules/left-pad/index.js", "home/.npm/_cacache/content/left-pad");
-        wiring.workingFolder = tree.makeDir("work");
-        wiring.environment["TMPDIR"] = tree.makeDir("tmp");
     }
 
     Outcome run(const Arguments& arguments, const std::string& input = {}) const {
         return quillet(tree, arguments, input, wiring);
     }
-    Outcome scan(const Arguments& more = {"--json"}) const {
-        Arguments arguments{"scan", "--no-simulators", "--home", home, "--root", home + "/Code"};
-        arguments.insert(arguments.end(), more.begin(), more.end());
-        return run(arguments);
+    Outcome scan(Arguments more = {"--json"}) const {
+        more.insert(more.begin(), {"scan", "--no-simulators", "--home", home, "--root", home + "/Code"});
+        return run(more);
     }
 };
 
-// Every invocation with a known answer: its text and status 0, or status 2 with one line on standard
-// error and nothing on standard output. Each that prints fails with 1 if the output cannot be written.
+// Every invocation answers with its text and status 0, or status 2 with one line on standard error
+// and nothing on standard output. Each that prints fails with 1 if the output cannot be written.
 TEST(CommandLine, AnswersEachInvocationWithItsTextOrOneLineAndStatusTwo) {
     FixtureHome fixture;
     TempTree& tree = fixture.tree;
@@ -136,6 +133,9 @@ TEST(CommandLine, AnswersEachInvocationWithItsTextOrOneLineAndStatusTwo) {
         {{"help", "plan"}, "", helpText("plan")},
         {{"suggest", "-h"}, "", helpText("suggest")},
         {{"--version"}, "", "quillet " QUILLET_VERSION "\n"},
+        {{"scan", "--json", "--no-simulators", "--home", home}, "", "?"},  // "?": any text
+        {{"scan", "--no-simulators", "--home", home}, "", "?"},
+        {{"plan", "--scan", "-", "--no-simulators", fixture.modules}, "", "?"},
         {{"suggest", "--home", home}, "", code + "\n"},
         {{"frobnicate"}, "quillet: unknown command frobnicate (try quillet help)"},
         {{"scan", "--bogus"}, "quillet scan: unknown option --bogus (see quillet scan --help)"},
@@ -175,26 +175,19 @@ TEST(CommandLine, AnswersEachInvocationWithItsTextOrOneLineAndStatusTwo) {
         {{"scan", "--home", home, "--root", homeLink + "/Code"},
          "quillet scan: the project folder " + homeLink + "/Code lies behind a symbolic link" + linked}};
     const std::string document = fixture.scan().out;
-    std::vector<Arguments> printing{{"scan", "--json", "--no-simulators", "--home", home},
-                                    {"scan", "--no-simulators", "--home", home},
-                                    {"plan", "--scan", "-", "--no-simulators", fixture.modules}};  // and every 0 row
+    Wiring full = fixture.wiring;
+    full.outPath = "/dev/full";
     for (const auto& [arguments, err, out] : rows) {
         SCOPED_TRACE(arguments.back());
         const Outcome run = fixture.run(arguments, document);
         EXPECT_EQ(run.status, err.empty() ? 0 : 2);
-        EXPECT_EQ(run.out, out);
+        EXPECT_EQ(run.out, out == "?" ? run.out : out);
         EXPECT_EQ(run.err, err.empty() ? "" : err + "\n");
-        if (err.empty()) printing.push_back(arguments);
+        if (!err.empty()) continue;
+        const Outcome unwritten = quillet(tree, arguments, document, full);
+        EXPECT_EQ(unwritten.status, 1);
+        EXPECT_EQ(unwritten.err, "quillet: the output could not be written: No space left on device\n");
     }
-    Wiring full = fixture.wiring;
-    full.outPath = "/dev/full";
-    for (const Arguments& arguments : printing) {
-        SCOPED_TRACE(arguments.back());
-        const Outcome run = quillet(tree, arguments, document, full);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, "quillet: the output could not be written: No space left on device\n");
-    }
-
     const std::string locked = tree.makeDir("locked");
     ::chmod(locked.c_str(), 0);
     const Wiring asNobody{.user = static_cast<uid_t>(::geteuid() == 0 ? 65534 : -1)};  // root could read it anyway
@@ -208,33 +201,26 @@ TEST(CommandLine, ScanJsonIsTheWholeScanAndReadsBackTheSame) {
     FixtureHome fixture;
     const Outcome run = fixture.scan({"--json", "--root", "/"});
     ASSERT_EQ(run.status, 0) << run.err;
-    Json document = Json::parse(run.out);
-    const Json items = document["items"];
-    Json shown = Json::array();
-    for (const Json& item : items)
-        shown.push_back({item["path"], item["kind"], item["title"], item["files"], item.size()});
-    EXPECT_EQ(shown, Json({{fixture.home + "/.npm/_cacache", "caches", "_cacache", 2, 16},
-                           {fixture.modules, "dependencies", "site / node_modules", 1, 16},
-                           {fixture.project + "/.next", "builds", "site / .next", 1, 16}}));
-    EXPECT_GE(items[1]["bytes"], 9000);
-    EXPECT_LT(items[1]["freedBytes"], items[1]["bytes"]);  // the cache holds a link to its file
-    EXPECT_EQ(items[1]["largest"][0]["name"], "left-pad");
-
-    // Read back and written again, it is the same document (its dates to the microsecond).
-    Json again = Json::parse(encodeScanDocument(decodeScanDocument(run.out)));
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        EXPECT_NEAR(again["items"][i]["modified"].get<double>(), items[i]["modified"].get<double>(), 1e-6);
-        again["items"][i]["modified"] = items[i]["modified"];
+    Json document = Json::parse(run.out), again = Json::parse(encodeScanDocument(decodeScanDocument(run.out)));
+    for (std::size_t i = 0; i < document["items"].size(); ++i) {  // read back, the same to the microsecond
+        Json &was = document["items"][i], &is = again["items"][i];
+        EXPECT_NEAR(is["modified"].get<double>(), was["modified"].get<double>(), 1e-6);
+        is["modified"] = was["modified"];
     }
     EXPECT_EQ(again, document);
-    document.erase("items");
+    const Json modules = document["items"][1];  // every key; the link to the cache's file frees nothing
+    EXPECT_TRUE(modules.size() == 16 && modules["files"] == 1 && modules["freedBytes"] < modules["bytes"]) << modules;
+    for (Json& item : document["items"]) item = Json::array({item["path"], item["kind"], item["title"]});
     EXPECT_EQ(document, Json({{"home", fixture.home},
                               {"roots", Json::array({fixture.home + "/Code", "/"})},
                               {"kept", Json::array()},
                               {"cancelled", false},
                               {"notes", Json::array({"Choose a project folder instead of a system location: /",
                                                      "Simulator inventory unavailable. Simulator cleanup is disabled. "
-                                                     "The simulator tool was not asked (--no-simulators)."})}}));
+                                                     "The simulator tool was not asked (--no-simulators)."})},
+                              {"items", Json::array({{fixture.home + "/.npm/_cacache", "caches", "_cacache"},
+                                                     {fixture.modules, "dependencies", "site / node_modules"},
+                                                     {fixture.project + "/.next", "builds", "site / .next"}})}}));
 }
 
 // The table shows the home as "~", hides kept items but counts them, says what cleaning frees and
@@ -270,12 +256,10 @@ TEST(CommandLine, TableAndJsonShowNamesOfAnyBytesSafelyAndKeptItemsAsKept) {
 
     scan.back() = "--json";
     const Outcome json = fixture.run(scan);
-    ASSERT_TRUE(Json::accept(json.out)) << json.err;  // rejects invalid UTF-8
-    const Json document = Json::parse(json.out);      // saved roots replace suggestions
+    const Json document = Json::parse(json.out);  // valid UTF-8 throughout; saved roots replace suggestions
     EXPECT_EQ(Json({document["roots"], document["kept"]}),
               Json({{fixture.home + "/Code"}, {fixture.project + "/.next"}}));
-    // The exact path reads back, so planning finds the item; but a plan's JSON cannot hold the path: a failure, not
-    // "[]".
+    // Planning finds the item by its exact path, but a plan's JSON cannot hold it: a failure, not "[]".
     const std::string exact = fixture.tree.path(project + "/node_modules");
     const Outcome plan = fixture.run({"plan", "--scan", "-", "--no-simulators", exact}, json.out);
     EXPECT_EQ(plan.status, 1);
@@ -299,21 +283,13 @@ TEST(CommandLine, PlanFromAScanOnStandardInputGivesTheExactPlanText) {
     Json older = document;  // from before items said what they free and hold
     for (auto& item : older["items"]) item.erase("freedBytes"), item.erase("largest");
     EXPECT_EQ(fixture.run(plan, older.dump()).out, run.out);
-    // Standard input as given: a socket, which cannot be opened by name (nor can another user's
-    // pipe, as into sudo -u), and a file opened past a header, read from where it stands.
-    const auto planFrom = [&](int fds[2]) {
-        ASSERT_EQ(::write(fds[1], scan.data(), scan.size()), static_cast<ssize_t>(scan.size()));
-        ::close(fds[1]);
-        EXPECT_EQ(quillet(fixture.tree, plan, {}, {.inputFd = fds[0]}).out, run.out);
-        ::close(fds[0]);
-    };
+    // Standard input as given, not reopened by name: a socket cannot be (nor can another user's pipe, as into sudo -u).
     int fds[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    planFrom(fds);
-    const std::string file = fixture.tree.writeFile("with-header.txt", "header\n");
-    fds[0] = ::open(file.c_str(), O_RDONLY), fds[1] = ::open(file.c_str(), O_WRONLY | O_APPEND);
-    ASSERT_EQ(::lseek(fds[0], 7, SEEK_SET), 7);
-    planFrom(fds);
+    ASSERT_EQ(::write(fds[1], scan.data(), scan.size()), static_cast<ssize_t>(scan.size()));
+    ::close(fds[1]);
+    EXPECT_EQ(quillet(fixture.tree, plan, {}, {.inputFd = fds[0]}).out, run.out);
+    ::close(fds[0]);
     // More than the cap is refused as such, whatever errno held before.
     const int fd = ::open(fixture.tree.writeFile("big", std::string(1024 * 1024 + 1, ' ')).c_str(), O_RDONLY);
     errno = ENOENT;
@@ -328,10 +304,10 @@ TEST(CommandLine, PlanFromAScanOnStandardInputGivesTheExactPlanText) {
 TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured) {
     TempTree tree;
     const std::string home = tree.makeDir("home");
-    for (int project = 0; project < 60; ++project) {
-        const std::string base = "home/Code/p" + std::to_string(project);
-        tree.writeFile(base + "/package.json", "{}");
-        for (int file = 0; file < 100; ++file) tree.writeFile(base + "/node_modules/f" + std::to_string(file), "m");
+    for (int file = 0; file < 60 * 100; ++file) {
+        const std::string project = "home/Code/p" + std::to_string(file / 100);
+        if (file % 100 == 0) tree.writeFile(project + "/package.json", "{}");
+        tree.writeFile(project + "/node_modules/f" + std::to_string(file % 100), "m");
     }
     const auto scan = [&](const std::string& output, const Wiring& wiring = {}) {
         return quillet(tree, {"scan", "--no-simulators", "--home", home, "--root", home + "/Code", output}, {}, wiring);
@@ -439,32 +415,22 @@ TEST(Robustness, FilesDatedPastWhatATimePointHoldsAreScannedAndPlanned) {
     const Outcome plan = fixture.run({"plan", "--scan", "-", "--no-simulators", fixture.modules}, scan.out);
     EXPECT_NE(plan.out.find("moveFolderToTrash"), npos) << plan.err;
 
-    // Found by fuzzing: a date between 2262 and the decoder's bound overflowed while being read.
+    // Past the decoder's bound a date is refused; one below it that once overflowed is a fuzz seed.
     std::string text = scan.out;
     const std::size_t at = text.find("\"modified\":");
-    text.replace(at, text.find(',', at) - at, "\"modified\":12796610956.5");
-    const ScanDocument farOff = decodeScanDocument(text);
-    EXPECT_EQ(encodeScanDocument(decodeScanDocument(encodeScanDocument(farOff))), encodeScanDocument(farOff));
     EXPECT_THROW(decodeScanDocument(text.replace(at, text.find(',', at) - at, "\"modified\":1e12")),
                  tarnby::DecodingError);
 }
 
-// Everything below `root` (links not followed) with what a write would change: type and
-// permissions, size, identity, link count, modification and status-change times.
-std::map<std::string, std::vector<long>> listing(const std::string& root) {
-    std::map<std::string, std::vector<long>> result{{root, {}}};
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) result[entry.path()] = {};
-    for (auto& [path, fields] : result) {
+// Everything below `root` (links not followed) with all its status but the access time.
+std::map<std::string, std::string> listing(const std::string& root) {
+    std::map<std::string, std::string> result{{root, ""}};
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) result[entry.path()] = "";
+    for (auto& [path, status] : result) {
         struct stat info {};
         ::lstat(path.c_str(), &info);
-        fields = {info.st_mode,
-                  info.st_size,
-                  static_cast<long>(info.st_ino),
-                  static_cast<long>(info.st_nlink),
-                  info.st_mtim.tv_sec,
-                  info.st_mtim.tv_nsec,
-                  info.st_ctim.tv_sec,
-                  info.st_ctim.tv_nsec};
+        info.st_atim = {};
+        status.assign(reinterpret_cast<const char*>(&info), sizeof info);
     }
     return result;
 }
@@ -473,12 +439,10 @@ std::map<std::string, std::vector<long>> listing(const std::string& root) {
 // memory, a scan is whole or says why not, never crashes; and no file changes, nothing appears.
 TEST(Robustness, UnderFewDescriptorsOrLittleMemoryAScanEndsClearlyAndChangesNothing) {
     FixtureHome fixture;
-    for (int project = 0; project < 30; ++project) {
-        const std::string base = "home/Code/p" + std::to_string(project);
-        fixture.tree.writeFile(base + "/package.json", "{}");
-        for (int file = 0; file < 40; ++file) {
-            fixture.tree.writeFile(base + "/node_modules/m" + std::to_string(file % 8) + "/f" + std::to_string(file));
-        }
+    for (int file = 0; file < 30 * 40; ++file) {
+        const std::string project = "home/Code/p" + std::to_string(file / 40);
+        if (file % 40 == 0) fixture.tree.writeFile(project + "/package.json", "{}");
+        fixture.tree.writeFile(project + "/node_modules/m" + std::to_string(file % 8) + "/f" + std::to_string(file));
     }
     std::string deep = "home/Code/deep/node_modules";
     for (int level = 0; level < 150; ++level) deep += "/d";
@@ -517,8 +481,9 @@ TEST(Robustness, UnderFewDescriptorsOrLittleMemoryAScanEndsClearlyAndChangesNoth
     }
     EXPECT_GT(whole, limits.size() > 3 ? 1U : 0U) << "no memory limit was large enough for a whole scan";
     EXPECT_EQ(listing(fixture.home), before);
-    EXPECT_TRUE(std::filesystem::is_empty(fixture.wiring.workingFolder)) << "the working folder got files";
-    EXPECT_TRUE(std::filesystem::is_empty(fixture.wiring.environment.at("TMPDIR"))) << "the temporary folder got files";
+    EXPECT_TRUE(std::filesystem::is_empty(fixture.wiring.workingFolder) &&
+                std::filesystem::is_empty(fixture.wiring.environment.at("TMPDIR")))
+        << "the working or the temporary folder got files";
 }
 
 }  // namespace
