@@ -22,7 +22,7 @@ for target in "${targets[@]}"; do
     grep -E 'ERROR|invariant broken|SUMMARY' "$log" | head -5 >&2
     failed+=("$target")
   fi
-  grep -E '^stat::(number_of_executed_units|peak_rss_mb|new_units_added)' "$log" | sed "s/^/  /"
+  grep -E '^stat::(number_of_executed_units|peak_rss_mb|new_units_added)' "$log" | sed "s/^/  $target /"
 done
 ((${#failed[@]} == 0)) || { echo "fuzz: failed: ${failed[*]}" >&2; exit 1; }
 echo "fuzz: all ${#targets[@]} targets ran clean for ${seconds}s each"
