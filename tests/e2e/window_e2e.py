@@ -155,9 +155,8 @@ def label(root, text, timeout=20.0):
 def look(root, name):
     """A picture of the screen, and every control in view has the name a screen reader announces."""
     screenshot(name)
-    unnamed = [f"[{node.getRoleName()}] {[pyatspi.stateToString(s) for s in node.getState().getStates()]} "
-               f"{actions(node)}" for node in walk(root) if has(node, SHOWING) and not node.name.strip()
-               and (node.getRoleName() in CONTROLS or has(node, pyatspi.STATE_FOCUSABLE))]
+    unnamed = [f"[{node.getRoleName()}] {actions(node)}" for node in walk(root) if has(node, SHOWING)
+               and not node.name.strip() and (node.getRoleName() in CONTROLS or has(node, pyatspi.STATE_FOCUSABLE))]
     check(not unnamed, f"{name}: controls without an accessible name:\n  " + "\n  ".join(unnamed))
 
 
@@ -271,16 +270,6 @@ def scenario():
     check(set(CHOSEN) <= set(titles), f"the results list has not all of {CHOSEN} (rows: {titles})")
     look(main, "scanned")
 
-    step("search")
-    # A finished scan leaves the keyboard in the search field.
-    check(find(main, "text", "Filter by project or path", states=(SHOWING, FOCUSED)),
-          "the search field does not have the keyboard after the scan")
-    subprocess.run(["xdotool", "type", "--delay", "20", "site"], check=True, timeout=10)
-    wait_for('the list narrowed to "site / node_modules"', lambda: listed(results) == ["site / node_modules"])
-    look(main, "search")
-    press(main, "Clear search")
-    wait_for("the whole list back", lambda: listed(results) == titles)
-
     step("select items")
     # One row from the keyboard, the other through its checkbox on the accessibility bus.
     select_row(results, CHOSEN[0])
@@ -329,14 +318,10 @@ def scenario():
     printed = command_line("plan", "--scan", "-", "--home", args.home, *paths, given=scan_json)
     check(printed.endswith(b"]\n"), f"the command line's plan does not end in a bracket and a line break: {printed!r}")
     expected = printed[:-1]  # the terminal's line break is not part of the plan text
-    # A second copy replaces the first rather than adding to it.
-    for attempt in ("first", "second"):
-        press(sheet, "Copy plan as JSON")
-        time.sleep(0.3)
-        copied = wait_for(f"plan text on the clipboard ({attempt} copy)", clipboard)
-        if copied != expected:
-            raise Failure(f"the {attempt} copy differs from `quillet plan`:\n--- copied\n" +
-                          copied.decode(errors="replace") + "\n--- quillet plan\n" + expected.decode(errors="replace"))
+    press(sheet, "Copy plan as JSON")
+    copied = wait_for("plan text on the clipboard", clipboard)
+    check(copied == expected, "the copy differs from `quillet plan`:\n--- copied\n" + copied.decode(errors="replace")
+          + "\n--- quillet plan\n" + expected.decode(errors="replace"))
 
     step("done")
     press(sheet, "Done")
