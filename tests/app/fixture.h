@@ -8,17 +8,10 @@
 #include <QDialog>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWidget>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <exception>
-#include <memory>
-#include <optional>
 #include <semaphore>
-#include <string>
-#include <vector>
 
 #include "app/model/storage_model.h"
 #include "core/planning/cleanup_plan.h"
@@ -190,15 +183,15 @@ inline tarnby::StorageItem simulator(const std::string& home, const std::string&
 inline tarnby::CleanupPlan plan(const std::string& home, int folders, bool withSimulator) {
     tarnby::CleanupPlan result;
     result.id = "7D7B4F52-3C0E-4A43-9A43-0F4B3B0A9E11";
-    std::vector<tarnby::StorageItem> items;
-    for (int i = 0; i < folders; ++i)
-        items.push_back(folder(home, "site-" + std::to_string(i + 1), 120'000'000 + i * 7'300'000));
-    if (withSimulator) items.push_back(simulator(home, "iPhone 15", false));
-    for (const auto& planned : items) {
+    for (int i = 0; i < folders; ++i) {
+        const auto made = folder(home, "site-" + std::to_string(i + 1), 120'000'000 + i * 7'300'000);
         result.items.push_back(
-            {planned.url, planned.title,
-             planned.deviceID ? tarnby::PlannedOperation::eraseSimulator : tarnby::PlannedOperation::moveFolderToTrash,
-             planned.measurement.bytes});
+            {made.url, made.title, tarnby::PlannedOperation::moveFolderToTrash, made.measurement.bytes});
+    }
+    if (withSimulator) {
+        const auto made = simulator(home, "iPhone 15", false);
+        result.items.push_back(
+            {made.url, made.title, tarnby::PlannedOperation::eraseSimulator, made.measurement.bytes});
     }
     return result;
 }

@@ -61,7 +61,7 @@ def wait_for(what, probe, timeout=20.0):
     """Polls `probe` until it returns something true; fails naming `what` after `timeout` s."""
     deadline = min(time.monotonic() + timeout, finish_by)
     last_error = None
-    while True:
+    while time.monotonic() <= deadline:
         try:
             value = probe()
             if value:
@@ -70,11 +70,9 @@ def wait_for(what, probe, timeout=20.0):
             raise
         except Exception as error:  # the tree changes under us while the window rebuilds
             last_error = error
-        if time.monotonic() > deadline:
-            within = f"before the test's {BUDGET_SECONDS} s ran out" if deadline == finish_by else \
-                f"within {timeout:.0f} s"
-            raise Failure(f"{what} did not happen {within}" + (f" (last error: {last_error})" if last_error else ""))
         time.sleep(0.1)
+    within = f"before the test's {BUDGET_SECONDS} s ran out" if deadline == finish_by else f"within {timeout:.0f} s"
+    raise Failure(f"{what} did not happen {within}" + (f" (last error: {last_error})" if last_error else ""))
 
 
 def start(command, name, **kwargs):
@@ -101,7 +99,7 @@ def stop(process):
 
 def walk(node):
     yield node
-    for child in top_levels(node):
+    for child in children_of(node):
         yield from walk(child)
 
 
@@ -115,19 +113,19 @@ def find(root, role, name=None, starts=None, states=(SHOWING,)):
                  and node.name.startswith(starts or "") and all(has(node, s) for s in states)), None)
 
 
-def top_levels(node):
+def children_of(node):
     return [child for child in map(node.getChildAtIndex, range(node.childCount)) if child is not None]
 
 
 def window(app, title="Quillet", showing=False):
-    return next((w for w in top_levels(app) if w.getRoleName() in ("frame", "dialog") and w.name == title
+    return next((w for w in children_of(app) if w.getRoleName() in ("frame", "dialog") and w.name == title
                  and (not showing or has(w, SHOWING))), None)
 
 
 def sheet_with(app, text):
     """The top-level window (a sheet) that shows the label `text`."""
     return wait_for(f'a window showing "{text}"',
-                    lambda: next((w for w in top_levels(app) if find(w, "label", text)), None))
+                    lambda: next((w for w in children_of(app) if find(w, "label", text)), None))
 
 
 def actions(node):
@@ -247,7 +245,7 @@ def scenario():
 
     def running_application():
         check(quillet.poll() is None, f"the program ended at start with status {quillet.returncode}")
-        return next((a for a in top_levels(pyatspi.Registry.getDesktop(0)) if a.name == "quillet"), None)
+        return next((a for a in children_of(pyatspi.Registry.getDesktop(0)) if a.name == "quillet"), None)
     app = wait_for("the application on the accessibility bus", running_application, timeout=30)
     pyatspi.Registry.registerEventListener(
         lambda event: event.source is not None and event.detail1 == 1 and announced_checked.append(event.source.name),

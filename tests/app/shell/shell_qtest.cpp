@@ -248,13 +248,12 @@ private slots:
                                    key.left(42) + QStringLiteral("p=")}) {
             QVERIFY2(!isPublicEdKey(bad), qPrintable(bad));
         }
-        const QString& feedUrl = kFeed;
         const std::pair<const char*, QByteArray> off[] = {
-            {"no key", infoPlist(std::nullopt, feedUrl)},
+            {"no key", infoPlist(std::nullopt, kFeed)},
             {"no feed", infoPlist(key, std::nullopt)},
             {"plain http feed elsewhere", infoPlist(key, QStringLiteral("http://updates.example.org/a.xml"))},
             {"key as data",
-             QByteArray(infoPlist(std::nullopt, feedUrl))
+             QByteArray(infoPlist(std::nullopt, kFeed))
                  .replace("</dict>", "<key>SUPublicEDKey</key><data>" + key.toLatin1() + "</data></dict>")},
         };
         for (const auto& [name, plist] : off) {
@@ -263,7 +262,7 @@ private slots:
             updater.checkForUpdates();
             QVERIFY2(!updater.dialog(), name);
         }
-        for (const QString& on : {feedUrl, QStringLiteral("http://127.0.0.1:8080/a.xml")}) {
+        for (const QString& on : {kFeed, QStringLiteral("http://127.0.0.1:8080/a.xml")}) {
             QVERIFY(AppUpdater(setupFor(on)).canCheck());
         }
     }
