@@ -39,7 +39,6 @@ public:
 
     const std::string& name() const { return m_name; }
     bool isOption() const { return m_name.size() > 1 && m_name.front() == '-' && !m_afterSeparator; }
-    bool isHelp() const { return isOption() && (m_name == "--help" || m_name == "-h"); }
 
     // An empty value is refused: an unset variable in a script would otherwise name the
     // working folder.
