@@ -18,9 +18,8 @@ void quillet::fuzz::fuzzOne(std::string_view input) {
         return;
     }
     // Scans and plans would read this machine's home; the rest only print.
-    for (const auto reads : {cli::Command::scan, cli::Command::suggest, cli::Command::plan}) {
-        if (invocation.command == reads) return;
-    }
+    using enum cli::Command;
+    if (invocation.command == scan || invocation.command == suggest || invocation.command == plan) return;
     static std::FILE* sink = std::fopen("/dev/null", "w");
     const int status = cli::runCommandLine(arguments, sink, sink);
     if (status != cli::kSuccess && status != cli::kUsage)

@@ -7,9 +7,8 @@ void quillet::fuzz::fuzzOne(std::string_view input) {
     namespace paths = tarnby::paths;
     const std::string once = paths::standardized(input);
     if (paths::standardized(once) != once) violated("standardizing twice changes the path");
-    if (once.empty()) violated("a standardized path is empty");
-    if (once.find("//") != std::string::npos) violated("a standardized path has an empty component");
-    if (once.size() > 1 && once.back() == '/') violated("a standardized path ends with a separator");
+    if (once.empty() || once.find("//") != once.npos || (once.size() > 1 && once.back() == '/'))
+        violated("a standardized path is empty, or has an empty component or a separator at its end");
     if (input.starts_with('/') != once.starts_with('/')) violated("standardizing changed whether a path is absolute");
     if (input.starts_with('/')) {
         if (paths::hasDotComponent(once)) violated("an absolute standardized path keeps \".\" or \"..\"");
@@ -18,7 +17,6 @@ void quillet::fuzz::fuzzOne(std::string_view input) {
         if (once != "/" && paths::appending(up, paths::lastComponent(once)) != once) {
             violated("parent and last component do not make the path again");
         }
-        if (paths::liesInside(once, once)) violated("a folder lies inside itself");
     }
     // Split at its first byte 0x00, the input is a "home" and a path to shorten with it.
     if (const std::size_t split = input.find('\0'); split != std::string_view::npos) {

@@ -1,7 +1,6 @@
 #pragma once
 
-// What the fuzz targets share. Each defines fuzzOne(), checking one input; the one file of a
-// target that includes this header also gets the entry point libFuzzer calls.
+// What the fuzz targets share; the one file of a target that includes this gets libFuzzer's entry point.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,23 +15,21 @@ namespace quillet::fuzz {
 
 void fuzzOne(std::string_view input);
 
-// Aborts with `what` on standard error: a broken invariant is a finding like a crash.
+// A broken invariant is a finding like a crash.
 [[noreturn]] inline void violated(const char* what) {
     std::fprintf(stderr, "invariant broken: %s\n", what);
     std::abort();
 }
 
-// What `decode` makes of `input`, or nothing when it refuses the input with a DecodingError.
+// What `decode` makes of `input`, or nothing when it refuses it with a DecodingError.
 template <class Decode>
-auto decoded(Decode decode, std::string_view input) -> std::optional<decltype(decode(input))> {
-    try {
-        return decode(input);
-    } catch (const tarnby::DecodingError&) {
-        return std::nullopt;
-    }
+auto decoded(Decode decode, std::string_view input) -> std::optional<decltype(decode(input))> try {
+    return decode(input);
+} catch (const tarnby::DecodingError&) {
+    return std::nullopt;
 }
 
-// A private folder for the run, removed at exit: after static destructors, so its name is never destroyed.
+// A private folder for the run, removed at exit (after static destructors, so its name is leaked, not destroyed).
 inline const std::string& scratchFolder() {
     static const std::string& folder = *[] {
         auto* made = new std::string(std::filesystem::temp_directory_path().string() + "/quillet-fuzz-XXXXXX");
@@ -46,7 +43,7 @@ inline const std::string& scratchFolder() {
     return folder;
 }
 
-// Replaces the file at `path`, making its folders; a fuzzer that silently tests nothing is worse than one that stops.
+// A fuzzer that silently tests nothing is worse than one that stops.
 inline void writeWhole(const std::string& path, std::string_view contents) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     if (!(std::ofstream(path, std::ios::binary) << contents).flush()) violated("cannot write a scratch file");

@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
-# Builds the fuzz preset and runs every fuzz target (or those named) for SECONDS (default 60) each,
-# from the seeds in fuzz/corpus/<target>/. New inputs go to build/fuzz/corpus/<target>/, crashes and
-# hangs to build/fuzz/artifacts/<target>/. Exits non-zero when any target failed.
+# Runs every fuzz target (or those named) for SECONDS (default 60) each from fuzz/corpus/<target>/;
+# new inputs go to build/fuzz/corpus/<target>/, findings to build/fuzz/artifacts/<target>/.
 # Usage: fuzz/run.sh [SECONDS] [TARGET…]
 set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60} && shift || true
-# Only the fuzz targets: the preset has the app on for the update feed's Qt, not to build the window.
 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz --target fuzzers || exit 1
-# Leaks are findings too; a reproducer of a past finding must not stop the run before it starts.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # Two targets write a scratch file per input; a memory file system keeps fsync from setting the pace.
@@ -19,14 +16,13 @@ targets=("$@") failed=()
 for target in "${targets[@]}"; do
   log=build/fuzz/$target.log artifacts=build/fuzz/artifacts/$target
   mkdir -p "build/fuzz/corpus/$target" "$artifacts" "fuzz/corpus/$target"
-  echo "fuzz: $target for ${seconds}s"
   if ! build/fuzz/fuzz/"$target" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 -max_len=65536 \
     -print_final_stats=1 -artifact_prefix="$artifacts/" "build/fuzz/corpus/$target" "fuzz/corpus/$target" >"$log" 2>&1; then
     echo "fuzz: $target FAILED; see $log and $artifacts/" >&2
     grep -E 'ERROR|invariant broken|SUMMARY' "$log" | head -5 >&2
     failed+=("$target")
   fi
-  grep -E '^stat::(number_of_executed_units|peak_rss_mb|new_units_added)' "$log" | sed "s/^/  /"
+  grep -E '^stat::(number_of_executed_units|peak_rss_mb|new_units_added)' "$log" | sed "s/^/  $target /"
 done
 ((${#failed[@]} == 0)) || { echo "fuzz: failed: ${failed[*]}" >&2; exit 1; }
 echo "fuzz: all ${#targets[@]} targets ran clean for ${seconds}s each"

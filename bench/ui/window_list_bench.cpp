@@ -19,7 +19,7 @@
 #include "app/window/content_view.h"
 #include "app/window/results_model.h"
 #include "core/browsing/result_browsing.h"
-#include "tests/app/fixture.h"
+#include "tools/pictures/sample_items.h"
 
 namespace {
 

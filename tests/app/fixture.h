@@ -8,17 +8,10 @@
 #include <QDialog>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWidget>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <exception>
-#include <memory>
-#include <optional>
 #include <semaphore>
-#include <string>
-#include <vector>
 
 #include "app/model/storage_model.h"
 #include "core/planning/cleanup_plan.h"
@@ -190,15 +183,15 @@ inline tarnby::StorageItem simulator(const std::string& home, const std::string&
 inline tarnby::CleanupPlan plan(const std::string& home, int folders, bool withSimulator) {
     tarnby::CleanupPlan result;
     result.id = "7D7B4F52-3C0E-4A43-9A43-0F4B3B0A9E11";
-    std::vector<tarnby::StorageItem> items;
-    for (int i = 0; i < folders; ++i)
-        items.push_back(folder(home, "site-" + std::to_string(i + 1), 120'000'000 + i * 7'300'000));
-    if (withSimulator) items.push_back(simulator(home, "iPhone 15", false));
-    for (const auto& planned : items) {
+    for (int i = 0; i < folders; ++i) {
+        const auto made = folder(home, "site-" + std::to_string(i + 1), 120'000'000 + i * 7'300'000);
         result.items.push_back(
-            {planned.url, planned.title,
-             planned.deviceID ? tarnby::PlannedOperation::eraseSimulator : tarnby::PlannedOperation::moveFolderToTrash,
-             planned.measurement.bytes});
+            {made.url, made.title, tarnby::PlannedOperation::moveFolderToTrash, made.measurement.bytes});
+    }
+    if (withSimulator) {
+        const auto made = simulator(home, "iPhone 15", false);
+        result.items.push_back(
+            {made.url, made.title, tarnby::PlannedOperation::eraseSimulator, made.measurement.bytes});
     }
     return result;
 }
@@ -234,49 +227,6 @@ inline tarnby::FreedSpace freedAll(const tarnby::CleanupPlan& plan) {
     tarnby::FreedSpace freed;
     for (const auto& entry : plan.items) freed.bytes += entry.estimatedBytes;
     return freed;
-}
-
-// A long, realistic list: projects under the home folder, every kind, spread sizes and dates,
-// some undated, some protected or incompletely measured. The same list for the same count.
-inline std::vector<tarnby::StorageItem> sampleItems(const std::string& home, std::size_t count) {
-    static const char* const kWords[] = {"atlas", "Beacon", "cedar",  "Drift",    "ember",
-                                         "fjord", "Grove",  "harbor", "Über-app", "juniper"};
-    static const char* const kTargets[] = {"node_modules", "target", ".build", ".next"};
-    static const tarnby::StorageKind kKinds[] = {tarnby::StorageKind::dependencies, tarnby::StorageKind::builds,
-                                                 tarnby::StorageKind::builds, tarnby::StorageKind::builds};
-    std::vector<tarnby::StorageItem> items;
-    items.reserve(count);
-    std::uint64_t state = 42;
-    auto next = [&state] {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return state >> 33;
-    };
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t target = next() % 4;
-        const std::string project = std::string(kWords[next() % 10]) + "-" + kWords[next() % 10] + std::to_string(i);
-        std::string path = home + "/Code/client" + std::to_string(i % 37) + "/" + project + "/" + kTargets[target];
-        const std::optional<int> age =
-            next() % 9 == 0 ? std::nullopt : std::optional<int>(static_cast<int>(next() % 400));
-        tarnby::StorageItem made = item(std::move(path), project + " " + kTargets[target], kKinds[target],
-                                        static_cast<std::int64_t>(next() % 4'000'000'000ULL), age);
-        if (i % 11 == 5) {
-            made.kind = tarnby::StorageKind::caches;
-            made.url = home + "/Library/Caches/cache-" + std::to_string(i);
-            made.title = "Package cache " + std::to_string(i);
-        }
-        if (i % 13 == 7) {
-            made.kind = tarnby::StorageKind::simulators;
-            made.url = home + "/Library/Developer/CoreSimulator/Devices/" + std::to_string(100000 + i);
-            made.title = "iPhone 15 Pro (" + std::to_string(i) + ")";
-            made.deviceID = std::to_string(100000 + i);
-            if (i % 3 == 0) made.protection = "This simulator is booted.";
-        }
-        if (i % 17 == 3) made.measurement.complete = false;
-        items.push_back(std::move(made));
-    }
-    std::stable_sort(items.begin(), items.end(),
-                     [](const auto& a, const auto& b) { return a.measurement.bytes > b.measurement.bytes; });
-    return items;
 }
 
 // Shows the sheet window-modal, as the window opens it, and waits until it is on screen.

@@ -24,7 +24,6 @@
 #include "core/platform/file_system.h"
 #include "core/preferences/saved_preferences.h"
 #include "core/records/storage_error.h"
-#include "core/scanning/file_inspection.h"
 #include "tests/support/temp_tree.h"
 
 namespace quillet::cli {
@@ -36,13 +35,13 @@ using Arguments = std::vector<std::string>;
 constexpr auto npos = std::string::npos;
 
 struct Outcome {
-    int status = -1;  // the exit status, or 128 and the signal that ended it
+    int status = -1;  // or 128 and the signal that ended it
     std::string out, err;
 };
 
 struct Wiring {
-    int inputFd = -1;          // standard input, instead of a file holding the input text
-    std::string outPath = {};  // standard output, instead of a file that is read back
+    int inputFd = -1;          // instead of a file holding the input text
+    std::string outPath = {};  // instead of a file that is read back
     uid_t user = static_cast<uid_t>(-1);
     std::map<std::string, std::string> environment = {};  // changes to the child's environment only
     std::string workingFolder = {};
@@ -93,7 +92,7 @@ struct FixtureHome {
     std::string home = tree.makeDir("home");
     std::string project = home + "/Code/site";
     std::string modules = project + "/node_modules";
-    Wiring wiring;
+    Wiring wiring{.environment = {{"TMPDIR", tree.makeDir("tmp")}}, .workingFolder = tree.makeDir("work")};
 
     FixtureHome() {
         tree.writeFile("home/Code/site/package.json", "{}");
@@ -101,59 +100,47 @@ struct FixtureHome {
         tree.writeFile("home/Code/site/.next/cache/a", "x");
         tree.writeFile("home/.npm/_cacache/index", std::string(20000, 'y'));
         tree.hardLink("home/Code/site/node_modules/left-pad/index.js", "home/.npm/_cacache/content/left-pad");
-        wiring.workingFolder = tree.makeDir("work");
-        wiring.environment["TMPDIR"] = tree.makeDir("tmp");
     }
 
     Outcome run(const Arguments& arguments, const std::string& input = {}) const {
         return quillet(tree, arguments, input, wiring);
     }
-    Outcome scan(const Arguments& more = {"--json"}) const {
-        Arguments arguments{"scan", "--no-simulators", "--home", home, "--root", home + "/Code"};
-        arguments.insert(arguments.end(), more.begin(), more.end());
-        return run(arguments);
+    Outcome scan(Arguments more = {"--json"}) const {
+        more.insert(more.begin(), {"scan", "--no-simulators", "--home", home, "--root", home + "/Code"});
+        return run(more);
     }
 };
 
-// Every invocation with a known answer: its text and status 0, or status 2 with one line on standard
-// error and nothing on standard output. Each that prints fails with 1 if the output cannot be written.
+// Every invocation answers with its text and status 0, or status 2 with one line on standard error
+// and nothing on standard output. Each that prints fails with 1 if the output cannot be written.
 TEST(CommandLine, AnswersEachInvocationWithItsTextOrOneLineAndStatusTwo) {
     FixtureHome fixture;
-    const std::string home = fixture.home, code = home + "/Code", missing = fixture.tree.path("missing");
-    const std::string file = fixture.tree.writeFile("file"), corrupt = fixture.tree.writeFile("bad", "{\"home\":3}");
-    const std::string link = fixture.tree.symlink(code, "code-link"), homeLink = fixture.tree.symlink(home, "h-link");
-    const auto followed = [](const std::string& what, const std::string& rule, const std::string& target) {
-        return what + ", and " + rule + " are not followed through links; give the folder it points to: " + target;
-    };
-    const std::string linkedRoot = followed("the project folder " + link + " is a symbolic link", "roots", code);
+    TempTree& tree = fixture.tree;
+    const std::string home = fixture.home, code = home + "/Code", missing = tree.path("missing");
+    const std::string file = tree.writeFile("file"), corrupt = tree.writeFile("bad", "{\"home\":3}");
+    const std::string link = tree.symlink(code, "code-link"), homeLink = tree.symlink(home, "h-link");
+    const std::string linked = ", and roots are not followed through links; give the folder it points to: " + code;
     const std::string unknown = "quillet plan: no item of the scan has the path ";
-    // Suggestions: the usual project folders and folders holding a project, in natural order.
-    const std::string other = fixture.tree.makeDir("other");
-    for (const char* folder : {"src", "Developer", "notes"}) fixture.tree.makeDir("other/" + std::string(folder));
-    fixture.tree.writeFile("other/proj10/Cargo.toml");
-    fixture.tree.writeFile("other/proj2/package.json");
-    const std::string suggested = other + "/Developer\n" + other + "/proj2\n" + other + "/proj10\n" + other + "/src\n";
     struct Row {
         Arguments arguments;
         std::string err, out = {};
     };
     const std::vector<Row> rows{
-        // Without arguments `quillet` is the window; the usage is its own subcommand, and a
-        // subcommand's help is given whatever else is on the line.
+        // Without arguments `quillet` is the window; a subcommand's help wins over the rest of the line.
         {{"help"}, "", helpText()},
-        {{"--help"}, "", helpText()},
         {{"-h"}, "", helpText()},
         {{"plan", "--bogus", "--help"}, "", helpText("plan")},
         {{"help", "plan"}, "", helpText("plan")},
-        {{"scan", "--help"}, "", helpText("scan")},
         {{"suggest", "-h"}, "", helpText("suggest")},
         {{"--version"}, "", "quillet " QUILLET_VERSION "\n"},
-        {{"suggest", "--home", other}, "", suggested},
+        {{"scan", "--json", "--no-simulators", "--home", home}, "", "?"},  // "?": any text
+        {{"scan", "--no-simulators", "--home", home}, "", "?"},
+        {{"plan", "--scan", "-", "--no-simulators", fixture.modules}, "", "?"},
+        {{"suggest", "--home", home}, "", code + "\n"},
         {{"frobnicate"}, "quillet: unknown command frobnicate (try quillet help)"},
         {{"scan", "--bogus"}, "quillet scan: unknown option --bogus (see quillet scan --help)"},
         {{"scan", "--home"}, "quillet scan: --home needs a value"},
         {{"scan", "--home="}, "quillet scan: --home needs a value, not an empty one"},
-        {{"scan", "--root", ""}, "quillet scan: --root needs a value, not an empty one"},
         {{"scan", "--json=yes"}, "quillet scan: --json takes no value"},
         {{"scan", "--json", "--json-stream"}, "quillet scan: choose one of --json and --json-stream"},
         {{"scan", "--simulators", "f", "--no-simulators"},
@@ -173,100 +160,67 @@ TEST(CommandLine, AnswersEachInvocationWithItsTextOrOneLineAndStatusTwo) {
         {{"plan", "--scan", "-", home + "/nothing"}, unknown + home + "/nothing"},
         {{"plan", "--scan", "-", "~x/Code/site/node_modules"}, unknown + "~x/Code/site/node_modules"},
         {{"plan", "--scan", "-", "--", "--x=y", "--no-simulators"}, unknown + "--x=y"},
-        // Nothing is scanned: a missing root is a mistake, not an empty result. The core takes a
-        // linked home for unsafe and would find nothing in it: refused up front.
+        // Refused before scanning: a missing root is a mistake, not an empty result, and a linked home would find
+        // nothing.
         {{"scan", "--home", missing}, "quillet scan: the home folder " + missing + " does not exist"},
         {{"suggest", "--home", file}, "quillet suggest: the home folder " + file + " is not a folder"},
         {{"plan", "--scan", "-", "--home", homeLink, "~/x"},
-         "quillet plan: " + followed("the home folder " + homeLink + " is a symbolic link", "home folders", home)},
+         "quillet plan: the home folder " + homeLink +
+             " is a symbolic link, and home folders are not followed through links; give the folder it points to: " +
+             home},
         {{"scan", "--home", home, "--root", code, "--root", missing},
          "quillet scan: the project folder " + missing + " does not exist"},
-        {{"scan", "--home", home, "--root", file}, "quillet scan: the project folder " + file + " is not a folder"},
-        {{"scan", "--home", home, "--root", link}, "quillet scan: " + linkedRoot},
-        {{"plan", "--scan", "-", "--root", link, "~/x"}, "quillet plan: " + linkedRoot},
+        {{"scan", "--home", home, "--root", link},
+         "quillet scan: the project folder " + link + " is a symbolic link" + linked},
         {{"scan", "--home", home, "--root", homeLink + "/Code"},
-         "quillet scan: " +
-             followed("the project folder " + homeLink + "/Code lies behind a symbolic link", "roots", code)}};
+         "quillet scan: the project folder " + homeLink + "/Code lies behind a symbolic link" + linked}};
     const std::string document = fixture.scan().out;
-    std::vector<Arguments> printing{{"scan", "--json", "--no-simulators", "--home", home},
-                                    {"scan", "--no-simulators", "--home", home},
-                                    {"plan", "--scan", "-", "--no-simulators", fixture.modules}};
+    Wiring full = fixture.wiring;
+    full.outPath = "/dev/full";
     for (const auto& [arguments, err, out] : rows) {
         SCOPED_TRACE(arguments.back());
         const Outcome run = fixture.run(arguments, document);
         EXPECT_EQ(run.status, err.empty() ? 0 : 2);
-        EXPECT_EQ(run.out, out);
+        EXPECT_EQ(run.out, out == "?" ? run.out : out);
         EXPECT_EQ(run.err, err.empty() ? "" : err + "\n");
-        if (err.empty()) printing.push_back(arguments);
+        if (!err.empty()) continue;
+        const Outcome unwritten = quillet(tree, arguments, document, full);
+        EXPECT_EQ(unwritten.status, 1);
+        EXPECT_EQ(unwritten.err, "quillet: the output could not be written: No space left on device\n");
     }
-    Wiring full = fixture.wiring;
-    full.outPath = "/dev/full";
-    for (const Arguments& arguments : printing) {
-        SCOPED_TRACE(arguments.back());
-        const Outcome run = quillet(fixture.tree, arguments, document, full);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, "quillet: the output could not be written: No space left on device\n");
-    }
-
-    const std::string locked = fixture.tree.makeDir("locked");
+    const std::string locked = tree.makeDir("locked");
     ::chmod(locked.c_str(), 0);
     const Wiring asNobody{.user = static_cast<uid_t>(::geteuid() == 0 ? 65534 : -1)};  // root could read it anyway
-    const Outcome run = quillet(fixture.tree, {"suggest", "--home", locked}, {}, asNobody);
+    const Outcome run = quillet(tree, {"suggest", "--home", locked}, {}, asNobody);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "quillet suggest: the home folder " + locked + " cannot be read: Permission denied\n");
 }
 
-// The item at `path` as the core measures it, as `scan --json` should list it; the catalogue's
-// texts are taken from `listed`, and so is its date once it matches to the microsecond.
-Json measuredItem(const Json& listed, const std::string& path, const std::string& kind, const std::string& title) {
-    const auto measured = tarnby::FileInspection::measure(path, tarnby::ScanCancellation());
-    Json largest = Json::array();
-    for (const auto& child : measured.largest) largest.push_back({{"name", child.name}, {"bytes", child.bytes}});
-    EXPECT_NEAR(listed["modified"].get<double>(),
-                std::chrono::duration<double>(measured.modified->time_since_epoch()).count(), 1e-6);
-    Json item = listed;  // for its catalogue texts and its date
-    item.update(
-        Json::parse(R"({"complete":true,"selectable":true,"deviceID":null,"lastBoot":null,"protection":null})"));
-    item.update({{"path", path},
-                 {"kind", kind},
-                 {"title", title},
-                 {"bytes", measured.bytes},
-                 {"files", measured.files},
-                 {"fingerprint", measured.fingerprint},
-                 {"freedBytes", measured.freedBytes},
-                 {"largest", largest}});
-    return item;
-}
-
+// `scan --json` lists every item the core found with all it measured, and reads back the same.
 TEST(CommandLine, ScanJsonIsTheWholeScanAndReadsBackTheSame) {
     FixtureHome fixture;
     const Outcome run = fixture.scan({"--json", "--root", "/"});
     ASSERT_EQ(run.status, 0) << run.err;
-    const Json document = Json::parse(run.out);
-    const Json& items = document["items"];
-    ASSERT_EQ(items.size(), 3U);
-    ASSERT_EQ(items[0].size(), 16U);  // every key, and no other
-    EXPECT_EQ(document,
-              Json({{"home", fixture.home},
-                    {"roots", Json::array({fixture.home + "/Code", "/"})},
-                    {"kept", Json::array()},
-                    {"cancelled", false},
-                    {"notes", Json::array({"Choose a project folder instead of a system location: /",
-                                           "Simulator inventory unavailable. Simulator cleanup is disabled. The "
-                                           "simulator tool was not asked (--no-simulators)."})},
-                    {"items",
-                     {measuredItem(items[0], fixture.home + "/.npm/_cacache", "caches", "_cacache"),
-                      measuredItem(items[1], fixture.modules, "dependencies", "site / node_modules"),
-                      measuredItem(items[2], fixture.project + "/.next", "builds", "site / .next")}}}));
-    EXPECT_LT(items[1]["freedBytes"], items[1]["bytes"]);  // the cache holds a link to its file
-
-    // Read back and written again, it is the same document (its dates to the microsecond).
-    Json again = Json::parse(encodeScanDocument(decodeScanDocument(run.out)));
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        EXPECT_NEAR(again["items"][i]["modified"].get<double>(), items[i]["modified"].get<double>(), 1e-6);
-        again["items"][i]["modified"] = items[i]["modified"];
+    Json document = Json::parse(run.out), again = Json::parse(encodeScanDocument(decodeScanDocument(run.out)));
+    for (std::size_t i = 0; i < document["items"].size(); ++i) {  // read back, the same to the microsecond
+        Json &was = document["items"][i], &is = again["items"][i];
+        EXPECT_NEAR(is["modified"].get<double>(), was["modified"].get<double>(), 1e-6);
+        is["modified"] = was["modified"];
     }
     EXPECT_EQ(again, document);
+    const Json modules = document["items"][1];  // every key; the link to the cache's file frees nothing
+    EXPECT_TRUE(modules.size() == 16 && modules["files"] == 1 && modules["freedBytes"] < modules["bytes"]) << modules;
+    for (Json& item : document["items"]) item = Json::array({item["path"], item["kind"], item["title"]});
+    EXPECT_EQ(document, Json({{"home", fixture.home},
+                              {"roots", Json::array({fixture.home + "/Code", "/"})},
+                              {"kept", Json::array()},
+                              {"cancelled", false},
+                              {"notes", Json::array({"Choose a project folder instead of a system location: /",
+                                                     "Simulator inventory unavailable. Simulator cleanup is disabled. "
+                                                     "The simulator tool was not asked (--no-simulators)."})},
+                              {"items", Json::array({{fixture.home + "/.npm/_cacache", "caches", "_cacache"},
+                                                     {fixture.modules, "dependencies", "site / node_modules"},
+                                                     {fixture.project + "/.next", "builds", "site / .next"}})}}));
 }
 
 // The table shows the home as "~", hides kept items but counts them, says what cleaning frees and
@@ -282,7 +236,7 @@ TEST(CommandLine, TableAndJsonShowNamesOfAnyBytesSafelyAndKeptItemsAsKept) {
     for (const std::string& character : raw) name += character;
     const std::string project = "home/Code/" + name + "é", longName(255, 'n');
     fixture.tree.writeFile(project + "/package.json", "{}");
-    for (const std::string child : {"line\nbreak", "pipe|name", "\xff\xfe invalid", longName.c_str()}) {
+    for (const std::string child : {"line\nbreak", "\xff\xfe invalid", longName.c_str()}) {
         fixture.tree.writeFile(project + "/node_modules/" + child, child);
     }
     Arguments scan{"scan", "--no-simulators", "--home", fixture.home};
@@ -290,7 +244,7 @@ TEST(CommandLine, TableAndJsonShowNamesOfAnyBytesSafelyAndKeptItemsAsKept) {
     ASSERT_EQ(table.status, 0) << table.err;
     // The listed items hold the shared file; cleaning them all frees it once.
     for (const std::string part :
-         {"  ~/Code/site/node_modules\n", "  ~/.npm/_cacache\n", "in 3 items (1 kept item hidden",
+         {"  site / node_modules  ", "  ~/.npm/_cacache\n", "in 3 items (1 kept item hidden",
           "  ~/Code/a\\n\\u009b\\u202e\\u2066\\u2069\\u200f\\u061c\\u2028\\xffé/node_modules\n",
           "\nCleaning them all would free ", "\n  Simulator inventory unavailable."}) {
         EXPECT_NE(table.out.find(part), npos) << part << " in\n" << table.out;
@@ -302,18 +256,11 @@ TEST(CommandLine, TableAndJsonShowNamesOfAnyBytesSafelyAndKeptItemsAsKept) {
 
     scan.back() = "--json";
     const Outcome json = fixture.run(scan);
-    ASSERT_TRUE(Json::accept(json.out)) << json.err;  // rejects invalid UTF-8
-    const Json document = Json::parse(json.out);
-    EXPECT_EQ(document["roots"], Json::array({fixture.home + "/Code"}));  // saved roots replace suggestions
-    EXPECT_EQ(document["kept"], Json::array({fixture.project + "/.next"}));
-    // The exact path still round-trips for planning, and its walk saw everything.
-    const ScanDocument decoded = decodeScanDocument(json.out);
+    const Json document = Json::parse(json.out);  // valid UTF-8 throughout; saved roots replace suggestions
+    EXPECT_EQ(Json({document["roots"], document["kept"]}),
+              Json({{fixture.home + "/Code"}, {fixture.project + "/.next"}}));
+    // Planning finds the item by its exact path, but a plan's JSON cannot hold it: a failure, not "[]".
     const std::string exact = fixture.tree.path(project + "/node_modules");
-    const auto item = std::ranges::find(decoded.result.items, exact, &tarnby::StorageItem::url);
-    ASSERT_NE(item, decoded.result.items.end());
-    EXPECT_TRUE(item->measurement.complete);
-    EXPECT_EQ(item->title, name.substr(0, name.size() - 1) + "\xEF\xBF\xBDé / node_modules");
-    // Planning it finds the item, but a plan's JSON cannot hold the path: a failure, not "[]".
     const Outcome plan = fixture.run({"plan", "--scan", "-", "--no-simulators", exact}, json.out);
     EXPECT_EQ(plan.status, 1);
     EXPECT_NE(plan.err.find("could not be written as JSON text"), npos) << plan.err;
@@ -327,57 +274,40 @@ TEST(CommandLine, PlanFromAScanOnStandardInputGivesTheExactPlanText) {
     const Arguments plan{"plan", "--scan", "-", "--no-simulators", modules, "~/Code/site/node_modules"};
     const Outcome run = fixture.run(plan, scan);
     ASSERT_EQ(run.status, 0) << run.err;
-    std::string escaped;
-    for (const char c : modules) escaped += (c == '/') ? std::string("\\/") : std::string(1, c);
-    const std::string element = "  {\n    \"estimatedBytes\" : " + document["items"][1]["bytes"].dump() +
-                                ",\n    \"operation\" : \"moveFolderToTrash\",\n    \"path\" : \"" + escaped +
-                                "\",\n    \"title\" : \"site \\/ node_modules\"\n  }";
-    EXPECT_EQ(run.out, "[\n" + element + ",\n" + element + "\n]\n");
-    EXPECT_EQ(run.err, "");
-    // A document from before items said what they free and hold plans the same.
-    Json older = document;
+    const Json element = {{"estimatedBytes", document["items"][1]["bytes"]},
+                          {"operation", "moveFolderToTrash"},
+                          {"path", modules},
+                          {"title", "site / node_modules"}};  // its text is the planner's
+    EXPECT_EQ(Json::parse(run.out), Json::array({element, element}));
+    EXPECT_TRUE(run.out.starts_with("[\n  {\n") && run.out.ends_with("\n]\n") && run.err.empty()) << run.out << run.err;
+    Json older = document;  // from before items said what they free and hold
     for (auto& item : older["items"]) item.erase("freedBytes"), item.erase("largest");
     EXPECT_EQ(fixture.run(plan, older.dump()).out, run.out);
-    // Standard input as given: a socket, which cannot be opened by name (nor can another user's
-    // pipe, as into sudo -u), and a file opened past a header, read from where it stands.
-    const auto planFrom = [&](int fds[2]) {
-        ASSERT_EQ(::write(fds[1], scan.data(), scan.size()), static_cast<ssize_t>(scan.size()));
-        ::close(fds[1]);
-        EXPECT_EQ(quillet(fixture.tree, plan, {}, {.inputFd = fds[0]}).out, run.out);
-        ::close(fds[0]);
-    };
+    // Standard input as given, not reopened by name: a socket cannot be (nor can another user's pipe, as into sudo -u).
     int fds[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    planFrom(fds);
-    const std::string file = fixture.tree.writeFile("with-header.txt", "header\n");
-    fds[0] = ::open(file.c_str(), O_RDONLY), fds[1] = ::open(file.c_str(), O_WRONLY | O_APPEND);
-    ASSERT_EQ(::lseek(fds[0], 7, SEEK_SET), 7);
-    planFrom(fds);
+    ASSERT_EQ(::write(fds[1], scan.data(), scan.size()), static_cast<ssize_t>(scan.size()));
+    ::close(fds[1]);
+    EXPECT_EQ(quillet(fixture.tree, plan, {}, {.inputFd = fds[0]}).out, run.out);
+    ::close(fds[0]);
     // More than the cap is refused as such, whatever errno held before.
     const int fd = ::open(fixture.tree.writeFile("big", std::string(1024 * 1024 + 1, ' ')).c_str(), O_RDONLY);
     errno = ENOENT;
     const Input input = readAll(fd, 1024 * 1024);
     ::close(fd);
     EXPECT_TRUE(!input.text && input.problem.starts_with("is larger than 1 MiB")) << input.problem;
-    // A path through a link names the item it resolves to.
     const std::string link = fixture.tree.symlink(fixture.home + "/Code", "code-link") + "/site/.next";
     EXPECT_EQ(Json::parse(fixture.run({"plan", "--scan", "-", "--no-simulators", link}, scan).out)[0]["path"],
-              fixture.project + "/.next");
-
-    // A change after the scan keeps the item out, with the reason on standard error.
-    fixture.tree.writeFile("home/Code/site/node_modules/new-file", "z");
-    const Outcome changed = fixture.run({"plan", "--scan", "-", "--no-simulators", modules}, scan);
-    EXPECT_EQ(Json::parse(changed.out), Json::array());
-    EXPECT_EQ(changed.err, "site / node_modules: This item changed after the scan. Scan again before cleaning it.\n");
+              fixture.project + "/.next");  // the item the link resolves to
 }
 
 TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured) {
     TempTree tree;
     const std::string home = tree.makeDir("home");
-    for (int project = 0; project < 60; ++project) {
-        const std::string base = "home/Code/p" + std::to_string(project);
-        tree.writeFile(base + "/package.json", "{}");
-        for (int file = 0; file < 100; ++file) tree.writeFile(base + "/node_modules/f" + std::to_string(file), "m");
+    for (int file = 0; file < 60 * 100; ++file) {
+        const std::string project = "home/Code/p" + std::to_string(file / 100);
+        if (file % 100 == 0) tree.writeFile(project + "/package.json", "{}");
+        tree.writeFile(project + "/node_modules/f" + std::to_string(file % 100), "m");
     }
     const auto scan = [&](const std::string& output, const Wiring& wiring = {}) {
         return quillet(tree, {"scan", "--no-simulators", "--home", home, "--root", home + "/Code", output}, {}, wiring);
@@ -386,30 +316,29 @@ TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured
     std::map<std::string, Json> whole;
     for (const Json& item : document["items"]) whole[item["path"].get<std::string>()] = item;
     document.erase("items");
-    // A line per item as measured, each as the whole scan lists it unless a stop caught it
-    // measuring (and noted it); then the rest of the document. Gives the items and the incomplete.
+    // A line per item as measured, each as the whole scan lists it unless a stop caught it measuring
+    // (and noted it); then the rest of the document. Gives the items and the incomplete.
     const auto check = [&](const std::string& text, bool stopped) {
         std::vector<Json> lines;
         std::istringstream stream(text);
         for (std::string line; std::getline(stream, line);) lines.push_back(Json::parse(line));
         const Json rest = lines.back();
-        EXPECT_EQ(rest["cancelled"], stopped);
         std::size_t incomplete = 0;
-        for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-            const bool complete = lines[i]["complete"];
-            const std::string path = lines[i]["path"];
-            EXPECT_EQ(lines[i], complete ? whole.at(path) : lines[i]);
-            const Json note = "Could not fully inspect " + path + ". Cleanup disabled for this item.";
-            EXPECT_EQ(std::ranges::count(rest["notes"], note), complete ? 0 : 1);
+        for (auto line = lines.begin(); line + 1 < lines.end(); ++line) {
+            const std::string path = (*line)["path"];
+            const bool complete = (*line)["complete"],
+                       noted = std::ranges::count(rest["notes"], Json("Could not fully inspect " + path +
+                                                                      ". Cleanup disabled for this item."));
+            EXPECT_TRUE(complete ? *line == whole.at(path) && !noted : noted) << *line;
             incomplete += !complete;
         }
-        EXPECT_EQ(rest, stopped ? rest : document);
+        EXPECT_TRUE(stopped ? rest["cancelled"] == true : rest == document) << rest;
         return std::pair{lines.size() - 1, incomplete};
     };
     EXPECT_EQ(check(scan("--json-stream").out, false), std::pair(whole.size(), std::size_t{0}));
 
-    // Through a pipe of one page, the scan can only be a few lines ahead of what was read: the
-    // Ctrl-C after the tenth line comes while most items are still to come.
+    // Through a pipe of one page the scan is at most a few lines ahead of the reader: a Ctrl-C
+    // after the tenth line comes while most items are still to come.
     Wiring wiring{.outPath = tree.path("stream.fifo")};
     ASSERT_EQ(::mkfifo(wiring.outPath.c_str(), 0644), 0);
     std::string streamed;
@@ -417,17 +346,16 @@ TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured
         const int fd = ::open(wiring.outPath.c_str(), O_RDONLY | O_CLOEXEC);
         ::fcntl(fd, F_SETPIPE_SZ, 4096);
         char chunk[512];
-        bool stopped = false;
         for (ssize_t count; (count = ::read(fd, chunk, sizeof chunk)) > 0;) {
+            const bool stop = std::ranges::count(streamed, '\n') < 10;
             streamed.append(chunk, static_cast<std::size_t>(count));
-            if (!stopped && std::ranges::count(streamed, '\n') >= 10) stopped = ::kill(child, SIGINT) == 0;
+            if (stop && std::ranges::count(streamed, '\n') >= 10) ::kill(child, SIGINT);
         }
         ::close(fd);
     };
     EXPECT_EQ(scan("--json-stream", wiring).status, 130);
     const auto [items, incomplete] = check(streamed, true);
-    EXPECT_GE(items, 10U);
-    EXPECT_LT(items, whole.size());
+    EXPECT_TRUE(items >= 10 && items < whole.size()) << items;
     EXPECT_LE(incomplete, std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8));
 
     // Asked while the scan still waits for its device list (a FIFO), the stop leaves no items.
@@ -443,13 +371,13 @@ TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured
     }};
     const Outcome early = quillet(tree, {"scan", "--json", "--simulators", devices, "--home", home}, {}, stopEarly);
     EXPECT_EQ(early.status, 130) << early.err;
+    EXPECT_EQ(Json::parse(early.out).value("items", Json()), Json::array()) << early.out;
     EXPECT_EQ(Json::parse(early.out)["cancelled"], true);
-    EXPECT_EQ(Json::parse(early.out)["items"], Json::array());
 }
 
 #ifdef __linux__
-// Scan and plan both find a cache where the caller's environment puts it; for another user the
-// caller's XDG folders describe the caller's home, not that user's, so the item is no target.
+// The caller's environment reaches the core: its home and cache folders, and for another user's
+// home the caller's XDG folders are no target, with the reason on standard error.
 TEST(CommandLine, ScanAndPlanFindCachesWhereTheCallersEnvironmentPutsThem) {
     TempTree tree;
     const std::string home = tree.makeDir("home"), xdg = tree.makeDir("xdg-cache");
@@ -458,21 +386,11 @@ TEST(CommandLine, ScanAndPlanFindCachesWhereTheCallersEnvironmentPutsThem) {
     const Wiring own{.environment = {{"HOME", home}, {"XDG_CACHE_HOME", xdg}}},
         caller{.environment = {{"HOME", tree.makeDir("caller")}, {"XDG_CACHE_HOME", xdg}}};
     const Outcome scan = quillet(tree, {"scan", "--json", "--no-roots"}, {}, own);
-    const Json document = Json::parse(scan.out);
-    ASSERT_EQ(document["items"].size(), 1U) << scan.out;
-    EXPECT_EQ(document["items"][0]["path"], xdg + "/yarn");
-    // No developer tools and no device folder: nothing to inventory, so no note about it.
-    EXPECT_TRUE(tarnby::fs::exists("/usr/bin/xcrun") || document["notes"].empty()) << document["notes"];
-    EXPECT_EQ(Json::parse(quillet(tree, {"plan", "--scan", "-", xdg + "/yarn"}, scan.out, own).out)[0]["title"],
-              "Yarn cache");
+    ASSERT_EQ(Json::parse(scan.out)["items"].size(), 1U) << scan.out;
+    EXPECT_EQ(Json::parse(scan.out)["items"][0]["path"], xdg + "/yarn");
     const Outcome refused = quillet(tree, {"plan", "--scan", "-", xdg + "/yarn"}, scan.out, caller);
     EXPECT_EQ(Json::parse(refused.out), Json::array());
     EXPECT_EQ(refused.err, "Yarn cache: This path is no longer a recognized cleanup target. Scan again.\n");
-
-    // A copied macOS home with a device folder: the inventory is asked, and its failure told.
-    tree.makeDir("home/Library/Developer/CoreSimulator/Devices/0F5C9B7E-1D2A-4C3B-9E8F-7A6B5C4D3E2F");
-    const Outcome devices = quillet(tree, {"scan", "--json", "--no-roots", "--home", home}, {}, caller);
-    EXPECT_NE(devices.out.find(R"("notes":["Simulator inventory unavailable. Simulator cleanup is disabled. )"), npos);
 }
 #endif
 
@@ -491,37 +409,28 @@ TEST(Robustness, FilesDatedPastWhatATimePointHoldsAreScannedAndPlanned) {
     const timespec times[2] = {{0, UTIME_OMIT}, {13'569'465'600, 0}};  // 2400-01-01
     if (::utimensat(AT_FDCWD, future.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) GTEST_SKIP() << "cannot hold the date";
     const Outcome scan = fixture.scan();
-    const ScanDocument document = decodeScanDocument(scan.out);
-    const auto item = std::ranges::find(document.result.items, fixture.modules, &tarnby::StorageItem::url);
-    ASSERT_NE(item, document.result.items.end());
-    EXPECT_GT(item->measurement.modified.value(), std::chrono::system_clock::now() + std::chrono::years(200))
+    EXPECT_GT(decodeScanDocument(scan.out).result.items.at(1).measurement.modified.value(),
+              std::chrono::system_clock::now() + std::chrono::years(200))
         << "the newest change must stay the far future, not wrap into the past";
     const Outcome plan = fixture.run({"plan", "--scan", "-", "--no-simulators", fixture.modules}, scan.out);
     EXPECT_NE(plan.out.find("moveFolderToTrash"), npos) << plan.err;
 
-    // Found by fuzzing: a date between 2262 and the decoder's bound overflowed while being read.
+    // Past the decoder's bound a date is refused; one below it that once overflowed is a fuzz seed.
     std::string text = scan.out;
     const std::size_t at = text.find("\"modified\":");
-    text.replace(at, text.find(',', at) - at, "\"modified\":12796610956.5");
-    const ScanDocument farOff = decodeScanDocument(text);
-    EXPECT_EQ(encodeScanDocument(decodeScanDocument(encodeScanDocument(farOff))), encodeScanDocument(farOff));
     EXPECT_THROW(decodeScanDocument(text.replace(at, text.find(',', at) - at, "\"modified\":1e12")),
                  tarnby::DecodingError);
 }
 
-// Everything below `root` (links not followed) with what a write would change: type and
-// permissions, size, identity, link count, modification and status-change times.
+// Everything below `root` (links not followed) with all its status but the access time.
 std::map<std::string, std::string> listing(const std::string& root) {
     std::map<std::string, std::string> result{{root, ""}};
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) result[entry.path()] = "";
-    for (auto& [path, line] : result) {
+    for (auto& [path, status] : result) {
         struct stat info {};
         ::lstat(path.c_str(), &info);
-        std::ostringstream fields;
-        fields << info.st_mode << ' ' << info.st_size << ' ' << info.st_ino << ' ' << info.st_nlink << ' '
-               << info.st_mtim.tv_sec << '.' << info.st_mtim.tv_nsec << ' ' << info.st_ctim.tv_sec << '.'
-               << info.st_ctim.tv_nsec;
-        line = fields.str();
+        info.st_atim = {};
+        status.assign(reinterpret_cast<const char*>(&info), sizeof info);
     }
     return result;
 }
@@ -530,12 +439,10 @@ std::map<std::string, std::string> listing(const std::string& root) {
 // memory, a scan is whole or says why not, never crashes; and no file changes, nothing appears.
 TEST(Robustness, UnderFewDescriptorsOrLittleMemoryAScanEndsClearlyAndChangesNothing) {
     FixtureHome fixture;
-    for (int project = 0; project < 30; ++project) {
-        const std::string base = "home/Code/p" + std::to_string(project);
-        fixture.tree.writeFile(base + "/package.json", "{}");
-        for (int file = 0; file < 40; ++file) {
-            fixture.tree.writeFile(base + "/node_modules/m" + std::to_string(file % 8) + "/f" + std::to_string(file));
-        }
+    for (int file = 0; file < 30 * 40; ++file) {
+        const std::string project = "home/Code/p" + std::to_string(file / 40);
+        if (file % 40 == 0) fixture.tree.writeFile(project + "/package.json", "{}");
+        fixture.tree.writeFile(project + "/node_modules/m" + std::to_string(file % 8) + "/f" + std::to_string(file));
     }
     std::string deep = "home/Code/deep/node_modules";
     for (int level = 0; level < 150; ++level) deep += "/d";
@@ -556,31 +463,27 @@ TEST(Robustness, UnderFewDescriptorsOrLittleMemoryAScanEndsClearlyAndChangesNoth
     const Outcome planned = fixture.run(plan, free.out);
     EXPECT_GE(std::ranges::count(planned.out, '{'), 30) << planned.err.substr(0, 2000);
 
-    // 64 descriptors: the walks keep theirs bounded, so the result is the same.
-    for (const rlim_t descriptors : {64, 12, 8, 5}) {
-        fixture.wiring.openFiles = descriptors;
-        const Outcome starved = fixture.scan(descriptors == 64 ? Arguments{"--json"} : Arguments{});
-        EXPECT_TRUE(starved.status == 0 || (starved.status < 128 && !starved.err.empty()))
-            << descriptors << starved.err;
-        if (descriptors == 64) {
-            EXPECT_EQ(fingerprints(starved.out), fingerprints(free.out)) << starved.err;
-        }
-    }
-    fixture.wiring.openFiles = RLIM_INFINITY;
+    // With 64 descriptors the walks keep theirs bounded and the scan is whole; with fewer, or little
+    // memory, it is whole or fails with a reason, never by a crash.
+    std::vector<Wiring> limits{{.openFiles = 64}, {.openFiles = 8}, {.openFiles = 5}};
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they reserve terabytes of address space
-    int whole = 0;
-    for (const rlim_t megabytes : {8, 16, 24, 32, 48, 64, 96, 128, 256, 512}) {
-        fixture.wiring.addressSpace = megabytes * 1024 * 1024;
-        const Outcome tight = fixture.scan();
-        EXPECT_TRUE(tight.status == 0 || (tight.status < 128 && !tight.err.empty())) << megabytes << " MB" << tight.err;
-        whole += tight.status == 0 && Json::accept(tight.out) && fingerprints(tight.out) == fingerprints(free.out);
-    }
-    EXPECT_GT(whole, 0) << "no limit was large enough for a whole scan";
+    for (const rlim_t megabytes : {8, 16, 24, 32, 48, 64, 96, 128, 256, 512})
+        limits.push_back({.addressSpace = megabytes << 20});
 #endif
-
+    std::size_t whole = 0;
+    for (const Wiring& limit : limits) {
+        fixture.wiring.openFiles = limit.openFiles, fixture.wiring.addressSpace = limit.addressSpace;
+        const Outcome run = fixture.scan();
+        const bool same = run.status == 0 && Json::accept(run.out) && fingerprints(run.out) == fingerprints(free.out);
+        EXPECT_TRUE((run.status == 0 || (run.status < 128 && !run.err.empty())) && (same || limit.openFiles != 64))
+            << limit.openFiles << " files, " << limit.addressSpace << " bytes: " << run.err;
+        whole += same;
+    }
+    EXPECT_GT(whole, limits.size() > 3 ? 1U : 0U) << "no memory limit was large enough for a whole scan";
     EXPECT_EQ(listing(fixture.home), before);
-    EXPECT_TRUE(std::filesystem::is_empty(fixture.wiring.workingFolder)) << "the working folder got files";
-    EXPECT_TRUE(std::filesystem::is_empty(fixture.wiring.environment.at("TMPDIR"))) << "the temporary folder got files";
+    EXPECT_TRUE(std::filesystem::is_empty(fixture.wiring.workingFolder) &&
+                std::filesystem::is_empty(fixture.wiring.environment.at("TMPDIR")))
+        << "the working or the temporary folder got files";
 }
 
 }  // namespace

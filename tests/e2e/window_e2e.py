@@ -61,7 +61,7 @@ def wait_for(what, probe, timeout=20.0):
     """Polls `probe` until it returns something true; fails naming `what` after `timeout` s."""
     deadline = min(time.monotonic() + timeout, finish_by)
     last_error = None
-    while True:
+    while time.monotonic() <= deadline:
         try:
             value = probe()
             if value:
@@ -70,11 +70,9 @@ def wait_for(what, probe, timeout=20.0):
             raise
         except Exception as error:  # the tree changes under us while the window rebuilds
             last_error = error
-        if time.monotonic() > deadline:
-            within = f"before the test's {BUDGET_SECONDS} s ran out" if deadline == finish_by else \
-                f"within {timeout:.0f} s"
-            raise Failure(f"{what} did not happen {within}" + (f" (last error: {last_error})" if last_error else ""))
         time.sleep(0.1)
+    within = f"before the test's {BUDGET_SECONDS} s ran out" if deadline == finish_by else f"within {timeout:.0f} s"
+    raise Failure(f"{what} did not happen {within}" + (f" (last error: {last_error})" if last_error else ""))
 
 
 def start(command, name, **kwargs):
@@ -101,7 +99,7 @@ def stop(process):
 
 def walk(node):
     yield node
-    for child in top_levels(node):
+    for child in children_of(node):
         yield from walk(child)
 
 
@@ -115,19 +113,19 @@ def find(root, role, name=None, starts=None, states=(SHOWING,)):
                  and node.name.startswith(starts or "") and all(has(node, s) for s in states)), None)
 
 
-def top_levels(node):
+def children_of(node):
     return [child for child in map(node.getChildAtIndex, range(node.childCount)) if child is not None]
 
 
 def window(app, title="Quillet", showing=False):
-    return next((w for w in top_levels(app) if w.getRoleName() in ("frame", "dialog") and w.name == title
+    return next((w for w in children_of(app) if w.getRoleName() in ("frame", "dialog") and w.name == title
                  and (not showing or has(w, SHOWING))), None)
 
 
 def sheet_with(app, text):
     """The top-level window (a sheet) that shows the label `text`."""
     return wait_for(f'a window showing "{text}"',
-                    lambda: next((w for w in top_levels(app) if find(w, "label", text)), None))
+                    lambda: next((w for w in children_of(app) if find(w, "label", text)), None))
 
 
 def actions(node):
@@ -155,9 +153,8 @@ def label(root, text, timeout=20.0):
 def look(root, name):
     """A picture of the screen, and every control in view has the name a screen reader announces."""
     screenshot(name)
-    unnamed = [f"[{node.getRoleName()}] {[pyatspi.stateToString(s) for s in node.getState().getStates()]} "
-               f"{actions(node)}" for node in walk(root) if has(node, SHOWING) and not node.name.strip()
-               and (node.getRoleName() in CONTROLS or has(node, pyatspi.STATE_FOCUSABLE))]
+    unnamed = [f"[{node.getRoleName()}] {actions(node)}" for node in walk(root) if has(node, SHOWING)
+               and not node.name.strip() and (node.getRoleName() in CONTROLS or has(node, pyatspi.STATE_FOCUSABLE))]
     check(not unnamed, f"{name}: controls without an accessible name:\n  " + "\n  ".join(unnamed))
 
 
@@ -248,7 +245,7 @@ def scenario():
 
     def running_application():
         check(quillet.poll() is None, f"the program ended at start with status {quillet.returncode}")
-        return next((a for a in top_levels(pyatspi.Registry.getDesktop(0)) if a.name == "quillet"), None)
+        return next((a for a in children_of(pyatspi.Registry.getDesktop(0)) if a.name == "quillet"), None)
     app = wait_for("the application on the accessibility bus", running_application, timeout=30)
     pyatspi.Registry.registerEventListener(
         lambda event: event.source is not None and event.detail1 == 1 and announced_checked.append(event.source.name),
@@ -270,16 +267,6 @@ def scenario():
     titles = wait_for("rows in the results list", lambda: listed(results))
     check(set(CHOSEN) <= set(titles), f"the results list has not all of {CHOSEN} (rows: {titles})")
     look(main, "scanned")
-
-    step("search")
-    # A finished scan leaves the keyboard in the search field.
-    check(find(main, "text", "Filter by project or path", states=(SHOWING, FOCUSED)),
-          "the search field does not have the keyboard after the scan")
-    subprocess.run(["xdotool", "type", "--delay", "20", "site"], check=True, timeout=10)
-    wait_for('the list narrowed to "site / node_modules"', lambda: listed(results) == ["site / node_modules"])
-    look(main, "search")
-    press(main, "Clear search")
-    wait_for("the whole list back", lambda: listed(results) == titles)
 
     step("select items")
     # One row from the keyboard, the other through its checkbox on the accessibility bus.
@@ -329,14 +316,10 @@ def scenario():
     printed = command_line("plan", "--scan", "-", "--home", args.home, *paths, given=scan_json)
     check(printed.endswith(b"]\n"), f"the command line's plan does not end in a bracket and a line break: {printed!r}")
     expected = printed[:-1]  # the terminal's line break is not part of the plan text
-    # A second copy replaces the first rather than adding to it.
-    for attempt in ("first", "second"):
-        press(sheet, "Copy plan as JSON")
-        time.sleep(0.3)
-        copied = wait_for(f"plan text on the clipboard ({attempt} copy)", clipboard)
-        if copied != expected:
-            raise Failure(f"the {attempt} copy differs from `quillet plan`:\n--- copied\n" +
-                          copied.decode(errors="replace") + "\n--- quillet plan\n" + expected.decode(errors="replace"))
+    press(sheet, "Copy plan as JSON")
+    copied = wait_for("plan text on the clipboard", clipboard)
+    check(copied == expected, "the copy differs from `quillet plan`:\n--- copied\n" + copied.decode(errors="replace")
+          + "\n--- quillet plan\n" + expected.decode(errors="replace"))
 
     step("done")
     press(sheet, "Done")

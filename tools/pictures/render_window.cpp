@@ -15,8 +15,8 @@
 #include "app/look/woodland_motion.h"
 #include "app/window/content_view.h"
 #include "app/window/results_model.h"
-#include "tests/app/fixture.h"
 #include "tools/pictures/pictures.h"
+#include "tools/pictures/sample_items.h"
 
 using namespace fixture;
 

@@ -24,7 +24,6 @@
 #include <functional>
 
 #include "app/look/environment.h"
-#include "app/look/palette.h"
 #include "app/sheets/detail_sheet.h"
 #include "app/sheets/locations_sheet.h"
 #include "app/sheets/plan_sheet.h"
@@ -171,12 +170,10 @@ private slots:
         for (const auto& [item, expected] : cases) {
             DetailSheet sheet(item, *m_model, env());
             QCOMPARE(values(sheet), expected);
-            // The path and the command to recreate it, both selectable for copying.
-            for (const auto& [name, text] : {std::pair{"detail-path", item.url}, {"detail-rebuild", item.rebuild}}) {
-                auto* label = sheet.findChild<QLabel*>(QLatin1String(name));
-                QCOMPARE(label->text(), QString::fromStdString(text));
-                QVERIFY(label->textInteractionFlags() & Qt::TextSelectableByKeyboard);
-            }
+            // The command to recreate it, selectable for copying.
+            auto* rebuild = part<QLabel>(sheet, "detail-rebuild");
+            QVERIFY(rebuild->text() == QString::fromStdString(item.rebuild) &&
+                    rebuild->textInteractionFlags() & Qt::TextSelectableByKeyboard);
             const bool simulator = item.kind == tarnby::StorageKind::simulators;
             QCOMPARE(part<QLabel>(sheet, "device-note") != nullptr, simulator);
             QCOMPARE(part<QLabel>(sheet, "detail-shared") != nullptr, &item == &cases[1].first);
@@ -195,9 +192,8 @@ private slots:
         for (int row = 0; row < grid->rowCount(); ++row) {
             const tarnby::ChildBytes& child = project.measurement.largest[std::size_t(row)];
             auto* name = qobject_cast<quillet::ui::ElidedLabel*>(grid->itemAtPosition(row, 0)->widget());
-            QCOMPARE(name->fullText(), QString::fromStdString(child.name));
-            QCOMPARE(qobject_cast<QLabel*>(grid->itemAtPosition(row, 2)->widget())->text(),
-                     QString::fromStdString(tarnby::formatting::byteCount(child.bytes)));
+            QCOMPARE(name->fullText() + " " + qobject_cast<QLabel*>(grid->itemAtPosition(row, 2)->widget())->text(),
+                     QString::fromStdString(child.name + " " + tarnby::formatting::byteCount(child.bytes)));
             const QWidget* bar = grid->itemAtPosition(row, 1)->widget();
             const double expected =
                 std::max<double>(bar->height(), bar->width() * double(child.bytes) / project.measurement.bytes);
@@ -206,28 +202,14 @@ private slots:
         QVERIFY(!DetailSheet(folder(home(), "site"), *m_model, env()).findChild<QWidget*>("detail-largest"));
     }
 
-    // Why a protected or incompletely measured item cannot be selected, in the warning colour,
-    // which follows the appearance while the sheet is open.
+    // Why an item cannot be selected (which reason is the core's: one case stands for all).
     void whyAnItemCannotBeSelected() {
-        tarnby::StorageItem partial = folder(home(), "site");
-        partial.measurement.complete = false;
-        for (const tarnby::StorageItem& item : {simulator(home(), "iPhone 15", true), partial}) {
-            DetailSheet sheet(item, *m_model, env());
-            auto* reason = part<quillet::ui::SymbolLabel>(sheet, "detail-protection");
-            QVERIFY(reason != nullptr);
-            QCOMPARE(reason->text()->text(), QString::fromStdString(*tarnby::browsing::unselectableReason(item)));
-        }
+        const tarnby::StorageItem running = simulator(home(), "iPhone 15", true);
+        DetailSheet sheet(running, *m_model, env());
+        auto* reason = part<quillet::ui::SymbolLabel>(sheet, "detail-protection");
+        QCOMPARE(reason ? reason->text()->text() : QString(),
+                 QString::fromStdString(*tarnby::browsing::unselectableReason(running)));
         QVERIFY(!DetailSheet(folder(home(), "site"), *m_model, env()).findChild<QWidget*>("detail-protection"));
-
-        m_env->setAppearance(quillet::ui::Appearance::dark);
-        DetailSheet sheet(simulator(home(), "iPhone 15", true), *m_model, env());
-        QVERIFY(openSheet(sheet));
-        QCOMPARE(unnamedControls(sheet), QStringList{});
-        auto* reason = part<quillet::ui::SymbolLabel>(sheet, "detail-protection")->text();
-        for (const auto look : {quillet::ui::Appearance::dark, quillet::ui::Appearance::light}) {
-            m_env->setAppearance(look);
-            QCOMPARE(reason->palette().color(QPalette::WindowText), quillet::ui::Woodland::warning().resolve(look));
-        }
     }
 
     void keepClosesAndTheItemLeavesTheListAtOnce() {
@@ -235,16 +217,13 @@ private slots:
         DetailSheet sheet(m_model->visibleItems().front(), *m_model, env());
         const std::string kept = sheet.item().url;
         QVERIFY(openSheet(sheet));
-        QSignalSpy finished(&sheet, &QDialog::finished);
         part<QPushButton>(sheet, "detail-keep")->click();
-        QCOMPARE(finished.count(), 1);
+        QVERIFY(!sheet.isVisible() && sheet.item().url == kept);
         QCOMPARE(m_model->kept(), std::set<std::string>{kept});
-        QCOMPARE(m_model->visibleItems().size(), std::size_t{1});
-        QVERIFY(m_model->visibleItems().front().url != kept);
-        QCOMPARE(sheet.item().url, kept);
+        QVERIFY(m_model->visibleItems().size() == 1 && m_model->visibleItems().front().url != kept);
     }
 
-    void revealLeavesTheSheetOpenSaysWhenNothingAnsweredAndReturnPressesTheFocusedButton() {
+    void revealLeavesTheSheetOpenAndSaysWhenNothingAnswered() {
         const tarnby::StorageItem item = folder(home(), "site");
         DetailSheet sheet(item, *m_model, env());
         std::vector<std::string> revealed;
@@ -254,25 +233,12 @@ private slots:
             unanswered = std::move(failed);
         });
         QVERIFY(openSheet(sheet));
-        auto* reveal = part<QPushButton>(sheet, "detail-reveal");
-        reveal->click();
+        part<QPushButton>(sheet, "detail-reveal")->click();
         QCOMPARE(revealed, std::vector<std::string>{item.url});
-        QVERIFY(sheet.isVisible());
         auto* notice = part<QLabel>(sheet, "notice");
-        QVERIFY(!notice->isVisible());
+        QVERIFY(sheet.isVisible() && !notice->isVisible());
         unanswered();
         QVERIFY(!notice->text().isEmpty() && visibleInside(*notice, sheet));
-
-        // Return presses the focused button; with the keyboard elsewhere, the sheet's default, Done.
-        QSignalSpy finished(&sheet, &QDialog::finished);
-        reveal->setFocus();
-        press(sheet, Qt::Key_Return);
-        QCOMPARE(revealed.size(), std::size_t{2});
-        QCOMPARE(finished.count(), 0);
-        part<QLabel>(sheet, "detail-path")->setFocus();
-        press(sheet, Qt::Key_Return);
-        QCOMPARE(finished.count(), 1);
-        QVERIFY(m_model->kept().empty());
     }
 
     // Removing edits a draft: Cancel or Escape drop it, and the sheet shown again starts from the
@@ -301,9 +267,7 @@ private slots:
                                        "add-folder", "locations-cancel", "locations-save"}));
         remove(0)->click();
         QCOMPARE(locations().draft(), (Paths{at("beta"), at("gamma")}));
-        QCOMPARE((QStringList{remove(0)->accessibleName(), remove(1)->accessibleName()}),
-                 (QStringList{removeName("beta"), removeName("gamma")}));
-        QVERIFY(remove(2) == nullptr);
+        QVERIFY(remove(1)->accessibleName() == removeName("gamma") && remove(2) == nullptr);
         remove(1)->setFocus();
         press(locations(), Qt::Key_Return);
         QCOMPARE(locations().draft(), Paths{at("beta")});
@@ -336,12 +300,6 @@ private slots:
         QCOMPARE(locations().draft(), found);
         QCOMPARE(m_model->roots(), (Paths{at("Zed"), at("beta"), at("src")}));  // only the draft changed
         QCOMPARE(remove(4)->accessibleName(), removeName("website"));
-
-        // A second find adds nothing new.
-        release.release();
-        find->click();
-        QTRY_VERIFY(find->isEnabled());
-        QCOMPARE(locations().draft(), found);
         button("locations-save")->click();
         QCOMPARE(m_model->roots(), found);
 
@@ -373,8 +331,7 @@ private slots:
                                              resolved("alpha"), at("missing/folder")}));
         answer.reset();  // cancelled
         button("add-folder")->click();
-        QCOMPARE(asked, 2);
-        QCOMPARE(locations().draft().size(), std::size_t{6});
+        QVERIFY(asked == 2 && locations().draft().size() == 6);
 
         // The real chooser, several folders chosen.
         m_sheet.reset();
@@ -383,14 +340,10 @@ private slots:
         bool configured = false;
         QTimer::singleShot(0, &locations(), [&] {
             auto* dialog = locations().findChild<QFileDialog*>();
-            QVERIFY(dialog != nullptr);
             auto finish = qScopeGuard([dialog] { dialog->reject(); });
-            QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
-            QVERIFY(dialog->testOption(QFileDialog::ShowDirsOnly));
+            QVERIFY(dialog->fileMode() == QFileDialog::Directory && dialog->testOption(QFileDialog::ShowDirsOnly));
             auto* list = dialog->findChild<QListView*>(QStringLiteral("listView"));
             auto* files = qobject_cast<QFileSystemModel*>(list->model());
-            QVERIFY(files != nullptr);
-            QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
             QTRY_VERIFY(files->index(QString::fromStdString(at("two"))).isValid());
             for (const char* name : {"one", "three"}) {
                 list->selectionModel()->select(files->index(QString::fromStdString(at(name))),
@@ -433,10 +386,8 @@ private slots:
             QVERIFY(openSheet(sheet) && part(sheet, "erase-ack") == nullptr);
             QCOMPARE(part<QScrollArea>(sheet, "review-items")->widget()->findChildren<QLabel*>().isEmpty(),
                      items.empty());
-            QSignalSpy finished(&sheet, &QDialog::finished);
             part<QPushButton>(sheet, "confirm-cleanup")->click();
-            QCOMPARE(m_calls, std::vector<bool>{false});
-            QCOMPARE(finished.count(), 1);
+            QVERIFY(m_calls == std::vector<bool>{false} && !sheet.isVisible());
         }
     }
 
@@ -471,20 +422,16 @@ private slots:
         QVERIFY(quillet::testing::strongestContrast(shown, box, shown.pixelColor(box.left() - 3, box.center().y())) >=
                 3);
         // Confirm is off, and looks it: its label is drawn dimmer than an enabled one.
-        QVERIFY(!confirm->isEnabled());
-        QVERIFY(confirm->palette().color(QPalette::Disabled, QPalette::ButtonText).alpha() <
-                confirm->palette().color(QPalette::Active, QPalette::ButtonText).alpha());
-        confirm->click();
-        QVERIFY(m_calls.empty() && sheet.isVisible());
+        QVERIFY(!confirm->isEnabled() && confirm->palette().color(QPalette::Disabled, QPalette::ButtonText).alpha() <
+                                             confirm->palette().color(QPalette::Active, QPalette::ButtonText).alpha());
 
         // Clicking the wrapped text ticks the box too.
         auto* text = qobject_cast<QWidget*>(acknowledgement->parent())->findChild<QLabel*>();
         QTest::mouseClick(text->parentWidget(), Qt::LeftButton, {}, text->geometry().center());
         QVERIFY(acknowledgement->isChecked() && confirm->isEnabled());
-        acknowledgement->click();
-        QVERIFY(!confirm->isEnabled());
         QTest::keyClick(acknowledgement, Qt::Key_Space);
-        QVERIFY(acknowledgement->isChecked() && confirm->isEnabled());
+        QVERIFY(!confirm->isEnabled());
+        acknowledgement->click();
         confirm->click();
         QCOMPARE(m_calls, std::vector<bool>{true});
         QVERIFY(!sheet.isVisible());
@@ -492,14 +439,8 @@ private slots:
 
     void escapeAndCancelCloseWithoutCallingBack() {
         ReviewSheet sheet({simulator(kHome, "iPhone 15", false)}, callback(), env());
-        QVERIFY(openSheet(sheet));
+        QVERIFY(openSheet(sheet));  // Escape: the locations sheet's test
         part<QCheckBox>(sheet, "erase-ack")->setChecked(true);
-        QSignalSpy finished(&sheet, &QDialog::finished);
-        press(sheet, Qt::Key_Escape);
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(finished.at(0).at(0).toInt(), int(QDialog::Rejected));
-        QVERIFY(!sheet.isVisible());
-        QVERIFY(openSheet(sheet));
         part<QPushButton>(sheet, "cleanup-cancel")->click();
         QVERIFY(!sheet.isVisible() && m_calls.empty());
 
@@ -524,13 +465,6 @@ private slots:
         for (const char* name : {"erase-ack", "cleanup-cancel", "confirm-cleanup"}) {
             QVERIFY2(visibleInside(*part(sheet, name), sheet), name);
         }
-        // Scrolled to the end, the last item is in view.
-        list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
-        const QList<QLabel*> labels = list->widget()->findChildren<QLabel*>();
-        auto last = std::find_if(labels.begin(), labels.end(), [](QLabel* l) { return l->text() == "iPad Air"; });
-        QVERIFY(last != labels.end());
-        QVERIFY(
-            list->viewport()->rect().contains(QRect((*last)->mapTo(list->viewport(), QPoint(0, 0)), (*last)->size())));
     }
 
     // The plan's JSON, without the lines about kept items, as the only thing on the clipboard
@@ -564,7 +498,6 @@ private slots:
         QCOMPARE(shown.count(QStringLiteral("Would move this folder to Trash")), 2);
         QCOMPARE(shown.count(QStringLiteral("Would permanently erase this simulator")), 1);
         QVERIFY(shown.contains(QStringLiteral("Estimated on disk: 2.15 GB")));
-        QCOMPARE(unnamedControls(sheet), QStringList{});
         // The path under the home folder is shortened, the whole path its tip, and selectable.
         const QLabel* inside =
             sheet.findChildren<QLabel*>()[shown.indexOf(QStringLiteral("~/Code/site-1/node_modules"))];
@@ -572,23 +505,11 @@ private slots:
         QVERIFY(inside->textInteractionFlags() & Qt::TextSelectableByKeyboard);
     }
 
-    // An empty plan lists nothing and keeps its buttons in view; Return on no button closes the
-    // sheet (on a button it presses that: the detail sheet's test).
-    void anEmptyPlanAndTheReturnKey() {
+    void anEmptyPlanListsNothingAndKeepsItsButtonsInView() {
         PlanSheet empty(tarnby::CleanupPlan{}, kHome, {}, env());
         QVERIFY(openSheet(empty));
         QVERIFY(part<QScrollArea>(empty, "plan-items")->widget()->findChildren<QLabel*>().isEmpty());
         QVERIFY(visibleInside(*part(empty, "plan-done"), empty));
-        empty.reject();
-
-        const tarnby::CleanupPlan plan = fixture::plan(kHome, 1, false);
-        PlanSheet sheet(plan, kHome, freedAll(plan), env());
-        QVERIFY(openSheet(sheet));
-        QSignalSpy finished(&sheet, &QDialog::finished);
-        part<QScrollArea>(sheet, "plan-items")->findChild<QLabel*>()->setFocus();
-        press(sheet, Qt::Key_Return);
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(finished.at(0).at(0).toInt(), int(QDialog::Accepted));
     }
 };
 

@@ -22,11 +22,9 @@
 #include <QtTest>
 
 #include <cmath>
-#include <tuple>
 
 #include "app/look/environment.h"
 #include "app/look/focus_ring.h"
-#include "app/look/palette.h"
 #include "app/look/woodland_motion.h"
 #include "app/window/category_list.h"
 #include "app/window/content_view.h"
@@ -140,11 +138,14 @@ class ContentViewTest : public QObject {
         QApplication::sendEvent(list()->viewport(), &help);
         return QToolTip::text();
     }
-    QModelIndex category(const char* kind) {
+    void showCategory(const char* kind) {
         const auto* sidebar = qobject_cast<quillet::ui::CategoryModel*>(child<QListView>("categories")->model());
-        return sidebar->index(sidebar->rowOf(kind));
+        child<QListView>("categories")->setCurrentIndex(sidebar->index(sidebar->rowOf(kind)));
     }
-    int count(const char* kind) { return category(kind).data(quillet::ui::CategoryModel::CountRole).toInt(); }
+    int count(const char* kind) {
+        const auto* sidebar = qobject_cast<quillet::ui::CategoryModel*>(child<QListView>("categories")->model());
+        return sidebar->index(sidebar->rowOf(kind)).data(quillet::ui::CategoryModel::CountRole).toInt();
+    }
     quillet::ui::WoodlandMotion* motion() { return window().findChild<quillet::ui::WoodlandMotion*>(); }
     QDialog* modal() { return qobject_cast<QDialog*>(QApplication::activeModalWidget()); }
 
@@ -158,20 +159,15 @@ private slots:
         m_model.reset();
     }
 
+    // The brand names the application as the shell called it; a blank name falls back to ours.
     void welcomeNamesTheRootsAndNoScanStartsByItself() {
         QVERIFY(open(false, false) && !model().busy());
-        QCOMPARE(shownPage(), QStringLiteral("welcome"));
         QTRY_COMPARE(text("free-space"), QStringLiteral("123 GB available"));  // from the model's worker
         for (const char* made : {"/Work", "/Code"}) QVERIFY(QDir().mkpath(QString::fromStdString(home() + made)));
         model().save(std::vector<std::string>{home() + "/Work", home() + "/Code"});
         QCOMPARE(text("suggested-locations"), QStringLiteral("Suggested project locations: Code, Work"));
         QCOMPARE(shownPage(), QStringLiteral("welcome"));
-        // A change of appearance recolours the window while it is open.
-        m_environment->setAppearance(Appearance::dark);
-        QCOMPARE(child<QLabel>("suggested-locations")->palette().color(QPalette::WindowText),
-                 quillet::ui::Woodland::muted().resolve(Appearance::dark));
 
-        // The brand names the application as the shell called it; a blank name falls back to ours.
         const QString before = QGuiApplication::applicationDisplayName();
         for (const auto& [name, shown] : {std::pair{"Quillet Nightly", "Quillet Nightly"}, {"  ", "Quillet"}}) {
             QGuiApplication::setApplicationDisplayName(name);
@@ -183,6 +179,8 @@ private slots:
         QGuiApplication::setApplicationDisplayName(before);
     }
 
+    // Ctrl+R starts a scan from anywhere in the window; while busy it does nothing. The previous
+    // result stays listed, but no row in it can be used.
     void aRunningScanShowsProgressOverTheListAndDisablesTheControls() {
         QVERIFY(open());
         auto* scanButton = child<QToolButton>("scan");
@@ -192,25 +190,19 @@ private slots:
         model().createPlan(false);
         QVERIFY(idle(model()) && child("view-plan")->isVisible());
 
-        // Ctrl+R starts a scan from anywhere in the window; while busy it does nothing.
-        QVERIFY(!stopButton->isVisible() && scanButton->isVisible());
         m_home->scan.hold();
         QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
         QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
         QCOMPARE(scans.count(), 1);
         QVERIFY(model().scanning() && motion()->working() && child("progress")->isVisible());
-        QCOMPARE(shownPage(), QStringLiteral("results"));
-        QVERIFY(stopButton->isVisible() && !scanButton->isVisible());
+        QVERIFY(shownPage() == "results" && stopButton->isVisible() && !scanButton->isVisible());
         for (const char* name : {"results", "locations", "select-visible", "view-plan", "review"}) {
             QVERIFY2(!child(name)->isEnabled(), name);
         }
-        QVERIFY(!child("selection-bar")->isVisible());  // the scan emptied the selection
-        // The previous result stays listed, but no row in it can be used.
         QVERIFY(!window().results().index(0).flags().testFlag(Qt::ItemIsEnabled));
         QVERIFY(!window().results().setData(window().results().index(0), Qt::Checked, Qt::CheckStateRole));
 
         QTest::mouseClick(stopButton, Qt::LeftButton);
-        QCOMPARE(text("status"), model().status());
         m_home->scan.release();
         QVERIFY(idle(model()) && m_home->scan.sawCancellation && !child("progress")->isVisible());
         QCOMPARE(text("status"), model().status());
@@ -234,16 +226,13 @@ private slots:
         QSignalSpy removals(&rows, &QAbstractItemModel::rowsRemoved);
 
         QTest::mouseClick(child<QPushButton>("start-scan"), Qt::LeftButton);
-        QCOMPARE(shownPage(), QStringLiteral("results"));
-        QCOMPARE(rows.rowCount(), 0);
+        QVERIFY(shownPage() == "results" && rows.rowCount() == 0);
         m_home->scan.steps->release();
         QTRY_COMPARE(titles(rows), QStringList{"a node_modules"});
         m_home->scan.steps->release();
         QTRY_COMPARE(titles(rows), (QStringList{"b target", "a node_modules"}));
-
         model().stop();
         QVERIFY(idle(model()));
-        QCOMPARE(titles(rows), (QStringList{"b target", "a node_modules"}));
 
         m_home->scan.hold();
         model().scan();
@@ -262,15 +251,14 @@ private slots:
         QVERIFY(open(false));
         ResultsModel rows(model());
         QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        const QStringList all{"app node_modules", "tool2 target",  "iPhone 15", "web .next",
-                              "Yarn cache",       "Tool10 target", "old cache"};
-        QCOMPARE(titles(rows), all);
-        const QModelIndex first = rows.index(0);
-        QCOMPARE(first.data(ResultsModel::DisplayPathRole).toString(), QStringLiteral("~/Code/app/node_modules"));
-        QCOMPARE(rows.index(6).data(ResultsModel::DisplayPathRole).toString(),
-                 QString::fromStdString(home() + "-old/cache"));
-        QCOMPARE(first.data(ResultsModel::SizeTextRole).toString(), QStringLiteral("900 bytes"));
-        QCOMPARE(rows.index(6).data(ResultsModel::ChangedLineRole).toString(), QStringLiteral("Change date unknown"));
+        QCOMPARE(titles(rows), (QStringList{"app node_modules", "tool2 target", "iPhone 15", "web .next", "Yarn cache",
+                                            "Tool10 target", "old cache"}));
+        QCOMPARE((QStringList{rows.index(0).data(ResultsModel::DisplayPathRole).toString(),
+                              rows.index(6).data(ResultsModel::DisplayPathRole).toString(),
+                              rows.index(0).data(ResultsModel::SizeTextRole).toString(),
+                              rows.index(6).data(ResultsModel::ChangedLineRole).toString()}),
+                 (QStringList{"~/Code/app/node_modules", QString::fromStdString(home() + "-old/cache"), "900 bytes",
+                              "Change date unknown"}));
 
         tarnby::browsing::Choices choices;
         choices.category = "builds";
@@ -278,10 +266,10 @@ private slots:
         rows.setChoices(choices);
         QCOMPARE(titles(rows), (QStringList{"tool2 target", "Tool10 target", "web .next"}));
 
-        // A query spans title and path, in any case. Typing narrows the rows listed already and
-        // deleting widens again; each step lists what a fresh derivation lists.
+        // Typing narrows the rows listed already and deleting widens again; each step lists what a
+        // fresh derivation lists.
         choices = {};
-        for (const char* typed : {"CODE/T", "t", "ta", "TAR", "tar", "a", "", "o", "ol", "old c"}) {
+        for (const char* typed : {"CODE/T", "t", "TAR", "a", "", "ol", "old c"}) {
             choices.query = typed;
             rows.setChoices(choices);
             QStringList expected;
@@ -289,14 +277,11 @@ private slots:
                  tarnby::browsing::filtered(model().visibleItems(), choices, std::chrono::system_clock::now()))
                 expected << QString::fromStdString(listed.title);
             QCOMPARE(titles(rows), expected);
-            if (choices.query == "CODE/T") QCOMPARE(expected, (QStringList{"tool2 target", "Tool10 target"}));
         }
 
         choices.query.clear();
         choices.age = 30;  // the 3-day-old and the undated items drop out
         rows.setChoices(choices);
-        QCOMPARE(titles(rows),
-                 (QStringList{"app node_modules", "tool2 target", "iPhone 15", "web .next", "Tool10 target"}));
         // Keeping drops the row at once; the snapshot the window totals from follows. A row's item
         // is a copy, which outlives a change of the list it came from.
         const auto copy = rows.itemAt(1);
@@ -307,35 +292,29 @@ private slots:
         QVERIFY(!rows.itemAt(99));
     }
 
-    // And a finished scan hands the keyboard to the search field.
+    // A finished scan hands the keyboard to the search field.
     void emptyStatesAndBringingBackKeptItems() {
         QVERIFY(open(true, false));
         auto* showKept = child<QPushButton>("show-kept-items");
         auto* search = child<QLineEdit>("search");
         child("categories")->setFocus();
         QVERIFY(scanAndWait());  // the first scan: the model reports busy before didScan
-        QVERIFY(search->hasFocus());
-        QCOMPARE(shownPage(), QStringLiteral("empty"));
+        QVERIFY(search->hasFocus() && shownPage() == "empty" && !showKept->isVisibleTo(&window()));
         const QString nothingFound = text("empty-title");
-        QVERIFY(!showKept->isVisibleTo(&window()));
 
         // Everything kept: the empty page offers them back.
         prepareItems();
         child("categories")->setFocus();
         QVERIFY(scanAndWait() && search->hasFocus());
-        QCOMPARE(shownPage(), QStringLiteral("results"));
         for (const auto& found : m_home->scan.result.items) model().keep(found.url);
-        QCOMPARE(shownPage(), QStringLiteral("empty"));
-        QCOMPARE(text("empty-title"), nothingFound);
+        QCOMPARE((std::pair{shownPage(), text("empty-title")}), (std::pair{QStringLiteral("empty"), nothingFound}));
         QVERIFY(showKept->isVisibleTo(&window()));
         QTest::mouseClick(showKept, Qt::LeftButton);
-        QVERIFY(model().kept().empty());
         QCOMPARE(shownPage(), QStringLiteral("results"));
 
         // Items hidden only by the filters.
         search->setText(QStringLiteral("nothing like this"));
-        QCOMPARE(shownPage(), QStringLiteral("empty"));
-        QVERIFY(text("empty-title") != nothingFound && !showKept->isVisibleTo(&window()));
+        QVERIFY(shownPage() == "empty" && text("empty-title") != nothingFound && !showKept->isVisibleTo(&window()));
         search->clear();
 
         // The "Browse" heading cannot be chosen: clicking it keeps the category, the arrow keys
@@ -345,44 +324,36 @@ private slots:
                           categories->visualRect(categories->model()->index(1, 0)).center());
         QCOMPARE(window().choices().category, std::optional<std::string>("all"));
         categories->setFocus();
-        categories->setCurrentIndex(categories->model()->index(0, 0));
         QTest::keyClick(categories, Qt::Key_Down);
-        QCOMPARE(window().choices().category, std::optional<std::string>("dependencies"));
         QTest::keyClick(categories, Qt::Key_Up);
         QCOMPARE(window().choices().category, std::optional<std::string>("all"));
 
         // No category chosen in the sidebar lists nothing.
         categories->selectionModel()->clearSelection();
-        QVERIFY(!window().choices().category.has_value());
-        QCOMPARE(shownPage(), QStringLiteral("empty"));
+        QVERIFY(!window().choices().category.has_value() && shownPage() == "empty");
     }
 
     // "Select visible" adds only selectable listed items; totals and sidebar counts ignore the
     // filters but not the kept items.
     void selectVisibleTotalsAndCounts() {
         QVERIFY(open(false));
-        QCOMPARE(text("total-size"), QStringLiteral("4 KB"));
-        QCOMPARE(text("total-line"), QStringLiteral("estimated on disk · 7 items"));
+        QCOMPARE(text("total-size") + " " + text("total-line"), QStringLiteral("4 KB estimated on disk · 7 items"));
         const std::string earlier = home() + "/Code/app/node_modules";
         model().select(earlier);
-
-        child<QListView>("categories")->setCurrentIndex(category("builds"));
-        QCOMPARE(window().results().rowCount(), 3);
+        showCategory("builds");
         auto* selectVisible = child<QPushButton>("select-visible");
         QTest::mouseClick(selectVisible, Qt::LeftButton);
         QCOMPARE(model().selected(), (Paths{earlier, home() + "/Code/tool2/target", home() + "/Code/Tool10/target"}));
-        QVERIFY(child("selection-bar")->isVisibleTo(&window()));
         QCOMPARE(text("selection-line"), QStringLiteral("3 selected · 2 KB estimated"));
 
         // Only the running simulator listed: nothing to select.
-        child<QListView>("categories")->setCurrentIndex(category("simulators"));
-        QCOMPARE(window().results().rowCount(), 1);
-        QVERIFY(!selectVisible->isEnabled());
+        showCategory("simulators");
+        QVERIFY(window().results().rowCount() == 1 && !selectVisible->isEnabled());
         QTest::mouseClick(child<QPushButton>("clear-selection"), Qt::LeftButton);
         QVERIFY(model().selected().empty() && !child("selection-bar")->isVisibleTo(&window()));
 
         child<QLineEdit>("search")->setText(QStringLiteral("tool"));
-        child<QListView>("categories")->setCurrentIndex(category("caches"));
+        showCategory("caches");
         window().findChild<QComboBox*>(QStringLiteral("age"))->setCurrentIndex(2);
         QCOMPARE(window().results().rowCount(), 0);
         QCOMPARE((std::vector{count("builds"), count("caches"), count("simulators")}), (std::vector{3, 2, 1}));
@@ -391,61 +362,45 @@ private slots:
         QCOMPARE(text("total-line"), QStringLiteral("estimated on disk · 6 items"));
     }
 
-    void reviewingMakesAPlanThatViewPlanOpens() {
+    // Planning is busy but not scanning: Scan stays in place, disabled, and Ctrl+R is ignored. The
+    // plan does not open by itself (the e2e test goes on through "View plan").
+    void planningHoldsTheScan() {
         QVERIFY(open());
         model().select(home() + "/Code/tool2/target");
-        model().select(home() + "/Code/app/node_modules");
-        auto* viewPlan = child<QPushButton>("view-plan");
-        QVERIFY(!viewPlan->isVisible());
-
         QTest::mouseClick(child<QPushButton>("review"), Qt::LeftButton);
         m_home->plan.hold();
         QTest::mouseClick(child<QPushButton>("confirm-cleanup", child("review-sheet")), Qt::LeftButton);
-        QVERIFY(!window().sheetOpen());
-
-        // Planning: busy but not scanning. Scan stays in place, disabled, and Ctrl+R is ignored.
-        QVERIFY(model().busy() && !model().scanning());
+        QVERIFY(model().busy() && !model().scanning() && !window().sheetOpen());
         auto* scanButton = child<QToolButton>("scan");
-        QVERIFY(scanButton->isVisible() && !scanButton->isEnabled());
+        QVERIFY(scanButton->isVisible() && !scanButton->isEnabled() && !child("review")->isEnabled());
         QSignalSpy scans(child<QAction>("scan"), &QAction::triggered);
         QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
         QCOMPARE(scans.count(), 0);
-        QVERIFY(!child("review")->isEnabled());
         m_home->plan.release();
-        QVERIFY(idle(model()));
-        QCOMPARE(m_home->plan.given.size(), std::size_t(2));
-
-        // The plan does not open by itself; "View plan" opens it.
-        QVERIFY(!window().sheetOpen() && viewPlan->isVisible() && viewPlan->isEnabled());
-        QTest::mouseClick(viewPlan, Qt::LeftButton);
-        QVERIFY(child("plan-sheet")->isVisible());
+        QVERIFY(idle(model()) && !window().sheetOpen() && child("view-plan")->isVisible());
     }
 
     void rowsToggleWithTheMouseAndSpaceAndOpenTheirDetails() {
         QVERIFY(open());
         QSignalSpy resets(&window().results(), &QAbstractItemModel::modelReset);
         QSignalSpy changes(&window().results(), &QAbstractItemModel::dataChanged);
-        const auto first = row(0);
-        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, first.checkbox.center());
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, row(0).checkbox.center());
         QCOMPARE(model().selected(), Paths{home() + "/Code/app/node_modules"});
         QCOMPARE(window().results().index(0).data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
         // A selection change repaints the check column only; the rows stay.
-        QCOMPARE(resets.count(), 0);
-        QCOMPARE(changes.count(), 1);
+        QVERIFY(resets.count() == 0 && changes.count() == 1);
         QCOMPARE(changes.first().at(2).value<QList<int>>(), QList<int>{Qt::CheckStateRole});
-        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, first.checkbox.center());
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, row(0).checkbox.center());
         QVERIFY(model().selected().empty());
 
-        // Space on the current row; the protected and the incompletely measured rows ignore it.
+        // Space ticks the current row (the e2e test does so); the protected and the incompletely
+        // measured rows ignore it.
         list()->setFocus();
-        list()->setCurrentIndex(window().results().index(1));
-        QTest::keyClick(list(), Qt::Key_Space);
         for (int locked : {2, 3}) {
             list()->setCurrentIndex(window().results().index(locked));
             QTest::keyClick(list(), Qt::Key_Space);
-            QVERIFY(!window().results().index(locked).flags().testFlag(Qt::ItemIsUserCheckable));
         }
-        QCOMPARE(model().selected(), Paths{home() + "/Code/tool2/target"});
+        QVERIFY(model().selected().empty());
 
         // The details button and Return open the detail sheet, which holds the leaves still.
         list()->scrollToTop();
@@ -458,6 +413,7 @@ private slots:
         modal()->reject();
 
         // The context menu's "Keep this item" keeps the row it was opened on, and deselects it.
+        model().select(home() + "/Code/tool2/target");
         const QPoint onSecond = list()->visualRect(window().results().index(1)).center();
         QTimer::singleShot(0, this, [] {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
@@ -508,6 +464,7 @@ private slots:
         QVERIFY(idle(model()));
     }
 
+    // At the narrowest the sidebar goes, its rows still fit without a scroll bar.
     void sidebarRowsFollowItsWidth() {
         QVERIFY(open(false));
         window().resize(960, 660);
@@ -515,14 +472,12 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window()));
         auto* split = window().findChild<QSplitter*>();
         auto* categories = child<QListView>("categories");
-        for (int width : {260, 215, 205}) {
-            split->setSizes({width, 2000});
-            QTRY_COMPARE(split->sizes().first(), width);
-            QTest::qWait(20);
-            QVERIFY2(!categories->horizontalScrollBar()->isVisible(), qPrintable(QString::number(width)));
-            const QModelIndex last = categories->model()->index(categories->model()->rowCount() - 1, 0);
-            QVERIFY(categories->visualRect(last).right() < categories->viewport()->width());
-        }
+        split->setSizes({205, 2000});
+        QTRY_COMPARE(split->sizes().first(), 205);
+        QTest::qWait(20);
+        const QModelIndex last = categories->model()->index(categories->model()->rowCount() - 1, 0);
+        QVERIFY(!categories->horizontalScrollBar()->isVisible() &&
+                categories->visualRect(last).right() < categories->viewport()->width());
     }
 
     // Keyboard focus and unticked checkboxes at 3:1 or more against what surrounds them, and
@@ -570,6 +525,8 @@ private slots:
         }
     }
 
+    // Return presses the focused button (a push and a tool button); a row's checkbox names what it
+    // selects, or why it cannot.
     void returnPressesTheFocusedButtonAndCheckboxTipsSayWhy() {
         QVERIFY(open(true, false));
         prepareItems();
@@ -577,51 +534,32 @@ private slots:
         auto* start = child<QPushButton>("start-scan");
         start->setFocus(Qt::TabFocusReason);
         QTest::keyClick(start, Qt::Key_Return);
-        QVERIFY(model().busy() || model().didScan());
-        QVERIFY(idle(model()));
-        auto* selectVisible = child<QPushButton>("select-visible");
-        selectVisible->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(selectVisible, Qt::Key_Enter, Qt::KeypadModifier);
-        QCOMPARE(model().selected().size(), std::size_t(5));
+        QVERIFY((model().busy() || model().didScan()) && idle(model()));
         auto* locations = child<QToolButton>("locations");
         locations->setFocus(Qt::TabFocusReason);
         QTest::keyClick(locations, Qt::Key_Return);
         QVERIFY(window().sheetOpen());
         modal()->reject();
 
-        // A row's checkbox names what it selects, or why it cannot.
-        QCOMPARE(tipAt(row(0).checkbox.center()), QStringLiteral("Select app node_modules"));
-        QCOMPARE(tipAt(row(2).checkbox.center()), QStringLiteral("This simulator is running."));
-        QCOMPARE(tipAt(row(0).title.center()), QString::fromStdString(home() + "/Code/app/node_modules"));
+        QCOMPARE((QStringList{tipAt(row(0).checkbox.center()), tipAt(row(2).checkbox.center()),
+                              tipAt(row(0).title.center())}),
+                 (QStringList{"Select app node_modules", "This simulator is running.",
+                              QString::fromStdString(home() + "/Code/app/node_modules")}));
     }
 
-    // Each row offers a checkbox and a details button to assistive technology, which can tick the
-    // row without the keyboard (the e2e test ticks one and opens another's details on the bus).
+    // The running simulator's checkbox, as assistive technology sees it, cannot be ticked and says
+    // why (the e2e test ticks another and opens its details on the bus); rows derived again are
+    // new rows.
     void rowsOfferTheirPartsToAssistiveTechnology() {
         QVERIFY(open());
         QAccessibleInterface* rows = QAccessible::queryAccessibleInterface(list());
         QCOMPARE(rows->childCount(), 7);
-        QAccessibleInterface* first = rows->child(0);
-        QAccessibleInterface* select = first->child(0);
-        QAccessibleInterface* details = first->child(1);
-        QVERIFY(select != nullptr && details != nullptr && select->parent() == first && rows->indexOfChild(first) == 0);
-        QCOMPARE((QStringList{first->text(QAccessible::Name), select->text(QAccessible::Name),
-                              details->text(QAccessible::Name)}),
-                 (QStringList{"app node_modules", "Select app node_modules", "Details for app node_modules"}));
-        QVERIFY(select->state().checkable && !select->state().checked && !select->state().disabled);
-        QVERIFY(rows->rect().contains(select->rect()) && select->rect().right() < details->rect().left());
-
-        select->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-        QVERIFY(select->state().checked && first->state().checked);  // what the bus hears of it: tests/e2e
-
-        // The running simulator cannot be ticked, and says why.
         QAccessibleInterface* locked = rows->child(2)->child(0);
-        QVERIFY(locked->state().disabled);
+        QVERIFY(locked->parent() == rows->child(2) && locked->state().disabled);
         QCOMPARE(locked->text(QAccessible::Description), QStringLiteral("This simulator is running."));
         locked->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-        QCOMPARE(model().selected().size(), std::size_t(1));
+        QVERIFY(model().selected().empty());
 
-        // Rows derived again are new rows: the old parts go.
         child<QLineEdit>("search")->setText(QStringLiteral("tool2"));
         QCOMPARE(rows->childCount(), 1);
         QCOMPARE(rows->child(0)->child(0)->text(QAccessible::Name), QStringLiteral("Select tool2 target"));
@@ -640,8 +578,8 @@ private slots:
     // drawn for nothing; a negative total never pushes segments past the bar, and a bar narrower
     // than its gaps shrinks them to nothing rather than to negative widths.
     void segmentsShareTheWidthAfterTheGaps() {
-        const auto [deps, builds, caches, sims] =
-            std::tuple{StorageKind::dependencies, StorageKind::builds, StorageKind::caches, StorageKind::simulators};
+        const auto deps = StorageKind::dependencies, builds = StorageKind::builds, caches = StorageKind::caches,
+                   sims = StorageKind::simulators;
         struct Case {
             std::vector<tarnby::StorageItem> items;
             qreal width;
@@ -677,8 +615,8 @@ private slots:
     void theBarIsDecorationDrawnFromItsItems() {
         quillet::ui::Environment env;
         quillet::ui::StorageBar bar(&env);
-        QVERIFY(QAccessible::queryAccessibleInterface(&bar)->state().invisible);
-        QVERIFY(bar.testAttribute(Qt::WA_TransparentForMouseEvents));
+        QVERIFY(QAccessible::queryAccessibleInterface(&bar)->state().invisible &&
+                bar.testAttribute(Qt::WA_TransparentForMouseEvents));
         bar.setItems({sized(StorageKind::caches, 5), sized(StorageKind::caches, 2)}, {1});
         QCOMPARE(bar.totals(), (std::array<std::int64_t, 4>{0, 0, 2, 0}));
     }
