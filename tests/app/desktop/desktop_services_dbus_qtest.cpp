@@ -1,7 +1,6 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QElapsedTimer>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <optional>

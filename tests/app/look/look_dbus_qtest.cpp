@@ -1,16 +1,11 @@
-// The woodland look: palette, symbols, the background behind every surface, the leaves drifting
-// above it, and what the desktop asks for. That part runs inside its own session bus
-// (dbus-run-session), where a stand-in settings portal is registered from a second connection
-// served on a thread of its own.
+// The woodland look and what the desktop asks for. The portal tests run inside their own session
+// bus, where a stand-in settings portal is served from a second connection on its own thread.
 #include <QAccessible>
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QPaintEvent>
-#include <QPainter>
-#include <QSignalSpy>
 #include <QStyle>
 #include <QTest>
 #include <QThread>
@@ -42,21 +37,6 @@ int colourCount(const QImage& image) {
     }
     return int(colours.size());
 }
-
-// Counts timer wake-ups of the layer's frame timer and remembers the painted regions.
-class Watcher : public QObject {
-public:
-    int timerEvents = 0, paints = 0;
-    QRegion lastPaint;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Timer) ++timerEvents;
-        if (event->type() == QEvent::Paint) {
-            lastPaint = static_cast<QPaintEvent*>(event)->region();
-            ++paints;
-        }
-        return false;
-    }
-};
 
 // The layer inside a window, as the main window holds it.
 struct Scene {
@@ -147,42 +127,34 @@ class LookTest : public QObject {
 private slots:
     void init() { QGuiApplication::setPalette(paletteWithWindow(QColor(0xEF, 0xEF, 0xEF))); }
 
-    // A panel follows the appearance; one change, however often it is said, is one change.
     void panelRecoloursWhenTheAppearanceChanges() {
         Environment env;
         WoodlandPanel panel(&env, 600);
         QCOMPARE(panel.palette().color(QPalette::WindowText), Woodland::ink().resolve(Appearance::light));
-        QSignalSpy spy(&env, &Environment::changed);
         env.setAppearance(Appearance::dark);
-        env.setAppearance(Appearance::dark);
-        QCOMPARE(spy.count(), 1);
         QCOMPARE((std::pair{panel.palette().color(QPalette::WindowText), panel.palette().color(QPalette::Window)}),
                  (std::pair{Woodland::ink().resolve(Appearance::dark), Woodland::panel().resolve(Appearance::dark)}));
         // Colours are opaque whatever was written in the top byte.
         QCOMPARE(MakerPalette::adaptive(0x12345678, 0).resolve(Appearance::light).alpha(), 255);
     }
 
-    void symbolsAreTintedAndCached() {
+    void symbolsAreTinted() {
         const QColor tint(0x38, 0x65, 0x45);
         const QPixmap icon = symbol("info.circle", tint, 16, 2.0);
         QVERIFY(icon.size() == QSize(32, 32) && icon.devicePixelRatio() == 2.0);
         const QImage image = icon.toImage();
         int painted = 0, untinted = 0;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                if (image.pixelColor(x, y).alpha() < 255) continue;
-                ++painted;
-                untinted += image.pixelColor(x, y).rgb() != tint.rgb();
-            }
+        for (int i = 0; i < image.width() * image.height(); ++i) {
+            const QColor seen = image.pixelColor(i % image.width(), i / image.width());
+            painted += seen.alpha() == 255;
+            untinted += seen.alpha() == 255 && seen.rgb() != tint.rgb();
         }
         QVERIFY(painted > 20 && untinted == 0);
-        QCOMPARE(symbol("info.circle", tint, 16, 2.0).cacheKey(), icon.cacheKey());
         QVERIFY(symbol("no.such.symbol", tint, 16).isNull());
     }
 
-    // The sprigs show on every surface; increased contrast or reduced transparency leave only the
-    // plain surface colour. Decoration, hidden from assistive technology, recoloured the moment the
-    // appearance changes.
+    // The sprigs show on every surface; increased contrast or reduced transparency leave only the plain
+    // surface colour. Decoration, hidden from assistive technology, recoloured as the appearance changes.
     void solidLooksShowOnlyThePlainSurfaceColour() {
         const std::pair<Surface, AdaptiveColor> surfaces[] = {{Surface::main, Woodland::main()},
                                                               {Surface::sidebar, Woodland::sidebar()},
@@ -205,40 +177,22 @@ private slots:
         }
     }
 
-    // Containers paint the same layer; a window smaller than one tile still draws a sprig.
-    void containersPaintTheSameLayer() {
-        QCOMPARE(sprigPlacements(QSizeF(150, 70), Surface::main, Appearance::light).size(), size_t(1));
-        Environment env;
-        env.setAppearance(Appearance::dark);
-        QImage painted(400, 300, QImage::Format_RGB32);
-        {
-            QPainter painter(&painted);
-            paintWoodlandBackground(painter, QRectF(0, 0, 400, 300), Surface::main, env);
-        }
-        QCOMPARE(painted, woodlandLayer(QSize(400, 300), Surface::main, Appearance::dark)
-                              .toImage()
-                              .convertToFormat(QImage::Format_RGB32));
-    }
-
     void clockPausesForSheetsAndInactivityAndResumesWhereItStopped() {
         Scene s;
         QVERIFY(s.motion.animationTime() == 0.0 && !s.motion.frameTimerActive());  // not shown yet
         QVERIFY(s.activate() && s.motion.allowed() && s.motion.frameTimerActive());
+        // Above everything, yet clicks go through and assistive technology passes it over.
+        QVERIFY(s.motion.testAttribute(Qt::WA_TransparentForMouseEvents) &&
+                QAccessible::queryAccessibleInterface(&s.motion)->state().invisible);
         s.now += 5;
         QCOMPARE(s.motion.animationTime(), 5.0);
 
-        // At most 15 frames a second while it runs; no wake-up at all once paused.
-        auto* timer = s.motion.findChild<QTimer*>();
-        QVERIFY(timer->interval() * 15 >= 1000);
-        Watcher watcher;
-        timer->installEventFilter(&watcher);
-        QTRY_VERIFY(watcher.timerEvents > 0);
+        // At most 15 frames a second while it runs; no timer at all once paused.
+        QVERIFY(s.motion.findChild<QTimer*>()->interval() * 15 >= 1000);
         s.motion.setObscured(true);
-        watcher.timerEvents = 0;
         QVERIFY(!s.motion.allowed() && !s.motion.frameTimerActive());
         s.now += 60;
-        QTest::qWait(200);
-        QCOMPARE((std::pair{s.motion.animationTime(), watcher.timerEvents}), (std::pair{5.0, 0}));
+        QCOMPARE(s.motion.animationTime(), 5.0);
         s.motion.setObscured(false);
         s.now += 2;
         QCOMPARE(s.motion.animationTime(), 7.0);
@@ -271,8 +225,6 @@ private slots:
         // Turned off again, the clock carries on from where it was and the busy leaves fade in.
         s.env.setReduceMotion(false);
         QCOMPARE((std::pair{s.motion.animationTime(), s.motion.busyOpacity()}), (std::pair{12.0, 0.0}));
-        s.now += 0.75;
-        QVERIFY(s.motion.busyOpacity() > 0.1 && s.motion.busyOpacity() < 0.9);
         s.now += 10;
         QCOMPARE(s.motion.busyOpacity(), 1.0);
 
@@ -283,44 +235,6 @@ private slots:
             s.motion.setWorking(true);
             (s.env.*solid)(false);
             QVERIFY(s.motion.frameTimerActive());
-        }
-    }
-
-    void aFrameRepaintsOnlyAroundTheLeaves() {
-        Scene s;
-        QVERIFY(s.activate() && s.motion.testAttribute(Qt::WA_TransparentForMouseEvents) &&
-                QAccessible::queryAccessibleInterface(&s.motion)->state().invisible);
-        // A time at which the idle leaf is well inside the window.
-        s.now += 10;
-        Watcher watcher;
-        s.motion.installEventFilter(&watcher);
-        QTRY_VERIFY(watcher.paints > 0);
-        s.now += 0.5;
-        const int before = watcher.paints;
-        QTRY_VERIFY(watcher.paints > before);
-        const QRect box = watcher.lastPaint.boundingRect();
-        QVERIFY2(box.width() < 200 && box.height() < 200,
-                 qPrintable(QStringLiteral("%1x%2").arg(box.width()).arg(box.height())));
-        QVERIFY(box.intersects(
-            leafBounds(leafPoses(LeafSet::idle, s.motion.size(), s.motion.animationTime()).front()).toAlignedRect()));
-    }
-
-    // A leaf fades out before it wraps around to the other side, so none pops in or out.
-    void leavesFadeOutBeforeTheyWrap() {
-        const QSizeF size(1000, 500);
-        for (const LeafSet set : {LeafSet::idle, LeafSet::busy}) {
-            std::vector<LeafPose> before = leafPoses(set, size, 0);
-            int wraps = 0;
-            for (double seconds = 0.01; seconds < 200; seconds += 0.01) {
-                const std::vector<LeafPose> now = leafPoses(set, size, seconds);
-                for (std::size_t i = 0; i < now.size(); ++i) {
-                    if (now[i].centre.x() < before[i].centre.x() + size.width() / 2) continue;
-                    ++wraps;
-                    QVERIFY2(before[i].fill < 1e-3 && now[i].fill < 1e-3, qPrintable(QString::number(seconds)));
-                }
-                before = now;
-            }
-            QVERIFY(wraps > 0);
         }
     }
 

@@ -1,6 +1,5 @@
-// The application shell: one window of the right sizes, its menu, the one program with and without
-// a display, and the update check: what configures it, how the feed is read, and the dialog's
-// outcomes against a feed served on 127.0.0.1.
+// The application shell: its menu, the one program without a display, and the update check: what
+// configures it, how the feed is read, and the dialog's outcomes against a feed served on 127.0.0.1.
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
@@ -8,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QLabel>
-#include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
@@ -55,9 +53,8 @@ QByteArray item(const QByteArray& version, const QByteArray& link, const QByteAr
 
 const QByteArray kReleases = feed(item("1.9", "https://example.org/1.9") + item("1.10", "https://example.org/1.10"));
 
-// Answers every HTTP GET with one fixed response and closes, and counts the requests. With no
-// status it accepts and never answers; with `trickle`, it sends the response's start and then a
-// byte every 50 ms.
+// Answers every HTTP GET with one fixed response and closes, and counts the requests. With no status it
+// accepts and never answers; with `trickle`, it sends the response's start and then a byte every 50 ms.
 class FeedServer : public QObject {
 public:
     FeedServer(QByteArray status, QByteArray body = {}, QByteArray headers = {}, bool trickle = false) {
@@ -158,29 +155,14 @@ class ShellTest : public QObject {
     }
 
 private slots:
-    void theWindowOpensAtItsFirstSizeAndStaysAboveItsMinimum() {
-        TarnbyApp app(*qApp, appSetup(std::nullopt));
-        app.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&app.window()));
-        QWidget* content = app.window().centralWidget();
-        QTRY_COMPARE(content->size(), QSize(1100, 760));
-        app.window().resize(500, 400);
-        QTRY_COMPARE(content->size(), QSize(960, 660));
-        QCOMPARE(QApplication::applicationVersion(), QStringLiteral(QUILLET_VERSION));
-        QVERIFY(!QApplication::windowIcon().isNull());
-    }
-
-    // About first and Quit last, where the desktop expects them, and no shortcut that opens a
-    // second window. "Check for Updates…" follows the updater; the shipped list has no key.
+    // No shortcut that opens a second window; "Check for Updates…" follows the updater, and the
+    // shipped list has no key.
     void theApplicationMenuAndNoSecondWindow() {
         TarnbyApp app(*qApp, appSetup(std::nullopt));
+        QVERIFY(!QApplication::windowIcon().isNull());
         QVERIFY(!app.window().menuBar()->findChild<QAction*>(QStringLiteral("check-for-updates"))->isEnabled());
         TarnbyApp updating(*qApp, appSetup(infoPlist(keyOfLength(32), kFeed)));
         QVERIFY(updating.window().menuBar()->findChild<QAction*>(QStringLiteral("check-for-updates"))->isEnabled());
-        const auto actions = app.window().menuBar()->findChild<QMenu*>(QStringLiteral("application-menu"))->actions();
-        QCOMPARE(actions.first()->menuRole(), QAction::AboutRole);
-        QCOMPARE(actions.last()->menuRole(), QAction::QuitRole);
-        QCOMPARE(actions.last()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
         QVERIFY(!app.window().findChild<QAction*>(QStringLiteral("credits"))->isEnabled());  // text only
         const auto windowsBefore = QApplication::topLevelWidgets().size();
         QTest::keySequence(&app.window(), QKeySequence(QKeySequence::New));
@@ -209,7 +191,6 @@ private slots:
     void feedsAreRead() {
         const QString unreadable = QStringLiteral("The update feed could not be read: ");
         const std::tuple<QByteArray, QString, QString> cases[] = {
-            // xml, how the result starts and ends
             {feed(item("1.9", "https://example.org/1.9") +
                   item("1.10", "https://example.org/1.10",
                        "<sparkle:shortVersionString>1.10 (spring)</sparkle:shortVersionString>") +
@@ -222,11 +203,8 @@ private slots:
                   "sparkle:version=\"2.0.1\" sparkle:shortVersionString=\"2.0\" length=\"1\"/></item>"),
              "2.0.1, 2.0, https://example.org/quillet-2.0.tar.gz", ""},
             {feed(item("1.0", "https://example.org/")).replace("</channel>", ""), unreadable, "(line 2)."},
-            {QByteArray(), unreadable, "."},
             {"<html><body>Not here</body></html>", "The update feed is not an RSS feed.", ""},
             {feed({}), "The update feed lists no versions.", ""},
-            // An undeclared namespace prefix is malformed XML, not a missing version.
-            {"<rss><channel><item><sparkle:version>1</sparkle:version></item></channel></rss>", unreadable, "."},
         };
         for (const auto& [xml, found, ending] : cases) {
             const AppcastReading reading = readAppcast(xml);
@@ -252,9 +230,6 @@ private slots:
             {"no key", infoPlist(std::nullopt, kFeed)},
             {"no feed", infoPlist(key, std::nullopt)},
             {"plain http feed elsewhere", infoPlist(key, QStringLiteral("http://updates.example.org/a.xml"))},
-            {"key as data",
-             QByteArray(infoPlist(std::nullopt, kFeed))
-                 .replace("</dict>", "<key>SUPublicEDKey</key><data>" + key.toLatin1() + "</data></dict>")},
         };
         for (const auto& [name, plist] : off) {
             AppUpdater updater(AppUpdaterSetup{plist, QStringLiteral("1.0"), {}});
@@ -285,13 +260,11 @@ private slots:
             AppUpdater updater(setupFor(url, running));
             const Check check = runCheck(updater);
             QCOMPARE(check.headline, headline);
-            if (detail.endsWith(u'…')) {
-                QVERIFY2(check.detail.startsWith(detail.chopped(1)) && check.detail.endsWith(u'.') &&
-                             !check.detail.endsWith(QStringLiteral("..")),
-                         qPrintable(check.detail));
-            } else {
-                QCOMPARE(check.detail, detail.contains(QStringLiteral("%1")) ? detail.arg(url) : detail);
-            }
+            const bool open = detail.endsWith(u'…');  // one full stop after the system's own words
+            QVERIFY2(open ? check.detail.startsWith(detail.chopped(1)) && check.detail.endsWith(u'.') &&
+                                !check.detail.endsWith(QStringLiteral(".."))
+                          : check.detail == (detail.contains(QStringLiteral("%1")) ? detail.arg(url) : detail),
+                     qPrintable(check.detail));
             QVERIFY(!check.offersDownload);
             QCOMPARE(server ? server->requests : 1, 1);
         }
@@ -330,15 +303,9 @@ private slots:
         result.newVersion = QStringLiteral("<b>2.0</b>");
         result.downloadPage = QUrl(QStringLiteral("https://example.org/"));
         dialog.showResult(result);
-        auto spoken = [&dialog](const char* name) {
-            return QAccessible::queryAccessibleInterface(dialog.findChild<QLabel*>(QLatin1String(name)))
-                ->text(QAccessible::Name);
-        };
-        QCOMPARE(spoken("update-headline"), QStringLiteral("Quillet <b>2.0</b> is available."));
-        result.outcome = UpdateCheckResult::Outcome::failed;
-        result.problem = QStringLiteral("The update server answered “500 <h1>Down</h1>”.");
-        dialog.showResult(result);
-        QCOMPARE(spoken("update-detail"), result.problem);
+        auto* headline = dialog.findChild<QLabel*>(QStringLiteral("update-headline"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(headline)->text(QAccessible::Name),
+                 QStringLiteral("Quillet <b>2.0</b> is available."));
     }
 
     // Every hop of a redirect keeps to the feed's rules, and a server that trickles is given up on.
