@@ -24,12 +24,7 @@ std::vector<std::string> ids(const std::vector<StorageItem>& items) {
     return out;
 }
 
-StorageItem at(std::string path, std::int64_t bytes = 0) {
-    StorageItem item;
-    item.url = std::move(path);
-    item.measurement.bytes = bytes;
-    return item;
-}
+StorageItem at(std::string path, std::int64_t bytes = 0) { return fixture::item(std::move(path), {}, {}, bytes); }
 
 struct FakeSimulators final : tarnby::SimulatorManaging {
     std::vector<tarnby::SimulatorDevice> inventory() const override {
@@ -54,7 +49,6 @@ void writeFile(const std::string& path, const std::string& contents) {
 }
 
 const QString kComplete = QStringLiteral("Scan complete. Nothing was changed.");
-const QString kStopped = QStringLiteral("Scan stopped. Showing partial results.");
 
 bool scanned(StorageModel& model) {
     model.scan();
@@ -81,11 +75,6 @@ class StorageModelTest : public QObject {
         StorageModelSetup s = m_home->setup();
         s.simulators = m_simulators;
         s.environment = tarnby::UserEnvironment{};
-        return s;
-    }
-    StorageModelSetup scanning(StorageModelSetup::ScanFunction scanner) {
-        StorageModelSetup s = setup();
-        s.scanner = std::move(scanner);
         return s;
     }
 
@@ -138,12 +127,12 @@ private slots:
         scanner().release();
         QVERIFY(idle(model) && scanner().sawCancellation && model.didScan() && !model.scanning());
         QCOMPARE(ids(model.items()), std::vector<std::string>{"/h/partial"});
-        QCOMPARE(model.status(), kStopped);
+        QCOMPARE(model.status(), QStringLiteral("Scan stopped. Showing partial results."));
 
         // A progress text that arrives after the result does not replace the final status.
         std::thread([late = scanner().progress] { late("Looking through two"); }).join();
         QTest::qWait(50);
-        QCOMPARE(model.status(), kStopped);
+        QCOMPARE(model.status(), QStringLiteral("Scan stopped. Showing partial results."));
 
         // The next scan runs to the end.
         scanner().gate.reset();
@@ -300,12 +289,15 @@ private slots:
         QVERIFY(planned(model, false) && !model.plan());
         QCOMPARE(model.notes(), std::vector<std::string>{"The preview could not be made. Nothing was changed."});
 
-        StorageModel throwing(scanning([](auto&&...) -> tarnby::ScanResult { throw 42; }));
+        StorageModelSetup s = setup();
+        s.scanner = [](auto&&...) -> tarnby::ScanResult { throw 42; };
+        StorageModel throwing(s);
         QVERIFY(scanned(throwing) && throwing.didScan() && !throwing.scanning());
         QCOMPARE(throwing.notes(), std::vector<std::string>{"The scan could not be completed. Nothing was changed."});
 
         // A scan that cannot even be queued.
-        StorageModel unqueued(scanning(UncopyableScan()));
+        s.scanner = UncopyableScan();
+        StorageModel unqueued(std::move(s));
         unqueued.scan();
         QVERIFY(!unqueued.busy() && !unqueued.scanning());
         QCOMPARE(unqueued.notes(), std::vector<std::string>{"The work could not be started. Nothing was changed."});

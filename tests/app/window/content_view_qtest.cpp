@@ -233,8 +233,7 @@ private slots:
         QVERIFY(!rows.itemAt(99));
     }
 
-    // The welcome page until the first scan, which no start makes by itself; a finished scan hands
-    // the keyboard to the search field.
+    // The welcome page until a first scan, which nothing starts by itself; a scan's end focuses search.
     void welcomeEmptyStatesAndBringingBackKeptItems() {
         QVERIFY(open(true, false) && !model().busy());
         for (const char* made : {"/Work", "/Code"}) QVERIFY(QDir().mkpath(QString::fromStdString(home() + made)));
@@ -364,8 +363,7 @@ private slots:
                 const QColor beside = plain.pixelColor(box.left() - 4, box.center().y());
                 QVERIFY2(quillet::testing::strongestContrast(plain, box, beside) >= least, where);
 
-                // The ring a little outside each edge of a prominent button, then at the current
-                // row's edge, reached with Tab.
+                // The ring just outside a prominent button's edges, then on the current row's (by Tab).
                 review->setFocus(Qt::TabFocusReason);
                 QImage ringed = window().grab().toImage();
                 const QRect button = inWindow(*review, review->rect(), window());
@@ -385,11 +383,9 @@ private slots:
         }
     }
 
-    // Return presses the focused button (a push and a tool button). The running simulator's
-    // checkbox says why it cannot be ticked, to the pointer and to assistive technology (the e2e
-    // test ticks another on the bus); rows derived again after a search are new rows. The window
-    // then closes with the pointer over a row: the viewport's last Leave reaches the row delegate
-    // while the list is being destroyed.
+    // Return presses the focused push or tool button. The running simulator's checkbox says why it
+    // cannot be ticked, to the pointer and to assistive technology; rows derived after a search are
+    // new rows. Closing with the pointer over a row sends a Leave to a delegate being destroyed.
     void rowsSayWhyTheyCannotBeTickedToEveryone() {
         QVERIFY(open(true, false));
         prepareItems();
@@ -430,12 +426,8 @@ private slots:
     void theStorageBarSharesItsWidthAfterTheGaps() {
         const auto deps = StorageKind::dependencies, builds = StorageKind::builds, caches = StorageKind::caches,
                    sims = StorageKind::simulators;
-        struct Case {
-            std::vector<tarnby::StorageItem> items;
-            qreal width;
-            std::vector<std::pair<StorageKind, qreal>> expected;  // kind and width, in order
-        };
-        const Case cases[] = {
+        using Widths = std::vector<std::pair<StorageKind, qreal>>;  // kind and width, in order
+        const std::tuple<std::vector<tarnby::StorageItem>, qreal, Widths> cases[] = {
             {{sized(sims, 300), sized(builds, 100), sized(caches, 400), sized(deps, 100), sized(builds, 100)},
              1009,
              {{deps, 100}, {builds, 200}, {caches, 400}, {sims, 300}}},
@@ -445,18 +437,18 @@ private slots:
             {{sized(caches, 0)}, 100, {}},
             {{sized(deps, 50), sized(builds, -40), sized(caches, 50)}, 203, {{deps, 100}, {caches, 100}}},
         };
-        for (const Case& c : cases) {
-            const auto segments = quillet::ui::StorageBar::segments(quillet::ui::StorageBar::totalsByKind(c.items),
-                                                                    QRectF(10, 0, c.width, 8));
-            std::vector<std::pair<StorageKind, qreal>> seen;
+        for (const auto& [items, width, expected] : cases) {
+            const auto segments = quillet::ui::StorageBar::segments(quillet::ui::StorageBar::totalsByKind(items),
+                                                                    QRectF(10, 0, width, 8));
+            Widths seen;
             qreal x = 10;
             for (const auto& s : segments) {
-                QVERIFY(qAbs(s.rect.left() - x) < 1e-6 || c.width < 10);
+                QVERIFY(qAbs(s.rect.left() - x) < 1e-6 || width < 10);
                 seen.emplace_back(s.kind, std::round(s.rect.width() * 1000) / 1000);
                 x = s.rect.right() + quillet::ui::StorageBar::kGap;
             }
-            QCOMPARE(seen, c.expected);
-            if (!segments.empty() && c.width > 10) QVERIFY(qAbs(segments.back().rect.right() - (10 + c.width)) < 1e-9);
+            QCOMPARE(seen, expected);
+            if (!segments.empty() && width > 10) QVERIFY(qAbs(segments.back().rect.right() - (10 + width)) < 1e-9);
         }
 
         // The bar is decoration, which assistive technology and the pointer pass by, totalled from
