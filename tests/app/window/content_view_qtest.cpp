@@ -1,25 +1,6 @@
-// The window's content over a model of a fixture home whose scans return prepared items, the rows
-// model behind its list and the storage bar above it.
-#include <QAbstractItemModelTester>
-#include <QAccessible>
-#include <QAction>
-#include <QApplication>
-#include <QComboBox>
-#include <QDialog>
-#include <QDir>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QMenu>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSignalSpy>
-#include <QSplitter>
-#include <QStackedWidget>
-#include <QTimer>
-#include <QToolButton>
-#include <QToolTip>
+// The window's content over a fixture home's model, the rows model behind its list and the storage bar.
 #include <QtTest>
+#include <QtWidgets>
 
 #include <cmath>
 
@@ -85,24 +66,21 @@ class ContentViewTest : public QObject {
     // Every kind, largest first: a protected and an incompletely measured item, one changed 3 days
     // ago, and one undated outside the home folder whose path starts as the home folder's does.
     void prepareItems() {
-        auto locked =
-            item(home() + "/Library/Developer/CoreSimulator/Devices/A", "iPhone 15", StorageKind::simulators, 700);
-        locked.protection = "This simulator is running.";
-        auto partial = item(home() + "/Code/web/.next", "web .next", StorageKind::builds, 600);
-        partial.measurement.complete = false;
-        m_home->scan.result.items = {
+        auto& items = m_home->scan.result.items;
+        items = {
             item(home() + "/Code/app/node_modules", "app node_modules", StorageKind::dependencies, 900),
             item(home() + "/Code/tool2/target", "tool2 target", StorageKind::builds, 800),
-            locked,
-            partial,
+            item(home() + "/Library/Developer/CoreSimulator/Devices/A", "iPhone 15", StorageKind::simulators, 700),
+            item(home() + "/Code/web/.next", "web .next", StorageKind::builds, 600),
             item(home() + "/Library/Caches/Yarn", "Yarn cache", StorageKind::caches, 500, 3),
             item(home() + "/Code/Tool10/target", "Tool10 target", StorageKind::builds, 300),
             item(home() + "-old/cache", "old cache", StorageKind::caches, 100, std::nullopt),
         };
+        items[2].protection = "This simulator is running.";
+        items[3].measurement.complete = false;
     }
 
-    // The window over a model of the fixture home; `shown` at its first size and in front, so
-    // shortcuts and focus work as for a person; `scanned` once a scan of the prepared items ended.
+    // `shown` in front, so shortcuts and focus work; `scanned` once a scan of the prepared items ended.
     bool open(bool shown = true, bool scanned = true) {
         if (scanned) prepareItems();
         m_model.emplace(m_home->setup());
@@ -138,14 +116,12 @@ class ContentViewTest : public QObject {
         QApplication::sendEvent(list()->viewport(), &help);
         return QToolTip::text();
     }
-    void showCategory(const char* kind) {
+    QModelIndex category(const char* kind) {
         const auto* sidebar = qobject_cast<quillet::ui::CategoryModel*>(child<QListView>("categories")->model());
-        child<QListView>("categories")->setCurrentIndex(sidebar->index(sidebar->rowOf(kind)));
+        return sidebar->index(sidebar->rowOf(kind));
     }
-    int count(const char* kind) {
-        const auto* sidebar = qobject_cast<quillet::ui::CategoryModel*>(child<QListView>("categories")->model());
-        return sidebar->index(sidebar->rowOf(kind)).data(quillet::ui::CategoryModel::CountRole).toInt();
-    }
+    void showCategory(const char* kind) { child<QListView>("categories")->setCurrentIndex(category(kind)); }
+    int count(const char* kind) { return category(kind).data(quillet::ui::CategoryModel::CountRole).toInt(); }
     quillet::ui::WoodlandMotion* motion() { return window().findChild<quillet::ui::WoodlandMotion*>(); }
     QDialog* modal() { return qobject_cast<QDialog*>(QApplication::activeModalWidget()); }
 
@@ -159,59 +135,32 @@ private slots:
         m_model.reset();
     }
 
-    // The brand names the application as the shell called it; a blank name falls back to ours.
-    void welcomeNamesTheRootsAndNoScanStartsByItself() {
-        QVERIFY(open(false, false) && !model().busy());
-        QTRY_COMPARE(text("free-space"), QStringLiteral("123 GB available"));  // from the model's worker
-        for (const char* made : {"/Work", "/Code"}) QVERIFY(QDir().mkpath(QString::fromStdString(home() + made)));
-        model().save(std::vector<std::string>{home() + "/Work", home() + "/Code"});
-        QCOMPARE(text("suggested-locations"), QStringLiteral("Suggested project locations: Code, Work"));
-        QCOMPARE(shownPage(), QStringLiteral("welcome"));
-
-        const QString before = QGuiApplication::applicationDisplayName();
-        for (const auto& [name, shown] : {std::pair{"Quillet Nightly", "Quillet Nightly"}, {"  ", "Quillet"}}) {
-            QGuiApplication::setApplicationDisplayName(name);
-            ContentView another(model(), &*m_environment);
-            const auto labels = another.findChildren<QLabel*>();
-            QVERIFY2(std::any_of(labels.begin(), labels.end(), [&](const QLabel* l) { return l->text() == shown; }),
-                     shown);
-        }
-        QGuiApplication::setApplicationDisplayName(before);
-    }
-
-    // Ctrl+R starts a scan from anywhere in the window; while busy it does nothing. The previous
-    // result stays listed, but no row in it can be used.
+    // Ctrl+R starts a scan from anywhere, and while busy does nothing. The previous rows stay, unusable.
     void aRunningScanShowsProgressOverTheListAndDisablesTheControls() {
         QVERIFY(open());
         auto* scanButton = child<QToolButton>("scan");
         auto* stopButton = child<QToolButton>("stop-scan");
         QSignalSpy scans(child<QAction>("scan"), &QAction::triggered);
-        model().select(home() + "/Code/app/node_modules");
-        model().createPlan(false);
-        QVERIFY(idle(model()) && child("view-plan")->isVisible());
-
         m_home->scan.hold();
         QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
         QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
         QCOMPARE(scans.count(), 1);
         QVERIFY(model().scanning() && motion()->working() && child("progress")->isVisible());
         QVERIFY(shownPage() == "results" && stopButton->isVisible() && !scanButton->isVisible());
-        for (const char* name : {"results", "locations", "select-visible", "view-plan", "review"}) {
+        for (const char* name : {"results", "locations", "select-visible", "review"})
             QVERIFY2(!child(name)->isEnabled(), name);
-        }
-        QVERIFY(!window().results().index(0).flags().testFlag(Qt::ItemIsEnabled));
-        QVERIFY(!window().results().setData(window().results().index(0), Qt::Checked, Qt::CheckStateRole));
+        QVERIFY(!window().results().index(0).flags().testFlag(Qt::ItemIsEnabled) &&
+                !window().results().setData(window().results().index(0), Qt::Checked, Qt::CheckStateRole));
 
         QTest::mouseClick(stopButton, Qt::LeftButton);
         m_home->scan.release();
         QVERIFY(idle(model()) && m_home->scan.sawCancellation && !child("progress")->isVisible());
-        QCOMPARE(text("status"), model().status());
         QVERIFY(!stopButton->isVisible() && scanButton->isVisible() && scanButton->isEnabled());
         QVERIFY(list()->isEnabled() && window().results().index(0).flags().testFlag(Qt::ItemIsEnabled));
     }
 
-    // The first scan starts over an empty list, which grows as items are measured: rows are only
-    // ever added. A stop keeps them; a rescan shows them until its result.
+    // The first scan's list grows as items are measured, only ever adding rows. A stop keeps them;
+    // a rescan shows them until its result.
     void theFirstScanListsItemsAsTheyAreMeasuredAndAStopOrRescanKeepsThem() {
         const std::string h = home();
         m_home->scan.found = {item(h + "/Code/a/node_modules", "a node_modules", StorageKind::dependencies, 5000),
@@ -227,9 +176,7 @@ private slots:
 
         QTest::mouseClick(child<QPushButton>("start-scan"), Qt::LeftButton);
         QVERIFY(shownPage() == "results" && rows.rowCount() == 0);
-        m_home->scan.steps->release();
-        QTRY_COMPARE(titles(rows), QStringList{"a node_modules"});
-        m_home->scan.steps->release();
+        m_home->scan.steps->release(2);
         QTRY_COMPARE(titles(rows), (QStringList{"b target", "a node_modules"}));
         model().stop();
         QVERIFY(idle(model()));
@@ -246,7 +193,6 @@ private slots:
         QCOMPARE(resets.count() + removals.count(), 0);
     }
 
-    // The rows model on its own: what the choices list, and what a row shows.
     void rowsFollowTheChoicesAndTheKeptSet() {
         QVERIFY(open(false));
         ResultsModel rows(model());
@@ -254,11 +200,8 @@ private slots:
         QCOMPARE(titles(rows), (QStringList{"app node_modules", "tool2 target", "iPhone 15", "web .next", "Yarn cache",
                                             "Tool10 target", "old cache"}));
         QCOMPARE((QStringList{rows.index(0).data(ResultsModel::DisplayPathRole).toString(),
-                              rows.index(6).data(ResultsModel::DisplayPathRole).toString(),
-                              rows.index(0).data(ResultsModel::SizeTextRole).toString(),
-                              rows.index(6).data(ResultsModel::ChangedLineRole).toString()}),
-                 (QStringList{"~/Code/app/node_modules", QString::fromStdString(home() + "-old/cache"), "900 bytes",
-                              "Change date unknown"}));
+                              rows.index(6).data(ResultsModel::DisplayPathRole).toString()}),
+                 (QStringList{"~/Code/app/node_modules", QString::fromStdString(home() + "-old/cache")}));
 
         tarnby::browsing::Choices choices;
         choices.category = "builds";
@@ -282,19 +225,21 @@ private slots:
         choices.query.clear();
         choices.age = 30;  // the 3-day-old and the undated items drop out
         rows.setChoices(choices);
-        // Keeping drops the row at once; the snapshot the window totals from follows. A row's item
-        // is a copy, which outlives a change of the list it came from.
+        // Keeping drops the row at once. A row's item is a copy, which outlives the list it came from.
         const auto copy = rows.itemAt(1);
         model().keep(home() + "/Code/tool2/target");
         QCOMPARE(titles(rows), (QStringList{"app node_modules", "iPhone 15", "web .next", "Tool10 target"}));
-        QCOMPARE(rows.visibleItems()->positions.size(), std::size_t(6));
         QCOMPARE(copy->title, std::string("tool2 target"));
         QVERIFY(!rows.itemAt(99));
     }
 
-    // A finished scan hands the keyboard to the search field.
-    void emptyStatesAndBringingBackKeptItems() {
-        QVERIFY(open(true, false));
+    // The welcome page until a first scan, which nothing starts by itself; a scan's end focuses search.
+    void welcomeEmptyStatesAndBringingBackKeptItems() {
+        QVERIFY(open(true, false) && !model().busy());
+        for (const char* made : {"/Work", "/Code"}) QVERIFY(QDir().mkpath(QString::fromStdString(home() + made)));
+        model().save(std::vector<std::string>{home() + "/Work", home() + "/Code"});
+        QCOMPARE(text("suggested-locations"), QStringLiteral("Suggested project locations: Code, Work"));
+        QCOMPARE(shownPage(), QStringLiteral("welcome"));
         auto* showKept = child<QPushButton>("show-kept-items");
         auto* search = child<QLineEdit>("search");
         child("categories")->setFocus();
@@ -317,19 +262,8 @@ private slots:
         QVERIFY(shownPage() == "empty" && text("empty-title") != nothingFound && !showKept->isVisibleTo(&window()));
         search->clear();
 
-        // The "Browse" heading cannot be chosen: clicking it keeps the category, the arrow keys
-        // step over it.
-        auto* categories = child<QListView>("categories");
-        QTest::mouseClick(categories->viewport(), Qt::LeftButton, {},
-                          categories->visualRect(categories->model()->index(1, 0)).center());
-        QCOMPARE(window().choices().category, std::optional<std::string>("all"));
-        categories->setFocus();
-        QTest::keyClick(categories, Qt::Key_Down);
-        QTest::keyClick(categories, Qt::Key_Up);
-        QCOMPARE(window().choices().category, std::optional<std::string>("all"));
-
         // No category chosen in the sidebar lists nothing.
-        categories->selectionModel()->clearSelection();
+        child<QListView>("categories")->selectionModel()->clearSelection();
         QVERIFY(!window().choices().category.has_value() && shownPage() == "empty");
     }
 
@@ -362,24 +296,6 @@ private slots:
         QCOMPARE(text("total-line"), QStringLiteral("estimated on disk · 6 items"));
     }
 
-    // Planning is busy but not scanning: Scan stays in place, disabled, and Ctrl+R is ignored. The
-    // plan does not open by itself (the e2e test goes on through "View plan").
-    void planningHoldsTheScan() {
-        QVERIFY(open());
-        model().select(home() + "/Code/tool2/target");
-        QTest::mouseClick(child<QPushButton>("review"), Qt::LeftButton);
-        m_home->plan.hold();
-        QTest::mouseClick(child<QPushButton>("confirm-cleanup", child("review-sheet")), Qt::LeftButton);
-        QVERIFY(model().busy() && !model().scanning() && !window().sheetOpen());
-        auto* scanButton = child<QToolButton>("scan");
-        QVERIFY(scanButton->isVisible() && !scanButton->isEnabled() && !child("review")->isEnabled());
-        QSignalSpy scans(child<QAction>("scan"), &QAction::triggered);
-        QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
-        QCOMPARE(scans.count(), 0);
-        m_home->plan.release();
-        QVERIFY(idle(model()) && !window().sheetOpen() && child("view-plan")->isVisible());
-    }
-
     void rowsToggleWithTheMouseAndSpaceAndOpenTheirDetails() {
         QVERIFY(open());
         QSignalSpy resets(&window().results(), &QAbstractItemModel::modelReset);
@@ -387,14 +303,11 @@ private slots:
         QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, row(0).checkbox.center());
         QCOMPARE(model().selected(), Paths{home() + "/Code/app/node_modules"});
         QCOMPARE(window().results().index(0).data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
-        // A selection change repaints the check column only; the rows stay.
-        QVERIFY(resets.count() == 0 && changes.count() == 1);
-        QCOMPARE(changes.first().at(2).value<QList<int>>(), QList<int>{Qt::CheckStateRole});
+        QVERIFY(resets.count() == 0 && changes.count() == 1);  // the rows stay
         QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, row(0).checkbox.center());
         QVERIFY(model().selected().empty());
 
-        // Space ticks the current row (the e2e test does so); the protected and the incompletely
-        // measured rows ignore it.
+        // Space (which the e2e test uses) passes over the protected and incompletely measured rows.
         list()->setFocus();
         for (int locked : {2, 3}) {
             list()->setCurrentIndex(window().results().index(locked));
@@ -411,126 +324,71 @@ private slots:
         QTest::keyClick(list(), Qt::Key_Return);
         QVERIFY(window().sheetOpen());
         modal()->reject();
-
-        // The context menu's "Keep this item" keeps the row it was opened on, and deselects it.
-        model().select(home() + "/Code/tool2/target");
-        const QPoint onSecond = list()->visualRect(window().results().index(1)).center();
-        QTimer::singleShot(0, this, [] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            QVERIFY(menu);
-            for (QAction* action : menu->actions()) {
-                if (action->text() == QStringLiteral("Keep this item")) action->trigger();
-            }
-            menu->close();
-        });
-        QContextMenuEvent request(QContextMenuEvent::Mouse, onSecond, list()->viewport()->mapToGlobal(onSecond));
-        QApplication::sendEvent(list()->viewport(), &request);
-        QCOMPARE(model().kept(), Paths{home() + "/Code/tool2/target"});
-        QVERIFY(model().selected().empty());
-
-        // A reveal no file manager answered is said under the status, until the status moves on.
-        auto* notice = child<QLabel>("status-notice");
-        emit window().findChild<quillet::ui::ResultsArea*>()->revealFailed();
-        QVERIFY(notice->isVisible() && !notice->text().isEmpty());
-        QVERIFY(scanAndWait() && !notice->isVisible());
     }
 
-    // The idle leaf drifts above the background; during a scan the busy leaves join it.
+    // The idle leaf drifts above the background.
     void theLeavesAreDrawnAboveTheBackground() {
         QVERIFY(open(true, false));
         double now = 0;
         motion()->setClock([&now] { return now; });
         QVERIFY(motion()->allowed());
-        auto leaves = [&](LeafSet set) {
+        auto leaves = [&] {
             QRect area;
-            for (const auto& pose : leafPoses(set, motion()->size(), motion()->animationTime())) {
+            for (const auto& pose : leafPoses(LeafSet::idle, motion()->size(), motion()->animationTime()))
                 area |= inWindow(*motion(), leafBounds(pose).toAlignedRect(), window());
-            }
             return area;
         };
         const QImage first = window().grab().toImage();
-        const QRect before = leaves(LeafSet::idle);
+        const QRect before = leaves();
         now += 4;
-        QVERIFY(changedPixels(first, window().grab().toImage(), before | leaves(LeafSet::idle)) > 200);
-
-        m_home->scan.hold();
-        model().scan();
-        motion()->setObscured(true);  // holds the clock, so only the busy leaves change below
-        QVERIFY(motion()->working());
-        const QImage busy = window().grab().toImage();
-        motion()->setWorking(false);
-        QVERIFY(changedPixels(busy, window().grab().toImage(), leaves(LeafSet::busy)) > 200);
-        m_home->scan.release();
-        QVERIFY(idle(model()));
-    }
-
-    // At the narrowest the sidebar goes, its rows still fit without a scroll bar.
-    void sidebarRowsFollowItsWidth() {
-        QVERIFY(open(false));
-        window().resize(960, 660);
-        window().show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window()));
-        auto* split = window().findChild<QSplitter*>();
-        auto* categories = child<QListView>("categories");
-        split->setSizes({205, 2000});
-        QTRY_COMPARE(split->sizes().first(), 205);
-        QTest::qWait(20);
-        const QModelIndex last = categories->model()->index(categories->model()->rowCount() - 1, 0);
-        QVERIFY(!categories->horizontalScrollBar()->isVisible() &&
-                categories->visualRect(last).right() < categories->viewport()->width());
+        QVERIFY(changedPixels(first, window().grab().toImage(), before | leaves()) > 200);
     }
 
     // Keyboard focus and unticked checkboxes at 3:1 or more against what surrounds them, and
-    // stronger with increased contrast, measured on the rendered window.
+    // 7:1 with increased contrast, measured on the rendered window.
     void focusAndCheckboxesStandOut() {
         QVERIFY(open());
         model().select(home() + "/Code/tool2/target");  // shows the selection bar and "Review plan…"
         auto* review = child<QPushButton>("review");
+        using quillet::testing::contrastRatio;
         for (const bool strong : {false, true}) {
             for (const Appearance appearance : {Appearance::light, Appearance::dark}) {
                 m_environment->setAppearance(appearance);
                 m_environment->setIncreasedContrast(strong);
                 const double least = strong ? 7 : 3;
-                const QString where = QStringLiteral("%1%2").arg(appearance == Appearance::dark ? "dark" : "light",
-                                                                 strong ? ", increased contrast" : "");
+                const QByteArray where = QByteArray::number(int(appearance)) + (strong ? " increased" : "");
                 child("search")->setFocus(Qt::MouseFocusReason);
                 const QImage plain = window().grab().toImage();
                 const QRect box = inWindow(*list()->viewport(), row(0).checkbox, window());
                 const QColor beside = plain.pixelColor(box.left() - 4, box.center().y());
-                QVERIFY2(quillet::testing::strongestContrast(plain, box, beside) >= least, qPrintable(where));
+                QVERIFY2(quillet::testing::strongestContrast(plain, box, beside) >= least, where);
 
-                // The ring around a prominent button, a little outside each edge.
+                // The ring just outside a prominent button's edges, then on the current row's (by Tab).
                 review->setFocus(Qt::TabFocusReason);
-                const QImage ringed = window().grab().toImage();
+                QImage ringed = window().grab().toImage();
                 const QRect button = inWindow(*review, review->rect(), window());
-                const int out = quillet::ui::FocusRing::kGap + 1;
-                for (const QPoint at : {QPoint(button.left() - out, button.center().y()),
-                                        QPoint(button.right() + out, button.center().y()),
-                                        QPoint(button.center().x(), button.top() - out),
-                                        QPoint(button.center().x(), button.bottom() + out)}) {
-                    QVERIFY2(quillet::testing::contrastRatio(ringed.pixelColor(at), plain.pixelColor(at)) >= least,
-                             qPrintable(where));
+                const int out = quillet::ui::FocusRing::kGap + 1, x = button.center().x(), y = button.center().y();
+                for (const QPoint at : {QPoint(button.left() - out, y), QPoint(button.right() + out, y),
+                                        QPoint(x, button.top() - out), QPoint(x, button.bottom() + out)}) {
+                    QVERIFY2(contrastRatio(ringed.pixelColor(at), plain.pixelColor(at)) >= least, where);
                 }
-
-                // And around the current row, reached with Tab.
                 child("select-visible")->setFocus(Qt::TabFocusReason);
                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
                 QCOMPARE(QApplication::focusWidget(), list());
                 const QRect card = inWindow(*list()->viewport(), row(0).background, window());
                 const QPoint edge(card.left() + 1, card.center().y());
-                QVERIFY2(quillet::testing::contrastRatio(window().grab().toImage().pixelColor(edge),
-                                                         plain.pixelColor(edge)) >= least,
-                         qPrintable(where));
+                ringed = window().grab().toImage();
+                QVERIFY2(contrastRatio(ringed.pixelColor(edge), plain.pixelColor(edge)) >= least, where);
             }
         }
     }
 
-    // Return presses the focused button (a push and a tool button); a row's checkbox names what it
-    // selects, or why it cannot.
-    void returnPressesTheFocusedButtonAndCheckboxTipsSayWhy() {
+    // Return presses the focused push or tool button. The running simulator's checkbox says why it
+    // cannot be ticked, to the pointer and to assistive technology; rows derived after a search are
+    // new rows. Closing with the pointer over a row sends a Leave to a delegate being destroyed.
+    void rowsSayWhyTheyCannotBeTickedToEveryone() {
         QVERIFY(open(true, false));
         prepareItems();
-        QVERIFY(child("scan")->toolTip().contains(QStringLiteral("Ctrl+R")));
         auto* start = child<QPushButton>("start-scan");
         start->setFocus(Qt::TabFocusReason);
         QTest::keyClick(start, Qt::Key_Return);
@@ -545,13 +403,6 @@ private slots:
                               tipAt(row(0).title.center())}),
                  (QStringList{"Select app node_modules", "This simulator is running.",
                               QString::fromStdString(home() + "/Code/app/node_modules")}));
-    }
-
-    // The running simulator's checkbox, as assistive technology sees it, cannot be ticked and says
-    // why (the e2e test ticks another and opens its details on the bus); rows derived again are
-    // new rows.
-    void rowsOfferTheirPartsToAssistiveTechnology() {
-        QVERIFY(open());
         QAccessibleInterface* rows = QAccessible::queryAccessibleInterface(list());
         QCOMPARE(rows->childCount(), 7);
         QAccessibleInterface* locked = rows->child(2)->child(0);
@@ -563,58 +414,46 @@ private slots:
         child<QLineEdit>("search")->setText(QStringLiteral("tool2"));
         QCOMPARE(rows->childCount(), 1);
         QCOMPARE(rows->child(0)->child(0)->text(QAccessible::Name), QStringLiteral("Select tool2 target"));
-    }
 
-    // The viewport's last Leave reaches the row delegate while the list is being destroyed.
-    void theWindowClosesWithThePointerOverARow() {
-        QVERIFY(open());
         QTest::mouseMove(list()->viewport(), row(0).details.center());
         QVERIFY(list()->viewport()->underMouse());
         m_window.reset();
     }
 
-    // Kinds in their fixed order, each as wide as its share of the width left after the gaps
-    // between kinds that are there, the last ending exactly at the bar's end. Only the track is
-    // drawn for nothing; a negative total never pushes segments past the bar, and a bar narrower
-    // than its gaps shrinks them to nothing rather than to negative widths.
-    void segmentsShareTheWidthAfterTheGaps() {
+    // Kinds in their fixed order, each as wide as its share of the width left after the gaps, the
+    // last ending at the bar's end. Nothing draws no segment; a negative or huge total never pushes
+    // segments past the bar; a bar narrower than its gaps gets empty segments, never negative ones.
+    void theStorageBarSharesItsWidthAfterTheGaps() {
         const auto deps = StorageKind::dependencies, builds = StorageKind::builds, caches = StorageKind::caches,
                    sims = StorageKind::simulators;
-        struct Case {
-            std::vector<tarnby::StorageItem> items;
-            qreal width;
-            std::vector<std::pair<StorageKind, qreal>> expected;  // kind and width, in order
-        };
-        const Case cases[] = {
+        using Widths = std::vector<std::pair<StorageKind, qreal>>;  // kind and width, in order
+        const std::tuple<std::vector<tarnby::StorageItem>, qreal, Widths> cases[] = {
             {{sized(sims, 300), sized(builds, 100), sized(caches, 400), sized(deps, 100), sized(builds, 100)},
              1009,
              {{deps, 100}, {builds, 200}, {caches, 400}, {sims, 300}}},
             {{sized(deps, 1), sized(sims, 3)}, 103, {{deps, 25}, {sims, 75}}},
             {{sized(deps, 1), sized(sims, 3)}, 2, {{deps, 0}, {sims, 0}}},
             {{sized(deps, 3'000'000'000'000), sized(caches, 1)}, 1003, {{deps, 1000}, {caches, 0}}},
-            {{}, 100, {}},
             {{sized(caches, 0)}, 100, {}},
             {{sized(deps, 50), sized(builds, -40), sized(caches, 50)}, 203, {{deps, 100}, {caches, 100}}},
         };
-        for (const Case& c : cases) {
-            const auto segments = quillet::ui::StorageBar::segments(quillet::ui::StorageBar::totalsByKind(c.items),
-                                                                    QRectF(10, 0, c.width, 8));
-            std::vector<std::pair<StorageKind, qreal>> seen;
+        for (const auto& [items, width, expected] : cases) {
+            const auto segments = quillet::ui::StorageBar::segments(quillet::ui::StorageBar::totalsByKind(items),
+                                                                    QRectF(10, 0, width, 8));
+            Widths seen;
             qreal x = 10;
             for (const auto& s : segments) {
-                QVERIFY(qAbs(s.rect.left() - x) < 1e-6 || c.width < 10);
+                QVERIFY(qAbs(s.rect.left() - x) < 1e-6 || width < 10);
                 seen.emplace_back(s.kind, std::round(s.rect.width() * 1000) / 1000);
                 x = s.rect.right() + quillet::ui::StorageBar::kGap;
             }
-            QCOMPARE(seen, c.expected);
-            if (!segments.empty() && c.width > 10) QVERIFY(qAbs(segments.back().rect.right() - (10 + c.width)) < 1e-9);
+            QCOMPARE(seen, expected);
+            if (!segments.empty() && width > 10) QVERIFY(qAbs(segments.back().rect.right() - (10 + width)) < 1e-9);
         }
-    }
 
-    // Decoration, which assistive technology and the pointer pass by, totalled from the listed items.
-    void theBarIsDecorationDrawnFromItsItems() {
-        quillet::ui::Environment env;
-        quillet::ui::StorageBar bar(&env);
+        // The bar is decoration, which assistive technology and the pointer pass by, totalled from
+        // the listed items only.
+        quillet::ui::StorageBar bar(&*m_environment);
         QVERIFY(QAccessible::queryAccessibleInterface(&bar)->state().invisible &&
                 bar.testAttribute(Qt::WA_TransparentForMouseEvents));
         bar.setItems({sized(StorageKind::caches, 5), sized(StorageKind::caches, 2)}, {1});
