@@ -22,6 +22,7 @@ namespace {
 std::atomic<long> gAllocationsLeft{-1};
 }  // namespace
 
+// The library's other forms of new and delete forward to these two.
 void* operator new(std::size_t size) {
     if (gAllocationsLeft.load(std::memory_order_relaxed) >= 0 && gAllocationsLeft.fetch_sub(1) == 0) {
         throw std::bad_alloc();
@@ -29,21 +30,8 @@ void* operator new(std::size_t size) {
     if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return operator new(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& nothrow) noexcept { return operator new(size, nothrow); }
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
-void operator delete[](void* memory) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 
 namespace tarnby {
 namespace {
@@ -261,10 +249,7 @@ TEST(ScanTest, AStopKeepsWhatWasMeasuredAndListsNothingThatHadNotStarted) {
 
 TEST(ScanTest, MemoryRunningOutAnywhereLeavesAConsistentPartialResultAlsoWithConcurrentMeasurements) {
     TempTree tree;
-    for (const char* project : {"a", "b", "c"}) {
-        tree.writeFile("home/Code/" + std::string(project) + "/package.json", "{}");
-        tree.writeFile("home/Code/" + std::string(project) + "/node_modules/x/f", project);
-    }
+    for (const char* project : {"a", "b", "c"}) addProject(tree, "home/Code/" + std::string(project));
     tree.writeFile("home/.npm/_cacache/index", "i");
     const ScanConfiguration configuration(tree.path("home"), {tree.path("home/Code")});
     const ScanResult full = Scanner::scan(configuration, std::nullopt, ScanCancellation(), {}, {.threads = 1});
