@@ -179,19 +179,12 @@ TEST(CommandRunner, FloodsOfOutputAreDrainedButNeverHeldBeyondTheLimit) {
     Tools tools;
     const long before = peakKilobytes();
     // 100 MB then success: drained to the end, refused as too much, memory bounded by the limit.
-    auto start = std::chrono::steady_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(failure(tools.script("flood", "head -c 100000000 /dev/zero\n"), 60.0),
               "The Xcode command printed more than 64 MiB of output.");
     EXPECT_LT(secondsSince(start), 30.0);
     EXPECT_LT(peakKilobytes() - before, bound);
     EXPECT_EQ(tools.leftInGroup(), std::vector<pid_t>{});
-
-    // Printing without end: the time limit still holds, and nothing is left running.
-    start = std::chrono::steady_clock::now();
-    EXPECT_EQ(failure(tools.script("endless", "exec yes quillet\n"), 0.5), kTimedOut);
-    EXPECT_LT(secondsSince(start), 0.5 + CommandRunner::kGraceSeconds + 1.0);
-    EXPECT_EQ(tools.leftInGroup(), std::vector<pid_t>{});
-    EXPECT_LT(peakKilobytes() - before, bound);
 }
 
 TEST(CommandRunner, AMissingProgramRaisesALaunchErrorNamingItAndTheEnvironmentIsGivenOrInherited) {
