@@ -226,11 +226,7 @@ TEST(ProjectLocationsTest, LinuxAlsoSuggestsLowerCaseProjectFoldersAndGit) {
     const std::string home = tree.makeDir("home");
     for (const char* folder : {"projects", "developer", "repositories", "github", "git", "Workspaces", "workspaces"})
         tree.makeDir(std::string("home/") + folder);
-    tree.writeFile("elsewhere/.git/HEAD");
-    tree.symlink(tree.path("elsewhere"), "home/workspaces-link");
-    tree.writeFile("home/Documents/.git/HEAD");
     tree.writeFile("home/Projects/Cargo.toml");  // beside "projects": a different folder here
-    tree.writeFile("home/git/readme");
 
     // Only letter case tells these apart; their order among themselves is the collator's.
     Paths sorted = ProjectLocations::suggestedOn(home, Platform::linuxDesktop);

@@ -307,30 +307,29 @@ TEST(ScanTest, DeviceInventoryDecidesTitleProtectionAndDeviceID) {
     TempTree tree;
     tree.writeFile(kDevices + off + "/device.plist",
                    "<plist><dict><key>lastBootedAt</key><date>2024-01-02T03:04:05Z</date></dict></plist>");
-    for (const auto& folder : {on, unlisted, "ABC"s}) tree.makeDir(kDevices + folder);  // "ABC" is not a device
+    for (const auto& folder : {on, unlisted, "ABC"s}) tree.makeDir(kDevices + folder);
     const std::string inUse(TargetCatalogue::kInUseProtection), none(TargetCatalogue::kNoInventoryProtection);
     // Title, device identifier, protection, and whether the last boot was read from the property list.
     const auto described = [&](const Devices& devices) {
-        const ScanResult result = runScan(ScanConfiguration(tree.path("home"), {}), devices).result;
         std::vector<std::string> lines;
-        for (const auto& folder : {off, on, unlisted}) {
-            const StorageItem& item = itemAt(result, tree.path(kDevices + folder));
+        for (const auto& item : runScan(ScanConfiguration(tree.path("home"), {}), devices).result.items) {
             const bool booted = item.lastBoot == std::chrono::system_clock::from_time_t(1704164645);
             lines.push_back(item.title + " | " + item.deviceID.value_or("-") + " | " + item.protection.value_or("-") +
                             (booted ? " | booted" : ""));
         }
-        EXPECT_EQ(result.items.size(), 3u);
+        std::ranges::sort(lines);
         return lines;
     };
-    const std::vector<std::string> unknown{"Simulator 8A3F1C2E | " + off + " | " + none + " | booted",
-                                           "Simulator 11111111 | " + on + " | " + none,
+    // In sorted order; "ABC" is not a device.
+    const std::vector<std::string> unknown{"Simulator 11111111 | " + on + " | " + none,
+                                           "Simulator 8A3F1C2E | " + off + " | " + none + " | booted",
                                            "Simulator ABCDEF01 | " + unlisted + " | " + none};
     EXPECT_EQ(described(std::nullopt), unknown);
     // State words are compared exactly.
     EXPECT_EQ(described(std::vector<SimulatorDevice>{{offLower, "iPhone 15", "Shutdown", false},
                                                      {on, "iPad Air", "shutdown", true}}),
-              (std::vector<std::string>{"iPhone 15 | " + offLower + " | - | booted", "iPad Air | " + on + " | " + inUse,
-                                        unknown[2]}));
+              (std::vector<std::string>{unknown[2], "iPad Air | " + on + " | " + inUse,
+                                        "iPhone 15 | " + offLower + " | - | booted"}));
 }
 
 }  // namespace
