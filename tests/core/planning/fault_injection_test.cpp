@@ -1,5 +1,4 @@
-// What survives when the disk changes under a scan or a plan: measuring and planning through
-// their public operations while another thread or the test itself pulls the tree about.
+// Measuring and planning while another thread or the test itself pulls the tree about.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>

@@ -21,8 +21,7 @@ Measurement measureWith(const std::string& path, std::size_t threads, std::size_
     return FileInspection::measure(path, cancellation, limit, threads);
 }
 
-// Many small folders, so that several threads really take turns: names whose lines sort next
-// to each other and to their folder's run, hard links from one subtree into another, links.
+// Many small folders for threads to share: names sorting next to their folder's run, links.
 void buildMixedTree(const TempTree& tree, const std::string& top) {
     for (int package = 0; package < 40; ++package) {
         const std::string base = top + "/pkg" + std::to_string(package);
@@ -38,15 +37,13 @@ void buildMixedTree(const TempTree& tree, const std::string& top) {
     }
 }
 
-// The same measurement on any number of threads; and a walk cut short by the entry limit or a
-// stop before or during it, or folders it cannot read: incomplete, with as much as was seen.
+// A walk cut short by the entry limit, a stop, or a closed folder is incomplete, with what it saw.
 TEST(ParallelMeasure, GivesTheSequentialMeasurementWhateverTheThreadCountAlsoWhenCutShort) {
     TempTree tree;
     const std::string root = tree.makeDir("p");
     buildMixedTree(tree, "p");
     const Measurement full = measureWith(root, 1);
     ASSERT_TRUE(full.complete);
-    ASSERT_EQ(full.fingerprint.size(), 64U);
     EXPECT_EQ(full.files, 40 * 21);  // every "shared" is pkg0's f11 again
     for (std::size_t threads : {2U, 4U, 8U, 4U, 4U, 0U}) EXPECT_EQ(measureWith(root, threads), full) << threads;
 

@@ -173,8 +173,7 @@ TEST(ScanTest, ProgressTraversalLimitLargestFirstAndCancellation) {
     EXPECT_EQ(cancelled.progress, std::vector<std::string>{"Looking through a\u2026 1 entries checked"});
 }
 
-// Thirty projects in two roots at many sizes, caches, DerivedData and a device. Closed folders give
-// "nobody" both kinds of note to interleave: an incomplete measurement and the walk's "Skipped".
+// Thirty projects of many sizes in two roots, caches, DerivedData, a device; closed folders give both notes.
 ScanConfiguration manyProjects(const TempTree& tree) {
     for (int project = 0; project < 30; ++project) {
         const std::string base =

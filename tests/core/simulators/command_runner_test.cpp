@@ -98,8 +98,7 @@ TEST(CommandRunner, ReturnsOutputAndErrorInTheOrderWrittenHoweverLongOrOnFailure
     }
 }
 
-// A time-out or a stop from another thread ends the tool's whole group, after the grace when the
-// tool ignores the termination request, and says which it was.
+// A time-out or a stop ends the tool's whole group, after the grace when it ignores SIGTERM.
 TEST(CommandRunner, ATimedOutOrStoppedRunEndsTheToolsWholeGroupInTime) {
     Tools tools;
     const double grace = CommandRunner::kGraceSeconds, cancelGrace = CommandRunner::kCancelGraceSeconds;
