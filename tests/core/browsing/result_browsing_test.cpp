@@ -165,6 +165,7 @@ TEST_F(ResultBrowsing, TotalsCountsAndTheTextsThatDependOnThem) {
 }
 
 TEST(WindowTexts, SharedAndFreedLinesOnlyWhereCleaningFreesLessInTheHostDesktopsWords) {
+    EXPECT_EQ(platformTexts(Desktop::mac).reveal, "Reveal in Finder");
 #ifdef __APPLE__
     EXPECT_EQ(&platformTexts(), &platformTexts(Desktop::mac));
 #else
