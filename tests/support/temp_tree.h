@@ -39,10 +39,8 @@ private:
 // Makes the file `name` in the folder `fd` with `contents`; its allocated bytes, or -1.
 long long writeFileAt(int fd, const std::string& name, std::string_view contents = {});
 
-// Runs `body` in a child process and gives its exit status: 1 when a check in it failed, else 0
-// or what it passed to _exit. With `asNobody` the child runs as "nobody" (uid/gid 65534), so
-// permission bits bind even when the tests run as root (125 when it cannot). -1 when the child
-// could not start or outlived `seconds` and was killed: a hang fails the test, never stalls it.
+// Runs `body` in a child (as "nobody" with `asNobody`, so permissions bind for root; 125 if it
+// cannot): 1 when a check failed, else 0 or its _exit code; -1 when it hung past `seconds`.
 struct ChildOptions {
     bool asNobody = false;
     double seconds = 60;

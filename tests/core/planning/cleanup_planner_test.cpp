@@ -27,8 +27,7 @@ constexpr const char* kPad = "11111111-2222-4333-8444-555555555555";
 constexpr const char* kVision = "66666666-7777-4888-8999-AAAAAAAAAAAA";
 constexpr const char* kWatch = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
 
-// Answers with a fixed list, or throws, and counts how often it was asked. With `abandon` it
-// stands for an owner that goes away while the inventory is being asked.
+// A fixed list or a failure, counting the calls; `abandon` is an owner gone while it is asked.
 struct FakeSimulators final : SimulatorManaging {
     explicit FakeSimulators(std::vector<SimulatorDevice> list = {}, std::optional<std::string> error = {},
                             ScanCancellation* abandon = nullptr)

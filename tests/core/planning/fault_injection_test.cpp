@@ -1,5 +1,4 @@
-// What survives when the disk changes under a scan or a plan: measuring and planning through
-// their public operations while another thread or the test itself pulls the tree about.
+// Measuring and planning while another thread or the test itself pulls the tree about.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -76,16 +75,13 @@ TEST(FaultInjection, ConcurrentChangesDuringMeasurementAreSeenAndThePlannerRefus
         for (long round = 0; !stop.load(); ++round, ++changes) {
             const std::string package = root + "/p" + std::to_string(random() % 200);
             const std::string fresh = root + "/new" + std::to_string(round % 64);
-            switch (round % 6) {
+            switch (round % 4) {
                 case 0: ::close(::open((fresh + ".js").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644)); break;
                 case 1: ::rename((fresh + ".js").c_str(), (fresh + ".moved").c_str()); break;
                 case 2: ::unlink((fresh + ".moved").c_str()); break;
-                case 3: ::mkdir((fresh + ".d").c_str(), 0755); break;
-                case 4: ::rename((package + "/lib").c_str(), (package + "/lib2").c_str()); break;
-                case 5:
-                    ::rename((package + "/lib2").c_str(), (package + "/lib").c_str());
-                    ::rmdir((fresh + ".d").c_str());
-                    break;
+                case 3:  // a whole folder moved away, or back
+                    if (::rename((package + "/lib").c_str(), (package + "/lib2").c_str()) != 0)
+                        ::rename((package + "/lib2").c_str(), (package + "/lib").c_str());
             }
         }
     });
@@ -124,9 +120,7 @@ TEST(FaultInjection, ATargetReplacedByASymbolicLinkBeforeThePlanIsRefusedAndNoth
     };
     const auto refused = [&](const std::string& what) {
         ageAccessTime();
-        const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(project.plan(item).kept, std::vector<std::string>{item.title + ": " + kUnsafe}) << what;
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "it walked " << what;
         EXPECT_EQ(accessed(), 1'000'000) << "the folder behind the link was listed: " << what;
     };
 

@@ -1,15 +1,11 @@
 #include "core/platform/folder_descriptors.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <deque>
 #include <string>
-#include <utility>
 
 #include "tests/support/temp_tree.h"
 
@@ -18,8 +14,6 @@ namespace {
 
 using testing::TempTree;
 using Folder = FolderDescriptors::Folder;
-
-bool holds(int fd, const std::string& name) { return ::faccessat(fd, name.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0; }
 
 FolderIdentity identityOf(const std::string& path) {
     struct stat info {};
@@ -33,69 +27,6 @@ Folder& child(std::deque<Folder>& folders, Folder& parent, std::string_view text
     folder.parent = &parent;
     folder.name = text;
     return folder;
-}
-
-TEST(FolderDescriptors, WalksPastPathMaxWithinItsBudgetAndFindsClosedFoldersFromBelowOrAbove) {
-    TempTree tree;
-    // Each level holds "down" (the next level), a sibling "side" with a marker naming its depth,
-    // and a marker of its own. Whole paths pass PATH_MAX, so the tree is built by descriptor.
-    constexpr int kLevels = 150;
-    static const std::string down = "down-through-a-tree-deeper-than-any-path";
-    static const std::string side = "side";
-    static_assert(kLevels * 41 > PATH_MAX);
-    tree.chain("deep", kLevels, down, [&](int fd, int level) {
-        ::mkdirat(fd, side.c_str(), 0755);
-        testing::writeFileAt(fd, "side/at-" + std::to_string(level));
-        testing::writeFileAt(fd, "level-" + std::to_string(level));
-    });
-
-    const auto baseline = testing::openDescriptors();
-    FolderDescriptors descriptors({.open = 2, .ahead = 1});
-    std::deque<Folder> folders;
-    Folder& root = folders.emplace_back();
-    ASSERT_TRUE(descriptors.openRoot(root, tree.path("deep"), false));
-    std::vector<Folder*> levels{&root};
-    for (int level = 1; level <= kLevels; ++level) {
-        Folder& next = child(folders, *levels.back(), down);
-        ASSERT_GE(descriptors.acquire(next), 0) << level;
-        descriptors.release(next);
-        levels.push_back(&next);
-        // Opened ahead: room for one while another waits to be used.
-        if (descriptors.reserveAhead()) {
-            const int parentFd = descriptors.acquire(*levels[level - 1]);
-            const std::pair<Folder*, int> opened{&child(folders, *levels[level - 1], side),
-                                                 ::openat(parentFd, side.c_str(), O_RDONLY | O_DIRECTORY)};
-            descriptors.adopt({&opened, 1});
-            descriptors.release(*levels[level - 1]);
-            EXPECT_FALSE(descriptors.reserveAhead());
-        }
-        ASSERT_LE(descriptors.openCount(), 3u);  // the root and two kept
-    }
-    EXPECT_EQ(testing::openDescriptors() - baseline, 3);
-
-    // A renamed ancestor far above: only a way up through ".." reaches the levels below it.
-    const std::string top = tree.path("deep/" + down);
-    ASSERT_EQ(::rename((top + "/" + down).c_str(), (top + "/renamed").c_str()), 0);
-
-    // From deep below: the parent of a side folder 10 levels up is closed, and so is its
-    // own last child; the open levels further down lead to it.
-    Folder& far = child(folders, *levels[kLevels - 10], side);
-    const int farFd = descriptors.acquire(far);
-    ASSERT_GE(farFd, 0);
-    EXPECT_TRUE(holds(farFd, "at-" + std::to_string(kLevels - 10)));
-    descriptors.release(far);
-
-    // Climbing back, a folder left for good hands its descriptor on to its parent.
-    for (int level = kLevels - 1; level >= 2; --level) {
-        descriptors.leave(*levels[level + 1]);
-        Folder& sideFolder = child(folders, *levels[level], side);
-        const int sideFd = descriptors.acquire(sideFolder);
-        ASSERT_GE(sideFd, 0) << level;
-        EXPECT_TRUE(holds(sideFd, "at-" + std::to_string(level))) << level;
-        descriptors.leave(sideFolder);
-        ASSERT_LE(descriptors.openCount(), 3u);
-    }
-    while (folders.size() > 1) folders.pop_back();  // children before their parents
 }
 
 TEST(FolderDescriptors, RefusesARootOrFolderSwappedForAnotherOrForALinkAndStaysLost) {

@@ -50,8 +50,8 @@ TEST(Paths, TextOperationsKeepSeparatorBoundariesAndOnlyALeadingHomeBecomesATild
 
 TEST(TextAdapters, UuidShaHexAndUtf8) {
     EXPECT_TRUE(uuid::isUUID("5e3c2a51-0B8D-4C9E-9F1A-2D7B6C4E8A10") && uuid::isUUID(uuid::makeRandom()));
-    EXPECT_FALSE(uuid::isUUID("5E3C2A510B8D4C9E9F1A2D7B6C4E8A10"));
-    EXPECT_FALSE(uuid::isUUID("5E3C2A51-0B8D-4C9E-9F1A-2D7B6C4E8A1G"));
+    EXPECT_FALSE(uuid::isUUID("5E3C2A510B8D4C9E9F1A2D7B6C4E8A10") ||
+                 uuid::isUUID("5E3C2A51-0B8D-4C9E-9F1A-2D7B6C4E8A1G"));
 
     Sha256 pieces;
     pieces.update("a");
@@ -60,8 +60,7 @@ TEST(TextAdapters, UuidShaHexAndUtf8) {
 
     EXPECT_FALSE(utf8::isValid("\xC0\xAF") || utf8::isValid("\xED\xA0\x80"));  // overlong "/", a surrogate
     EXPECT_EQ(utf8::trimmedWhitespace(" \t\n message \r\n\u00A0") + utf8::prefix("ééé", 2), "messageéé");
-    EXPECT_TRUE(utf8::isAscii("plain ~/x"));
-    EXPECT_FALSE(utf8::isAscii("\x7F\x80"));
+    EXPECT_TRUE(utf8::isAscii("plain ~/x") && !utf8::isAscii("\x7F\x80"));
 
     std::string allBytes;
     for (int b = 0; b < 256; ++b) allBytes.push_back(static_cast<char>(b));
@@ -71,9 +70,6 @@ TEST(TextAdapters, UuidShaHexAndUtf8) {
     EXPECT_EQ(hex::decoded("C0aF"), "\xC0\xAF");  // either case
     // An odd length, no digit, and "\x10\x11", which is not "01" with its case bit set.
     for (const char* bad : {"abc", "0g", "0/", "\x10\x11"}) EXPECT_EQ(hex::decoded(bad), std::nullopt) << bad;
-    std::string upper;
-    hex::appendByte(upper, 0xAB, hex::Letters::upper);
-    EXPECT_EQ(upper, "AB");
 }
 
 TEST(Plist, ReadsADateOnlyFromANonEmptyDictionaryAndRefusesAStringHoldingANul) {
@@ -141,11 +137,7 @@ TEST(Formatting, MediumDateAndShortTimeInTheLocaleAndZoneOfTheMoment) {
 
     // 6 December 2026, 23:04 UTC: already the 7th in UTC, still the 6th in California.
     const TimePoint sample = std::chrono::system_clock::from_time_t(1'796'598'240);
-    EXPECT_EQ(formatting::date(sample, false), "Dec 6, 2026");
-    const std::string withTime = formatting::date(sample, true);
-    // CLDR puts a narrow no-break space before "PM"; accept either space.
-    EXPECT_TRUE(withTime == "Dec 6, 2026, 3:04 PM" || withTime == "Dec 6, 2026, 3:04\u202FPM") << withTime;
-    EXPECT_EQ(formatting::integer(-1'000'000), "-1,000,000");
+    EXPECT_EQ(formatting::date(sample, false) + formatting::integer(-1'000'000), "Dec 6, 2026-1,000,000");
 
     // Formatters are kept between calls, yet follow a change of locale or time zone at once.
     icu::Locale::setDefault(icu::Locale("de", "DE"), status);

@@ -1,5 +1,4 @@
-// Saving the preferences, also when the disk says no: read-only places, a full volume, links,
-// and a writer killed at any moment. What must survive is the last good file, whole.
+// Whatever goes wrong while saving, the last good file survives whole.
 #include "core/preferences/saved_preferences.h"
 
 #include <gtest/gtest.h>

@@ -21,35 +21,29 @@ Measurement measureWith(const std::string& path, std::size_t threads, std::size_
     return FileInspection::measure(path, cancellation, limit, threads);
 }
 
-// Many small folders, so that several threads really take turns: names whose lines sort next
-// to each other and to their folder's run, hard links from one subtree into another, links.
+// Many small folders for threads to share: names sorting next to their folder's run, links.
 void buildMixedTree(const TempTree& tree, const std::string& top) {
     for (int package = 0; package < 40; ++package) {
         const std::string base = top + "/pkg" + std::to_string(package);
         for (const char* name : {"a|0", "a0", "a.", "a-b", "a|"}) tree.writeFile(base + "/" + name, name);
         tree.writeFile(base + "/a/inner", "x");  // the run of "a/" between the lines above
         tree.writeFile(base + "/a|0x/inner", "y");
-        for (int file = 0; file < 12; ++file) {
+        for (int file = 0; file < 12; ++file)
             tree.writeFile(base + "/lib/f" + std::to_string(file), std::string(100 * file, 'z'));
-        }
         tree.symlink("../a", base + "/lib/link-up");
         tree.symlink("/usr", base + "/usr-link");  // never followed
-        if (package > 0) {
-            // Another subtree's file: one identity with two lines, likely met by different threads.
-            tree.hardLink(top + "/pkg0/lib/f11", base + "/lib/shared");
-        }
+        // Another subtree's file: one identity with two lines, likely met by different threads.
+        if (package > 0) tree.hardLink(top + "/pkg0/lib/f11", base + "/lib/shared");
     }
 }
 
-// The same measurement on any number of threads; and a walk cut short by the entry limit or a
-// stop before or during it, or folders it cannot read: incomplete, with as much as was seen.
+// A walk cut short by the entry limit, a stop, or a closed folder is incomplete, with what it saw.
 TEST(ParallelMeasure, GivesTheSequentialMeasurementWhateverTheThreadCountAlsoWhenCutShort) {
     TempTree tree;
     const std::string root = tree.makeDir("p");
     buildMixedTree(tree, "p");
     const Measurement full = measureWith(root, 1);
     ASSERT_TRUE(full.complete);
-    ASSERT_EQ(full.fingerprint.size(), 64U);
     EXPECT_EQ(full.files, 40 * 21);  // every "shared" is pkg0's f11 again
     for (std::size_t threads : {2U, 4U, 8U, 4U, 4U, 0U}) EXPECT_EQ(measureWith(root, threads), full) << threads;
 
@@ -77,10 +71,7 @@ TEST(ParallelMeasure, GivesTheSequentialMeasurementWhateverTheThreadCountAlsoWhe
         during.cancel();
         walker.join();
         // Either it finished first, or it stopped with part of the tree.
-        if (result.complete) {
-            EXPECT_EQ(result, full);
-        }
-        EXPECT_TRUE(result.files <= full.files && result.fingerprint.size() == 64U);
+        EXPECT_TRUE(result.complete ? result == full : result.files <= full.files && result.fingerprint.size() == 64U);
     }
     // Past a folder it cannot read, the walk goes on (the scan compares thread counts there).
     ASSERT_EQ(::chmod(tree.path("p/pkg3/lib").c_str(), 0700), 0);

@@ -28,6 +28,11 @@ UserEnvironment linuxEnvironment(Paths ownHomes = {}, std::optional<std::string>
 }
 const UserEnvironment kMacOS{Platform::macOS, {}, std::nullopt, std::nullopt};
 
+Paths under(const std::string& folder, Paths names) {
+    for (auto& name : names) name = folder + "/" + name;
+    return names;
+}
+
 ScanResult scanOf(const ScanConfiguration& configuration) {
     return Scanner::scan(configuration, std::nullopt, ScanCancellation(), {});
 }
@@ -61,10 +66,8 @@ TEST(PlatformLocationsTest, XdgFoldersCountOnlyForTheCallersOwnHomeAndOnlyWhenAb
         PlatformLocations::cacheTargets("/h", linuxEnvironment({"/h"}, "/h/Library/Caches", "/usr/share"));
     EXPECT_EQ(Paths(moved.begin(), moved.begin() + 2), (Paths{"/h/Library/Caches/yarn", "/h/.yarn/berry/cache"}));
     EXPECT_EQ(std::ranges::count(moved, "/h/Library/Caches/org.swift.swiftpm"), 0);
-    // macOS reads no XDG folders and keeps no Berry cache in the home.
-    const Paths macOS = PlatformLocations::cacheTargets("/h", {Platform::macOS, {"/h"}, "/x/cache", "/x/data"});
-    EXPECT_EQ(macOS, PlatformLocations::cacheTargets("/h", kMacOS));
-    EXPECT_EQ(std::ranges::count(macOS, "/h/.yarn/berry/cache"), 0);
+    // macOS keeps no Berry cache in the home.
+    EXPECT_EQ(std::ranges::count(PlatformLocations::cacheTargets("/h", kMacOS), "/h/.yarn/berry/cache"), 0);
 
     // The fixed four first; the home and roots standardized, duplicate roots kept.
     const auto configuration = PlatformLocations::configuration("/h/./x/..", {"/h/p/../code", "/h/code"}, elsewhere);
@@ -86,9 +89,6 @@ TEST(PlatformLocationsTest, ToolCachesWhereEachSystemKeepsThemMovedOnlyForTheOwn
     // Linux: the Linux location, and the macOS one of a copied home where that differs.
     EXPECT_EQ(presence("/h", linuxEnvironment(), {"/h/.cache/go-build", "/h/Library/Caches/go-build", "/h/.cache/uv"}),
               "+++");
-    EXPECT_EQ(std::ranges::count(PlatformLocations::cacheLocations("/h", linuxEnvironment()), "uv cache",
-                                 &CacheLocation::title),
-              1);
 
     // A variable replaces the default: the first of a list, never one that is relative, a system
     // location, the home or what holds it, or what holds or lies in a location listed before.
@@ -103,8 +103,7 @@ TEST(PlatformLocationsTest, ToolCachesWhereEachSystemKeepsThemMovedOnlyForTheOwn
                        {"/h/go/pkg/mod", "/h/.cargo/registry", "/h/.cache/go-build", "/", "/h/.cache/pip", "/h/.npm",
                         "/h/.cache/uv", "/usr/lib/pub", "/h/.pub-cache", "/gp/pkg/mod/nuget"}),
               "----------");
-    // Another home is read with the defaults; macOS homes use the variables but not the XDG folders.
-    EXPECT_EQ(presence("/other", own, {"/other/go/pkg/mod"}), "+");
+    // macOS homes use the variables but not the XDG folders.
     const UserEnvironment macOS{Platform::macOS, {"/h"}, "/x/cache", std::nullopt, {{"GOCACHE", "/gc"}}};
     EXPECT_EQ(presence("/h", macOS, {"/gc", "/h/Library/Caches/go-build", "/h/Library/Caches/pip"}), "+-+");
     const Paths macOSPaths = PlatformLocations::cacheTargets("/h", macOS);
@@ -160,9 +159,8 @@ TEST(PlatformLocationsTest, EveryCacheIsListedOnceWithItsTextsAndNotWalkedIntoOn
         for (const auto& item : result.items) {
             EXPECT_TRUE(item.selectable() && Scanner::recognized(item, linux)) << item.url;
             if (item.kind != StorageKind::caches) walked.push_back(item.url);
-            if (item.title == "Go modules") {
-                EXPECT_EQ(item.measurement.files, 4);  // entry, go.mod, web's package.json and index.js
-            }
+            // Go: entry, go.mod, web's package.json and index.js.
+            EXPECT_TRUE(item.title != "Go modules" || item.measurement.files == 4) << item.measurement.files;
         }
         EXPECT_EQ(walked, std::vector<std::string>{home + "/code/web/node_modules"});
         EXPECT_EQ(cacheTexts(scanOf(macOS)), macOSTexts);
@@ -170,27 +168,12 @@ TEST(PlatformLocationsTest, EveryCacheIsListedOnceWithItsTextsAndNotWalkedIntoOn
     EXPECT_EQ(status, 0);
 }
 
-TEST(PlatformLocationsTest, EachCacheFolderIsScannedOnceAndNotThroughALink) {
+// The macOS location bind-mounted on the Linux one, in a child with a mount namespace of its own,
+// so the mount never outlives it: one folder under two paths is measured once.
+TEST(PlatformLocationsTest, ACacheFolderUnderTwoPathsIsScannedOnce) {
     TempTree tree;
     const std::string home = tree.makeDir("home");
-    tree.writeFile("home/.cache/yarn/x", "default place, not where yarn writes");
-    tree.writeFile("xdg/cache/yarn/x", "yarn 1");
-    tree.writeFile("real/pnpm/store/x", "pnpm");
-    tree.symlink(tree.path("real"), "xdg/data");  // the data folder itself is a link
-    tree.writeFile("berry-elsewhere/x", "berry");
-    tree.symlink(tree.path("berry-elsewhere"), "home/.yarn/berry/cache");  // the location is a link
-    const auto scanned = [&](const UserEnvironment& environment) {
-        const ScanResult result = scanOf(PlatformLocations::configuration(home, {}, environment));
-        EXPECT_TRUE(result.notes.empty());
-        Paths urls;
-        for (const auto& item : result.items) urls.push_back(item.url);
-        return urls;
-    };
-    EXPECT_EQ(scanned(linuxEnvironment({home}, tree.path("xdg/cache"), tree.path("xdg/data"))),
-              Paths{tree.path("xdg/cache/yarn")});
-
-    // The macOS location bind-mounted on the Linux one, in a child with a mount namespace of its
-    // own, so the mount never outlives it: one folder under two paths.
+    tree.makeDir("home/.cache/yarn");
     tree.writeFile("home/Library/Caches/Yarn/x", "yarn");
     const int status = testing::runInChild([&] {
         if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
@@ -198,7 +181,10 @@ TEST(PlatformLocationsTest, EachCacheFolderIsScannedOnceAndNotThroughALink) {
                     nullptr) != 0) {
             ::_exit(77);
         }
-        EXPECT_EQ(scanned(linuxEnvironment()), Paths{home + "/Library/Caches/Yarn"});
+        const ScanResult result = scanOf(PlatformLocations::configuration(home, {}, linuxEnvironment()));
+        EXPECT_TRUE(result.notes.empty());
+        ASSERT_EQ(result.items.size(), 1u);
+        EXPECT_EQ(result.items[0].url, home + "/Library/Caches/Yarn");
     });
     if (status == 77) GTEST_SKIP() << "bind mounts are not permitted here";
     EXPECT_EQ(status, 0);
@@ -219,53 +205,27 @@ TEST(ProjectLocationsTest, CustomaryFoldersAndProjectLikeChildrenOnceInFinderOrd
     // Where they exist, and not through a link: source/repos passes through one.
     for (const char* folder : {"home/IdeaProjects", "home/go/src", "elsewhere/repos"}) tree.makeDir(folder);
     tree.symlink(tree.path("elsewhere"), "home/source");
-
-    const auto under = [&](std::vector<std::string> names) {
-        for (auto& name : names) name = tree.path("home/" + name);
-        return names;
-    };
     // Projects is customary and project-like, but listed once.
-    EXPECT_EQ(
-        ProjectLocations::suggested(tree.path("home")),
-        under({"Developer", "go/src", "IdeaProjects", "proj2", "proj10", "Projects", "Tool", "website", "worktree"}));
-    // A home that others may pass through but not list still gives its customary folders.
-    ::unlink(tree.path("home/source").c_str());
-    tree.makeDir("home/source/repos");
-    ::chmod(tree.path("home").c_str(), 0711);
-    EXPECT_EQ(testing::runAsNobody([&] {
-                  EXPECT_EQ(ProjectLocations::suggested(tree.path("home")),
-                            under({"Developer", "go/src", "IdeaProjects", "Projects", "source/repos"}));
-              }),
-              0);
+    EXPECT_EQ(ProjectLocations::suggested(tree.path("home")),
+              under(tree.path("home"), {"Developer", "go/src", "IdeaProjects", "proj2", "proj10", "Projects", "Tool",
+                                        "website", "worktree"}));
 }
 
 TEST(ProjectLocationsTest, LinuxAlsoSuggestsLowerCaseProjectFoldersAndGit) {
     TempTree tree;
     const std::string home = tree.makeDir("home");
-    for (const char* folder : {"projects", "developer", "repositories", "github", "git", "Workspaces", "workspaces"}) {
+    for (const char* folder : {"projects", "developer", "repositories", "github", "git", "Workspaces", "workspaces"})
         tree.makeDir(std::string("home/") + folder);
-    }
-    tree.writeFile("elsewhere/.git/HEAD");
-    tree.symlink(tree.path("elsewhere"), "home/workspaces-link");
-    tree.writeFile("home/Documents/.git/HEAD");
     tree.writeFile("home/Projects/Cargo.toml");  // beside "projects": a different folder here
-    tree.writeFile("home/git/readme");
 
     // Only letter case tells these apart; their order among themselves is the collator's.
-    const auto suggested = ProjectLocations::suggestedOn(home, Platform::linuxDesktop);
-    Paths sorted = suggested;
+    Paths sorted = ProjectLocations::suggestedOn(home, Platform::linuxDesktop);
     std::ranges::sort(sorted);
-    const auto under = [&](Paths names) {
-        for (auto& name : names) name = home + "/" + name;
-        return names;
-    };
-    EXPECT_EQ(sorted, under({"Projects", "Workspaces", "developer", "git", "github", "projects", "repositories",
-                             "workspaces"}));
-    EXPECT_LT(std::ranges::find(suggested, home + "/developer"), std::ranges::find(suggested, home + "/git"));
-    EXPECT_LT(std::ranges::find(suggested, home + "/github"), std::ranges::find(suggested, home + "/repositories"));
+    EXPECT_EQ(sorted, under(home, {"Projects", "Workspaces", "developer", "git", "github", "projects", "repositories",
+                                   "workspaces"}));
 
     // macOS conventions: the lower-case folders are suggested only when they look like projects.
-    EXPECT_EQ(ProjectLocations::suggestedOn(home, Platform::macOS), under({"Projects", "Workspaces"}));
+    EXPECT_EQ(ProjectLocations::suggestedOn(home, Platform::macOS), under(home, {"Projects", "Workspaces"}));
 }
 
 }  // namespace

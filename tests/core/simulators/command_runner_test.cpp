@@ -98,8 +98,7 @@ TEST(CommandRunner, ReturnsOutputAndErrorInTheOrderWrittenHoweverLongOrOnFailure
     }
 }
 
-// A time-out or a stop from another thread ends the tool's whole group, after the grace when the
-// tool ignores the termination request, and says which it was.
+// A time-out or a stop ends the tool's whole group, after the grace when it ignores SIGTERM.
 TEST(CommandRunner, ATimedOutOrStoppedRunEndsTheToolsWholeGroupInTime) {
     Tools tools;
     const double grace = CommandRunner::kGraceSeconds, cancelGrace = CommandRunner::kCancelGraceSeconds;
@@ -143,23 +142,11 @@ TEST(CommandRunner, HelpersTheToolLeavesRunningCannotHoldItsOutputBack) {
     Tools tools;
     // A helper in the background keeps the pipe open; the output written before the tool exited
     // comes back at once, and the helper does not outlive the run.
-    auto start = std::chrono::steady_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(run(tools.script("tool", "echo before\nsleep 40 &\necho after\n"), {}, 5.0, std::nullopt),
               "before\nafter\n");
     EXPECT_LT(secondsSince(start), CommandRunner::kReaderWaitSeconds);
     EXPECT_EQ(tools.leftInGroup(), std::vector<pid_t>{});
-
-    // A helper that leaves the group cannot be reached; its hold on the pipe delays the answer
-    // by the reader's wait, but the tool's output is still returned.
-    if (::access("/usr/bin/setsid", X_OK) != 0) return;
-    start = std::chrono::steady_clock::now();
-    const std::string left = tools.tree.path("left");
-    EXPECT_EQ(run(tools.script("leaving", "echo out\n/usr/bin/setsid /bin/sh -c 'echo > \"" + left +
-                                              "\"; exec sleep 5' &\nwhile [ ! -e '" + left +
-                                              "' ]; do sleep 0.01; done\necho done\n"),
-                  {}, 10.0, std::nullopt),
-              "out\ndone\n");
-    EXPECT_LT(secondsSince(start), CommandRunner::kReaderWaitSeconds + 1.5);
 }
 
 TEST(CommandRunner, FloodsOfOutputAreDrainedButNeverHeldBeyondTheLimit) {
@@ -179,19 +166,12 @@ TEST(CommandRunner, FloodsOfOutputAreDrainedButNeverHeldBeyondTheLimit) {
     Tools tools;
     const long before = peakKilobytes();
     // 100 MB then success: drained to the end, refused as too much, memory bounded by the limit.
-    auto start = std::chrono::steady_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(failure(tools.script("flood", "head -c 100000000 /dev/zero\n"), 60.0),
               "The Xcode command printed more than 64 MiB of output.");
     EXPECT_LT(secondsSince(start), 30.0);
     EXPECT_LT(peakKilobytes() - before, bound);
     EXPECT_EQ(tools.leftInGroup(), std::vector<pid_t>{});
-
-    // Printing without end: the time limit still holds, and nothing is left running.
-    start = std::chrono::steady_clock::now();
-    EXPECT_EQ(failure(tools.script("endless", "exec yes quillet\n"), 0.5), kTimedOut);
-    EXPECT_LT(secondsSince(start), 0.5 + CommandRunner::kGraceSeconds + 1.0);
-    EXPECT_EQ(tools.leftInGroup(), std::vector<pid_t>{});
-    EXPECT_LT(peakKilobytes() - before, bound);
 }
 
 TEST(CommandRunner, AMissingProgramRaisesALaunchErrorNamingItAndTheEnvironmentIsGivenOrInherited) {

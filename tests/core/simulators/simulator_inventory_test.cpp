@@ -33,7 +33,6 @@ TEST(SimulatorInventory, DecodesEveryDeviceInTheToolsOrderOrFailsTheWholeList) {
               Devices{quoted});
     for (const char* bad : {R"({"devices":{"r":[{"udid":"U","name":"N","state":"S"},{"udid":"U","name":"N"}]}})",
                             R"({"devices":{"r":[{"udid":"U","name":"N","state":"S"},"device"]}})",
-                            R"({"devices":{"r":[{"udid":"U","name":null,"state":"S"}]}})",
                             R"({"devices":{"r":[{"udid":"U","name":"N","state":3}]}})",
                             R"({"devices":{"r":[{"udid":"U","name":"N","state":"S","isAvailable":"YES"}]}})",
                             R"({"devices":{"r":{}}})", R"({"devices":[]})", R"({"runtimes":{}})", R"(["devices"])", ""})
