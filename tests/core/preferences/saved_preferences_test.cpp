@@ -82,7 +82,8 @@ TEST_F(SavedPreferencesTest, AFailedSaveGivesOneNoteAndLeavesTheOldFileAsItWas) 
     const auto failsWith = [&](const std::string& home, const SavedPreferences& preferences, const char* reason) {
         const std::string note = savePreferences(home, preferences).value_or("");
         EXPECT_TRUE(note.starts_with(kNotePrefix) && note.size() > kNotePrefix.size() + 1 &&
-                    note.find(reason, kNotePrefix.size()) != std::string::npos && note.back() == '.')
+                    note.find(reason, kNotePrefix.size()) != std::string::npos && note.ends_with(".") &&
+                    !note.ends_with(".."))
             << note;
     };
     // A folder that cannot be made, and a path that is not UTF-8, which must not replace the old file.
