@@ -130,6 +130,7 @@ int main(int argc, char** argv) {
     const bool stay = argc > 1 && QByteArray(argv[1]) == "--keep-open";
     if (!stay) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("Quillet"));  // the sidebar shows it, as in the app
     if (stay) return keepOpen();
     QApplication::setStyle(QStringLiteral("Fusion"));
     const QString folder = pictures::folder(argc, argv, QUILLET_PICTURES_DIR);
