@@ -270,7 +270,7 @@ private slots:
         StorageModelSetup s = setup();
         s.availableCapacity = [&, h = home()](const std::string& path) {
             ++asked;
-            wrongly = wrongly || path != h || QThread::currentThread() == qApp->thread();
+            wrongly = wrongly || path != h || QThread::currentThread() == QCoreApplication::instance()->thread();
             return known ? std::optional<std::int64_t>(2'150'000'000) : std::nullopt;
         };
         StorageModel model(std::move(s));

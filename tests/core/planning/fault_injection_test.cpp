@@ -147,13 +147,16 @@ TEST(FaultInjection, APipeIsCountedButNeverOpened) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     // Measuring and scanning must not block on the pipe; a reader that opened it would let this
     // writer in, so the writer keeps knocking throughout.
-    std::atomic<bool> stop{false}, openedByReader{false};
+    std::atomic<bool> stop{false}, openedByReader{false}, running{false};
     std::thread knocker([&] {
+        running = true;
         for (int fd; !stop.load(); std::this_thread::sleep_for(std::chrono::microseconds(200))) {
             if ((fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0) openedByReader = true;
             if (fd >= 0) ::close(fd);
         }
     });
+    // A fork while the thread is still starting can leave the sanitizers' thread registry locked in the child.
+    while (!running) std::this_thread::yield();
     const int status = testing::runInChild(
         [&] {
             const Measurement measured = FileInspection::measure(project.modules, ScanCancellation());

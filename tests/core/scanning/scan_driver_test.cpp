@@ -20,14 +20,15 @@
 // Allocation failure on demand: the allocation after the next `gAllocationsLeft` ones throws.
 namespace {
 std::atomic<long> gAllocationsLeft{-1};
+bool failsNow() { return gAllocationsLeft.load(std::memory_order_relaxed) >= 0 && gAllocationsLeft.fetch_sub(1) == 0; }
 }  // namespace
 
-// The library's other forms of new and delete forward to these two.
+// The library's other forms forward to these; the sanitizers' nothrow new does not, so it is ours too.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return failsNow() ? nullptr : std::malloc(size == 0 ? 1 : size);
+}
 void* operator new(std::size_t size) {
-    if (gAllocationsLeft.load(std::memory_order_relaxed) >= 0 && gAllocationsLeft.fetch_sub(1) == 0) {
-        throw std::bad_alloc();
-    }
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+    if (void* memory = operator new(size, std::nothrow)) return memory;
     throw std::bad_alloc();
 }
 void operator delete(void* memory) noexcept { std::free(memory); }
