@@ -1,6 +1,7 @@
 #include "cli/scan_document.h"
 
 #include <cmath>
+#include <cstdint>
 #include <nlohmann/json.hpp>
 
 #include "core/platform/hex.h"
@@ -25,16 +26,12 @@ std::string bytesFromHex(std::string_view text) {
 Value timeValue(const std::optional<tarnby::TimePoint>& when) {
     if (!when) return Value();
     const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(when->time_since_epoch()).count();
-    long long seconds = nanos / 1'000'000'000;
-    long long fraction = nanos % 1'000'000'000;
-    if (fraction < 0) {
-        fraction += 1'000'000'000;
-        seconds -= 1;
-    }
-    std::string digits = std::to_string(fraction);
+    // Sign and magnitude: "-1.25" is 1.25 s before 1970.
+    const std::uint64_t magnitude = nanos < 0 ? 0 - static_cast<std::uint64_t>(nanos) : nanos;
+    std::string digits = std::to_string(magnitude % 1'000'000'000);
     digits.insert(0, 9 - digits.size(), '0');
     while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-    return Value::number(std::to_string(seconds) + "." + digits);
+    return Value::number((nanos < 0 ? "-" : "") + std::to_string(magnitude / 1'000'000'000) + "." + digits);
 }
 
 Value optionalText(const std::optional<std::string>& text) { return text ? Value(validUtf8(*text)) : Value(); }
