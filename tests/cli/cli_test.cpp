@@ -338,8 +338,8 @@ TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured
     };
     EXPECT_EQ(check(scan("--json-stream").out, false), std::pair(whole.size(), std::size_t{0}));
 
-    // Through a pipe of one page the scan is at most a few lines ahead of the reader: a Ctrl-C
-    // after the tenth line comes while most items are still to come.
+    // Through a one-page pipe a Ctrl-C after the tenth line mostly comes with items still to measure;
+    // on a loaded machine the measuring (beside the blocked output) may finish first, so try again.
     Wiring wiring{.outPath = tree.path("stream.fifo")};
     ASSERT_EQ(::mkfifo(wiring.outPath.c_str(), 0644), 0);
     std::string streamed;
@@ -354,8 +354,11 @@ TEST(CommandLine, JsonStreamIsTheDocumentItemByItemAndACtrlCKeepsWhatWasMeasured
         }
         ::close(fd);
     };
-    EXPECT_EQ(scan("--json-stream", wiring).status, 130);
-    const auto [items, incomplete] = check(streamed, true);
+    auto [items, incomplete] = std::pair(whole.size(), std::size_t{0});
+    for (int attempt = 0; attempt < 5 && items == whole.size(); ++attempt, streamed.clear()) {
+        EXPECT_EQ(scan("--json-stream", wiring).status, 130);
+        std::tie(items, incomplete) = check(streamed, true);
+    }
     EXPECT_TRUE(items >= 10 && items < whole.size()) << items;
     EXPECT_LE(incomplete, std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8));
 
